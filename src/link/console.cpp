@@ -1,0 +1,160 @@
+#include "link/console.h"
+
+#include "text/clock.h"
+#include "text/cp1250.h"
+#include "text/errors.h"
+#include "text/textutil.h"
+#include "text/timeformat.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace vigilor::link {
+
+Console::Console(const Clock& clock, QObject* parent) : QObject(parent), m_clock(clock) {}
+
+QString Console::stamp() const
+{
+    const QDateTime now = m_clock.now();
+    return u'[' + text::shortDate(now.date()) + QStringLiteral("] ") + text::longTime(now.time()) +
+           QStringLiteral(" >> ");
+}
+
+void Console::consoleLine(const QString& text)
+{
+    const qsizetype first = m_lines.size();
+    const QStringList parts = text::splitLines(text);
+    if (parts.isEmpty()) {
+        m_lines.append(stamp());
+    } else {
+        m_lines.append(stamp() + parts.front());
+        for (qsizetype i = 1; i < parts.size(); ++i)
+            m_lines.append(parts[i]);
+    }
+    emit linesAppended(first);
+}
+
+void Console::appendText(const QString& text)
+{
+    QStringList parts = text::splitLines(text);
+    if (parts.isEmpty())
+        parts.append(QString());
+    appendLines(parts);
+}
+
+void Console::appendLines(const QStringList& lines)
+{
+    if (lines.isEmpty())
+        return;
+    const qsizetype first = m_lines.size();
+    m_lines.append(lines);
+    emit linesAppended(first);
+}
+
+void Console::clear()
+{
+    m_lines.clear();
+    ++m_generation;
+    emit contentReset();
+}
+
+void Console::replace(QStringList lines)
+{
+    m_lines = std::move(lines);
+    ++m_generation;
+    emit contentReset();
+}
+
+namespace {
+
+QByteArray encodeLines(const QStringList& lines, qsizetype from)
+{
+    qsizetype size = 0;
+    for (qsizetype i = from; i < lines.size(); ++i)
+        size += lines[i].size() + 2;
+    QByteArray bytes;
+    bytes.reserve(size);
+    for (qsizetype i = from; i < lines.size(); ++i) {
+        bytes += text::toCp1250(lines[i]);
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+QString describe(const QString& fileName, const QString& reason)
+{
+    return QStringLiteral("A fájl nem írható: ") + QDir::toNativeSeparators(fileName) +
+           QStringLiteral(" (") + reason + u')';
+}
+
+} // namespace
+
+void ConsoleLog::save(const QString& fileName)
+{
+    const QStringList& lines = m_console.lines();
+    const bool onlyGrown = fileName == m_fileName && m_linesSaved >= 0 &&
+                           m_generation == m_console.generation() &&
+                           m_linesSaved <= lines.size();
+    const QFileInfo info(fileName);
+    if (onlyGrown && info.exists() && info.size() == m_bytesSaved) {
+        if (m_linesSaved == lines.size())
+            return;
+        QFile file(fileName);
+        const QByteArray bytes = encodeLines(lines, m_linesSaved);
+        // Whatever happens below, the file no longer matches what we know of it until written.
+        m_linesSaved = -1;
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+            throw FileError(describe(fileName, file.errorString()));
+        if (file.write(bytes) != bytes.size() || !file.flush())
+            throw FileError(describe(fileName, file.errorString()));
+        m_linesSaved = lines.size();
+        m_bytesSaved += bytes.size();
+        return;
+    }
+    rewrite(fileName);
+}
+
+void ConsoleLog::rewrite(const QString& fileName)
+{
+    const QStringList& lines = m_console.lines();
+    m_linesSaved = -1;
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw FileError(describe(fileName, file.errorString()));
+    const QByteArray bytes = encodeLines(lines, 0);
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw FileError(describe(fileName, file.errorString()));
+    m_fileName = fileName;
+    m_generation = m_console.generation();
+    m_linesSaved = lines.size();
+    m_bytesSaved = bytes.size();
+}
+
+void ConsoleLog::load(const QString& fileName, Console& console)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw FileError(QStringLiteral("A fájl nem olvasható: ") +
+                        QDir::toNativeSeparators(fileName) + QStringLiteral(" (") +
+                        file.errorString() + u')');
+    const QByteArray bytes = file.readAll();
+    QStringList lines = text::splitLines(text::fromCp1250(bytes));
+    const qsizetype count = lines.size();
+    console.replace(std::move(lines));
+    // Appending later keeps the file identical to a rewrite only when every line of it ended
+    // in CR LF, as our own saves write it.
+    const bool ownFormat = bytes.count('\n') == count && bytes.count('\r') == count &&
+                           (bytes.isEmpty() || bytes.endsWith("\r\n"));
+    if (&console == &m_console && ownFormat) {
+        m_fileName = fileName;
+        m_generation = console.generation();
+        m_linesSaved = count;
+        m_bytesSaved = bytes.size();
+    } else {
+        m_linesSaved = -1;
+    }
+}
+
+} // namespace vigilor::link

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+namespace vigilor {
+class Clock;
+}
+
+namespace vigilor::link {
+
+// The console: the operator's view of the server's replies and the program's event log. It is
+// never trimmed; it is emptied only at the change of day and replaced by the day's log file at
+// start. Views pull what they have not shown yet (linesAppended gives the first new line).
+class Console final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Console)
+
+public:
+    explicit Console(const Clock& clock, QObject* parent = nullptr);
+
+    const QStringList& lines() const { return m_lines; }
+    qsizetype size() const { return m_lines.size(); }
+
+    // Counts the clear and replace operations: while it stays the same the console has only
+    // grown, which lets the day's log be saved by appending.
+    quint64 generation() const { return m_generation; }
+
+    // Appends "[date] time >> text". A text holding line breaks continues on unstamped lines.
+    void consoleLine(const QString& text);
+    // Appends text as it stands, without a stamp, split at its line breaks (a final break does
+    // not give an empty line; a leading one does).
+    void appendText(const QString& text);
+    void appendLines(const QStringList& lines);
+
+    void clear();
+    void replace(QStringList lines);
+
+    QString stamp() const;
+
+signals:
+    void linesAppended(qsizetype first);
+    void contentReset();
+
+private:
+    const Clock& m_clock;
+    QStringList m_lines;
+    quint64 m_generation = 0;
+};
+
+// SaveConsoleLog and LoadConsoleLog: the day's log file holds the whole console, code page
+// 1250, CR LF after each line. While the console has only grown since the last save to the
+// same file, a save appends the new lines (same content as a rewrite, cost of the new lines);
+// otherwise it replaces the file atomically.
+class ConsoleLog final
+{
+public:
+    explicit ConsoleLog(const Console& console) : m_console(console) {}
+
+    // Throws FileError when the file cannot be written.
+    void save(const QString& fileName);
+    // Replaces the console's content by the file's lines. Throws FileError when unreadable.
+    void load(const QString& fileName, Console& console);
+
+private:
+    void rewrite(const QString& fileName);
+
+    const Console& m_console;
+    QString m_fileName;
+    quint64 m_generation = 0;
+    qsizetype m_linesSaved = -1; // -1: nothing known about the file
+    qint64 m_bytesSaved = 0;
+};
+
+} // namespace vigilor::link

@@ -1,0 +1,47 @@
+#include "link/datagram.h"
+
+#include "text/cp1250.h"
+#include "text/textutil.h"
+
+namespace vigilor::link {
+
+QByteArray rconDatagram(const QString& password, const QString& command)
+{
+    QByteArray datagram("\xff\xff\xff\xffrcon \"", 10);
+    datagram += text::toCp1250(password);
+    datagram += "\" ";
+    datagram += text::toCp1250(command);
+    return datagram;
+}
+
+QString replyHeader()
+{
+    static const QString header = text::fromCp1250("\xff\xff\xff\xffprint");
+    return header;
+}
+
+bool mentionsRconPassword(const QString& command)
+{
+    return text::asciiContains(QString(u' ' + command), u"rconpassword");
+}
+
+QString commandEcho(const QString& command)
+{
+    QString shown = command;
+    if (mentionsRconPassword(command)) {
+        // Everything after the word is the new password (possibly quoted).
+        const qsizetype at = text::asciiLower(shown).indexOf(QStringLiteral("rconpassword"));
+        const qsizetype valueStart = at + 12;
+        if (valueStart < shown.size()) {
+            QString rest = shown.mid(valueStart);
+            for (QChar& c : rest) {
+                if (c != u' ' && c != u'"')
+                    c = u'*';
+            }
+            shown = shown.left(valueStart) + rest;
+        }
+    }
+    return QStringLiteral("Parancs küldés: \"") + shown + u'"';
+}
+
+} // namespace vigilor::link

@@ -1,0 +1,121 @@
+#include "link/intake.h"
+
+#include "link/console.h"
+#include "link/datagram.h"
+#include "roster/playerline.h"
+#include "roster/roster.h"
+#include "text/clock.h"
+#include "text/cp1250.h"
+#include "text/textutil.h"
+#include "text/timeformat.h"
+
+namespace vigilor::link {
+
+namespace {
+const QString kQport = QStringLiteral(" qport ");
+}
+
+const QString& ReplyIntake::channelMarker()
+{
+    static const QString marker = QStringLiteral("\"vigilor\" is:\"");
+    return marker;
+}
+
+ReplyIntake::ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster,
+                         const Clock& clock, EventPump& pump,
+                         std::function<QString(const QDate&)> logFileNameFor)
+    : m_console(console), m_log(log), m_roster(roster), m_clock(clock), m_pump(pump),
+      m_logFileNameFor(std::move(logFileNameFor))
+{
+}
+
+void ReplyIntake::handleDatagram(const QByteArray& datagram)
+{
+    QString text = text::stripColours(text::fromCp1250(datagram));
+    if (text.isEmpty())
+        return;
+    const qsizetype header = text.indexOf(replyHeader());
+    if (header >= 0)
+        text.remove(header, 9);
+    if (text.size() < 3)
+        return;
+
+    changeOfDay();
+
+    if (text.contains(channelMarker())) {
+        if (m_hooks.channelReply)
+            m_hooks.channelReply(text);
+    } else if (text.contains(kQport) || (!m_replyComplete && m_buffer.contains(kQport))) {
+        if (!joinStatus(text))
+            return;
+    } else {
+        m_console.appendText(text);
+    }
+
+    m_log.save(m_logFileName);
+    if (m_hooks.saveSettings)
+        m_hooks.saveSettings();
+    if (m_hooks.handled)
+        m_hooks.handled();
+}
+
+void ReplyIntake::changeOfDay()
+{
+    const QDateTime now = m_clock.now();
+    const int day = now.date().day();
+    if (m_dayMarker != 0 && m_dayMarker != day) {
+        // A failing save of the closing day's file leaves everything as it was, so the break
+        // is tried again at the next datagram and no line of the old day is lost. Once the
+        // console is emptied the break has happened, whatever the saves below do.
+        m_log.save(m_logFileName);
+        m_console.clear();
+        m_dayMarker = day;
+        m_console.consoleLine(QStringLiteral("*** Log break at ") + text::dateTime(now) +
+                              QStringLiteral(" ***"));
+        m_logFileName = m_logFileNameFor(now.date());
+        if (m_hooks.midnight)
+            m_hooks.midnight();
+        m_log.save(m_logFileName);
+    }
+    m_dayMarker = day;
+}
+
+bool ReplyIntake::joinStatus(const QString& text)
+{
+    if (!m_replyComplete)
+        ++m_fragments;
+    m_buffer += QStringView(text).mid(1);
+    const QStringList bufferLines = text::splitLines(m_buffer);
+    m_replyComplete = !bufferLines.isEmpty() && bufferLines.back().isEmpty();
+    m_pump.processEvents();
+    if (!m_replyComplete)
+        return false;
+
+    const QString reply = text::stripColours(m_buffer);
+    m_buffer.clear();
+    m_console.consoleLine(QString::number(m_fragments) + QStringLiteral(" csomagrészlet érkezett"));
+    if (m_fragments > 1)
+        m_console.consoleLine(QStringLiteral(
+            " !! FIGYELEM !! A túl magas csomagtöredezés hibaüzenetekhez vezethet a konzolon!"));
+    m_fragments = 0;
+
+    QStringList lines = text::splitLines(reply);
+    const int players = roster::playerCount(lines) % 256;
+    m_roster.setText(lines);
+    if (players == 0) {
+        m_console.consoleLine(lines.isEmpty() ? QString() : lines.front());
+        m_console.consoleLine(QStringLiteral("..:: Nincs játékos ::.."));
+        m_console.consoleLine(QString());
+        m_roster.clearRows();
+        return false;
+    }
+    m_console.consoleLine(QStringLiteral("..:: ") + QString::number(players) +
+                          QStringLiteral(" játékos a szerveren ::.."));
+    m_console.appendLines(lines);
+    m_roster.refresh();
+    if (m_hooks.runChecks)
+        m_hooks.runChecks();
+    return true;
+}
+
+} // namespace vigilor::link

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+#include <functional>
+
+namespace vigilor {
+class Clock;
+class EventPump;
+} // namespace vigilor
+
+namespace vigilor::roster {
+class Roster;
+}
+
+namespace vigilor::link {
+
+class Console;
+class ConsoleLog;
+
+// Reply intake: every datagram from the server is cleaned of colour codes and its header,
+// keeps the console log in step with the calendar day, and goes to its consumer: the channel
+// interpreter, the status assembly (then the roster and the rule checks) or the console.
+class ReplyIntake final
+{
+public:
+    struct Hooks
+    {
+        std::function<void(const QString&)> channelReply; // the text holding the marker
+        std::function<void()> runChecks;                  // after a complete roster with players
+        std::function<void()> saveSettings;               // after every handled datagram
+        std::function<void()> midnight;                   // after the log break line
+        std::function<void()> handled;                    // the very end (queue view refresh)
+    };
+
+    static const QString& channelMarker(); // "vigilor" is:"
+
+    ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster, const Clock& clock,
+                EventPump& pump, std::function<QString(const QDate&)> logFileNameFor);
+
+    void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
+
+    // Throws whatever a consumer throws; the caller drops the datagram then.
+    void handleDatagram(const QByteArray& datagram);
+
+    QString logFileName() const { return m_logFileName; }
+    void setLogFileName(const QString& name) { m_logFileName = name; }
+
+    // The status assembly, visible for tests and the window.
+    const QString& assemblyBuffer() const { return m_buffer; }
+    bool replyComplete() const { return m_replyComplete; }
+    int fragmentCounter() const { return m_fragments; }
+
+private:
+    void changeOfDay();
+    bool joinStatus(const QString& text); // true when the reply is complete and has players
+
+    Console& m_console;
+    ConsoleLog& m_log;
+    roster::Roster& m_roster;
+    const Clock& m_clock;
+    EventPump& m_pump;
+    std::function<QString(const QDate&)> m_logFileNameFor;
+    Hooks m_hooks;
+
+    QString m_buffer;
+    bool m_replyComplete = false;
+    quint8 m_fragments = 0;
+    int m_dayMarker = 0;
+    QString m_logFileName;
+};
+
+} // namespace vigilor::link

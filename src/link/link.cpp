@@ -1,0 +1,300 @@
+#include "link/link.h"
+
+#include "link/console.h"
+#include "link/datagram.h"
+#include "link/dialogs.h"
+#include "settings/settings.h"
+#include "text/clock.h"
+#include "text/errors.h"
+#include "text/timeformat.h"
+
+#include <QHostInfo>
+#include <QNetworkDatagram>
+#include <QUdpSocket>
+
+namespace vigilor::link {
+
+namespace {
+const QString kChannelVariable = QStringLiteral("vigilor");
+const QString kStatusEcho = QStringLiteral("\"status\"");
+constexpr int kMaxDialogAnswer = 255;
+} // namespace
+
+Link::Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, Dialogs& dialogs,
+           ErrorSink* errors, QObject* parent)
+    : QObject(parent), m_settings(settings), m_console(console), m_clock(clock), m_pump(pump),
+      m_dialogs(dialogs), m_errors(errors)
+{
+    m_pacer.setObjectName(QStringLiteral("rctimer"));
+    m_pacer.setInterval(kStartPacerMs);
+    connect(&m_pacer, &QTimer::timeout, this, [this] { guarded(m_errors, [this] { pacerTick(); }); });
+
+    // Until the settings give the check interval, the roster poll runs every 30 s.
+    m_rosterPoll.setObjectName(QStringLiteral("Timer1"));
+    m_rosterPoll.setInterval(Settings::kTimeIntervalMin * 1000);
+    connect(&m_rosterPoll, &QTimer::timeout, this, [this] {
+        guarded(m_errors, [this] {
+            if (m_connected)
+                enqueueCommand(QStringLiteral("status"));
+        });
+    });
+    connect(&m_settings, &Settings::timeIntervalSet, this,
+            [this](int seconds) { m_rosterPoll.setInterval(seconds * 1000); });
+}
+
+Link::~Link()
+{
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+        delete m_socket;
+    }
+}
+
+void Link::enqueueCommand(const QString& command)
+{
+    if (m_connected) {
+        if (mentionsRconPassword(command))
+            m_queue.prepend(command);
+        else
+            m_queue.append(command);
+        emit queueChanged();
+    }
+    checkSilence();
+}
+
+void Link::sendFromCommandBox(const QString& command)
+{
+    if (!m_connected)
+        return;
+    m_queue.prepend(command);
+    emit queueChanged();
+}
+
+void Link::checkSilence()
+{
+    const QStringList& lines = m_console.lines();
+    if (lines.size() < 2)
+        return;
+    if (!lines[lines.size() - 1].contains(kStatusEcho) ||
+        !lines[lines.size() - 2].contains(kStatusEcho))
+        return;
+    // Two status polls went out and nothing at all was written in between: the server is
+    // gone. The line written first keeps the check from firing again inside the reconnect.
+    m_console.consoleLine(QStringLiteral("A kapcsolat a szerverrel megszakadt! Újrakapcsolódás..."));
+    connectAction();
+    m_pump.processEvents();
+    connectAction();
+}
+
+void Link::pacerTick()
+{
+    if (m_queue.isEmpty() || !m_connected || !m_socket)
+        return;
+    const QString head = m_queue.front();
+    const QByteArray datagram = rconDatagram(m_settings.password(), head);
+    if (head != kChannelVariable)
+        m_console.consoleLine(commandEcho(head));
+    if (m_socket->write(datagram) != datagram.size())
+        throw SocketError(QStringLiteral("Socket Error: ") + m_socket->errorString());
+    m_lastSend.start();
+    // The head may have been taken meanwhile only by another tick, never by this one.
+    if (!m_queue.isEmpty() && m_queue.front() == head)
+        m_queue.removeFirst();
+    emit queueChanged();
+}
+
+void Link::setPacerInterval(int milliseconds) { m_pacer.setInterval(milliseconds); }
+
+void Link::updateLinkControls()
+{
+    if (m_connected) {
+        if (!m_pacer.isActive())
+            m_pacer.start();
+        if (!m_rosterPoll.isActive())
+            m_rosterPoll.start();
+    } else {
+        m_pacer.stop();
+        m_rosterPoll.stop();
+    }
+    emit linkControlsUpdated(m_connected);
+}
+
+void Link::openSocket()
+{
+    const QString host = m_settings.host();
+    bool portOk = false;
+    const uint port = m_settings.port().trimmed().toUInt(&portOk);
+    if (!portOk || port == 0 || port > 65535)
+        throw SocketError(QStringLiteral("Socket Error: érvénytelen port: ") + m_settings.port());
+    QHostAddress address(host.trimmed());
+    if (address.isNull()) {
+        const QHostInfo info = QHostInfo::fromName(host.trimmed());
+        if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
+            throw SocketError(QStringLiteral("Socket Error: a gépnév nem található: ") + host +
+                              QStringLiteral(" (") + info.errorString() + u')');
+        address = info.addresses().front();
+        for (const QHostAddress& candidate : info.addresses()) {
+            if (candidate.protocol() == QAbstractSocket::IPv4Protocol) {
+                address = candidate;
+                break;
+            }
+        }
+    }
+    auto* socket = new QUdpSocket(this);
+    const QHostAddress local = address.protocol() == QAbstractSocket::IPv6Protocol
+                                   ? QHostAddress(QHostAddress::AnyIPv6)
+                                   : QHostAddress(QHostAddress::AnyIPv4);
+    if (!socket->bind(local, 0, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+        const QString reason = socket->errorString();
+        delete socket;
+        throw SocketError(QStringLiteral("Socket Error: ") + reason);
+    }
+    socket->connectToHost(address, static_cast<quint16>(port));
+    if (socket->state() != QAbstractSocket::ConnectedState &&
+        !socket->waitForConnected(1000)) {
+        const QString reason = socket->errorString();
+        delete socket;
+        throw SocketError(QStringLiteral("Socket Error: ") + reason);
+    }
+    m_socket = socket;
+    m_peerAddress = address;
+    m_peerPort = static_cast<quint16>(port);
+    connect(socket, &QUdpSocket::readyRead, this, &Link::readDatagrams);
+    connect(socket, &QAbstractSocket::stateChanged, this, [this, socket](QAbstractSocket::SocketState s) {
+        if (s == QAbstractSocket::UnconnectedState && socket == m_socket && m_connected)
+            sessionClosed();
+    });
+}
+
+void Link::connectAction()
+{
+    if (m_settings.host().isEmpty() || m_settings.port().isEmpty() ||
+        m_settings.password().isEmpty())
+        return;
+    m_pump.processEvents();
+    const QString where = m_settings.host() + u':' + m_settings.port();
+    if (!m_connected) {
+        openSocket();
+        m_connected = true;
+        emit connectedChanged(true);
+        m_trayHint = QStringLiteral("Vigilor - ") + where;
+        emit trayHintChanged(m_trayHint);
+        m_pump.processEvents();
+        if (m_sayPublic)
+            m_sayPublic(QStringLiteral("Csatlakozva ") + text::dateTime(m_clock.now()) +
+                        QStringLiteral("-kor"));
+        m_console.consoleLine(QStringLiteral("Csatlakozás szerverhez: ") + where);
+        emit consoleTabRequested();
+    } else {
+        m_console.consoleLine(QStringLiteral("Lecsatlakozás szerverről: ") + where);
+        QUdpSocket* socket = m_socket;
+        m_socket = nullptr;
+        if (socket) {
+            socket->disconnect(this);
+            socket->abort();
+            socket->deleteLater();
+        }
+        sessionClosed();
+        m_pump.processEvents();
+        clearQueue();
+        m_pump.processEvents();
+    }
+    updateLinkControls();
+}
+
+void Link::sessionClosed()
+{
+    m_connected = false;
+    emit connectedChanged(false);
+    m_console.consoleLine(QStringLiteral("Lecsatlakozva"));
+    updateLinkControls();
+}
+
+void Link::clearQueue()
+{
+    if (m_queue.isEmpty())
+        return;
+    m_queue.clear();
+    emit queueChanged();
+}
+
+void Link::readDatagrams()
+{
+    QUdpSocket* socket = m_socket;
+    while (socket && socket == m_socket && socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket->receiveDatagram();
+        // A receive that reports an error (an ICMP port unreachable, say) yields no datagram.
+        if (!datagram.isValid())
+            continue;
+        if (datagram.senderPort() != m_peerPort ||
+            !datagram.senderAddress().isEqual(m_peerAddress, QHostAddress::TolerantConversion))
+            continue;
+        if (!m_datagramHandler)
+            continue;
+        try {
+            m_datagramHandler(datagram.data());
+        } catch (...) {
+            // A failure while one datagram is handled ends that datagram's handling, silently.
+        }
+    }
+}
+
+void Link::changePassword()
+{
+    const QString current = m_settings.password();
+    const std::optional<QString> answer = m_dialogs.input(
+        QStringLiteral("RCON jelszó váltás"), QStringLiteral("Írd be az új RCON jelszót:"), current);
+    if (!answer)
+        return;
+    const QString fresh = answer->left(kMaxDialogAnswer);
+    if (fresh.isEmpty() || fresh == current)
+        return;
+    m_dialogs.message(QStringLiteral(
+        "!!! FIGYELEM !!!\n\r\n\rAz új RCON jelszó NEM lesz elmentve a szerver beállításai közé! "
+        "Újraindulás után visszaáll az eredeti jelszó, az Vigilor viszont az új jelszót fogja "
+        "megtartani!"));
+    enqueueCommand(QStringLiteral("set rconpassword \"") + fresh + u'"');
+    m_pump.processEvents();
+    // Send it at once, still under the old password. The server drops a packet that comes
+    // within its flood window of the previous one, which would lock us out, so wait that out
+    // with the pacer held back, so that nothing else leaves first.
+    const bool pacing = m_pacer.isActive();
+    m_pacer.stop();
+    if (m_lastSend.isValid() && m_lastSend.elapsed() < kServerFloodWindowMs + 20)
+        m_clock.wait(static_cast<int>(kServerFloodWindowMs + 20 - m_lastSend.elapsed()));
+    try {
+        pacerTick();
+    } catch (...) {
+        if (pacing && m_connected)
+            m_pacer.start();
+        m_settings.setPassword(fresh);
+        throw;
+    }
+    if (pacing && m_connected)
+        m_pacer.start();
+    m_settings.setPassword(fresh);
+}
+
+void Link::lockServer()
+{
+    const std::optional<QString> answer = m_dialogs.input(
+        QStringLiteral("Szerver lezárása jelszóval"), QStringLiteral("Írd be a szerver jelszót:"), {});
+    if (!answer)
+        return;
+    const QString password = answer->left(kMaxDialogAnswer);
+    if (password.isEmpty())
+        return;
+    enqueueCommand(QStringLiteral("g_password \"") + password + u'"');
+    enqueueCommand(QStringLiteral("sv_password \"") + password + u'"');
+    m_console.consoleLine(QStringLiteral("Szerver lezárás..."));
+}
+
+void Link::openServer()
+{
+    enqueueCommand(QStringLiteral("g_password \"\""));
+    enqueueCommand(QStringLiteral("sv_password \"\""));
+    m_console.consoleLine(QStringLiteral("Szerver nyitás..."));
+}
+
+} // namespace vigilor::link

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+class QUdpSocket;
+
+namespace vigilor {
+class Clock;
+class Dialogs;
+class ErrorSink;
+class EventPump;
+class Settings;
+} // namespace vigilor
+
+namespace vigilor::link {
+
+class Console;
+
+// The link to the one watched server: the UDP socket, the command queue and its pacer
+// (`rctimer`), the roster poll (`Timer1`), the connected flag, the silence check and the
+// top bar's actions. Only the pacer writes to the socket.
+class Link final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Link)
+
+public:
+    static constexpr int kStartPacerMs = 600;
+    // The server drops any rcon packet that arrives this soon after the last one it accepted.
+    static constexpr int kServerFloodWindowMs = 500;
+
+    Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, Dialogs& dialogs,
+         ErrorSink* errors, QObject* parent = nullptr);
+    ~Link() override;
+
+    bool isConnected() const { return m_connected; }
+    const QStringList& queue() const { return m_queue; }
+
+    // The one entry every subsystem queues commands through. While disconnected the command is
+    // dropped; the silence check runs in every case.
+    void enqueueCommand(const QString& command);
+    // The console's command box and its toolbar: the text goes to the head of the queue, only
+    // while connected, and no silence check runs.
+    void sendFromCommandBox(const QString& command);
+
+    // One tick of the pacer: sends the queue's head. Throws SocketError when the send fails
+    // (the head then stays queued).
+    void pacerTick();
+    void setPacerInterval(int milliseconds);
+    int pacerInterval() const { return m_pacer.interval(); }
+    QTimer& pacer() { return m_pacer; }
+    QTimer& rosterPoll() { return m_rosterPoll; }
+
+    // "Csatlakozás" / "Szétkapcsol". Throws SocketError when the socket cannot be opened.
+    void connectAction();
+    // "Jelszó váltás", "Lezár", "Kinyit".
+    void changePassword();
+    void lockServer();
+    void openServer();
+
+    // Where received datagrams go. An error the handler throws ends that datagram's handling
+    // silently.
+    void setDatagramHandler(std::function<void(const QByteArray&)> handler)
+    {
+        m_datagramHandler = std::move(handler);
+    }
+    // Chat lines in the robot's name (connect and disconnect notices).
+    void setSayPublic(std::function<void(const QString&)> say) { m_sayPublic = std::move(say); }
+
+    QString trayHint() const { return m_trayHint; }
+
+signals:
+    // UpdateLinkControls ran: the window sets its link-dependent controls from the flag.
+    void linkControlsUpdated(bool connected);
+    void connectedChanged(bool connected);
+    void trayHintChanged(const QString& hint);
+    void consoleTabRequested();
+    void queueChanged();
+
+private:
+    void updateLinkControls();
+    void checkSilence();
+    void openSocket();
+    void sessionClosed();
+    void readDatagrams();
+    void clearQueue();
+
+    Settings& m_settings;
+    Console& m_console;
+    Clock& m_clock;
+    EventPump& m_pump;
+    Dialogs& m_dialogs;
+    ErrorSink* m_errors;
+
+    QStringList m_queue;
+    QTimer m_pacer;
+    QTimer m_rosterPoll;
+    bool m_connected = false;
+    QPointer<QUdpSocket> m_socket;
+    QHostAddress m_peerAddress;
+    quint16 m_peerPort = 0;
+    QElapsedTimer m_lastSend;
+    QString m_trayHint = QStringLiteral("vigilor");
+    std::function<void(const QByteArray&)> m_datagramHandler;
+    std::function<void(const QString&)> m_sayPublic;
+};
+
+} // namespace vigilor::link

@@ -1,0 +1,153 @@
+#include "robot/robot.h"
+
+#include "link/dialogs.h"
+#include "text/clock.h"
+#include "text/timeformat.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace vigilor {
+
+const QString& Robot::caption()
+{
+    static const QString text = QStringLiteral("Vigilor CoD/UO/CoD2  1.8 release 1");
+    return text;
+}
+
+const QString& Robot::firstStartMessage()
+{
+    static const QString text = QString(47, u' ') +
+        QStringLiteral(
+            "... _ _ _ ... ELSŐ INDÍTÁS ... _ _ _ ...\n\r\n\r"
+            "A program most betölti az alapbeállításokat.\n\r"
+            "Az alapbeállítások nem szabályok: változtasd meg őket józan ésszel! Például a nem "
+            "kirúgandó banlista-bejegyzések az IP figyelővel és a figyelmeztetővel együtt "
+            "elárasztják a chatet figyelmeztetésekkel.\n\r"
+            "A frissítési időköz legkisebb ajánlott értéke 40 másodperc, mert a parancs figyelő "
+            "háromszor olyan gyakran kérdez, mint a banlista figyelő, a szerverek pedig nem "
+            "bírnak sok parancsot rövid idő alatt; az 1 perc az optimális.\n\r"
+            "Sok rendbontótól gyorsan így szabadulhatsz meg: kapcsold ki a parancs figyelőt, "
+            "állíts rövidebb időközt, és kapcsold ki a chat üzeneteket.\n\r"
+            "Mielőtt hibát jelentenél, próbáld meg magad megoldani a problémát!");
+    return text;
+}
+
+Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialogs& dialogs,
+             QObject* parent)
+    : QObject(parent), m_programFolder(programFolder), m_clock(clock), m_pump(pump),
+      m_dialogs(dialogs), m_console(clock), m_consoleLog(m_console),
+      m_roster(m_settings, this), m_link(m_settings, m_console, clock, pump, dialogs, this),
+      m_intake(m_console, m_consoleLog, m_roster, clock, pump,
+               [this](const QDate& date) { return logFileNameFor(date); })
+{
+    if (!m_programFolder.isEmpty() && !m_programFolder.endsWith(u'/'))
+        m_programFolder += u'/';
+    m_link.setDatagramHandler([this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
+    link::ReplyIntake::Hooks hooks;
+    hooks.saveSettings = [this] {
+        if (m_saveSettings)
+            m_saveSettings();
+    };
+    hooks.handled = [this] { emit m_link.queueChanged(); };
+    m_intake.setHooks(std::move(hooks));
+}
+
+Robot::~Robot() = default;
+
+QString Robot::logFileNameFor(const QDate& date) const
+{
+    return m_programFolder + QStringLiteral("logs/console (") + text::shortDate(date) +
+           QStringLiteral(").log");
+}
+
+bool Robot::startUp()
+{
+    const bool firstStart = !QFileInfo::exists(filePath(QStringLiteral("vigilor.ini")));
+
+    int logsError = 0;
+    const QString logs = filePath(QStringLiteral("logs"));
+    if (!QFileInfo(logs).isDir()) {
+        if (::mkdir(QFile::encodeName(logs).constData(), 0777) != 0)
+            logsError = errno;
+    }
+    m_intake.setLogFileName(logFileNameFor(m_clock.now().date()));
+
+    if (QFileInfo::exists(m_intake.logFileName())) {
+        guarded(this, [this] { m_consoleLog.load(m_intake.logFileName(), m_console); });
+    }
+    if (logsError != 0)
+        m_console.consoleLine(QStringLiteral("vigilor indítási hiba #") + QString::number(logsError));
+    else
+        m_console.consoleLine(QStringLiteral("vigilor sikeresen elindult"));
+    m_console.consoleLine(QStringLiteral("Program verzió: ") + caption());
+    return firstStart;
+}
+
+void Robot::saveSettings()
+{
+    if (m_saveSettings)
+        m_saveSettings();
+}
+
+void Robot::saveNow()
+{
+    guarded(this, [this] {
+        m_consoleLog.save(m_intake.logFileName());
+        saveSettings();
+    });
+}
+
+void Robot::close()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    guarded(this, [this] { m_consoleLog.save(m_intake.logFileName()); });
+    guarded(this, [this] { saveSettings(); });
+    guarded(this, [this] {
+        if (m_link.isConnected())
+            m_link.connectAction();
+    });
+    emit quitRequested();
+}
+
+void Robot::endOfSession()
+{
+    guarded(this, [this] { saveSettings(); });
+    close();
+}
+
+void Robot::forceStop()
+{
+    std::_Exit(kForcedStopExitCode);
+}
+
+void Robot::reportError(const std::exception& error)
+{
+    const auto* own = dynamic_cast<const Error*>(&error);
+    const QString message = own ? own->message() : QString::fromLocal8Bit(error.what());
+    m_console.consoleLine(message + QStringLiteral("\n\r"));
+    // A list read past its end leaves the roster and the queue in doubt: start the link afresh
+    // and ask for a new roster. Socket errors never lead here, a reconnect would not help.
+    const bool indexError = dynamic_cast<const IndexError*>(&error) != nullptr ||
+                            dynamic_cast<const std::out_of_range*>(&error) != nullptr;
+    if (!indexError)
+        return;
+    try {
+        m_link.connectAction();
+        m_pump.processEvents();
+        m_link.connectAction();
+        m_link.enqueueCommand(QStringLiteral("status"));
+    } catch (const std::exception& again) {
+        const auto* ownAgain = dynamic_cast<const Error*>(&again);
+        m_console.consoleLine(ownAgain ? ownAgain->message() : QString::fromLocal8Bit(again.what()));
+    }
+}
+
+} // namespace vigilor

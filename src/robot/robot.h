@@ -1,0 +1,94 @@
+#pragma once
+
+#include "link/console.h"
+#include "link/intake.h"
+#include "link/link.h"
+#include "roster/roster.h"
+#include "settings/settings.h"
+#include "text/errors.h"
+
+#include <QDate>
+#include <QObject>
+
+#include <functional>
+
+namespace vigilor {
+
+class Clock;
+class Dialogs;
+class EventPump;
+
+// The engine assembled: owns the settings, the console and its log, the roster, the link and
+// the reply intake for the whole run, wires them together, and carries the start-up and
+// shutdown sequences and the application's one error handler. The window and the headless
+// front end both drive this object.
+class Robot final : public QObject, public ErrorSink
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Robot)
+
+public:
+    static const QString& caption();
+    static const QString& firstStartMessage();
+    static constexpr int kForcedStopExitCode = 0x8000;
+
+    // programFolder ends with a separator; every data file is programFolder + a bare name.
+    Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialogs& dialogs,
+          QObject* parent = nullptr);
+    ~Robot() override;
+
+    Settings& settings() { return m_settings; }
+    link::Console& console() { return m_console; }
+    link::ConsoleLog& consoleLog() { return m_consoleLog; }
+    link::Link& link() { return m_link; }
+    link::ReplyIntake& intake() { return m_intake; }
+    roster::Roster& roster() { return m_roster; }
+    Clock& clock() { return m_clock; }
+    EventPump& pump() { return m_pump; }
+    Dialogs& dialogs() { return m_dialogs; }
+
+    QString programFolder() const { return m_programFolder; }
+    QString filePath(const QString& name) const { return m_programFolder + name; }
+    QString logFileNameFor(const QDate& date) const;
+
+    // The window set-up: logs folder, the day's log file name, the day's earlier console and
+    // the start lines. Returns true on a first start (no settings file yet); the caller shows
+    // the first-start message then.
+    bool startUp();
+
+    // ">> Beállítások mentése <<": the console log, then the settings. Errors to the console.
+    void saveNow();
+    // Closing the main window: the console log, the settings, then the link closed.
+    void close();
+    // The desktop session ends: the settings, then the normal close.
+    void endOfSession();
+    // ">> [ ERŐSZAKOS LEÁLLÁS ] <<": ends the process at once; nothing is saved or sent.
+    [[noreturn]] static void forceStop();
+
+    // SaveSettings; the settings store connects here.
+    void setSaveSettings(std::function<void()> save) { m_saveSettings = std::move(save); }
+    void saveSettings();
+
+    // The application's error handler: the message goes to the console; list index errors
+    // also reconnect and ask for a fresh roster.
+    void reportError(const std::exception& error) override;
+
+signals:
+    void quitRequested();
+
+private:
+    QString m_programFolder;
+    Clock& m_clock;
+    EventPump& m_pump;
+    Dialogs& m_dialogs;
+    Settings m_settings;
+    link::Console m_console;
+    link::ConsoleLog m_consoleLog;
+    roster::Roster m_roster;
+    link::Link m_link;
+    link::ReplyIntake m_intake;
+    std::function<void()> m_saveSettings;
+    bool m_closed = false;
+};
+
+} // namespace vigilor

@@ -1,0 +1,137 @@
+#include "roster/playerline.h"
+
+#include "text/errors.h"
+#include "text/textutil.h"
+
+namespace vigilor::roster {
+namespace {
+
+// Characters from a 1-based column; fewer when the line is shorter.
+QStringView columns(QStringView line, qsizetype first, qsizetype count)
+{
+    const qsizetype start = first - 1;
+    if (start >= line.size())
+        return {};
+    return line.mid(start, std::min(count, line.size() - start));
+}
+
+int toNumber(QStringView field)
+{
+    bool ok = false;
+    const int value = text::parseDecimal(field, &ok);
+    if (!ok)
+        throw ConversionError(u'\'' + field.toString() + QStringLiteral("' is not a valid integer value"));
+    return value;
+}
+
+// A three-column number field whose last column may be blank.
+int rightAlignedField(QStringView line, qsizetype first)
+{
+    QStringView field = columns(line, first, 3);
+    if (field.size() == 3 && field[2] == u' ')
+        field.chop(1);
+    return toNumber(field);
+}
+
+} // namespace
+
+bool isPlayerLine(QStringView line)
+{
+    return line.size() >= 7 && line[0] == u' ' && !line.contains(u"qport") &&
+           !line.contains(u"print") && !line.contains(u"-----") && !line.contains(u"map:");
+}
+
+int playerSlot(QStringView line)
+{
+    if (!isPlayerLine(line))
+        return 255;
+    return toNumber(columns(line, 2, 2)) & 0xff;
+}
+
+int playerScore(QStringView line)
+{
+    if (!isPlayerLine(line))
+        return 0;
+    return rightAlignedField(line, 7);
+}
+
+int playerPing(QStringView line)
+{
+    if (!isPlayerLine(line))
+        return 0;
+    if (line.contains(u" ZMBI ") || line.contains(u" CNCT "))
+        return 999;
+    return rightAlignedField(line, 12) & 0xffff;
+}
+
+QString playerName(QStringView line)
+{
+    if (!isPlayerLine(line))
+        return {};
+    QStringView name = columns(line, 23, 20);
+    while (!name.isEmpty() && name.back() == u' ')
+        name.chop(1);
+    return name.toString();
+}
+
+QString playerAddress(QStringView line)
+{
+    if (!isPlayerLine(line))
+        return {};
+    QStringView a = line.size() > 13 ? line.first(line.size() - 13) : QStringView();
+    // The 19 characters before the last one: the beginning of the address field.
+    const qsizetype start = std::max<qsizetype>(1, a.size() - 19);
+    a = columns(a, start, 19);
+    const qsizetype colon = a.indexOf(u':');
+    a = colon < 0 ? QStringView() : a.first(colon);
+    const qsizetype dot = a.indexOf(u'.');
+    if (dot >= 0)
+        a = columns(a, std::max<qsizetype>(1, dot + 1 - 3), a.size());
+    if (!a.isEmpty() && a[0] == u' ') {
+        const qsizetype blank = a.indexOf(u' ');
+        a = a.mid(blank + 1);
+    }
+    return a.toString();
+}
+
+int playerRate(QStringView line, int requiredRate)
+{
+    if (!isPlayerLine(line))
+        return requiredRate;
+    return toNumber(line.last(std::min<qsizetype>(5, line.size()))) & 0xffff;
+}
+
+int playerCount(const QStringList& lines)
+{
+    if (lines.size() <= 4)
+        return 0;
+    qsizetype first = 0;
+    qsizetype last = lines.size() - 1;
+    while (first <= last) {
+        const bool firstIsPlayer = isPlayerLine(lines[first]);
+        const bool lastIsPlayer = isPlayerLine(lines[last]);
+        if (firstIsPlayer && lastIsPlayer)
+            break;
+        if (!firstIsPlayer)
+            ++first;
+        if (!lastIsPlayer && first <= last)
+            --last;
+    }
+    return first <= last ? static_cast<int>(last - first + 1) : 0;
+}
+
+int playerCount(QStringView text) { return playerCount(text::splitLines(text)); }
+
+PlayerRecord readPlayer(QStringView line, int requiredRate)
+{
+    PlayerRecord record;
+    record.slot = playerSlot(line);
+    record.score = playerScore(line);
+    record.ping = playerPing(line);
+    record.name = playerName(line);
+    record.address = playerAddress(line);
+    record.rate = playerRate(line, requiredRate);
+    return record;
+}
+
+} // namespace vigilor::roster

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+namespace vigilor {
+class ErrorSink;
+class Settings;
+}
+
+namespace vigilor::roster {
+
+// The roster text (the lines of the last complete `status` reply) and the player table drawn
+// from it. The table is kept here as plain rows so that the window only mirrors it.
+class Roster final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Roster)
+
+public:
+    static constexpr int kColumns = 6;
+    static const QStringList& headerRow();
+
+    Roster(const Settings& settings, ErrorSink* errors, QObject* parent = nullptr);
+
+    const QStringList& text() const { return m_text; }
+    QString joinedText() const { return m_text.join(u'\n'); }
+    void setText(QStringList lines);
+
+    // Player rows of the table: row 1 of the grid is rows()[0]. Cells of rows that a refresh
+    // did not reach keep what they held, as a grid does.
+    const QList<QStringList>& rows() const { return m_rows; }
+    // Cuts the table to its title row.
+    void clearRows();
+
+    // Refills the table from the roster text. Throws ConversionError from the line readers;
+    // rows filled before the failing line stay filled.
+    void refresh();
+
+    // ListTimer: redraws the table every second while the window is showing.
+    QTimer& listTimer() { return m_listTimer; }
+    void setWindowShowing(std::function<bool()> showing) { m_windowShowing = std::move(showing); }
+    // ">> Lista frissítése MOST <<": switch the redraw on and redraw now, errors to the sink.
+    void refreshNow();
+
+signals:
+    void rowsChanged();
+
+private:
+    void setRowCount(int players);
+
+    const Settings& m_settings;
+    ErrorSink* m_errors;
+    QStringList m_text;
+    QList<QStringList> m_rows;
+    QTimer m_listTimer;
+    std::function<bool()> m_windowShowing = [] { return false; };
+};
+
+} // namespace vigilor::roster

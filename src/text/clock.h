@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDateTime>
+
+namespace vigilor {
+
+// The engine reads the date and time and makes its few blocking waits through this interface,
+// so that tests can stage midnight and skip waits.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime now() const = 0;
+    // Blocks for the given time while letting window events run.
+    virtual void wait(int milliseconds) = 0;
+};
+
+// "Let pending window events run": the engine's long steps call this in their middle.
+class EventPump
+{
+public:
+    virtual ~EventPump() = default;
+    virtual void processEvents() = 0;
+};
+
+class SystemClock final : public Clock
+{
+public:
+    QDateTime now() const override;
+    void wait(int milliseconds) override;
+};
+
+class SystemPump final : public EventPump
+{
+public:
+    void processEvents() override;
+};
+
+} // namespace vigilor

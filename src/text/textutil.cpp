@@ -1,0 +1,129 @@
+#include "text/textutil.h"
+
+namespace vigilor::text {
+
+QString asciiLower(QStringView text)
+{
+    QString result = text.toString();
+    for (QChar& c : result) {
+        const char16_t u = c.unicode();
+        if (u >= u'A' && u <= u'Z')
+            c = QChar(static_cast<char16_t>(u + 32));
+    }
+    return result;
+}
+
+bool asciiContains(QStringView haystack, QStringView needle)
+{
+    if (needle.isEmpty())
+        return false;
+    const qsizetype n = needle.size();
+    const char16_t first = needle[0].unicode();
+    for (qsizetype i = 0; i + n <= haystack.size(); ++i) {
+        char16_t h = haystack[i].unicode();
+        if (h >= u'A' && h <= u'Z')
+            h += 32;
+        if (h != first)
+            continue;
+        qsizetype j = 1;
+        for (; j < n; ++j) {
+            char16_t a = haystack[i + j].unicode();
+            if (a >= u'A' && a <= u'Z')
+                a += 32;
+            if (a != needle[j].unicode())
+                break;
+        }
+        if (j == n)
+            return true;
+    }
+    return false;
+}
+
+QString stripColours(QString text)
+{
+    if (!text.contains(u'^'))
+        return text;
+    // The rule is "remove the first '^^' with the character after it, as long as there is one;
+    // then remove the first '^' with the character after it, as long as there is one". Doing
+    // that literally costs a rescan per code; the two passes below give the same result in
+    // linear time. The first keeps its output free of '^^': removing a doubled caret can only
+    // create a new one where the output's last character meets the rest of the input.
+    QString joined;
+    joined.reserve(text.size());
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = text[i];
+        if (c == u'^' && !joined.isEmpty() && joined.back() == u'^') {
+            joined.chop(1);
+            i += 2; // the second caret and the character after it
+            continue;
+        }
+        joined.append(c);
+        ++i;
+    }
+    // No doubled caret is left, so every caret stands alone and takes its follower.
+    QString result;
+    result.reserve(joined.size());
+    for (qsizetype i = 0; i < joined.size(); ++i) {
+        if (joined[i] == u'^') {
+            ++i;
+            continue;
+        }
+        result.append(joined[i]);
+    }
+    return result;
+}
+
+QStringList splitLines(QStringView text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const char16_t c = text[i].unicode();
+        if (c == u'\n' || c == u'\r') {
+            lines.append(text.mid(start, i - start).toString());
+            if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n')
+                ++i;
+            start = i + 1;
+        }
+        ++i;
+    }
+    if (start < n)
+        lines.append(text.mid(start).toString());
+    return lines;
+}
+
+int parseDecimal(QStringView field, bool* ok)
+{
+    qsizetype i = 0;
+    while (i < field.size() && field[i] == u' ')
+        ++i;
+    bool negative = false;
+    if (i < field.size() && (field[i] == u'-' || field[i] == u'+')) {
+        negative = field[i] == u'-';
+        ++i;
+    }
+    if (i >= field.size()) {
+        *ok = false;
+        return 0;
+    }
+    qint64 value = 0;
+    for (; i < field.size(); ++i) {
+        const char16_t c = field[i].unicode();
+        if (c < u'0' || c > u'9') {
+            *ok = false;
+            return 0;
+        }
+        value = value * 10 + (c - u'0');
+        if (value > 0x7fffffffLL) {
+            *ok = false;
+            return 0;
+        }
+    }
+    *ok = true;
+    return static_cast<int>(negative ? -value : value);
+}
+
+} // namespace vigilor::text

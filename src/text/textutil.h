@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+namespace vigilor::text {
+
+// Case folding in every comparison folds the ASCII letters A-Z only; accented letters are
+// compared as they are.
+QString asciiLower(QStringView text);
+bool asciiContains(QStringView haystack, QStringView needle); // needle already folded
+
+// Removes the game's caret colour codes. A doubled caret anywhere is removed (with the
+// character after it) before a single caret standing earlier; a single caret takes the
+// character after it, or only itself when it is the last character.
+QString stripColours(QString text);
+
+// Splits at LF, CR and CR LF; a final line break does not produce an empty last line, and an
+// empty text gives no lines.
+QStringList splitLines(QStringView text);
+
+// The decimal value of a field read by fixed columns: leading blanks and one minus sign are
+// allowed, a field holding anything else fails (ok == false).
+int parseDecimal(QStringView field, bool* ok);
+
+} // namespace vigilor::text

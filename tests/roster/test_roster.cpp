@@ -1,0 +1,183 @@
+#include "roster/playerline.h"
+#include "roster/roster.h"
+#include "settings/settings.h"
+#include "text/errors.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vigilor;
+using namespace vigilor::roster;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A player line in the server's layout: %3i %5i %4i %6i, name padded to 16, %7i lastmsg, the
+// address padded to 22, %5i qport, " %5i" rate.
+QString line(int slot, int score, const QString& ping, const QString& name, const QString& address,
+             int rate)
+{
+    QString l = QString::asprintf("%3d %5d ", slot, score);
+    l += ping.rightJustified(4) + u' ';
+    l += QString::asprintf("%6d ", 123456);
+    l += name.leftJustified(16);
+    l += QString::asprintf("%7d ", 50);
+    l += address.leftJustified(22);
+    l += QString::asprintf("%5d %5d", 4321, rate);
+    return l;
+}
+
+QStringList reply(const QStringList& players)
+{
+    QStringList lines{u"map: mp_toujane"_s,
+                      u"num score ping guid   name            lastmsg address               qport rate"_s,
+                      u"--- ----- ---- ------ --------------- ------- --------------------- ----- -----"_s};
+    lines += players;
+    lines += QString();
+    return lines;
+}
+
+class Sink final : public ErrorSink
+{
+public:
+    void reportError(const std::exception& e) override { messages.append(QString::fromUtf8(e.what())); }
+    QStringList messages;
+};
+
+} // namespace
+
+class TestRoster final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsTheFixedColumns()
+    {
+        const QString l = line(3, 12, u"48"_s, u"Joe"_s, u"10.0.0.7:28960"_s, 25000);
+        QVERIFY(isPlayerLine(l));
+        QCOMPARE(playerSlot(l), 3);
+        QCOMPARE(playerScore(l), 12);
+        QCOMPARE(playerPing(l), 48);
+        QCOMPARE(playerName(l), u"Joe"_s);
+        QCOMPARE(playerAddress(l), u"10.0.0.7"_s);
+        QCOMPARE(playerRate(l, 9999), 25000);
+
+        // The columns as the readers see them: two blanks, 3, four blanks, 12, three blanks, 48.
+        const QString exact = u"  3    12   48"_s + l.mid(14);
+        QCOMPARE(playerSlot(exact), 3);
+        QCOMPARE(playerScore(exact), 12);
+        QCOMPARE(playerPing(exact), 48);
+    }
+
+    void scoresAndPings()
+    {
+        QCOMPARE(playerScore(line(0, -5, u"10"_s, u"a"_s, u"1.2.3.4:1"_s, 1)), -5);
+        QCOMPARE(playerScore(line(0, 1234, u"10"_s, u"a"_s, u"1.2.3.4:1"_s, 1)), 234);
+        QCOMPARE(playerScore(line(0, -123, u"10"_s, u"a"_s, u"1.2.3.4:1"_s, 1)), 123);
+        QCOMPARE(playerPing(line(0, 7, u"1999"_s, u"a"_s, u"1.2.3.4:1"_s, 1)), 999);
+        const QString connecting = line(4, 7, u"CNCT"_s, u"a"_s, u"1.2.3.4:1"_s, 1);
+        QCOMPARE(playerPing(connecting), 999);
+        QCOMPARE(playerScore(connecting), 7);
+        QCOMPARE(playerPing(line(4, 7, u"ZMBI"_s, u"a"_s, u"1.2.3.4:1"_s, 1)), 999);
+    }
+
+    void names()
+    {
+        QCOMPARE(playerName(line(1, 0, u"5"_s, u"ABCDEFGHIJKLMNOPQRSTUVWXY"_s, u"1.2.3.4:5"_s, 1)),
+                 u"ABCDEFGHIJKLMNOPQRST"_s);
+        QCOMPARE(playerName(line(1, 0, u"5"_s, u"Big Bad Wolf"_s, u"1.2.3.4:5"_s, 1)),
+                 u"Big Bad Wolf"_s);
+        QCOMPARE(playerName(u"  1     0    5 123456 Trailing    "_s), u"Trailing"_s);
+    }
+
+    void addresses()
+    {
+        QCOMPARE(playerAddress(line(1, 0, u"5"_s, u"x"_s, u"192.168.100.200:28960"_s, 1)),
+                 u"192.168.100.200"_s);
+        QCOMPARE(playerAddress(line(1, 0, u"5"_s, u"x"_s, u"loopback"_s, 1)), QString());
+        QCOMPARE(playerAddress(u" 1 short"_s), QString());
+    }
+
+    void nonPlayerLines()
+    {
+        const QStringList notPlayers = {u"map: mp_x"_s,    u" num score ping qport"_s,
+                                        u" --- -----"_s,   u"x print y"_s,
+                                        u"Joe 1 2 3 4 5"_s, u" 12345"_s};
+        for (const QString& l : notPlayers) {
+            QVERIFY2(!isPlayerLine(l), qPrintable(l));
+            QCOMPARE(playerSlot(l), 255);
+            QCOMPARE(playerScore(l), 0);
+            QCOMPARE(playerPing(l), 0);
+            QCOMPARE(playerName(l), QString());
+            QCOMPARE(playerAddress(l), QString());
+            QCOMPARE(playerRate(l, 25000), 25000);
+        }
+    }
+
+    void lettersInNumberColumnsThrow()
+    {
+        QVERIFY_THROWS_EXCEPTION(ConversionError, playerScore(u" 1   abc   12 rest"_s));
+        QVERIFY_THROWS_EXCEPTION(ConversionError, playerPing(u" 1     5 xx  rest"_s));
+        // A line that ends before the score's last column.
+        QVERIFY_THROWS_EXCEPTION(ConversionError, playerScore(u" 1     "_s));
+        QVERIFY_THROWS_EXCEPTION(ConversionError, playerRate(u" 1 2 3 4 x5000"_s, 1));
+    }
+
+    void counts()
+    {
+        const QString p = line(0, 1, u"40"_s, u"a"_s, u"1.2.3.4:5"_s, 25000);
+        QCOMPARE(playerCount(reply({p})), 1);
+        QCOMPARE(playerCount(reply({p, p, p})), 3);
+        QCOMPARE(playerCount(reply({})), 0);
+        QCOMPARE(playerCount(QStringList{u"map: x"_s, u"h qport x"_s, u"---"_s, QString()}), 0);
+        QCOMPARE(playerCount(reply({u"junk"_s, u"more junk"_s})), 0);
+        // Everything between the first and the last player line counts.
+        QCOMPARE(playerCount(reply({p, u"junk"_s, p})), 3);
+        QCOMPARE(playerCount(QString(u"map: x\nh qport \n---\n" + p + u"\n\n")), 1);
+    }
+
+    void tableFromRoster()
+    {
+        Settings settings;
+        Sink sink;
+        Roster roster(settings, &sink);
+        QSignalSpy changed(&roster, &Roster::rowsChanged);
+        roster.setText(reply({line(0, 5, u"40"_s, u"Alpha"_s, u"1.2.3.4:5"_s, 25000),
+                              line(7, -2, u"CNCT"_s, u"Beta Two"_s, u"5.6.7.8:9"_s, 3000)}));
+        roster.refresh();
+        QCOMPARE(roster.rows().size(), 2);
+        QCOMPARE(roster.rows()[0], (QStringList{u"0"_s, u"5"_s, u"40"_s, u"Alpha"_s, u"1.2.3.4"_s, u"25000"_s}));
+        QCOMPARE(roster.rows()[1], (QStringList{u"7"_s, u"-2"_s, u"999"_s, u"Beta Two"_s, u"5.6.7.8"_s, u"3000"_s}));
+        QVERIFY(changed.count() >= 1);
+
+        // A bad line ends the refresh there; rows filled before it stay, the error is thrown.
+        roster.setText(reply({line(1, 9, u"40"_s, u"Gamma"_s, u"1.2.3.4:5"_s, 25000),
+                              u"  2   xyz   40 bad line with letters in the score column"_s}));
+        QVERIFY_THROWS_EXCEPTION(ConversionError, roster.refresh());
+        QCOMPARE(roster.rows()[0][3], u"Gamma"_s);
+        QCOMPARE(roster.rows()[1][0], u"2"_s); // the slot was read before the score failed
+
+        // The timer path and the menu path report the error instead of throwing.
+        roster.refreshNow();
+        QCOMPARE(sink.messages.size(), 1);
+
+        roster.clearRows();
+        QVERIFY(roster.rows().isEmpty());
+    }
+
+    void listTimerFollowsTheWindow()
+    {
+        Settings settings;
+        Roster roster(settings, nullptr);
+        bool showing = true;
+        roster.setWindowShowing([&] { return showing; });
+        roster.refresh();
+        QVERIFY(roster.listTimer().isActive());
+        showing = false;
+        roster.refresh();
+        QVERIFY(!roster.listTimer().isActive());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRoster)
+#include "test_roster.moc"

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "link/dialogs.h"
+#include "text/clock.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QStringList>
+#include <QTest>
+
+#include <deque>
+
+namespace vigilor::test {
+
+// A clock that stands still until the test moves it; waits cost nothing but move it on.
+class FakeClock final : public Clock
+{
+public:
+    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 12, 8), QTime(12, 34, 56)))
+        : m_now(std::move(start))
+    {
+    }
+    QDateTime now() const override { return m_now; }
+    void wait(int milliseconds) override
+    {
+        m_waits.append(milliseconds);
+        m_now = m_now.addMSecs(milliseconds);
+        if (m_realWaits)
+            QTest::qWait(milliseconds);
+    }
+    // Waits that really pass, for tests where a server on the other end counts time.
+    void setRealWaits(bool real) { m_realWaits = real; }
+    void set(const QDateTime& when) { m_now = when; }
+    void advance(qint64 ms) { m_now = m_now.addMSecs(ms); }
+    const QList<int>& waits() const { return m_waits; }
+
+private:
+    QDateTime m_now;
+    QList<int> m_waits;
+    bool m_realWaits = false;
+};
+
+// Counts the places where the engine lets window events run; optionally really runs them.
+class FakePump final : public EventPump
+{
+public:
+    explicit FakePump(bool runEvents = false) : m_runEvents(runEvents) {}
+    void processEvents() override
+    {
+        ++m_calls;
+        if (m_runEvents)
+            QCoreApplication::processEvents();
+    }
+    int calls() const { return m_calls; }
+
+private:
+    bool m_runEvents;
+    int m_calls = 0;
+};
+
+// Answers dialogs from a script and records what was shown.
+class ScriptedDialogs final : public Dialogs
+{
+public:
+    void message(const QString& text) override { m_messages.append(text); }
+    bool question(const QString& text) override
+    {
+        m_questions.append(text);
+        if (m_yes.empty())
+            return false;
+        const bool answer = m_yes.front();
+        m_yes.pop_front();
+        return answer;
+    }
+    std::optional<QString> input(const QString& title, const QString& prompt,
+                                 const QString& initial) override
+    {
+        m_inputs.append(title + u'|' + prompt + u'|' + initial);
+        if (m_answers.empty())
+            return std::nullopt;
+        auto answer = m_answers.front();
+        m_answers.pop_front();
+        return answer;
+    }
+
+    void answerInput(std::optional<QString> answer) { m_answers.push_back(std::move(answer)); }
+    void answerQuestion(bool yes) { m_yes.push_back(yes); }
+    const QStringList& messages() const { return m_messages; }
+    const QStringList& questions() const { return m_questions; }
+    const QStringList& inputs() const { return m_inputs; }
+
+private:
+    std::deque<std::optional<QString>> m_answers;
+    std::deque<bool> m_yes;
+    QStringList m_messages;
+    QStringList m_questions;
+    QStringList m_inputs;
+};
+
+} // namespace vigilor::test
