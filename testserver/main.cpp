@@ -1,0 +1,124 @@
+// vigilor-testserver: a practice game server for trying the robot against without a real game.
+// It answers the remote console on 127.0.0.1 and prints every command it is given.
+
+#include "testserver/demo.h"
+#include "testserver/playerfile.h"
+#include "testserver/rconserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using vigilor::testserver::RconServer;
+
+namespace {
+
+int s_signalPipe[2] = {-1, -1};
+
+// SIGTERM and SIGINT only wake the event loop, which then quits normally.
+extern "C" void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(s_signalPipe[1], &byte, 1);
+}
+
+void printError(const QString& message)
+{
+    std::fprintf(stderr, "vigilor-testserver: %s\n", message.toLocal8Bit().constData());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"vigilor-testserver"_s);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(u"Practice game server answering the remote console "
+                                     u"(rcon over UDP) on 127.0.0.1."_s);
+    parser.addHelpOption();
+    const QCommandLineOption port(u"port"_s, u"UDP port (default 28960)."_s, u"N"_s, u"28960"_s);
+    const QCommandLineOption password(u"password"_s, u"Rcon password (default practice)."_s, u"P"_s,
+                                      u"practice"_s);
+    const QCommandLineOption players(u"players"_s,
+                                     u"Players file: one 'slot;score;ping;name;address;rate' a "
+                                     u"line, ping may be CNCT or ZMBI, '#' starts a comment."_s,
+                                     u"FILE"_s);
+    const QCommandLineOption map(u"map"_s, u"Map name."_s, u"NAME"_s);
+    const QCommandLineOption variant(u"variant"_s, u"Game version: uo or cod2 (default uo)."_s,
+                                     u"uo|cod2"_s, u"uo"_s);
+    const QCommandLineOption flood(u"flood-ms"_s,
+                                   u"Drop rcon packets closer than N ms (default 500, 0 off)."_s,
+                                   u"N"_s, u"500"_s);
+    const QCommandLineOption demo(u"demo"_s, u"Demo players whose game goes on."_s);
+    parser.addOptions({port, password, players, map, variant, flood, demo});
+    parser.process(app);
+
+    bool portOk = false;
+    const uint portNumber = parser.value(port).toUInt(&portOk);
+    bool floodOk = false;
+    const int floodMs = parser.value(flood).toInt(&floodOk);
+    const QString variantName = parser.value(variant).toLower();
+    if (!portOk || portNumber > 65535 || !floodOk || floodMs < 0 ||
+        (variantName != u"uo" && variantName != u"cod2")) {
+        printError(u"bad --port, --flood-ms or --variant; see --help"_s);
+        return 2;
+    }
+
+    RconServer server;
+    server.setVariant(variantName == u"cod2" ? RconServer::Variant::CallOfDuty2
+                                             : RconServer::Variant::UnitedOffensive);
+    server.setPassword(parser.value(password));
+    server.setFloodGuardMs(floodMs);
+    std::unique_ptr<vigilor::testserver::DemoEvolver> evolver;
+    if (parser.isSet(demo)) {
+        vigilor::testserver::populateDemo(server);
+        evolver = std::make_unique<vigilor::testserver::DemoEvolver>(server);
+    }
+    if (parser.isSet(players)) {
+        QString error;
+        const auto list = vigilor::testserver::loadPlayers(parser.value(players), &error);
+        if (!list) {
+            printError(error);
+            return 2;
+        }
+        server.setPlayers(*list);
+    }
+    if (parser.isSet(map))
+        server.setMap(parser.value(map));
+
+    if (::pipe(s_signalPipe) != 0) {
+        printError(u"cannot create the signal pipe"_s);
+        return 1;
+    }
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    QSocketNotifier signalNotifier(s_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+
+    if (!server.start(quint16(portNumber))) {
+        printError(u"cannot listen on 127.0.0.1:"_s % QString::number(portNumber));
+        return 1;
+    }
+    QObject::connect(&server, &RconServer::commandReceived, &app, [&server](const QString& cmd) {
+        const QString line = server.lastClientAddress().toString() % u':' %
+                             QString::number(server.lastClientPort()) % u' ' % cmd;
+        std::printf("%s\n", line.toUtf8().constData());
+        std::fflush(stdout);
+    });
+    QObject::connect(&server, &RconServer::quitRequested, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    printError(u"listening on 127.0.0.1:"_s % QString::number(server.port()));
+    return QCoreApplication::exec();
+}

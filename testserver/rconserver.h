@@ -1,0 +1,182 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QUdpSocket;
+
+namespace vigilor::testserver {
+
+// One scripted client as the server lists it in `status`.
+struct Player
+{
+    enum State
+    {
+        Active,
+        Connecting,
+        Zombie
+    };
+
+    int slot = 0;
+    int score = 0;
+    int ping = 50;
+    State state = Active;
+    QString name;                                        // with colour codes
+    QString address = QStringLiteral("192.0.2.1:28960"); // with port
+    int qport = 1000;
+    int rate = 25000;
+    int guid = 0;
+    int lastmsg = 0;
+};
+
+// A practice game server that answers the remote console (rcon over UDP) on 127.0.0.1, the way
+// the real game servers do, with hooks for tests to lose, hold back or forge datagrams and to
+// see everything that reached it.
+class RconServer final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The two game versions differ in the wrong-password answer, in the colon form of a
+    // variable's description and in the version shown by `serverinfo`.
+    enum class Variant
+    {
+        UnitedOffensive,
+        CallOfDuty2
+    };
+    Q_ENUM(Variant)
+
+    // Decides per reply datagram (index of count) whether it is sent; false drops it.
+    using ChunkFilter = std::function<bool(int index, int count)>;
+
+    struct Datagram
+    {
+        qint64 atMs = 0; // arrival, milliseconds on the server's clock (see elapsedMs())
+        QByteArray data;
+        QHostAddress peer;
+        quint16 peerPort = 0;
+    };
+
+    explicit RconServer(QObject* parent = nullptr);
+    ~RconServer() override;
+
+    bool start(quint16 port = 0); // binds 127.0.0.1; 0 picks a free port
+    void stop();
+    quint16 port() const;
+    bool isRunning() const; // bound and not told to `quit`
+
+    void setPassword(const QString& password)
+    {
+        setVariable(QStringLiteral("rconpassword"), password);
+    }
+    QString password() const { return variable(QStringLiteral("rconpassword")); }
+    // Also selects the variant's colon form; call setColonBlank() afterwards to override it.
+    void setVariant(Variant variant);
+    Variant variant() const { return m_variant; }
+    void setColonBlank(bool blank) { m_colonBlank = blank; }
+    void setMap(const QString& map) { setVariable(QStringLiteral("mapname"), map); }
+    void setFloodGuardMs(int ms) { m_floodGuardMs = ms; } // 0 disables the guard
+    void setChunkSize(int bytes) { m_chunkSize = qMax(1, bytes); }
+
+    // Variables; names are case-insensitive. Setting an unknown one creates it with an empty
+    // default, as `set` does.
+    QString variable(const QString& name) const;
+    bool hasVariable(const QString& name) const;
+    void setVariable(const QString& name, const QString& value);
+
+    // Players, kept in slot order; a player added to a taken slot replaces the one there.
+    void setPlayers(const QList<Player>& players);
+    void addPlayer(const Player& player);
+    bool removePlayer(int slot);
+    bool updatePlayer(int slot, const std::function<void(Player&)>& change);
+    QList<Player> players() const { return m_players; }
+
+    // Losing and holding back datagrams.
+    void setDropReplies(bool drop) { m_dropReplies = drop; }
+    void dropNextRequests(int count) { m_requestsToDrop = qMax(0, count); } // before the guard
+    void setChunkFilter(ChunkFilter filter) { m_chunkFilter = std::move(filter); }
+    void setHoldReplies(bool hold) { m_holdReplies = hold; } // held ones wait for release
+    int releaseHeldReplies(); // sends them in order; returns how many
+    int heldReplyCount() const { return int(m_held.size()); }
+    bool sendRaw(const QByteArray& datagram, const QHostAddress& peer, quint16 peerPort);
+    bool sendRawToLastClient(const QByteArray& datagram);
+    QHostAddress lastClientAddress() const { return m_lastPeer; }
+    quint16 lastClientPort() const { return m_lastPeerPort; }
+
+    // What arrived.
+    QStringList receivedCommands() const { return m_commands; } // right password only
+    QStringList sayLines() const { return m_sayLines; }
+    QStringList actions() const { return m_actions; }         // exec, map_rotate, killserver, ...
+    QList<Datagram> datagrams() const { return m_datagrams; } // every datagram, also ignored
+    int floodDropCount() const { return m_floodDrops; }
+    int badPasswordCount() const { return m_badPasswords; }
+    qint64 elapsedMs() const { return m_clock.elapsed(); }
+    void clearLog();
+
+signals:
+    void commandReceived(const QString& command); // before it is carried out
+    void quitRequested();
+
+private:
+    struct Variable
+    {
+        QString name;
+        QString value;
+        QString reset;
+    };
+    struct HeldReply
+    {
+        QByteArray datagram;
+        QHostAddress peer;
+        quint16 peerPort = 0;
+    };
+
+    void readPending();
+    void handle(const QByteArray& data, const QHostAddress& peer, quint16 peerPort);
+    QString execute(const QString& command);
+    QString statusText() const;
+    QString serverInfoText() const;
+    QString dumpUserText(const QString& name) const;
+    QString kick(const QString& slotText);
+    void reply(const QString& text, const QHostAddress& peer, quint16 peerPort);
+    void defineVariable(const QString& name, const QString& value);
+
+    QUdpSocket* m_socket = nullptr;
+    QElapsedTimer m_clock;
+    Variant m_variant = Variant::UnitedOffensive;
+    bool m_colonBlank = false;
+    bool m_quit = false;
+    int m_floodGuardMs = 500;
+    int m_chunkSize = 1300;
+    qint64 m_lastAcceptedMs = -1;
+    QMap<QString, Variable> m_variables; // by lower-case name
+    QList<Player> m_players;
+
+    bool m_dropReplies = false;
+    bool m_holdReplies = false;
+    int m_requestsToDrop = 0;
+    ChunkFilter m_chunkFilter;
+    QList<HeldReply> m_held;
+    QHostAddress m_lastPeer;
+    quint16 m_lastPeerPort = 0;
+
+    QStringList m_commands;
+    QStringList m_sayLines;
+    QStringList m_actions;
+    QList<Datagram> m_datagrams;
+    int m_floodDrops = 0;
+    int m_badPasswords = 0;
+};
+
+// Splits a console line into words like the game does: a word in double quotes is one word
+// without its quotes (an empty pair is an empty word), any other word runs to the next blank.
+QStringList tokenize(QStringView line);
+
+} // namespace vigilor::testserver
