@@ -4,45 +4,192 @@
 
 namespace vigilor {
 
-Settings::Settings(QObject* parent) : QObject(parent) {}
+namespace {
 
-void Settings::setHost(const QString& host)
+using enum ValueType;
+
+// Section, key, type, default, range and caption of every value, in the file's order of keys.
+constexpr KeyInfo kKeys[] = {
+    {Key::EventNotify, "System", u"EventNotify", Boolean, 1, 0, 1, u"Vigilor beírhat közösbe"},
+    {Key::AutoStart, "System", u"AutoStart", Boolean, 0, 0, 1, u"Indulás rendszerrel együtt"},
+    {Key::SaveServerInfo, "System", u"SaveServerInfo", Boolean, 1, 0, 1,
+     u"Szerver infó mentése (jelszóval, titkosítva)"},
+    {Key::AutoConnect, "System", u"AutoConnect", Boolean, 0, 0, 1, u"Indításkor csatlakozz"},
+    {Key::StartMinimized, "System", u"StartMinimized", Boolean, 0, 0, 1, u"Indulás ikonban"},
+    {Key::TimeInterval, "System", u"TimeInterval", Integer, 60, 30, 999999, u"Ellenőrzési időköz (mp):"},
+    {Key::Notification, "System", u"Notification", Boolean, 1, 0, 1, u"Üzenet közvetítő"},
+    {Key::CoDexe, "System", u"CoDexe", Text, 0, 0, 0, u"CoDMP.exe / CoDUOMP.exe / CoD2MP.exe:"},
+    {Key::CkRcon, "System", u"ck_rcon", Boolean, 0, 0, 1, u"Belépés RCON joggal"},
+    {Key::PublicBanURL, "System", u"PublicBanURL", Text, 0, 0, 0, u"Letöltési cím"},
+    {Key::PublicUploadURL, "System", u"PublicUploadURL", Text, 0, 0, 0, u"Feltöltési cím"},
+    {Key::RequiredRate, "Service", u"RequiredRate", Integer, 25000, 1000, 50000, u"Rate ellenőrzés"},
+    {Key::KickOnBadRate, "Service", u"kickOnBadRate", Boolean, 0, 0, 1, u"Agresszív (kirúgás azonnal)"},
+    {Key::AnounceTime, "Service", u"anounceTime", Boolean, 0, 0, 1, u"Pontos idő"},
+    {Key::RateCheck, "Service", u"RateCheck", Boolean, 0, 0, 1, u"Rate ellenőrzés"},
+    {Key::AntiFreeze, "Service", u"AntiFreeze", Boolean, 1, 0, 1, u"Fagyás védelem"},
+    {Key::TestBans, "Service", u"TestBans", Boolean, 1, 0, 1, u"Banlista ellenőrzés"},
+    {Key::LearningBan, "Service", u"LearningBan", Boolean, 1, 0, 1, u"IP figyelő"},
+    {Key::ClearAtMidnight, "Service", u"ClearAtMidnight", Boolean, 1, 0, 1, u"Éjjfélkor törlés"},
+    {Key::CommandListener, "Service", u"CommandListener", Boolean, 0, 0, 1, u"Parancs figyelő"},
+    {Key::Scheduler, "Service", u"Scheduler", Boolean, 0, 0, 1, u"Parancs ütemező engedélyezése"},
+    {Key::AnounceInterval, "Service", u"AnounceInterval", Integer, 10, 1, 60, u"Idő (perc):"},
+    {Key::CfgEnable, "Service", u"cfg_enable", Boolean, 0, 0, 1, u"Engedélyezés"},
+    {Key::CkMaxpackets, "Service", u"ck_maxpackets", Boolean, 0, 0, 1, u"cl_maxpackets"},
+    {Key::CkFps, "Service", u"ck_fps", Boolean, 0, 0, 1, u"FPS limit:"},
+    {Key::CkSnaps, "Service", u"ck_snaps", Boolean, 0, 0, 1, u"snaps"},
+    {Key::CkRate, "Service", u"ck_rate", Boolean, 0, 0, 1, u"Rate"},
+    {Key::CkName, "Service", u"ck_name", Boolean, 0, 0, 1, u"Név eröltetés (Just4FUN)"},
+    {Key::EdName, "Service", u"ed_name", Text, 0, 0, 0, u"Név eröltetés (Just4FUN)"},
+    {Key::SeInterval, "Service", u"se_interval", Integer, 10, 1, 1000000000, u"Állítási időköz (mp):"},
+    {Key::SeMaxpackets, "Service", u"se_maxpackets", Integer, 100, 5, 999, u"cl_maxpackets"},
+    {Key::SeFps, "Service", u"se_fps", Integer, 125, 5, 999, u"FPS limit:"},
+    {Key::SeSnaps, "Service", u"se_snaps", Integer, 40, 5, 999, u"snaps"},
+    {Key::SeRate, "Service", u"se_rate", Integer, 25000, 10, 500000, u"Rate"},
+    {Key::PingCheck, "Service", u"PingCheck", Boolean, 1, 0, 1, u"Ping figyelés"},
+    {Key::PingWarningLevel, "Service", u"PingWarningLevel", Integer, 90, 1, 999, u"Figyelmeztető szint:"},
+    {Key::PingKickLevel, "Service", u"PingKickLevel", Integer, 110, 2, 999, u"Kirúgási szint:"},
+    {Key::TimedImport, "Service", u"TimedImport", Boolean, 0, 0, 1, u"Időzített lista import (perc)"},
+    {Key::ExportAlso, "Service", u"ExportAlso", Boolean, 0, 0, 1, u"Import után feltöltés ide:"},
+    {Key::RememberBanned, "Service", u"Kitiltottak megjegyzése", Boolean, 1, 0, 1, u"Kitiltottak megjegyzése"},
+    {Key::WarnOnLBhit, "Service", u"WarnOnLBhit", Boolean, 0, 0, 1, u"Figyelmeztető"},
+    {Key::RememberSpectators, "Service", u"SPECTATOR-ok megjegyzése", Boolean, 1, 0, 1,
+     u"SPECTATOR-ok megjegyzése"},
+    {Key::RememberExploded, "Service", u"Felrobbantandók megjegyzése", Boolean, 1, 0, 1,
+     u"Felrobbantandók megjegyzése"},
+    {Key::RememberKilled, "Service", u"Megölendők megjegyzése", Boolean, 1, 0, 1, u"Megölendők megjegyzése"},
+    {Key::IP, "ServerInfo", u"IP", Text, 0, 0, 0, u"Host/IP:"},
+    {Key::Port, "ServerInfo", u"Port", Text, 0, 0, 0, u"Port:"},
+    {Key::PWD, "ServerInfo", u"PWD", Text, 0, 0, 0, u"Jelszó:"},
+};
+static_assert(std::size(kKeys) == kKeyCount);
+
+constexpr bool tableInOrder()
 {
-    if (m_host == host)
-        return;
-    m_host = host;
-    emit hostChanged(m_host);
+    for (int i = 0; i < kKeyCount; ++i)
+        if (static_cast<int>(kKeys[i].key) != i)
+            return false;
+    return true;
+}
+static_assert(tableInOrder());
+
+} // namespace
+
+const KeyInfo& keyInfo(Key key) { return kKeys[static_cast<int>(key)]; }
+
+Settings::Settings(QObject* parent) : QObject(parent)
+{
+    qRegisterMetaType<vigilor::Key>();
+    for (const KeyInfo& info : kKeys)
+        m_values[index(info.key)] = info.type == ValueType::Text ? QVariant(QString()) : QVariant(info.defaultValue);
 }
 
-void Settings::setPort(const QString& port)
+QVariant Settings::normalised(Key key, const QVariant& value) const
 {
-    if (m_port == port)
-        return;
-    m_port = port;
-    emit portChanged(m_port);
+    const KeyInfo& info = keyInfo(key);
+    switch (info.type) {
+    case ValueType::Boolean:
+        return value.toInt() != 0 || value.toBool() ? 1 : 0;
+    case ValueType::Integer:
+        return std::clamp(value.toInt(), info.minimum, info.maximum);
+    case ValueType::Text:
+        return value.toString();
+    }
+    return value;
 }
 
-void Settings::setPassword(const QString& password)
+void Settings::notify(Key key)
 {
-    if (m_password == password)
-        return;
-    m_password = password;
-    emit passwordChanged(m_password);
+    emit changed(key);
+    switch (key) {
+    case Key::IP:
+        emit hostChanged(host());
+        break;
+    case Key::Port:
+        emit portChanged(port());
+        break;
+    case Key::PWD:
+        emit passwordChanged(password());
+        break;
+    case Key::TimeInterval:
+        emit timeIntervalSet(timeInterval());
+        break;
+    default:
+        break;
+    }
 }
 
-void Settings::setTimeInterval(int seconds)
+bool Settings::set(Key key, const QVariant& value)
 {
-    m_timeInterval = std::clamp(seconds, kTimeIntervalMin, kTimeIntervalMax);
-    emit timeIntervalSet(m_timeInterval);
+    const QVariant v = normalised(key, value);
+    if (m_values[index(key)] == v)
+        return false;
+    m_values[index(key)] = v;
+    notify(key);
+    return true;
 }
 
-void Settings::setRequiredRate(int rate)
+void Settings::apply(Key key, const QVariant& value)
 {
-    rate = std::clamp(rate, kRequiredRateMin, kRequiredRateMax);
-    if (m_requiredRate == rate)
+    if (!set(key, value))
+        notify(key);
+}
+
+void Settings::resetToDefaults()
+{
+    for (const KeyInfo& info : kKeys)
+        set(info.key, info.type == ValueType::Text ? QVariant(QString()) : QVariant(info.defaultValue));
+}
+
+void Settings::setBanList(const QStringList& entries)
+{
+    if (m_banList == entries)
         return;
-    m_requiredRate = rate;
-    emit requiredRateChanged(m_requiredRate);
+    m_banList = entries;
+    emit banListChanged();
+}
+
+void Settings::setMessages(const QStringList& lines)
+{
+    if (m_messages == lines)
+        return;
+    m_messages = lines;
+    emit messagesChanged();
+}
+
+void Settings::setImportList(const QStringList& addresses)
+{
+    if (m_importList == addresses)
+        return;
+    m_importList = addresses;
+    emit importListChanged();
+    if (m_importSelection >= m_importList.size())
+        setImportSelection(m_importList.isEmpty() ? -1 : int(m_importList.size()) - 1);
+}
+
+void Settings::setImportSelection(int row)
+{
+    row = std::clamp(row, -1, int(m_importList.size()) - 1);
+    if (m_importSelection == row)
+        return;
+    m_importSelection = row;
+    emit importSelectionChanged(row);
+}
+
+void Settings::setUploadAddress(const QString& address)
+{
+    if (m_uploadAddress == address)
+        return;
+    m_uploadAddress = address;
+    emit uploadAddressChanged(address);
+}
+
+void Settings::setImportInterval(int minutes)
+{
+    minutes = std::max(1, minutes);
+    if (m_importInterval == minutes)
+        return;
+    m_importInterval = minutes;
+    emit importIntervalChanged(minutes);
 }
 
 } // namespace vigilor

@@ -2,53 +2,166 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <array>
 
 namespace vigilor {
 
+// Every value the operator sets that the settings file keeps, in the order of the file's table.
+enum class Key : int {
+    // System
+    EventNotify,
+    AutoStart,
+    SaveServerInfo,
+    AutoConnect,
+    StartMinimized,
+    TimeInterval,
+    Notification,
+    CoDexe,
+    CkRcon,
+    PublicBanURL,
+    PublicUploadURL,
+    // Service
+    RequiredRate,
+    KickOnBadRate,
+    AnounceTime,
+    RateCheck,
+    AntiFreeze,
+    TestBans,
+    LearningBan,
+    ClearAtMidnight,
+    CommandListener,
+    Scheduler,
+    AnounceInterval,
+    CfgEnable,
+    CkMaxpackets,
+    CkFps,
+    CkSnaps,
+    CkRate,
+    CkName,
+    EdName,
+    SeInterval,
+    SeMaxpackets,
+    SeFps,
+    SeSnaps,
+    SeRate,
+    PingCheck,
+    PingWarningLevel,
+    PingKickLevel,
+    TimedImport,
+    ExportAlso,
+    RememberBanned,
+    WarnOnLBhit,
+    RememberSpectators,
+    RememberExploded,
+    RememberKilled,
+    // ServerInfo
+    IP,
+    Port,
+    PWD,
+    Count
+};
+
+enum class ValueType { Boolean, Integer, Text };
+
+struct KeyInfo
+{
+    Key key;
+    const char* section;   // "System", "Service", "ServerInfo"
+    const char16_t* name;  // the key as the file spells it (four are check-box captions)
+    ValueType type;
+    int defaultValue;      // booleans and integers; texts default to empty
+    int minimum;
+    int maximum;
+    const char16_t* caption; // the control's caption or label
+};
+
+const KeyInfo& keyInfo(Key key);
+constexpr int kKeyCount = static_cast<int>(Key::Count);
+
 // The live settings. Widgets bind to these values both ways and the engine reacts to their
-// change signals; a setter that does not change its value emits nothing.
+// change signals; a setter that does not change its value emits nothing, one that does runs the
+// same reaction as an operator's click (every reaction is connected to `changed`).
 class Settings final : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int kTimeIntervalMin = 30;
-    static constexpr int kTimeIntervalMax = 999999;
-    static constexpr int kRequiredRateMin = 1000;
-    static constexpr int kRequiredRateMax = 50000;
 
     explicit Settings(QObject* parent = nullptr);
 
-    // Server fields of the top bar.
-    QString host() const { return m_host; }
-    QString port() const { return m_port; }
-    QString password() const { return m_password; }
-    void setHost(const QString& host);
-    void setPort(const QString& port);
-    void setPassword(const QString& password);
+    bool flag(Key key) const { return m_values[index(key)].toInt() != 0; }
+    int number(Key key) const { return m_values[index(key)].toInt(); }
+    QString text(Key key) const { return m_values[index(key)].toString(); }
+    QVariant value(Key key) const { return m_values[index(key)]; }
 
-    // Check interval in seconds: the roster poll period and the base of the channel poll.
-    int timeInterval() const { return m_timeInterval; }
-    // Applies the value (limited to its range) and always re-runs the reaction, also when the
-    // value is unchanged: the poll periods follow every setting of the interval.
-    void setTimeInterval(int seconds);
+    // Numbers are limited to their range. Returns whether the value changed.
+    bool set(Key key, const QVariant& value);
+    void setFlag(Key key, bool on) { set(key, on ? 1 : 0); }
+    void setNumber(Key key, int value) { set(key, value); }
+    void setText(Key key, const QString& value) { set(key, value); }
+    // Sets the value and runs its reaction also when the value stays the same, as the settings
+    // load does for the values that drive timers and the system.
+    void apply(Key key, const QVariant& value);
+    void resetToDefaults();
 
-    int requiredRate() const { return m_requiredRate; }
-    void setRequiredRate(int rate);
+    // Convenience for the top bar and the check interval.
+    QString host() const { return text(Key::IP); }
+    QString port() const { return text(Key::Port); }
+    QString password() const { return text(Key::PWD); }
+    void setHost(const QString& host) { setText(Key::IP, host); }
+    void setPort(const QString& port) { setText(Key::Port, port); }
+    void setPassword(const QString& password) { setText(Key::PWD, password); }
+    int timeInterval() const { return number(Key::TimeInterval); }
+    void setTimeInterval(int seconds) { apply(Key::TimeInterval, seconds); }
+    int requiredRate() const { return number(Key::RequiredRate); }
+
+    // The lists the settings store keeps in files beside the settings file.
+    const QStringList& banList() const { return m_banList; }
+    void setBanList(const QStringList& entries);
+    const QStringList& messages() const { return m_messages; }
+    void setMessages(const QStringList& lines);
+    const QStringList& importList() const { return m_importList; }
+    void setImportList(const QStringList& addresses);
+    int importSelection() const { return m_importSelection; }
+    void setImportSelection(int row);
+    // The upload address of the settings tab; shown and used, never saved.
+    QString uploadAddress() const { return m_uploadAddress; }
+    void setUploadAddress(const QString& address);
+    // The import interval in minutes: always 5 at start, never saved.
+    int importInterval() const { return m_importInterval; }
+    void setImportInterval(int minutes);
 
 signals:
+    void changed(vigilor::Key key);
     void hostChanged(const QString& host);
     void portChanged(const QString& port);
     void passwordChanged(const QString& password);
     void timeIntervalSet(int seconds);
-    void requiredRateChanged(int rate);
+    void banListChanged();
+    void messagesChanged();
+    void importListChanged();
+    void importSelectionChanged(int row);
+    void uploadAddressChanged(const QString& address);
+    void importIntervalChanged(int minutes);
 
 private:
-    QString m_host;
-    QString m_port;
-    QString m_password;
-    int m_timeInterval = 60;
-    int m_requiredRate = 25000;
+    static int index(Key key) { return static_cast<int>(key); }
+    QVariant normalised(Key key, const QVariant& value) const;
+    void notify(Key key);
+
+    std::array<QVariant, kKeyCount> m_values;
+    QStringList m_banList;
+    QStringList m_messages;
+    QStringList m_importList;
+    int m_importSelection = -1;
+    QString m_uploadAddress;
+    int m_importInterval = 5;
 };
 
 } // namespace vigilor
+
+Q_DECLARE_METATYPE(vigilor::Key)

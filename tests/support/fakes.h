@@ -78,8 +78,11 @@ public:
         m_inputs.append(title + u'|' + prompt + u'|' + initial);
         if (m_answers.empty())
             return std::nullopt;
-        auto answer = m_answers.front();
+        const bool given = m_answers.front().has_value();
+        const QString answer = given ? *m_answers.front() : QString();
         m_answers.pop_front();
+        if (!given)
+            return std::nullopt;
         return answer;
     }
 

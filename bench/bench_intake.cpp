@@ -1,0 +1,109 @@
+// Handling one 64-player status reply, cut into datagrams by the practice server, while the
+// console already holds 1,000 or 250,000 lines. The day's log is saved after every reply, so
+// this measures whether that save costs the new lines only.
+#include "robot/robot.h"
+#include "testserver/rconserver.h"
+#include "text/clock.h"
+
+#include <QCoreApplication>
+#include <QNetworkDatagram>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+
+#include <benchmark/benchmark.h>
+
+using namespace vigilor;
+
+namespace {
+
+class StillClock final : public Clock
+{
+public:
+    QDateTime now() const override { return QDateTime(QDate(2026, 12, 8), QTime(12, 0, 0)); }
+    void wait(int) override {}
+};
+
+class NoPump final : public EventPump
+{
+public:
+    void processEvents() override {}
+};
+
+class NoDialogs final : public Dialogs
+{
+public:
+    void message(const QString&) override {}
+    bool question(const QString&) override { return false; }
+    std::optional<QString> input(const QString&, const QString&, const QString&) override
+    {
+        return std::nullopt;
+    }
+};
+
+// The datagrams of one `status` reply exactly as the practice server sends them.
+QList<QByteArray> statusDatagrams(int players)
+{
+    testserver::RconServer server;
+    server.setPassword(QStringLiteral("bench"));
+    server.start();
+    for (int i = 0; i < players; ++i) {
+        testserver::Player p;
+        p.slot = i;
+        p.score = i;
+        p.ping = 30 + i;
+        p.name = QStringLiteral("^3Player^7%1").arg(i);
+        p.address = QStringLiteral("10.1.%1.%2:28960").arg(i / 250).arg(i % 250 + 1);
+        server.addPlayer(p);
+    }
+    QUdpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server.port());
+    client.write(QByteArray("\xff\xff\xff\xffrcon \"bench\" status"));
+    QList<QByteArray> datagrams;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 3000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        while (client.hasPendingDatagrams())
+            datagrams.append(client.receiveDatagram().data());
+        if (!datagrams.isEmpty() && datagrams.back().endsWith("\n\n"))
+            break;
+    }
+    return datagrams;
+}
+
+void BM_StatusReply(benchmark::State& state)
+{
+    static const QList<QByteArray> datagrams = statusDatagrams(64);
+    QTemporaryDir dir;
+    StillClock clock;
+    NoPump pump;
+    NoDialogs dialogs;
+    Robot robot(dir.path() + u'/', clock, pump, dialogs);
+    robot.startUp();
+    QStringList filler;
+    filler.reserve(state.range(0));
+    for (qsizetype i = 0; i < state.range(0); ++i)
+        filler << QStringLiteral("[2026.12.08.] 11:%1:00 >> filler line number %2 of the day")
+                      .arg(i % 60, 2, 10, QChar(u'0'))
+                      .arg(i);
+    robot.console().replace(filler);
+    robot.consoleLog().save(robot.intake().logFileName());
+    for (auto _ : state) {
+        for (const QByteArray& d : datagrams)
+            robot.intake().handleDatagram(d);
+    }
+    state.counters["datagrams"] = double(datagrams.size());
+    state.counters["console_lines_end"] = double(robot.console().size());
+}
+BENCHMARK(BM_StatusReply)->Arg(1000)->Arg(250000)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,222 @@
+#include "ui/consoletab.h"
+
+#include "robot/robot.h"
+#include "ui/guard.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace vigilor::ui {
+
+namespace {
+
+constexpr int kQueueViewMs = 250;
+constexpr int kQueueViewWidth = 120;
+
+QPlainTextEdit* makeConsoleView(QWidget* parent)
+{
+    auto* view = new QPlainTextEdit(parent);
+    view->setObjectName(u"console"_s);
+    view->setReadOnly(true);
+    view->setUndoRedoEnabled(false);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setFamilies({u"Lucida Console"_s, font.family()});
+    view->setFont(font);
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Base, QColor(0x00, 0x80, 0x80));
+    palette.setColor(QPalette::Text, Qt::white);
+    view->setPalette(palette);
+    return view;
+}
+
+// A key that types characters; a shortcut (Ctrl with a letter, say) stays with the console. AltGr
+// arrives as Ctrl with Alt on some desktops, and types characters.
+bool typesText(const QKeyEvent* key)
+{
+    const Qt::KeyboardModifiers modifiers = key->modifiers();
+    if (modifiers & (Qt::ControlModifier | Qt::MetaModifier) && !(modifiers & Qt::AltModifier))
+        return false;
+    const QString text = key->text();
+    return !text.isEmpty() &&
+           std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isPrint(); });
+}
+
+} // namespace
+
+ConsoleTab::ConsoleTab(Robot& robot, QWidget* parent)
+    : QWidget(parent), m_robot(robot), m_console(makeConsoleView(this)),
+      m_queueView(new QListWidget(this)), m_commandBox(new QLineEdit(this)),
+      m_queueTimer(new QTimer(this))
+{
+    link::Link& link = robot.link();
+    const auto toolButton = [&](const QString& name, const QString& caption,
+                                const QString& command) {
+        auto* button = new QToolButton(this);
+        button->setObjectName(name);
+        button->setText(caption);
+        button->setAutoRaise(true);
+        connect(button, &QToolButton::clicked, this,
+                guard(&robot, [this, command] { sendCommand(command); }));
+        m_linkControls << button;
+        return button;
+    };
+    auto* toolbar = new QHBoxLayout;
+    toolbar->addWidget(toolButton(u"statbutt"_s, u"[status]"_s, u"status"_s));
+    toolbar->addWidget(toolButton(u"servinfbutt"_s, u"[serverinfo]"_s, u"serverinfo"_s));
+    toolbar->addStretch();
+
+    m_queueView->setObjectName(u"ListBox1"_s);
+    m_queueView->setFixedWidth(kQueueViewWidth);
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(m_console);
+    middle->addWidget(m_queueView);
+
+    m_commandBox->setObjectName(u"Edit4"_s);
+    auto* send = new QPushButton(u"Küldés"_s, this);
+    send->setObjectName(u"Send"_s);
+    m_linkControls << m_commandBox << send;
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_commandBox);
+    bottom->addWidget(send);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(toolbar);
+    layout->addLayout(middle, 1);
+    layout->addLayout(bottom);
+
+    connect(send, &QPushButton::clicked, this, guard(&robot, [this] { sendClick(); }));
+    connect(m_commandBox, &QLineEdit::returnPressed, this, guard(&robot, [this] { sendClick(); }));
+    m_console->installEventFilter(this);
+
+    link::Console& console = robot.console();
+    connect(&console, &link::Console::linesAppended, this,
+            guard(&robot, [this](qsizetype first) { appendLines(first); }));
+    connect(&console, &link::Console::contentReset, this,
+            guard(&robot, [this] { showAllLines(); }));
+    showAllLines();
+
+    m_queueTimer->setObjectName(u"Timer6"_s);
+    m_queueTimer->setInterval(kQueueViewMs);
+    connect(m_queueTimer, &QTimer::timeout, this, guard(&robot, [this] { queueViewTick(); }));
+    connect(&link, &link::Link::queueChanged, this, guard(&robot, [this] { refreshQueueView(); }));
+    connect(&link, &link::Link::linkControlsUpdated, this,
+            guard(&robot, [this](bool connected) { updateLinkControls(connected); }));
+}
+
+void ConsoleTab::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    guarded(&m_robot, [this] { tabSheet4Show(); });
+}
+
+bool ConsoleTab::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_console && event->type() == QEvent::KeyPress && m_commandBox->isEnabled()) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (typesText(key)) {
+            guarded(&m_robot, [&] { passTypedText(key->text()); });
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// The console's end comes into view and the queue view starts refreshing itself again.
+void ConsoleTab::tabSheet4Show()
+{
+    QTextCursor end = m_console->textCursor();
+    end.movePosition(QTextCursor::End);
+    m_console->setTextCursor(end);
+    m_console->verticalScrollBar()->setValue(m_console->verticalScrollBar()->maximum());
+    refreshQueueView();
+    m_queueTimer->start();
+}
+
+void ConsoleTab::showAllLines()
+{
+    const QStringList& lines = m_robot.console().lines();
+    m_console->setPlainText(lines.join(u'\n'));
+    m_linesShown = lines.size();
+}
+
+void ConsoleTab::appendLines(qsizetype first)
+{
+    const QStringList& lines = m_robot.console().lines();
+    if (first != m_linesShown || first > lines.size()) {
+        showAllLines();
+        return;
+    }
+    if (first == lines.size())
+        return;
+    QString text = lines.sliced(first).join(u'\n');
+    // A console of one empty line is an empty document, where an append starts no new line.
+    if (m_linesShown == 1 && lines.constFirst().isEmpty())
+        text.prepend(u'\n');
+    m_console->appendPlainText(text);
+    m_linesShown = lines.size();
+}
+
+void ConsoleTab::refreshQueueView()
+{
+    const QStringList& queue = m_robot.link().queue();
+    if (queue == m_queueShown)
+        return;
+    m_queueView->clear();
+    m_queueView->addItems(queue);
+    m_queueShown = queue;
+}
+
+// Timer6: a hidden window stops the view from refreshing itself until the tab is shown again.
+void ConsoleTab::queueViewTick()
+{
+    refreshQueueView();
+    if (!isShowing(this))
+        m_queueTimer->stop();
+}
+
+void ConsoleTab::sendClick()
+{
+    link::Link& link = m_robot.link();
+    if (!link.isConnected())
+        return;
+    link.sendFromCommandBox(m_commandBox->text());
+    m_commandBox->clear();
+}
+
+void ConsoleTab::sendCommand(const QString& command)
+{
+    m_commandBox->setText(command);
+    sendClick();
+}
+
+// A key typed on the console starts a command: it goes to the end of the command box.
+void ConsoleTab::passTypedText(const QString& text)
+{
+    m_commandBox->setFocus();
+    m_commandBox->setText(m_commandBox->text() + text);
+    m_commandBox->end(false);
+}
+
+void ConsoleTab::updateLinkControls(bool connected)
+{
+    for (QWidget* control : std::as_const(m_linkControls))
+        control->setEnabled(connected);
+}
+
+} // namespace vigilor::ui

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QTimer;
+
+namespace vigilor {
+class Robot;
+}
+
+namespace vigilor::ui {
+
+// The tab "Konzol": the console with its toolbar, the command box, and the queue view beside the
+// console. The console view mirrors the engine's console: it loads all lines in one go and then
+// appends what is new, so a day's log of a quarter of a million lines stays quick.
+class ConsoleTab final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ConsoleTab)
+
+public:
+    explicit ConsoleTab(Robot& robot, QWidget* parent = nullptr);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void tabSheet4Show();
+    void showAllLines();
+    void appendLines(qsizetype first);
+    void refreshQueueView();
+    void queueViewTick();
+    void sendClick();
+    void sendCommand(const QString& command);
+    void passTypedText(const QString& text);
+    void updateLinkControls(bool connected);
+
+    Robot& m_robot;
+    QPlainTextEdit* m_console;
+    QListWidget* m_queueView;
+    QLineEdit* m_commandBox;
+    QTimer* m_queueTimer;
+    QList<QWidget*> m_linkControls; // enabled while connected
+    qsizetype m_linesShown = 0;
+    QStringList m_queueShown;
+};
+
+} // namespace vigilor::ui

@@ -1,0 +1,97 @@
+#include "ui/linkbar.h"
+
+#include "robot/robot.h"
+#include "ui/guard.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+using namespace Qt::StringLiterals;
+
+namespace vigilor::ui {
+
+namespace {
+
+using Getter = QString (Settings::*)() const;
+using Setter = void (Settings::*)(const QString&);
+using Changed = void (Settings::*)(const QString&);
+
+// The settings model holds the value; the field shows it and writes back what is typed.
+void bind(QLineEdit* field, Robot& robot, Getter get, Setter set, Changed changed)
+{
+    Settings& settings = robot.settings();
+    field->setText((settings.*get)());
+    QObject::connect(
+        field, &QLineEdit::textChanged, field,
+        guard(&robot, [&settings, set](const QString& text) { (settings.*set)(text); }));
+    QObject::connect(&settings, changed, field, guard(&robot, [field](const QString& value) {
+        if (field->text() != value)
+            field->setText(value);
+    }));
+}
+
+} // namespace
+
+LinkBar::LinkBar(Robot& robot, QWidget* parent) : QWidget(parent)
+{
+    setObjectName(u"TopBar"_s);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 2);
+
+    const auto addField = [&](const QString& labelName, const QString& caption,
+                              const QString& fieldName, int width) {
+        auto* label = new QLabel(caption, this);
+        label->setObjectName(labelName);
+        auto* field = new QLineEdit(this);
+        field->setObjectName(fieldName);
+        field->setMinimumWidth(width);
+        label->setBuddy(field);
+        layout->addWidget(label);
+        layout->addWidget(field, width);
+        m_serverFields << label << field;
+        return field;
+    };
+    QLineEdit* host = addField(u"Label3"_s, u"Host/IP:"_s, u"Edit1"_s, 120);
+    QLineEdit* port = addField(u"Label5"_s, u"Port:"_s, u"Edit3"_s, 50);
+    QLineEdit* password = addField(u"Label2"_s, u"Jelszó:"_s, u"Edit2"_s, 90);
+    password->setEchoMode(QLineEdit::Password);
+    bind(host, robot, &Settings::host, &Settings::setHost, &Settings::hostChanged);
+    bind(port, robot, &Settings::port, &Settings::setPort, &Settings::portChanged);
+    bind(password, robot, &Settings::password, &Settings::setPassword, &Settings::passwordChanged);
+
+    const auto addButton = [&](const QString& name, const QString& caption, auto action) {
+        auto* button = new QPushButton(caption, this);
+        button->setObjectName(name);
+        connect(button, &QPushButton::clicked, this, guard(&robot, action));
+        layout->addWidget(button);
+        return button;
+    };
+    link::Link& link = robot.link();
+    QPushButton* connectButton =
+        addButton(u"Button1"_s, u"Csatlakozás"_s, [&link] { link.connectAction(); });
+    m_serverActions << addButton(u"ChRCON"_s, u"Jelszó váltás"_s,
+                                 [&link] { link.changePassword(); })
+                    << addButton(u"LockBtn"_s, u"Lezár"_s, [&link] { link.lockServer(); })
+                    << addButton(u"OpenBtn"_s, u"Kinyit"_s, [&link] { link.openServer(); });
+    for (QWidget* action : std::as_const(m_serverActions))
+        action->setEnabled(false);
+
+    connect(&link, &link::Link::connectedChanged, this,
+            guard(&robot, [connectButton](bool connected) {
+                connectButton->setText(connected ? u"Szétkapcsol"_s : u"Csatlakozás"_s);
+            }));
+    connect(&link, &link::Link::linkControlsUpdated, this,
+            guard(&robot, [this](bool connected) { updateLinkControls(connected); }));
+}
+
+void LinkBar::updateLinkControls(bool connected)
+{
+    for (QWidget* field : std::as_const(m_serverFields))
+        field->setEnabled(!connected);
+    for (QWidget* action : std::as_const(m_serverActions))
+        action->setEnabled(connected);
+}
+
+} // namespace vigilor::ui

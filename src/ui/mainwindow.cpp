@@ -1,0 +1,166 @@
+#include "ui/mainwindow.h"
+
+#include "link/dialogs.h"
+#include "robot/robot.h"
+#include "ui/consoletab.h"
+#include "ui/guard.h"
+#include "ui/linkbar.h"
+#include "ui/rostertab.h"
+#include "ui/trayicon.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSessionManager>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace vigilor::ui {
+
+namespace {
+
+constexpr QSize kInitialSize(784, 495);
+
+} // namespace
+
+MainWindow::MainWindow(Robot& robot, QWidget* parent)
+    : QMainWindow(parent), m_robot(robot), m_tabs(new QTabWidget(this)),
+      m_tray(new TrayIcon(robot, this))
+{
+    setObjectName(u"Form1"_s);
+    setWindowTitle(Robot::caption());
+    setWindowIcon(m_tray->icon());
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new LinkBar(robot, central));
+    layout->addWidget(m_tabs, 1);
+    setCentralWidget(central);
+    buildTabs();
+    buildRobotMenu();
+
+    resize(kInitialSize);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kInitialSize,
+                                        screen->availableGeometry()));
+
+    robot.roster().setWindowShowing([this] { return isShowing(this); });
+    connect(&robot.link(), &link::Link::consoleTabRequested, this,
+            guard(&robot, [this] { showTab(Tab::Console); }));
+    connect(m_tray, &TrayIcon::openRequested, this, guard(&robot, [this] { showAndRestore(); }));
+    connect(m_tray, &TrayIcon::exitRequested, this, guard(&robot, [this] { close(); }));
+#if QT_CONFIG(sessionmanager)
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            guard(&robot, [this] { m_robot.endOfSession(); }));
+#endif
+    m_tray->show();
+}
+
+MainWindow::~MainWindow()
+{
+    m_robot.roster().setWindowShowing([] { return false; });
+}
+
+void MainWindow::buildTabs()
+{
+    m_tabs->setObjectName(u"PageControl1"_s);
+    const auto addTab = [this](QWidget* page, const QString& name, const QString& title) {
+        page->setObjectName(name);
+        m_tabs->addTab(page, title);
+    };
+    // The contents of the empty tabs come with their subsystems.
+    addTab(new QWidget, u"TabSheet1"_s, u"Beállítások"_s);
+    addTab(new QWidget, u"TabSheet7"_s, u"CFG eröltetés"_s);
+    addTab(new RosterTab(m_robot), u"TabSheet2"_s, u"Lista"_s);
+    addTab(new QWidget, u"TabSheet3"_s, u"Banlista"_s);
+    addTab(new QWidget, u"TabSheet6"_s, u"Fegyverek"_s);
+    addTab(new ConsoleTab(m_robot), u"TabSheet4"_s, u"Konzol"_s);
+    addTab(new QWidget, u"TabSheet5"_s, u"Keresés"_s);
+    showTab(Tab::ClientConfig);
+}
+
+void MainWindow::buildRobotMenu()
+{
+    m_robotMenu = menuBar()->addMenu(u"[ !! Vigilor !! ]"_s);
+    m_robotMenu->setObjectName(u"VigilorMenu"_s);
+    const auto addItem = [this](const QString& name, const QString& caption, auto work) {
+        QAction* item = m_robotMenu->addAction(caption);
+        item->setObjectName(name);
+        connect(item, &QAction::triggered, this, guard(&m_robot, work));
+        return item;
+    };
+    addItem(u"SaveSettingsnow1"_s, u">> Beállítások mentése <<"_s, [this] { m_robot.saveNow(); });
+    addItem(u"FRefresh"_s, u">> Lista frissítése MOST <<"_s,
+            [this] { m_robot.roster().refreshNow(); });
+    addItem(u"KILLPROGRAM"_s, u">> [ ERŐSZAKOS LEÁLLÁS ] <<"_s, [] { Robot::forceStop(); });
+    m_robotMenu->addSeparator();
+
+    // The pacer starts at its own 600 ms although the 700 ms item is shown checked; the
+    // interval changes only when an item is chosen.
+    auto* pacing = new QActionGroup(this);
+    const auto addPacing = [&](const QString& name, const QString& caption, int interval) {
+        QAction* item =
+            addItem(name, caption, [this, interval] { m_robot.link().setPacerInterval(interval); });
+        item->setCheckable(true);
+        pacing->addAction(item);
+        return item;
+    };
+    addPacing(u"N700ms1"_s, u"700ms-es parancsküldés"_s, 700)->setChecked(true);
+    addPacing(u"N2100ms1"_s, u"2100ms-es parancsküldés"_s, 2100);
+}
+
+void MainWindow::presentAtStart(bool inIconArea)
+{
+    if (!inIconArea || !QSystemTrayIcon::isSystemTrayAvailable())
+        show();
+}
+
+void MainWindow::showFirstStartMessage()
+{
+    m_robot.dialogs().message(Robot::firstStartMessage());
+    showTab(Tab::Settings);
+}
+
+void MainWindow::showTab(Tab tab)
+{
+    m_tabs->setCurrentIndex(int(tab));
+}
+
+QWidget* MainWindow::page(Tab tab) const
+{
+    return m_tabs->widget(int(tab));
+}
+
+void MainWindow::showAndRestore()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    guarded(&m_robot, [this] { m_robot.close(); });
+    event->accept();
+    m_tray->hide();
+    QCoreApplication::quit();
+}
+
+// A minimised window leaves only the icon, when the desktop has a notification area to hold it.
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
+        QSystemTrayIcon::isSystemTrayAvailable())
+        QTimer::singleShot(0, this, &QWidget::hide);
+}
+
+} // namespace vigilor::ui

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QTabWidget;
+
+namespace vigilor {
+class Robot;
+}
+
+namespace vigilor::ui {
+
+class TrayIcon;
+
+// The main window: the top bar, the seven tabs, the main menu and the notification-area icon,
+// bound to the robot. Closing it is the program's normal end.
+class MainWindow final : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MainWindow)
+
+public:
+    // The tabs in the order they are shown.
+    enum class Tab
+    {
+        Settings,
+        ClientConfig,
+        Roster,
+        Bans,
+        Weapons,
+        Console,
+        Search
+    };
+
+    explicit MainWindow(Robot& robot, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // At start the window is shown, or only the icon is when the program starts in the icon
+    // area (and there is one to start in).
+    void presentAtStart(bool inIconArea);
+    // On a first start: the first-start message, then the tab "Beállítások" to the front.
+    void showFirstStartMessage();
+
+    void showTab(Tab tab);
+    QWidget* page(Tab tab) const;
+    QMenu* robotMenu() const { return m_robotMenu; }
+
+    // Double-click on the icon, "Megnyitás": the window back on the screen.
+    void showAndRestore();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void buildTabs();
+    void buildRobotMenu();
+
+    Robot& m_robot;
+    QTabWidget* m_tabs;
+    QMenu* m_robotMenu = nullptr;
+    TrayIcon* m_tray;
+};
+
+} // namespace vigilor::ui

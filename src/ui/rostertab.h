@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QWidget>
+
+class QMenu;
+class QTableWidget;
+
+namespace vigilor {
+class Robot;
+}
+
+namespace vigilor::ui {
+
+// The tab "Lista": the player table, a mirror of the roster's rows, and its pop-up menu.
+class RosterTab final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(RosterTab)
+
+public:
+    explicit RosterTab(Robot& robot, QWidget* parent = nullptr);
+
+    QTableWidget* table() const { return m_table; }
+    QMenu* listMenu() const { return m_menu; }
+
+private:
+    void showRows();
+
+    Robot& m_robot;
+    QTableWidget* m_table;
+    QMenu* m_menu;
+};
+
+} // namespace vigilor::ui

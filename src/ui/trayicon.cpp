@@ -1,0 +1,63 @@
+#include "ui/trayicon.h"
+
+#include "robot/robot.h"
+#include "ui/guard.h"
+
+#include <QMenu>
+#include <QPainter>
+
+using namespace Qt::StringLiterals;
+
+namespace vigilor::ui {
+
+namespace {
+
+// A white "V" on the console's teal, so the icon needs no image file.
+QIcon drawnIcon()
+{
+    constexpr int kSize = 32;
+    QPixmap pixmap(kSize, kSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(0x00, 0x80, 0x80));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(1, 1, kSize - 2, kSize - 2, 6, 6);
+    painter.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPolyline(QPolygon({QPoint(8, 8), QPoint(16, 24), QPoint(24, 8)}));
+    painter.end();
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+TrayIcon::TrayIcon(Robot& robot, QWidget* window)
+    : QSystemTrayIcon(drawnIcon(), window), m_menu(std::make_unique<QMenu>())
+{
+    setObjectName(u"TrayIcon1"_s);
+    m_menu->setObjectName(u"TrayMenu"_s);
+    QAction* open = m_menu->addAction(u"Megnyitás"_s);
+    open->setObjectName(u"OpenApp"_s);
+    m_menu->setDefaultAction(open);
+    m_menu->addSeparator();
+    QAction* exit = m_menu->addAction(u"Kilépés"_s);
+    exit->setObjectName(u"ExitApp"_s);
+    setContextMenu(m_menu.get());
+
+    connect(open, &QAction::triggered, this, guard(&robot, [this] { emit openRequested(); }));
+    connect(exit, &QAction::triggered, this, guard(&robot, [this] { emit exitRequested(); }));
+    connect(this, &QSystemTrayIcon::activated, this,
+            guard(&robot, [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick)
+                    emit openRequested();
+            }));
+
+    link::Link& link = robot.link();
+    setToolTip(link.trayHint());
+    connect(&link, &link::Link::trayHintChanged, this,
+            guard(&robot, [this](const QString& hint) { setToolTip(hint); }));
+}
+
+TrayIcon::~TrayIcon() = default;
+
+} // namespace vigilor::ui

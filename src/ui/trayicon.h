@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+class QMenu;
+
+namespace vigilor {
+class Robot;
+}
+
+namespace vigilor::ui {
+
+// The notification-area icon, present from start to end: its hint follows the link, its menu
+// brings the window back ("Megnyitás", also a double-click) or ends the program ("Kilépés").
+class TrayIcon final : public QSystemTrayIcon
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TrayIcon)
+
+public:
+    TrayIcon(Robot& robot, QWidget* window);
+    ~TrayIcon() override;
+
+    QMenu* menu() const { return m_menu.get(); }
+
+signals:
+    void openRequested();
+    void exitRequested();
+
+private:
+    std::unique_ptr<QMenu> m_menu; // a menu cannot be a child of the icon, which is no widget
+};
+
+} // namespace vigilor::ui

@@ -1,0 +1,114 @@
+// The built program driven from outside: its command line, its files beside it, its day log,
+// and the end by SIGTERM.
+#include "text/timeformat.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace Qt::StringLiterals;
+
+class TestProgram final : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QString program() { return QStringLiteral(VIGILOR_EXE); }
+
+    static QString run(const QStringList& arguments, int* exitCode)
+    {
+        QProcess p;
+        p.start(program(), arguments);
+        if (!p.waitForFinished(20000)) {
+            p.kill();
+            *exitCode = -1;
+            return {};
+        }
+        *exitCode = p.exitCode();
+        return QString::fromUtf8(p.readAllStandardOutput());
+    }
+
+private slots:
+    void helpAndVersion()
+    {
+        int code = 0;
+        const QString help = run({u"--help"_s}, &code);
+        QCOMPARE(code, 0);
+        for (const QString& option : {u"--data-dir"_s, u"--demo"_s, u"--headless"_s, u"--version"_s})
+            QVERIFY2(help.contains(option), qPrintable(option));
+        const QString version = run({u"--version"_s}, &code);
+        QCOMPARE(code, 0);
+        QVERIFY(version.startsWith(u"Vigilor CoD/UO/CoD2  1.8 release 1"_s));
+        run({u"--no-such-option"_s}, &code);
+        QCOMPARE(code, 2);
+    }
+
+    // The demo in a terminal: the robot connects to the practice server, shows the players,
+    // and SIGTERM ends it like "Kilépés", the day's log written.
+    void headlessDemoAndTermination()
+    {
+        QTemporaryDir dir;
+        QProcess p;
+        p.setProcessChannelMode(QProcess::SeparateChannels);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(u"DISPLAY"_s);
+        env.remove(u"WAYLAND_DISPLAY"_s);
+        env.remove(u"QT_QPA_PLATFORM"_s);
+        p.setProcessEnvironment(env);
+        p.start(program(), {u"--demo"_s, u"--data-dir"_s, dir.path()});
+        QVERIFY(p.waitForStarted());
+        QString out;
+        const bool sawPlayers = QTest::qWaitFor(
+            [&] {
+                out += QString::fromUtf8(p.readAllStandardOutput());
+                return out.contains(u" játékos a szerveren ::.."_s);
+            },
+            15000);
+        QVERIFY2(sawPlayers, qPrintable(out));
+        QVERIFY(out.contains(u"vigilor sikeresen elindult"_s));
+        QVERIFY(out.contains(u"Program verzió: Vigilor CoD/UO/CoD2  1.8 release 1"_s));
+        QVERIFY(out.contains(u"Csatlakozás szerverhez: 127.0.0.1:"_s));
+        QVERIFY(out.contains(u"Parancs küldés: \"status\""_s));
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+
+        const QString logName = dir.path() + u"/logs/console ("_s +
+                                vigilor::text::shortDate(QDate::currentDate()) + u").log"_s;
+        QFile log(logName);
+        QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(logName));
+        const QByteArray saved = log.readAll();
+        QVERIFY(saved.contains(" j\xe1t\xe9kos a szerveren ::..\r\n")); // code page 1250
+        QVERIFY(saved.endsWith("\r\n"));
+        // Saved before the link closed: the disconnect lines are not in it.
+        QVERIFY(!saved.contains("Lecsatlakoz\xe1s szerver"));
+
+        // A second start on the same day continues the day's console.
+        QProcess again;
+        again.setProcessEnvironment(env);
+        again.start(program(), {u"--data-dir"_s, dir.path()});
+        QString out2;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                out2 += QString::fromUtf8(again.readAllStandardOutput());
+                return out2.contains(u"Program verzió"_s);
+            },
+            10000));
+        ::kill(static_cast<pid_t>(again.processId()), SIGINT);
+        QVERIFY(again.waitForFinished(10000));
+        QCOMPARE(again.exitCode(), 0);
+        QVERIFY(log.seek(0));
+        const QByteArray second = log.readAll();
+        QVERIFY(second.startsWith(saved.left(saved.size() - 2)));
+        QCOMPARE(second.count("vigilor sikeresen elindult"), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProgram)
+#include "test_program.moc"
