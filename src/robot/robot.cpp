@@ -44,10 +44,12 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
       m_dialogs(dialogs), m_console(clock), m_consoleLog(m_console),
       m_roster(m_settings, this), m_link(m_settings, m_console, clock, pump, dialogs, this),
       m_intake(m_console, m_consoleLog, m_roster, clock, pump,
-               [this](const QDate& date) { return logFileNameFor(date); })
+               [this](const QDate& date) { return logFileNameFor(date); }),
+      m_broadcaster(m_settings, m_link, clock)
 {
     if (!m_programFolder.isEmpty() && !m_programFolder.endsWith(u'/'))
         m_programFolder += u'/';
+    m_link.setSayPublic([this](const QString& text) { m_broadcaster.sayPublic(text); });
     m_link.setDatagramHandler([this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
     link::ReplyIntake::Hooks hooks;
     hooks.saveSettings = [this] {

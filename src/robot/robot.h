@@ -1,5 +1,6 @@
 #pragma once
 
+#include "channel/broadcaster.h"
 #include "link/console.h"
 #include "link/intake.h"
 #include "link/link.h"
@@ -43,6 +44,7 @@ public:
     link::Link& link() { return m_link; }
     link::ReplyIntake& intake() { return m_intake; }
     roster::Roster& roster() { return m_roster; }
+    channel::Broadcaster& broadcaster() { return m_broadcaster; }
     Clock& clock() { return m_clock; }
     EventPump& pump() { return m_pump; }
     Dialogs& dialogs() { return m_dialogs; }
@@ -87,6 +89,7 @@ private:
     roster::Roster m_roster;
     link::Link m_link;
     link::ReplyIntake m_intake;
+    channel::Broadcaster m_broadcaster;
     std::function<void()> m_saveSettings;
     bool m_closed = false;
 };

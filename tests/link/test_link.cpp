@@ -58,6 +58,9 @@ struct Harness
         robot.settings().setHost(u"127.0.0.1"_s);
         robot.settings().setPort(QString::number(server.port()));
         robot.settings().setPassword(u"secret"_s);
+        // The robot's own chat lines are tested where they belong; here they would only
+        // interleave with the commands under test.
+        robot.settings().setFlag(Key::EventNotify, false);
     }
     const QStringList& lines() { return robot.console().lines(); }
     QString lastLine() { return lines().isEmpty() ? QString() : lines().back(); }
@@ -188,6 +191,16 @@ private slots:
         QCOMPARE(h.stampless(h.lines()[n - 1]), u"Lecsatlakozva"_s);
         QCOMPARE(h.robot.link().trayHint(), u"Vigilor - "_s + where); // kept on disconnect
         QCOMPARE(controls.last().at(0).toBool(), false);
+    }
+
+    void connectSaysSoInChat()
+    {
+        Harness h;
+        h.robot.settings().setFlag(Key::EventNotify, true);
+        h.robot.link().connectAction();
+        QVERIFY(h.waitForCommands(1));
+        QCOMPARE(h.server.receivedCommands().front(),
+                 u"say ^1vigilor^2> ^7Csatlakozva 2026.12.08. 12:34:56-kor"_s);
     }
 
     void unresolvableHostGoesToConsole()

@@ -1,0 +1,78 @@
+#include "channel/broadcaster.h"
+
+#include "link/link.h"
+#include "settings/settings.h"
+#include "text/clock.h"
+#include "text/timeformat.h"
+
+namespace vigilor::channel {
+
+Broadcaster::Broadcaster(Settings& settings, link::Link& link, const Clock& clock, QObject* parent)
+    : QObject(parent), m_settings(settings), m_link(link), m_clock(clock)
+{
+    m_announcer.setObjectName(QStringLiteral("Timer3"));
+    m_announcer.setInterval(36000); // replaced by the period as soon as the settings are applied
+    m_timeSignal.setObjectName(QStringLiteral("Timer4"));
+    m_timeSignal.setInterval(kTimeSignalMs);
+    connect(&m_announcer, &QTimer::timeout, this, &Broadcaster::announceNext);
+    connect(&m_timeSignal, &QTimer::timeout, this, &Broadcaster::sayTime);
+    connect(&m_settings, &Settings::changed, this, &Broadcaster::onChanged);
+}
+
+QString Broadcaster::sayCommand(const QString& text)
+{
+    return QStringLiteral("say ^1vigilor^2> ^7") + text;
+}
+
+void Broadcaster::sayPublic(const QString& text)
+{
+    if (m_settings.flag(Key::EventNotify))
+        m_link.enqueueCommand(sayCommand(text));
+}
+
+void Broadcaster::announceNext()
+{
+    const QStringList& lines = m_settings.messages();
+    if (m_settings.flag(Key::EventNotify) && m_settings.flag(Key::Notification))
+        sayPublic(m_position < lines.size() ? lines[m_position] : QString());
+    ++m_position;
+    if (m_position >= lines.size())
+        m_position = 0;
+}
+
+void Broadcaster::sayTime()
+{
+    sayPublic(QStringLiteral("Time is: ") + text::longTime(m_clock.now().time()));
+}
+
+void Broadcaster::onChanged(Key key)
+{
+    switch (key) {
+    case Key::Notification:
+        if (m_settings.flag(Key::Notification)) {
+            announceNext();
+            // Switching on a running timer keeps its count.
+            if (!m_announcer.isActive())
+                m_announcer.start();
+        } else {
+            m_announcer.stop();
+        }
+        break;
+    case Key::AnounceInterval:
+        // A new period restarts the count of a running timer.
+        m_announcer.setInterval(m_settings.number(Key::AnounceInterval) * 60000);
+        break;
+    case Key::AnounceTime:
+        if (m_settings.flag(Key::AnounceTime)) {
+            m_timeSignal.start();
+            sayTime();
+        } else {
+            m_timeSignal.stop();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace vigilor::channel
