@@ -1,6 +1,7 @@
 // Handling one 64-player status reply, cut into datagrams by the practice server, while the
 // console already holds 1,000 or 250,000 lines. The day's log is saved after every reply, so
 // this measures whether that save costs the new lines only.
+#include "link/dialogs.h"
 #include "robot/robot.h"
 #include "testserver/rconserver.h"
 #include "text/clock.h"
@@ -78,7 +79,7 @@ void BM_StatusReply(benchmark::State& state)
     StillClock clock;
     NoPump pump;
     NoDialogs dialogs;
-    Robot robot(dir.path() + u'/', clock, pump, dialogs);
+    Robot robot(dir.path() + QStringLiteral("/"), clock, pump, dialogs);
     robot.startUp();
     QStringList filler;
     filler.reserve(state.range(0));

@@ -11,7 +11,8 @@
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
-#include <QTest>
+#include <QElapsedTimer>
+#include <QWindow>
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -52,7 +53,11 @@ void BM_StartUp(benchmark::State& state)
         ui::MainWindow window(robot);
         robot.startUp();
         window.presentAtStart(false);
-        if (!QTest::qWaitForWindowExposed(&window))
+        QElapsedTimer waited;
+        waited.start();
+        while (!(window.windowHandle() && window.windowHandle()->isExposed()) && waited.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (!window.windowHandle() || !window.windowHandle()->isExposed())
             state.SkipWithError("window not exposed");
         QCoreApplication::processEvents();
         state.PauseTiming();

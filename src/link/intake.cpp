@@ -21,6 +21,17 @@ const QString& ReplyIntake::channelMarker()
     return marker;
 }
 
+const QString& ReplyIntake::channelMarkerWithBlank()
+{
+    static const QString marker = QStringLiteral("\"vigilor\" is: \"");
+    return marker;
+}
+
+bool ReplyIntake::isChannelReply(const QString& text)
+{
+    return text.contains(channelMarker()) || text.contains(channelMarkerWithBlank());
+}
+
 ReplyIntake::ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster,
                          const Clock& clock, EventPump& pump,
                          std::function<QString(const QDate&)> logFileNameFor)
@@ -42,7 +53,7 @@ void ReplyIntake::handleDatagram(const QByteArray& datagram)
 
     changeOfDay();
 
-    if (text.contains(channelMarker())) {
+    if (isChannelReply(text)) {
         if (m_hooks.channelReply)
             m_hooks.channelReply(text);
     } else if (text.contains(kQport) || (!m_replyComplete && m_buffer.contains(kQport))) {

@@ -35,6 +35,9 @@ public:
     };
 
     static const QString& channelMarker(); // "vigilor" is:"
+    // Some servers print a blank after the colon: "vigilor" is: "
+    static const QString& channelMarkerWithBlank();
+    static bool isChannelReply(const QString& text);
 
     ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster, const Clock& clock,
                 EventPump& pump, std::function<QString(const QDate&)> logFileNameFor);

@@ -354,6 +354,9 @@ private slots:
         h.feed(reply("\"vigilor\" is:\"ban onion^7\" default:\"nil^7\"\n"));
         QVERIFY(channel.contains(u"\"vigilor\" is:\"ban onion\""_s));
         QVERIFY(!h.robot.intake().assemblyBuffer().contains(u"vigilor"_s));
+        channel.clear();
+        h.feed(reply("\"vigilor\" is: \"rsay hi^7\" default: \"nil^7\"\n")); // the blank form
+        QVERIFY(channel.contains(u"\"vigilor\" is: \"rsay hi\""_s));
         h.feed(reply("  3     1   40 123456 Onion                  0 1.2.3.4:28960          1234 25000\n\n"));
         QCOMPARE(h.robot.roster().rows().size(), 1);
         QCOMPARE(h.robot.roster().rows()[0][3], u"Onion"_s);
@@ -506,6 +509,29 @@ private slots:
         expected.replace('\r', "").replace('\n', "");
         QVERIFY(saved.contains(expected.mid(0, 10)));
         QVERIFY(saved.contains(expected.mid(14)));
+    }
+
+    void errorHandlerWritesAndRecovers()
+    {
+        Harness h;
+        h.robot.link().connectAction();
+        h.robot.link().pacer().stop();
+        qsizetype before = h.lines().size();
+        h.robot.reportError(SocketError(u"Socket Error: refused"_s));
+        QCOMPARE(h.lines().mid(before).size(), 2); // the message and the break after it
+        QCOMPARE(h.stampless(h.lines()[before]), u"Socket Error: refused"_s);
+        QVERIFY(h.robot.link().queue().isEmpty()); // socket errors never reconnect
+
+        before = h.lines().size();
+        h.robot.reportError(IndexError(u"List index out of bounds (7)"_s));
+        QStringList after;
+        for (qsizetype i = before; i < h.lines().size(); ++i)
+            after << h.stampless(h.lines()[i]);
+        QCOMPARE(after.front(), u"List index out of bounds (7)"_s);
+        QVERIFY(after.filter(u"Lecsatlakozva"_s).size() == 1);
+        QVERIFY(after.back().startsWith(u"Csatlakozás szerverhez: "_s));
+        QVERIFY(h.robot.link().isConnected());
+        QCOMPARE(h.robot.link().queue(), QStringList{u"status"_s});
     }
 
     void foreignDatagramsNeverReachTheHandler()
