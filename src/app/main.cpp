@@ -141,7 +141,7 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     app::TerminationWatcher watcher([&robot] { robot.close(); });
 
     robot.startUp();
-    robot.settings().setTimeInterval(robot.settings().timeInterval());
+    robot.loadSettingsNow();
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);
@@ -169,8 +169,12 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     const bool firstStart = robot.startUp();
     if (firstStart)
         window.showFirstStartMessage();
-    robot.settings().setTimeInterval(robot.settings().timeInterval());
-    window.presentAtStart(false);
+    QObject::connect(&robot, &Robot::showWindowRequested, &window,
+                     [&window] { window.presentAtStart(false); });
+    robot.loadSettingsNow();
+    // Started in the icon area: only the icon, or the window where there is no icon area.
+    if (!window.isVisible())
+        window.presentAtStart(true);
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);

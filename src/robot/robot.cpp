@@ -45,19 +45,46 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
       m_roster(m_settings, this), m_link(m_settings, m_console, clock, pump, dialogs, this),
       m_intake(m_console, m_consoleLog, m_roster, clock, pump,
                [this](const QDate& date) { return logFileNameFor(date); }),
-      m_broadcaster(m_settings, m_link, clock)
+      m_broadcaster(m_settings, m_link, clock),
+      m_rules(m_settings, m_link, m_console, clock, pump, dialogs,
+              [this](const QString& text) { m_broadcaster.sayPublic(text); }),
+      m_interpreter(m_settings, m_link, m_console, m_broadcaster, this), m_search(m_console, pump),
+      m_store(m_settings, m_programFolder.endsWith(u'/') ? m_programFolder : m_programFolder + u'/')
 {
     if (!m_programFolder.isEmpty() && !m_programFolder.endsWith(u'/'))
         m_programFolder += u'/';
     m_link.setSayPublic([this](const QString& text) { m_broadcaster.sayPublic(text); });
     m_link.setDatagramHandler([this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
     link::ReplyIntake::Hooks hooks;
-    hooks.saveSettings = [this] {
-        if (m_saveSettings)
-            m_saveSettings();
-    };
+    hooks.channelReply = [this](const QString& reply) { m_interpreter.runChannelCommand(reply); };
+    hooks.runChecks = [this] { m_rules.runChecks(m_roster.text()); };
+    hooks.midnight = [this] { m_rules.midnight(); };
+    hooks.saveSettings = [this] { m_store.save(); };
     hooks.handled = [this] { emit m_link.queueChanged(); };
     m_intake.setHooks(std::move(hooks));
+
+    channel::Interpreter::Hooks channelHooks;
+    channelHooks.addBanEntry = [this](const QString& text, int code) {
+        m_rules.banList().add(text, code);
+        emit m_rules.menu().banFormReset();
+    };
+    channelHooks.loadSettings = [this] { m_store.load(); };
+    channelHooks.saveSettings = [this] { m_store.save(); };
+    m_interpreter.setHooks(std::move(channelHooks));
+
+    settings::SettingsStore::Hooks storeHooks;
+    storeHooks.showMainWindow = [this] { emit showWindowRequested(); };
+    storeHooks.connectAction = [this] { m_link.connectAction(); };
+    storeHooks.disconnectIfConnected = [this] {
+        if (m_link.isConnected()) {
+            m_link.connectAction();
+            m_pump.processEvents();
+        }
+    };
+    storeHooks.confirmReset = [this](const QString& text) { return m_dialogs.question(text); };
+    storeHooks.reportError = [this](const std::exception& e) { reportError(e); };
+    storeHooks.banListLoaded = [this] { m_rules.banList().sortAsLoaded(); };
+    m_store.setHooks(std::move(storeHooks));
 }
 
 Robot::~Robot() = default;
@@ -91,10 +118,18 @@ bool Robot::startUp()
     return firstStart;
 }
 
-void Robot::saveSettings()
+void Robot::saveSettings() { m_store.save(); }
+
+void Robot::loadSettings() { m_store.load(); }
+
+void Robot::loadSettingsNow()
 {
-    if (m_saveSettings)
-        m_saveSettings();
+    guarded(this, [this] { m_store.load(); });
+}
+
+void Robot::resetSettings()
+{
+    guarded(this, [this] { m_store.reset(); });
 }
 
 void Robot::saveNow()

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "channel/broadcaster.h"
+#include "channel/interpreter.h"
 #include "link/console.h"
 #include "link/intake.h"
 #include "link/link.h"
+#include "link/search.h"
 #include "roster/roster.h"
+#include "rules/rules.h"
 #include "settings/settings.h"
+#include "settings/settingsstore.h"
 #include "text/errors.h"
 
 #include <QDate>
@@ -45,6 +49,10 @@ public:
     link::ReplyIntake& intake() { return m_intake; }
     roster::Roster& roster() { return m_roster; }
     channel::Broadcaster& broadcaster() { return m_broadcaster; }
+    channel::Interpreter& interpreter() { return m_interpreter; }
+    rules::Rules& rules() { return m_rules; }
+    link::ConsoleSearch& search() { return m_search; }
+    settings::SettingsStore& store() { return m_store; }
     Clock& clock() { return m_clock; }
     EventPump& pump() { return m_pump; }
     Dialogs& dialogs() { return m_dialogs; }
@@ -67,9 +75,13 @@ public:
     // ">> [ ERŐSZAKOS LEÁLLÁS ] <<": ends the process at once; nothing is saved or sent.
     [[noreturn]] static void forceStop();
 
-    // SaveSettings; the settings store connects here.
-    void setSaveSettings(std::function<void()> save) { m_saveSettings = std::move(save); }
+    // SaveSettings and LoadSettings; they throw FileError (the callers report it).
     void saveSettings();
+    void loadSettings();
+    // The menu items ">> Beállítások betöltése <<" and ">> ALAPBEÁLLÍTÁSOK <<": errors to the
+    // console.
+    void loadSettingsNow();
+    void resetSettings();
 
     // The application's error handler: the message goes to the console; list index errors
     // also reconnect and ask for a fresh roster.
@@ -77,6 +89,8 @@ public:
 
 signals:
     void quitRequested();
+    // The settings load shows the main window unless the program starts in the icon area.
+    void showWindowRequested();
 
 private:
     QString m_programFolder;
@@ -90,7 +104,10 @@ private:
     link::Link m_link;
     link::ReplyIntake m_intake;
     channel::Broadcaster m_broadcaster;
-    std::function<void()> m_saveSettings;
+    rules::Rules m_rules;
+    channel::Interpreter m_interpreter;
+    link::ConsoleSearch m_search;
+    settings::SettingsStore m_store;
     bool m_closed = false;
 };
 

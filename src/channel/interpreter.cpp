@@ -1,0 +1,301 @@
+#include "channel/interpreter.h"
+
+#include "channel/broadcaster.h"
+#include "link/console.h"
+#include "link/intake.h"
+#include "link/link.h"
+#include "settings/settings.h"
+#include "text/errors.h"
+#include "text/textutil.h"
+
+#include <algorithm>
+
+namespace vigilor::channel {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kDefault = u"\" default"_s;
+const QString kReset = u"set vigilor \"nil\""_s;
+
+// Leading blanks, one sign, then digits only. A number too long for the check interval is
+// still a whole number and ends up at the top of its range.
+int wholeNumber(const QString& field)
+{
+    qsizetype i = 0;
+    while (i < field.size() && field[i] == u' ')
+        ++i;
+    bool negative = false;
+    if (i < field.size() && (field[i] == u'-' || field[i] == u'+'))
+        negative = field[i++] == u'-';
+    const qsizetype digits = i;
+    qint64 value = 0;
+    for (; i < field.size() && field[i] >= u'0' && field[i] <= u'9'; ++i)
+        value = std::min<qint64>(value * 10 + (field[i].unicode() - u'0'), 1000000000);
+    if (i == digits || i != field.size())
+        throw ConversionError(u"Parancs figyelő: az \"interval\" után nem egész szám áll: '"_s +
+                              field + u'\'');
+    return static_cast<int>(negative ? -value : value);
+}
+
+} // namespace
+
+Interpreter::Interpreter(Settings& settings, link::Link& link, link::Console& console,
+                         Broadcaster& broadcaster, ErrorSink* errors, QObject* parent)
+    : QObject(parent), m_settings(settings), m_link(link), m_console(console),
+      m_broadcaster(broadcaster), m_errors(errors)
+{
+    m_poll.setObjectName(u"Timer5"_s);
+    m_poll.setInterval(pollPeriod(m_settings.timeInterval()));
+    connect(&m_poll, &QTimer::timeout, this,
+            [this] { guarded(m_errors, [this] { pollChannel(); }); });
+    connect(&m_settings, &Settings::changed, this, &Interpreter::onChanged);
+    connect(&m_settings, &Settings::timeIntervalSet, this,
+            [this](int seconds) { m_poll.setInterval(pollPeriod(seconds)); });
+    if (m_settings.flag(Key::CommandListener))
+        m_poll.start();
+}
+
+int Interpreter::pollPeriod(int timeIntervalSeconds)
+{
+    return std::max(timeIntervalSeconds * 1000 / 3, kMinPollMs);
+}
+
+void Interpreter::onChanged(Key key)
+{
+    if (key != Key::CommandListener)
+        return;
+    if (!m_settings.flag(Key::CommandListener))
+        m_poll.stop();
+    else if (!m_poll.isActive())
+        m_poll.start();
+}
+
+void Interpreter::pollChannel()
+{
+    if (m_link.isConnected())
+        m_link.enqueueCommand(u"vigilor"_s);
+}
+
+QString Interpreter::commandText(const QString& reply)
+{
+    const QString& plain = link::ReplyIntake::channelMarker();
+    const QString& blank = link::ReplyIntake::channelMarkerWithBlank();
+    const qsizetype atPlain = reply.indexOf(plain);
+    const qsizetype atBlank = reply.indexOf(blank);
+    if (atPlain < 0 && atBlank < 0)
+        return {};
+    const qsizetype start = atPlain >= 0 && (atBlank < 0 || atPlain < atBlank)
+                                ? atPlain + plain.size()
+                                : atBlank + blank.size();
+    const qsizetype end = reply.indexOf(kDefault, start);
+    if (end < 0)
+        return {};
+    return text::asciiLower(QStringView(reply).mid(start, end - start));
+}
+
+QString Interpreter::madeUpAnswer(const QString& command)
+{
+    return link::ReplyIntake::channelMarker() + command + u"\" default is:\"\""_s;
+}
+
+template <typename Step> void Interpreter::step(Step&& work)
+{
+    try {
+        work();
+    } catch (const Error& e) {
+        m_console.consoleLine(e.message());
+    } catch (const std::exception& e) {
+        m_console.consoleLine(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        m_console.consoleLine(u"Parancs figyelő: ismeretlen hiba"_s);
+    }
+}
+
+void Interpreter::setMessageAtPosition(const QString& text)
+{
+    QStringList lines = m_settings.messages();
+    const qsizetype at = m_broadcaster.position();
+    if (at < lines.size())
+        lines[at] = text;
+    else if (lines.isEmpty())
+        lines.append(text);
+    else
+        return;
+    m_settings.setMessages(lines);
+}
+
+void Interpreter::runChannelCommand(const QString& reply)
+{
+    const QString command = commandText(reply);
+    if (command == u"nil")
+        return;
+    const qsizetype length = command.size();
+    const QString hay = u' ' + command;
+    const auto keyword = [&hay](QStringView word) { return hay.contains(word); };
+    const auto holds = [&command](QStringView word) { return command.contains(word); };
+    const auto say = [this](const QString& line) { m_broadcaster.sayPublic(line); };
+
+    step([&] { say(u"parancs erkezett"_s); });
+
+    if (keyword(u"randomize"))
+        step([&] { m_link.enqueueCommand(u"sv_maprotationcurrent"_s); });
+    if (keyword(u"status"))
+        step([&] { m_link.enqueueCommand(u"status"_s); });
+    if (keyword(u"rsay ") && length > 5)
+        step([&] { say(command.mid(5)); });
+
+    if (keyword(u"unban ")) {
+        step([&] {
+            const QString entry = command.mid(6);
+            QStringList entries = m_settings.banList();
+            const auto found = std::find_if(entries.begin(), entries.end(), [&](const QString& e) {
+                return text::asciiLower(e) == entry;
+            });
+            if (found == entries.end())
+                return;
+            entries.erase(found);
+            m_settings.setBanList(entries);
+        });
+    } else if (keyword(u"lban ")) {
+        step([&] {
+            if (holds(u"off"))
+                m_settings.setFlag(Key::LearningBan, false);
+            else if (holds(u"on"))
+                m_settings.setFlag(Key::LearningBan, true);
+        });
+    } else if (keyword(u"ban ")) {
+        step([&] {
+            if (holds(u" on"))
+                m_settings.setFlag(Key::TestBans, true);
+            else if (holds(u" off"))
+                m_settings.setFlag(Key::TestBans, false);
+            else if (length > 4 && m_hooks.addBanEntry)
+                m_hooks.addBanEntry(command.mid(4), 0);
+        });
+    }
+
+    if (keyword(u"time")) {
+        step([&] {
+            if (length == 4)
+                m_broadcaster.sayTime();
+            else if (holds(u"off"))
+                m_settings.setFlag(Key::AnounceTime, false);
+            else if (holds(u"on"))
+                m_settings.setFlag(Key::AnounceTime, true);
+        });
+    }
+    if (keyword(u"anounce")) {
+        step([&] {
+            if (length == 7)
+                m_broadcaster.announceNext();
+            else if (holds(u"off"))
+                m_settings.setFlag(Key::Notification, false);
+            else if (holds(u"on"))
+                m_settings.setFlag(Key::Notification, true);
+            else
+                setMessageAtPosition(command.mid(8));
+        });
+    }
+    if (keyword(u"antifreeze")) {
+        step([&] {
+            if (holds(u"on"))
+                m_settings.setFlag(Key::AntiFreeze, true);
+            else if (holds(u"off"))
+                m_settings.setFlag(Key::AntiFreeze, false);
+            else
+                say(m_settings.flag(Key::AntiFreeze) ? u"A fagyas vedelem be van kapcsolva"_s
+                                                     : u"A fagyas vedelem ki van kapcsolva"_s);
+        });
+    }
+    if (keyword(u"ratecheck")) {
+        step([&] {
+            if (holds(u"on"))
+                m_settings.setFlag(Key::RateCheck, true);
+            else if (holds(u"off"))
+                m_settings.setFlag(Key::RateCheck, false);
+            else
+                say(m_settings.flag(Key::RateCheck) ? u"Rate ellenorzes be van kapcsolva"_s
+                                                    : u"Rate ellenorzes ki van kapcsolva"_s);
+        });
+    }
+    if (keyword(u"save") && m_hooks.saveSettings)
+        step([&] { m_hooks.saveSettings(); });
+    if (keyword(u"load") && m_hooks.loadSettings)
+        step([&] { m_hooks.loadSettings(); });
+    if (keyword(u"interval")) {
+        step([&] {
+            if (length <= 9)
+                say(u"Interval is currently "_s + QString::number(m_settings.timeInterval()));
+            else
+                m_settings.setTimeInterval(wholeNumber(command.mid(9)));
+        });
+    }
+    if (keyword(u"restart")) {
+        step([&] {
+            if (holds(u"warn")) {
+                say(u"^1 !!! FIGYELEM !!! ^3A szerver nemsokara ujraindul!"_s);
+                return;
+            }
+            say(u"^1 !!! FIGYELEM !!! ^3A szerver most ujraindul!"_s);
+            say(u"3"_s);
+            say(u"2"_s);
+            say(u"1"_s);
+            m_link.enqueueCommand(u"quit"_s);
+        });
+    }
+
+    step([&] { m_link.enqueueCommand(kReset); });
+}
+
+const QString& Interpreter::helpText()
+{
+    static const QString text = QStringLiteral(
+        "Alap parancs: /rcon set vigilor \"<vigilor parancs>\"\n\r"
+        "\n\r"
+        "Az vigilor parancs helyére ezeket kell írnod!\n\r"
+        "\n\r"
+        "ban <név vagy IP> : kitiltja a játékost a szerverről (0-s büntetés, ban)\n\r"
+        "ban on/off : a büntető funkció be- és kikapcsolása\n\r"
+        "unban <bünt.szám> <név vagy IP> : törli a játékost a banlistáról; pontosan úgy kell "
+        "beírni, ahogy a listában szerepel\n\r"
+        "lban off/on : az IP címek figyelésének ki- és bekapcsolása\n\r"
+        "time : a robot egyszer kiírja a közös chatbe a saját gépének pontos idejét\n\r"
+        "time on/off : pontos idő 10 percenként, be/ki\n\r"
+        "rsay <message> : üzenet a közös chatbe a robot nevében\n\r"
+        "anounce : kiírja az előre megadott szöveget\n\r"
+        "anounce on/off : a megadott üzenet ismétlése be/ki\n\r"
+        "anounce <üzenet> : beállítja az üzenetet\n\r"
+        "AntiFreeze : a robot megírja a közös chatbe, hogy be van-e kapcsolva a fagyás védelem\n\r"
+        "AntiFreeze on/off : fagyás védelem be/ki (a 999-es pingű játékosokat rúgja ki, de csak "
+        "ha már van pontjuk, és 2 ellenőrzésen át ilyen állapotban voltak)\n\r"
+        "interval : megmondja az ellenőrzési időközt\n\r"
+        "interval <szám> : beállítja az ellenőrzési időközt (másodpercben)\n\r"
+        "restart warn : figyelmeztetés a szerver újraindítása előtt\n\r"
+        "restart : a szerver újraindítása figyelmeztetéssel, 3-tól visszaszámolva\n\r"
+        "randomize: : pályarotáció keverő (béta, csak saját felelősségre)\n\r"
+        "status: : ellenőrzés a lehető leghamarabb\n\r"
+        "save : elmenti a robot beállításait\n\r"
+        "load : visszatölti a robot beállításait az utoljára mentett állapotra\n\r"
+        "\n\r"
+        "Keldor");
+    return text;
+}
+
+const QString& Interpreter::listenerWarning()
+{
+    static const QString text = QStringLiteral(
+        "!!! FIGYELEM !!!\n\r"
+        "\n\r"
+        "A játékszerver természetéből adódóan ez a funkció lelassíthatja a programot, túl rövid "
+        "ellenőrzési időköz mellett pedig megbéníthatja a fő funkcióit. Csak akkor kapcsold be, "
+        "ha tudod, mit csinálsz!\n\r"
+        "Az ellenőrzési időköz legalább 1 perc legyen (ez ajánlás: kevesebbet csak nagyon "
+        "fontos esetben állíts be).\n\r"
+        "\n\r"
+        "Keldor");
+    return text;
+}
+
+} // namespace vigilor::channel

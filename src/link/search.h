@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <functional>
+
+namespace vigilor {
+class EventPump;
+}
+
+namespace vigilor::link {
+
+class Console;
+
+// The engine of the "Keresés" tab: filters the console, or the previous results, line by line.
+// It only reads the console; the window binds its search field, its three switches and its
+// result box to this object.
+class ConsoleSearch final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ConsoleSearch)
+
+public:
+    static constexpr qsizetype kMaxChars = 255; // of the needle and of every line
+    // A long search lets window events run after this many lines, or sooner once this much
+    // time has passed (looked at every kClockCheckLines lines).
+    static constexpr qsizetype kPumpLines = 4096;
+    static constexpr qsizetype kClockCheckLines = 256;
+    static constexpr int kPumpMs = 15;
+
+    ConsoleSearch(const Console& console, EventPump& pump, QObject* parent = nullptr);
+
+    // The lines of source whose hay (a blank and the line's first 255 characters) contains the
+    // needle's first 255 characters, or, when reverse, the lines whose hay does not. Folding is
+    // ASCII only and applies to both sides unless caseSensitive. An empty needle is found
+    // nowhere. Lets window events run through pump (when given) during a long search; the
+    // source is a copy, so whatever they append to the console meanwhile is not searched.
+    // Stops early, returning what it has, once cancelled() turns true (checked after each pump).
+    static QStringList search(QStringList source, QStringView needle, bool reverse,
+                              bool caseSensitive, EventPump* pump = nullptr,
+                              const std::function<bool()>& cancelled = {});
+    static bool hayContains(QStringView line, QStringView preparedNeedle, bool caseSensitive);
+
+    // "[Keresési tippek]" in the "[ S.O.S ]" menu: the whole message box text.
+    static const QString& tipsText();
+
+    QString needle() const { return m_needle; }
+    void setNeedle(const QString& needle);
+    bool reverse() const { return m_reverse; }
+    void setReverse(bool on) { m_reverse = on; }
+    bool caseSensitive() const { return m_caseSensitive; }
+    void setCaseSensitive(bool on) { m_caseSensitive = on; }
+    // "Keresés az eredmények között": the next search narrows the results instead of reading
+    // the console. Turns itself on after every search.
+    bool withinResults() const { return m_withinResults; }
+    void setWithinResults(bool on);
+    const QStringList& results() const { return m_results; }
+    bool isSearching() const { return m_searching; }
+
+    // "Keresés". A press while a search is running (through the pump) is ignored; returns
+    // whether this call searched.
+    bool run();
+    // "Törlés": empties the results and the needle and switches "Keresés az eredmények
+    // között" off. During a running search it also ends that search without results.
+    void clear();
+
+signals:
+    void needleChanged(const QString& needle);
+    void withinResultsChanged(bool on);
+    void resultsChanged();
+    void searchingChanged(bool searching);
+
+private:
+    void setResults(QStringList results);
+
+    const Console& m_console;
+    EventPump& m_pump;
+    QString m_needle;
+    bool m_reverse = false;
+    bool m_caseSensitive = false;
+    bool m_withinResults = false;
+    bool m_searching = false;
+    bool m_cancelled = false;
+    QStringList m_results;
+};
+
+} // namespace vigilor::link

@@ -1,0 +1,128 @@
+#include "rules/bancheck.h"
+
+#include "roster/playerline.h"
+#include "rules/banentry.h"
+#include "rules/context.h"
+#include "rules/learninglist.h"
+#include "rules/punisher.h"
+#include "settings/settings.h"
+#include "text/textutil.h"
+
+#include <bitset>
+
+namespace vigilor::rules {
+
+namespace {
+
+// The roster-wide test of every entry, the bulk of a check's work, made cheap: a text can only
+// occur in the roster when each pair of adjacent characters of it does, and most entries fail
+// that at once, which spares them a search of the whole roster.
+class RosterText
+{
+public:
+    explicit RosterText(const QStringList& lines) : m_folded(text::asciiLower(lines.join(u'\n')))
+    {
+        for (qsizetype i = 0; i + 1 < m_folded.size(); ++i)
+            m_pairs.set(pair(m_folded[i], m_folded[i + 1]));
+    }
+    // folded: the text with its letters folded.
+    bool contains(QStringView folded) const
+    {
+        for (qsizetype i = 0; i + 1 < folded.size(); ++i)
+            if (!m_pairs.test(pair(folded[i], folded[i + 1])))
+                return false;
+        return m_folded.contains(folded);
+    }
+
+private:
+    static std::size_t pair(QChar a, QChar b)
+    {
+        return (a.unicode() * 31u + b.unicode()) & 0xffffu;
+    }
+
+    QString m_folded;
+    std::bitset<0x10000> m_pairs;
+};
+
+// Whether t occurs in the line with one blank put in front of it.
+bool occursInBlankedLine(QStringView line, QStringView t)
+{
+    return line.contains(t) || (t.startsWith(u' ') && line.startsWith(t.mid(1)));
+}
+
+} // namespace
+
+bool BanCheck::checkBans(QStringList lines)
+{
+    const quint64 session = m_context.session();
+    m_context.line(QStringLiteral("Test Bans"));
+    // A snapshot: the operator may edit the list while window events run during the check.
+    const QStringList entries = m_context.settings().banList();
+    if (entries.size() > kLookupLimit)
+        m_context.line(QStringLiteral("FIGYELEM: a banlista ") + QString::number(entries.size()) +
+                       QStringLiteral(" bejegyzésből áll; a 256. utáni találatok büntetését az "
+                                      "első 256 bejegyzés határozza meg."));
+    const RosterText roster(lines);
+    bool result = false;
+    for (const QString& entry : entries) {
+        if (!m_context.intact(session))
+            break;
+        const QString t = entryText(entry);
+        const QString folded = text::asciiLower(t);
+        if (!entryMatchable(t) || !roster.contains(folded))
+            continue;
+        m_context.line(QStringLiteral("Bad guy found: ") + t);
+        for (const QString& line : lines) {
+            if (!m_context.intact(session))
+                break;
+            if (!text::asciiContains(line, folded))
+                continue;
+            result = true;
+            m_punisher.apply(findEntryCode(line, entries, m_context.pump()), line, entry);
+            m_context.processEvents();
+        }
+    }
+    return result;
+}
+
+void BanCheck::checkLearningBans(QStringList lines)
+{
+    const quint64 session = m_context.session();
+    Settings& settings = m_context.settings();
+    m_context.line(QStringLiteral("Learning ban"));
+    const QStringList entries = m_learning.entries();
+    const RosterText roster(lines);
+    for (const QString& entry : entries) {
+        if (!m_context.intact(session))
+            break;
+        const QString t = entryText(entry);
+        if (!entryMatchable(t) || !roster.contains(text::asciiLower(t)))
+            continue;
+        m_context.line(QStringLiteral("Bad guy found: ") + t);
+        for (const QString& line : lines) {
+            if (!m_context.intact(session))
+                break;
+            // Letter case counts here, unlike in the roster-wide test above.
+            if (!occursInBlankedLine(line, t))
+                continue;
+            // "IP figyelő" is off while the punishment runs, so that it is not remembered
+            // again; it comes back on also when the punishment fails.
+            settings.setFlag(Key::LearningBan, false);
+            try {
+                if (settings.flag(Key::WarnOnLBhit))
+                    m_context.say(QStringLiteral("^3Kedves ^2") + roster::playerName(line) +
+                                  QStringLiteral("^3! Allnevezni felesleges!"));
+                m_context.processEvents();
+                const int code = findEntryCode(line, entries, m_context.pump());
+                m_punisher.apply(code, line, entry);
+            } catch (...) {
+                settings.setFlag(Key::LearningBan, true);
+                throw;
+            }
+            settings.setFlag(Key::LearningBan, true);
+            m_context.processEvents();
+        }
+    }
+}
+
+} // namespace vigilor::rules

@@ -1,0 +1,109 @@
+#include "rules/banentry.h"
+
+#include "text/clock.h"
+#include "text/cp1250.h"
+#include "text/textutil.h"
+
+#include <algorithm>
+
+namespace vigilor::rules {
+
+namespace {
+
+bool wellFormed(QStringView entry)
+{
+    return entry.size() >= 2 && entry[0] >= u'0' && entry[0] <= u'4' && entry[1] == u' ';
+}
+
+int sortKey(QChar c)
+{
+    char16_t u = c.unicode();
+    if (u >= u'A' && u <= u'Z')
+        u += 32;
+    const int byte = text::cp1250Byte(QChar(u));
+    return byte >= 0 ? byte : 0x100 + u;
+}
+
+} // namespace
+
+const QStringList& gradeCaptions()
+{
+    static const QStringList captions = {
+        QStringLiteral("(0) Mindíg kirúg (Ban)"),
+        QStringLiteral("(1) Ha van pontja, kirúg"),
+        QStringLiteral("(2) Mindíg SPECTATOR (AWE 2.x)"),
+        QStringLiteral("(3) Mindíg felrobban (-1 frag, AWE 2.x)"),
+        QStringLiteral("(4) Mindíg Admin-Kill (nincs fragcsökkentés, AWE 2.x)"),
+    };
+    return captions;
+}
+
+QString entryText(QStringView entry)
+{
+    return entry.size() > 3 ? entry.mid(2).toString() : QString();
+}
+
+bool entryMatchable(QStringView text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c != u' '; });
+}
+
+int entryGrade(QStringView entry)
+{
+    return wellFormed(entry) ? entry[0].unicode() - u'0' : -1;
+}
+
+int punishmentCode(QStringView entry)
+{
+    return std::max(0, entryGrade(entry));
+}
+
+QString regraded(QStringView entry, int code)
+{
+    const QString digit = QString::number(std::clamp(code, 0, kGradeCount - 1));
+    if (entry.size() >= 2 && entry[1] == u' ')
+        return digit + entry.mid(1);
+    return digit + u' ' + entry;
+}
+
+int findEntryCode(QStringView line, const QStringList& entries, EventPump& pump)
+{
+    if (entries.isEmpty())
+        return 0;
+    const qsizetype last = std::min<qsizetype>(entries.size(), kLookupLimit) - 1;
+    for (qsizetype i = 0; i <= last; ++i) {
+        const QString t = entryText(entries[i]);
+        if (entryMatchable(t) && text::asciiContains(line, text::asciiLower(t)))
+            return punishmentCode(entries[i]);
+        pump.processEvents();
+    }
+    return punishmentCode(entries[last]);
+}
+
+int compareEntries(QStringView a, QStringView b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        const int d = sortKey(a[i]) - sortKey(b[i]);
+        if (d != 0)
+            return d;
+    }
+    return int(a.size() - b.size());
+}
+
+qsizetype sortedPosition(const QStringList& entries, QStringView entry)
+{
+    const auto it = std::find_if(entries.begin(), entries.end(), [entry](const QString& e) {
+        return compareEntries(e, entry) > 0;
+    });
+    return it - entries.begin();
+}
+
+QStringList sortedEntries(QStringList entries)
+{
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const QString& a, const QString& b) { return compareEntries(a, b) < 0; });
+    return entries;
+}
+
+} // namespace vigilor::rules

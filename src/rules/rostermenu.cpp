@@ -1,0 +1,126 @@
+#include "rules/rostermenu.h"
+
+#include "roster/roster.h"
+#include "rules/banlist.h"
+#include "rules/context.h"
+
+namespace vigilor::rules {
+
+TableRow TableRow::fromCells(const QStringList& cells)
+{
+    return {cells.value(0), cells.value(3), cells.value(4)};
+}
+
+const QList<MenuItem>& listMenuItems()
+{
+    using enum MenuAction;
+    static const QList<MenuItem> items = {
+        {Refresh, QStringLiteral("Frissítés"), QStringLiteral("RefreshItem"), QStringLiteral("F5")},
+        {Separator, QStringLiteral("-"), {}, {}},
+        {Dump, QStringLiteral("Részletes infók"), QStringLiteral("Dump"), {}},
+        {Separator, QStringLiteral("-"), {}, {}},
+        {Kick, QStringLiteral("Kirúgás"), QStringLiteral("KickItem"), {}},
+        {BanName, QStringLiteral("Kitiltás (név alapján)"), QStringLiteral("BanNameItem"), {}},
+        {BanAddress, QStringLiteral("Kitiltás (IP alapján)"), QStringLiteral("BanIPItem"), {}},
+        {AweHeading, QStringLiteral("----- AWE szükséges -----"), {}, {}, false},
+        {Kill, QStringLiteral("Kill (min AWE 2.1x)"), QStringLiteral("KillPlayerAWE21x1"), {}},
+        {Smite, QStringLiteral("Felrobbant (min AWE 2.1x)"), QStringLiteral("Smite1"), {}},
+        {SwitchTeam,
+         QStringLiteral("Csapat váltás (min AWE 2.1x)"),
+         QStringLiteral("SwitchTeam1"),
+         {}},
+        {Spectate,
+         QStringLiteral("Nézelődő (min AWE 2.1x)"),
+         QStringLiteral("SpectatePlayerminAWE21x1"),
+         {}},
+    };
+    return items;
+}
+
+void RosterMenu::run(MenuAction action, const TableRow& row)
+{
+    switch (action) {
+    case MenuAction::Refresh:
+        return refresh();
+    case MenuAction::Dump:
+        return dump(row);
+    case MenuAction::Kick:
+        return kick(row);
+    case MenuAction::BanName:
+        return banByName(row);
+    case MenuAction::BanAddress:
+        return banByAddress(row);
+    case MenuAction::Kill:
+        return kill(row);
+    case MenuAction::Smite:
+        return smite(row);
+    case MenuAction::SwitchTeam:
+        return switchTeam(row);
+    case MenuAction::Spectate:
+        return spectate(row);
+    case MenuAction::Separator:
+    case MenuAction::AweHeading:
+        return;
+    }
+}
+
+void RosterMenu::refresh()
+{
+    m_context.enqueue(QStringLiteral("status"));
+}
+
+void RosterMenu::dump(const TableRow& row)
+{
+    const QString name = row.name.left(std::max<qsizetype>(0, row.name.size() - 1));
+    m_context.enqueue(QStringLiteral("dumpuser \"") + name + u'"');
+    emit consoleTabRequested();
+}
+
+void RosterMenu::kick(const TableRow& row)
+{
+    m_context.enqueue(QStringLiteral("clientkick ") + row.slot);
+    m_context.enqueue(QStringLiteral("status"));
+}
+
+void RosterMenu::ban(const QString& text, bool titleRow)
+{
+    // The title row's captions would ban every name that holds them.
+    if (titleRow)
+        return;
+    emit banFormReset();
+    m_context.processEvents();
+    m_banList.add(text, 0);
+    m_context.enqueue(QStringLiteral("status"));
+}
+
+void RosterMenu::banByName(const TableRow& row)
+{
+    ban(row.name, row.slot == roster::Roster::headerRow()[0]);
+}
+
+void RosterMenu::banByAddress(const TableRow& row)
+{
+    ban(row.address, row.slot == roster::Roster::headerRow()[0]);
+}
+
+void RosterMenu::kill(const TableRow& row)
+{
+    m_context.enqueue(QStringLiteral("g_killum ") + row.slot);
+}
+
+void RosterMenu::smite(const TableRow& row)
+{
+    m_context.enqueue(QStringLiteral("g_smite ") + row.slot);
+}
+
+void RosterMenu::switchTeam(const TableRow& row)
+{
+    m_context.enqueue(QStringLiteral("g_switchteam ") + row.slot);
+}
+
+void RosterMenu::spectate(const TableRow& row)
+{
+    m_context.enqueue(QStringLiteral("g_kicktospec ") + row.slot);
+}
+
+} // namespace vigilor::rules

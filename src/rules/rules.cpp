@@ -1,0 +1,68 @@
+#include "rules/rules.h"
+
+#include "settings/settings.h"
+#include "text/clock.h"
+#include "text/timeformat.h"
+
+#include <utility>
+
+namespace vigilor::rules {
+
+Rules::Rules(Settings& settings, link::Link& link, link::Console& console, Clock& clock,
+             EventPump& pump, Dialogs& dialogs, SayPublic sayPublic, QObject* parent)
+    : QObject(parent), m_dialogs(dialogs),
+      m_context(settings, link, console, clock, pump, std::move(sayPublic)),
+      m_punisher(m_context, m_learning), m_banList(settings, pump),
+      m_banCheck(m_context, m_learning, m_punisher), m_watch(m_context, m_punisher),
+      m_menu(m_context, m_banList)
+{
+}
+
+void Rules::runChecks(const QStringList& rosterLines)
+{
+    m_pendingLines = rosterLines;
+    m_pending = true;
+    if (m_running)
+        return;
+    m_running = true;
+    try {
+        while (m_pending) {
+            m_pending = false;
+            runPass(std::exchange(m_pendingLines, {}));
+        }
+    } catch (...) {
+        m_running = false;
+        m_pending = false;
+        throw;
+    }
+    m_running = false;
+}
+
+void Rules::runPass(const QStringList& lines)
+{
+    const Settings& s = m_context.settings();
+    if (s.flag(Key::TestBans) && !m_banCheck.checkBans(lines) && s.flag(Key::LearningBan))
+        m_banCheck.checkLearningBans(lines);
+    if (s.flag(Key::AntiFreeze))
+        m_watch.checkFreeze(lines);
+    if (s.flag(Key::RateCheck))
+        m_watch.checkRate(lines);
+    if (s.flag(Key::PingCheck))
+        m_watch.checkPing(lines);
+}
+
+void Rules::midnight()
+{
+    if (!m_context.settings().flag(Key::ClearAtMidnight))
+        return;
+    m_learning.clear();
+    m_context.line(QStringLiteral("IP lista törölve ekkor: ") +
+                   text::dateTime(m_context.clock().now()));
+}
+
+void Rules::clearBanList(const QString& bansFile)
+{
+    m_banList.clear(m_dialogs, m_learning, bansFile);
+}
+
+} // namespace vigilor::rules

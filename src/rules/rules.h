@@ -1,0 +1,67 @@
+#pragma once
+
+#include "rules/bancheck.h"
+#include "rules/banlist.h"
+#include "rules/context.h"
+#include "rules/learninglist.h"
+#include "rules/punisher.h"
+#include "rules/rostermenu.h"
+#include "rules/watch.h"
+
+#include <QObject>
+#include <QStringList>
+
+namespace vigilor {
+class Dialogs;
+}
+
+namespace vigilor::rules {
+
+// Rule enforcement: the ban list and the learning list with their checks, the punishments,
+// the freeze, rate and ping checks and the player table's menu, with the state that lives for
+// the whole run.
+class Rules final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Rules)
+
+public:
+    Rules(Settings& settings, link::Link& link, link::Console& console, Clock& clock,
+          EventPump& pump, Dialogs& dialogs, SayPublic sayPublic, QObject* parent = nullptr);
+
+    // After every complete roster with players, each check only while its switch is on: the
+    // ban list; the learning list when the ban list matched nothing and "IP figyelő" is on;
+    // then the freeze, rate and ping checks. A roster that arrives while a pass still runs
+    // (window events run inside it) is checked when that pass has ended, not in its middle.
+    void runChecks(const QStringList& rosterLines);
+
+    // The change of day: with "Éjjfélkor törlés" on, the learning list is emptied.
+    void midnight();
+    // ">> Banlista törlése <<"; bansFile is the program folder's "bans.txt".
+    void clearBanList(const QString& bansFile);
+
+    Context& context() { return m_context; }
+    BanList& banList() { return m_banList; }
+    LearningList& learning() { return m_learning; }
+    Punisher& punisher() { return m_punisher; }
+    BanCheck& banCheck() { return m_banCheck; }
+    Watch& watch() { return m_watch; }
+    RosterMenu& menu() { return m_menu; }
+
+private:
+    void runPass(const QStringList& lines);
+
+    Dialogs& m_dialogs;
+    Context m_context;
+    LearningList m_learning;
+    Punisher m_punisher;
+    BanList m_banList;
+    BanCheck m_banCheck;
+    Watch m_watch;
+    RosterMenu m_menu;
+    bool m_running = false;
+    bool m_pending = false;
+    QStringList m_pendingLines;
+};
+
+} // namespace vigilor::rules

@@ -1,0 +1,162 @@
+#include "settings/inifile.h"
+
+#include "settings/textfile.h"
+#include "text/cp1250.h"
+#include "text/textutil.h"
+
+namespace vigilor::settings {
+
+namespace {
+
+QStringView trimmedBlanks(QStringView s)
+{
+    qsizetype begin = 0;
+    qsizetype end = s.size();
+    while (begin < end && (s[begin] == u' ' || s[begin] == u'\t'))
+        ++begin;
+    while (end > begin && (s[end - 1] == u' ' || s[end - 1] == u'\t'))
+        --end;
+    return s.sliced(begin, end - begin);
+}
+
+} // namespace
+
+IniFile IniFile::parse(QByteArrayView bytes)
+{
+    IniFile ini;
+    const QString text = decodeStoredText(bytes);
+    Section* current = nullptr;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    while (start < n) {
+        qsizetype end = start;
+        while (end < n && text[end] != u'\n' && text[end] != u'\r')
+            ++end;
+        const QStringView line = QStringView(text).sliced(start, end - start);
+        start = end + 1;
+        if (end + 1 < n && text[end] == u'\r' && text[end + 1] == u'\n')
+            ++start;
+
+        const QStringView trimmed = trimmedBlanks(line);
+        if (trimmed.isEmpty() || trimmed[0] == u';' || trimmed[0] == u'#')
+            continue;
+        if (trimmed[0] == u'[') {
+            qsizetype close = trimmed.indexOf(u']');
+            const QStringView name =
+                trimmedBlanks(trimmed.sliced(1, (close < 0 ? trimmed.size() : close) - 1));
+            current = name.isEmpty() ? nullptr : ini.section(name);
+            if (!current && !name.isEmpty())
+                current = &ini.addSection(name);
+            // Later duplicates of a section add only the keys the first one lacked.
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (!current || equals < 0)
+            continue;
+        const QStringView key = trimmedBlanks(line.first(equals));
+        if (key.isEmpty())
+            continue;
+        const QString folded = text::asciiLower(key);
+        if (current->byFoldedKey.contains(folded))
+            continue;
+        current->byFoldedKey.insert(folded, qsizetype(current->entries.size()));
+        current->entries.push_back({key.toString(), line.sliced(equals + 1).toString()});
+    }
+    return ini;
+}
+
+QByteArray IniFile::toBytes() const
+{
+    QString text;
+    for (const Section& s : m_sections) {
+        text += u'[' + s.name + QStringLiteral("]\r\n");
+        for (const Entry& e : s.entries)
+            text += e.key + u'=' + e.value + QStringLiteral("\r\n");
+    }
+    return text::toCp1250(text);
+}
+
+const IniFile::Section* IniFile::section(QStringView name) const
+{
+    const auto it = m_byFoldedSection.constFind(text::asciiLower(name));
+    return it == m_byFoldedSection.cend() ? nullptr : &m_sections[*it];
+}
+
+IniFile::Section* IniFile::section(QStringView name)
+{
+    return const_cast<Section*>(std::as_const(*this).section(name));
+}
+
+IniFile::Section& IniFile::addSection(QStringView name)
+{
+    m_byFoldedSection.insert(text::asciiLower(name), qsizetype(m_sections.size()));
+    m_sections.push_back({name.toString(), {}, {}});
+    return m_sections.back();
+}
+
+std::optional<QString> IniFile::value(QStringView sectionName, QStringView key) const
+{
+    const Section* s = section(sectionName);
+    if (!s)
+        return std::nullopt;
+    const auto it = s->byFoldedKey.constFind(text::asciiLower(key));
+    if (it == s->byFoldedKey.cend())
+        return std::nullopt;
+    return s->entries[*it].value;
+}
+
+void IniFile::setValue(QStringView sectionName, QStringView key, const QString& value)
+{
+    QString clean = value;
+    for (QChar& c : clean)
+        if (c.unicode() < 0x20 && c != u'\t')
+            c = u' ';
+    Section* s = section(sectionName);
+    if (!s)
+        s = &addSection(sectionName);
+    const QString folded = text::asciiLower(key);
+    const auto it = s->byFoldedKey.constFind(folded);
+    if (it != s->byFoldedKey.cend()) {
+        // The writer's spelling wins, so a saved file always spells the names alike.
+        s->entries[*it] = {key.toString(), clean};
+        s->name = sectionName.toString();
+        return;
+    }
+    s->byFoldedKey.insert(folded, qsizetype(s->entries.size()));
+    s->entries.push_back({key.toString(), clean});
+}
+
+void IniFile::keepSections(const QStringList& names)
+{
+    IniFile kept;
+    for (Section& s : m_sections) {
+        for (const QString& name : names) {
+            if (text::asciiLower(s.name) == text::asciiLower(name)) {
+                kept.m_byFoldedSection.insert(text::asciiLower(s.name),
+                                              qsizetype(kept.m_sections.size()));
+                kept.m_sections.push_back(std::move(s));
+                break;
+            }
+        }
+    }
+    *this = std::move(kept);
+}
+
+QStringList IniFile::sections() const
+{
+    QStringList names;
+    for (const Section& s : m_sections)
+        names.append(s.name);
+    return names;
+}
+
+QStringList IniFile::keys(QStringView sectionName) const
+{
+    QStringList names;
+    if (const Section* s = section(sectionName))
+        for (const Entry& e : s->entries)
+            names.append(e.key);
+    return names;
+}
+
+} // namespace vigilor::settings

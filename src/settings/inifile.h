@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace vigilor::settings {
+
+// The settings file's INI text. Reading is lenient, because the file may have been edited by
+// hand or damaged: section and key names are matched without regard to ASCII letter case, the
+// first occurrence of a key (and of a section) wins, lines starting with ';' or '#', blank
+// lines, lines without '=' and text before the first section are skipped, and LF, CR and CR LF
+// all end a line. A key's value is everything after its first '=', exactly as it stands.
+// Writing produces a clean file: CR LF line ends, sections and keys in the order of their first
+// write (or of the file that was read), nothing else.
+class IniFile
+{
+public:
+    // Bytes in code page 1250 (or UTF-8 after a byte-order mark). Never fails.
+    static IniFile parse(QByteArrayView bytes);
+    QByteArray toBytes() const;
+
+    std::optional<QString> value(QStringView section, QStringView key) const;
+    // A value is one line: line breaks and other control characters but the tab become blanks.
+    void setValue(QStringView section, QStringView key, const QString& value);
+
+    // Drops every section whose name is not in `names`.
+    void keepSections(const QStringList& names);
+    QStringList sections() const;
+    QStringList keys(QStringView section) const;
+    bool isEmpty() const { return m_sections.empty(); }
+
+private:
+    struct Entry
+    {
+        QString key;
+        QString value;
+    };
+    struct Section
+    {
+        QString name;
+        std::vector<Entry> entries;
+        QHash<QString, qsizetype> byFoldedKey;
+    };
+
+    Section* section(QStringView name);
+    const Section* section(QStringView name) const;
+    Section& addSection(QStringView name);
+
+    std::vector<Section> m_sections;
+    QHash<QString, qsizetype> m_byFoldedSection;
+};
+
+} // namespace vigilor::settings

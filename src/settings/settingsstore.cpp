@@ -1,0 +1,338 @@
+#include "settings/settingsstore.h"
+
+#include "settings/password.h"
+#include "settings/xxcode.h"
+#include "text/errors.h"
+#include "text/textutil.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <limits>
+
+namespace vigilor::settings {
+
+namespace {
+
+const QString kSystem = QStringLiteral("System");
+const QString kService = QStringLiteral("Service");
+const QString kServerInfo = QStringLiteral("ServerInfo");
+
+QString sectionOf(Key key)
+{
+    return QString::fromLatin1(keyInfo(key).section);
+}
+QString nameOf(Key key)
+{
+    return QString::fromUtf16(keyInfo(key).name);
+}
+
+// A whole number, optionally signed and surrounded by blanks; numbers beyond 64 bits are taken
+// as the largest one of their sign, so that they end up at the edge of the range.
+std::optional<qint64> parseInteger(QStringView text)
+{
+    text = text.trimmed();
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+'))
+        negative = text[i++] == u'-';
+    if (i == text.size())
+        return std::nullopt;
+    qint64 value = 0;
+    constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value > (kMax - 9) / 10 ? kMax : value * 10 + (c - u'0');
+    }
+    return negative ? -value : value;
+}
+
+// The order in which SaveSettings writes the values, which is also the order of the keys in a
+// new file; the server fields follow.
+// clang-format off
+constexpr Key kSaveOrder[] = {
+    Key::EventNotify, Key::AutoStart, Key::SaveServerInfo, Key::AutoConnect, Key::StartMinimized,
+    Key::TimeInterval, Key::Notification,
+    Key::RequiredRate, Key::KickOnBadRate, Key::AnounceTime, Key::RateCheck, Key::AntiFreeze,
+    Key::TestBans, Key::LearningBan, Key::ClearAtMidnight, Key::CommandListener, Key::Scheduler,
+    Key::AnounceInterval,
+    Key::CoDexe, Key::CkRcon,
+    Key::CfgEnable, Key::CkMaxpackets, Key::CkFps, Key::CkSnaps, Key::CkRate, Key::CkName,
+    Key::EdName, Key::SeInterval, Key::SeMaxpackets, Key::SeFps, Key::SeSnaps, Key::SeRate,
+    Key::PingCheck, Key::PingWarningLevel, Key::PingKickLevel, Key::TimedImport, Key::ExportAlso,
+    Key::RememberBanned, Key::WarnOnLBhit, Key::RememberSpectators, Key::RememberExploded,
+    Key::RememberKilled};
+// clang-format on
+
+} // namespace
+
+const QString& SettingsStore::resetWarning()
+{
+    static const QString text = QStringLiteral(
+        "!!! FIGYELEM !!!\n\r\n\r  Ha visszaállítod az alapbeállításokat, minden egyéb "
+        "beállításod el fog veszni! IP cím, rcon jelszó, port, jelölő dobozok, szóval minden, a "
+        "banlistát kivéve! A parancs nem lesz visszavonható!\n\rBIZTOSAN ezt akarod?");
+    return text;
+}
+
+SettingsStore::SettingsStore(Settings& settings, const QString& programFolder, QObject* parent)
+    : QObject(parent), m_settings(settings), m_folder(programFolder)
+{
+    if (!m_folder.isEmpty() && !m_folder.endsWith(u'/') && !m_folder.endsWith(u'\\'))
+        m_folder += u'/';
+    connect(&m_settings, &Settings::changed, this, [this](Key key) {
+        m_valuesChanged = true;
+        if (key == Key::AutoStart)
+            runAutostart();
+    });
+}
+
+void SettingsStore::runAutostart()
+{
+    // Called from a change signal, so nothing may escape; the load goes on after a failure.
+    try {
+        if (m_hooks.autostart)
+            m_hooks.autostart(m_settings.flag(Key::AutoStart));
+    } catch (const std::exception& e) {
+        if (m_hooks.reportError)
+            m_hooks.reportError(e);
+    }
+}
+
+// ---- reading -------------------------------------------------------------------------------
+
+QVariant SettingsStore::storedValue(Key key) const
+{
+    const KeyInfo& info = keyInfo(key);
+    const std::optional<QString> stored = m_ini.value(sectionOf(key), nameOf(key));
+    if (info.type == ValueType::Text)
+        return stored.value_or(QString());
+    const std::optional<qint64> number = stored ? parseInteger(*stored) : std::nullopt;
+    if (!number)
+        return info.defaultValue;
+    if (info.type == ValueType::Boolean)
+        return *number != 0 ? 1 : 0;
+    return int(std::clamp<qint64>(*number, info.minimum, info.maximum));
+}
+
+void SettingsStore::loadValue(Key key)
+{
+    m_settings.set(key, storedValue(key));
+}
+void SettingsStore::applyValue(Key key)
+{
+    m_settings.apply(key, storedValue(key));
+}
+
+std::optional<QStringList> SettingsStore::readList(const QString& name, ListFile* file)
+{
+    const std::optional<QByteArray> bytes = readFileIfPresent(filePath(name));
+    if (!bytes)
+        return std::nullopt;
+    QStringList lines = linesFromBytes(*bytes);
+    if (file) {
+        file->memo.remember(filePath(name), *bytes);
+        // The quick comparison of lists at the next save holds only while the file is exactly
+        // what writing these lines gives.
+        file->linesKnown = linesToBytes(lines) == *bytes;
+        file->lines = lines;
+    }
+    return lines;
+}
+
+// Takes the file as it is on disk when someone else changed it since this store last read or
+// wrote it. Sections other than the program's three are dropped, so garbage never survives a
+// save.
+void SettingsStore::refreshIni()
+{
+    const QString path = filePath(kSettingsFile);
+    if (m_iniMemo.unchangedOnDisk(path))
+        return;
+    const std::optional<QByteArray> bytes = readFileIfPresent(path);
+    m_ini = bytes ? IniFile::parse(*bytes) : IniFile();
+    m_ini.keepSections({kSystem, kService, kServerInfo});
+    if (bytes)
+        m_iniMemo.remember(path, *bytes);
+    else
+        m_iniMemo.forget();
+}
+
+void SettingsStore::load()
+{
+    if (auto bans = readList(kBansFile, &m_bans)) {
+        m_settings.setBanList(*bans);
+        if (m_hooks.banListLoaded)
+            m_hooks.banListLoaded();
+    }
+
+    m_iniMemo.forget();
+    refreshIni();
+    // The next save compares the whole file, which may lack keys or hold them spelt otherwise.
+    m_valuesChanged = true;
+
+    loadValue(Key::EventNotify);
+    applyValue(Key::AutoStart);
+    loadValue(Key::SaveServerInfo);
+    loadValue(Key::AutoConnect);
+    loadValue(Key::StartMinimized);
+    if (!m_settings.flag(Key::StartMinimized) && m_hooks.showMainWindow)
+        m_hooks.showMainWindow();
+    applyValue(Key::TimeInterval);
+    loadValue(Key::RequiredRate);
+    applyValue(Key::Notification);
+    loadValue(Key::KickOnBadRate);
+    applyValue(Key::AnounceTime);
+    loadValue(Key::CoDexe);
+    loadValue(Key::CkRcon);
+    for (Key key :
+         {Key::CfgEnable, Key::CkMaxpackets, Key::CkFps, Key::CkSnaps, Key::CkRate, Key::CkName,
+          Key::EdName, Key::SeInterval, Key::SeMaxpackets, Key::SeFps, Key::SeSnaps, Key::SeRate,
+          Key::RateCheck, Key::AntiFreeze, Key::TestBans, Key::LearningBan, Key::ClearAtMidnight})
+        loadValue(key);
+    applyValue(Key::CommandListener);
+    applyValue(Key::Scheduler);
+    applyValue(Key::AnounceInterval);
+    // TimedImport reacts only to a change, through its change signal, as on a click.
+    for (Key key : {Key::PingCheck, Key::PingWarningLevel, Key::PingKickLevel, Key::TimedImport,
+                    Key::ExportAlso})
+        loadValue(key);
+
+    if (auto extra = readList(kImportExtraFile, nullptr))
+        m_settings.setImportList(*extra);
+
+    loadValue(Key::PublicBanURL);
+    m_settings.set(Key::PublicUploadURL, xxdecode(storedValue(Key::PublicUploadURL).toString()));
+    if (QString url = m_settings.text(Key::PublicBanURL); !url.isEmpty()) {
+        // Only a bare host gets the scheme: "https://" or "ftp://" addresses stay as they are.
+        if (!url.contains(QStringLiteral("://")))
+            url.prepend(QStringLiteral("http://"));
+        const QStringList& imports = m_settings.importList();
+        const QString folded = text::asciiLower(url);
+        qsizetype row = -1;
+        for (qsizetype i = 0; i < imports.size() && row < 0; ++i)
+            if (text::asciiLower(imports[i]) == folded)
+                row = i;
+        if (row < 0)
+            m_settings.setImportList(QStringList(imports) << url);
+        else
+            m_settings.setImportSelection(int(row));
+        m_settings.setUploadAddress(m_settings.text(Key::PublicUploadURL));
+    }
+
+    for (Key key : {Key::RememberBanned, Key::WarnOnLBhit, Key::RememberSpectators,
+                    Key::RememberExploded, Key::RememberKilled})
+        loadValue(key);
+
+    if (m_settings.flag(Key::SaveServerInfo)) {
+        loadValue(Key::IP);
+        loadValue(Key::Port);
+        m_settings.setPassword(passwordFromStored(storedValue(Key::PWD).toString()));
+    }
+    if (m_settings.flag(Key::AutoConnect) && m_hooks.connectAction)
+        m_hooks.connectAction();
+
+    if (auto messages = readList(kMessagesFile, &m_messages))
+        m_settings.setMessages(*messages);
+    if (auto imports = readList(kImportFile, &m_imports)) {
+        m_settings.setImportList(*imports);
+        if (!imports->isEmpty())
+            m_settings.setImportSelection(0);
+    }
+}
+
+// ---- writing -------------------------------------------------------------------------------
+
+void SettingsStore::writeList(const QString& name, const QStringList& lines, ListFile& file)
+{
+    const QString path = filePath(name);
+    // Comparing the lists first is nearly free when nothing was edited: they share their data.
+    if (file.linesKnown && file.lines == lines && file.memo.unchangedOnDisk(path))
+        return;
+    const QByteArray bytes = linesToBytes(lines);
+    if (!file.memo.holds(path, bytes)) {
+        file.linesKnown = false;
+        replaceFile(path, bytes);
+        file.memo.remember(path, bytes);
+    }
+    file.lines = lines;
+    file.linesKnown = true;
+}
+
+void SettingsStore::saveText(Key key, const QString& value)
+{
+    m_ini.setValue(sectionOf(key), nameOf(key), value);
+}
+
+void SettingsStore::saveValue(Key key)
+{
+    if (keyInfo(key).type == ValueType::Text)
+        saveText(key, m_settings.text(key));
+    else
+        saveText(key, QString::number(m_settings.number(key)));
+}
+
+void SettingsStore::writeIni()
+{
+    const QString path = filePath(kSettingsFile);
+    const QByteArray bytes = m_ini.toBytes();
+    if (m_iniMemo.holds(path, bytes))
+        return;
+    replaceFile(path, bytes);
+    m_iniMemo.remember(path, bytes);
+}
+
+void SettingsStore::save()
+{
+    writeList(kBansFile, m_settings.banList(), m_bans);
+
+    // Nearly every save finds no value changed and the file as this store left it.
+    const bool iniCurrent = !m_valuesChanged && m_iniMemo.unchangedOnDisk(filePath(kSettingsFile));
+    if (!iniCurrent)
+        saveIni();
+
+    writeList(kMessagesFile, m_settings.messages(), m_messages);
+    writeList(kImportFile, m_settings.importList(), m_imports);
+}
+
+void SettingsStore::saveIni()
+{
+    refreshIni();
+    for (Key key : kSaveOrder)
+        saveValue(key);
+    const bool serverInfo = m_settings.flag(Key::SaveServerInfo);
+    saveText(Key::IP, serverInfo ? m_settings.host() : QString());
+    saveText(Key::Port, serverInfo ? m_settings.port() : QString());
+    saveText(Key::PWD, serverInfo ? storedPassword(m_settings.password()) : QString());
+    writeIni();
+    m_valuesChanged = false;
+}
+
+void SettingsStore::writePublicAddresses(const QString& banUrl, const QString& uploadAddress)
+{
+    const QString encoded = xxencode(uploadAddress);
+    m_settings.set(Key::PublicBanURL, banUrl);
+    m_settings.set(Key::PublicUploadURL, uploadAddress);
+    refreshIni();
+    saveText(Key::PublicBanURL, banUrl);
+    saveText(Key::PublicUploadURL, encoded);
+    writeIni();
+}
+
+bool SettingsStore::reset()
+{
+    if (m_hooks.confirmReset && !m_hooks.confirmReset(resetWarning()))
+        return false;
+    if (m_hooks.disconnectIfConnected)
+        m_hooks.disconnectIfConnected();
+    const QString path = filePath(kSettingsFile);
+    if (QFileInfo::exists(path) && !QFile::remove(path))
+        throw FileError(QStringLiteral("Nem törölhető a beállítások fájlja: ") + path);
+    m_iniMemo.forget();
+    load();
+    save();
+    return true;
+}
+
+} // namespace vigilor::settings

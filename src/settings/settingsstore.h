@@ -1,0 +1,109 @@
+#pragma once
+
+#include "settings/autostart.h"
+#include "settings/inifile.h"
+#include "settings/settings.h"
+#include "settings/textfile.h"
+
+#include <QObject>
+#include <QString>
+
+#include <exception>
+#include <functional>
+
+namespace vigilor::settings {
+
+// Keeps the live settings in the settings file "vigilor.ini" and the list files beside it, in
+// the program folder. load(), save() and reset() are LoadSettings, SaveSettings and
+// ResetSettings: their steps run in a fixed order because the reactions connected to the
+// settings' change signal run in between. Every file is replaced atomically, and a file whose
+// content would stay the same is not written at all, since a save follows nearly every answer
+// from the server. Load and save throw FileError when a file cannot be read or written; what
+// was done before that point stays done.
+//
+// The model holds `PublicBanURL` as stored and `PublicUploadURL` decoded; neither is written by
+// save(), only by writePublicAddresses().
+class SettingsStore final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SettingsStore)
+
+public:
+    static inline const QString kSettingsFile = QStringLiteral("vigilor.ini");
+    static inline const QString kBansFile = QStringLiteral("bans.txt");
+    static inline const QString kMessagesFile = QStringLiteral("Messages.txt");
+    static inline const QString kImportFile = QStringLiteral("SyncURLs.txt");
+    static inline const QString kImportExtraFile = QStringLiteral("Imports.ban");
+    static const QString& resetWarning();
+
+    // The steps of the sequences that belong to other parts of the program.
+    struct Hooks
+    {
+        // Load: the main window is shown when "Indulás ikonban" is off.
+        std::function<void()> showMainWindow;
+        // Load, at the end of the server fields, when "Indításkor csatlakozz" is on: connects
+        // when the link is down, disconnects when it is up.
+        std::function<void()> connectAction;
+        // Reset: when the link is connected, the connect action (a disconnect), then pending
+        // window events run.
+        std::function<void()> disconnectIfConnected;
+        // Reset: the Yes/No warning box with resetWarning(); no hook means yes.
+        std::function<bool(const QString&)> confirmReset;
+        // The autostart reaction: runs at every change of "Indulás rendszerrel együtt" and once
+        // in every load.
+        std::function<void(bool on)> autostart = &applyAutostartForThisProgram;
+        // Load: "bans.txt" replaced the ban list (the list box then puts it in its order).
+        std::function<void()> banListLoaded;
+        // Where a failed autostart reaction is reported; the load goes on.
+        std::function<void(const std::exception&)> reportError;
+    };
+
+    // programFolder ends with a separator; every file is programFolder + a bare name.
+    SettingsStore(Settings& settings, const QString& programFolder, QObject* parent = nullptr);
+
+    void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
+    QString filePath(const QString& name) const { return m_folder + name; }
+
+    void load();
+    void save();
+    // Returns false when the operator said no.
+    bool reset();
+
+    // The public ban list window's addresses (section "System"), written into the file as it
+    // is; nothing else of it changes. Throws Error before writing anything when the upload
+    // address is too long to encode.
+    void writePublicAddresses(const QString& banUrl, const QString& uploadAddress);
+
+private:
+    struct ListFile
+    {
+        FileMemo memo;
+        QStringList lines; // what memo's content holds, when it holds exactly these lines
+        bool linesKnown = false;
+    };
+
+    std::optional<QStringList> readList(const QString& name, ListFile* file);
+    void writeList(const QString& name, const QStringList& lines, ListFile& file);
+    void refreshIni();
+    void writeIni();
+    void saveIni();
+    void runAutostart();
+
+    void loadValue(Key key);
+    void applyValue(Key key);
+    QVariant storedValue(Key key) const;
+    void saveValue(Key key);
+    void saveText(Key key, const QString& value);
+
+    Settings& m_settings;
+    QString m_folder;
+    Hooks m_hooks;
+    IniFile m_ini;
+    FileMemo m_iniMemo;
+    bool m_valuesChanged = true; // since the settings file last matched the model
+    ListFile m_bans;
+    ListFile m_messages;
+    ListFile m_imports;
+};
+
+} // namespace vigilor::settings

@@ -1,0 +1,963 @@
+#include "loopstate.h"
+#include "settings/autostart.h"
+#include "settings/inifile.h"
+#include "settings/password.h"
+#include "settings/settingsstore.h"
+#include "settings/textfile.h"
+#include "settings/xxcode.h"
+#include "text/cp1250.h"
+#include "text/errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace vigilor;
+using namespace vigilor::settings;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+ino_t inode(const QString& path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+QVariant defaultOf(Key key)
+{
+    const KeyInfo& info = keyInfo(key);
+    return info.type == ValueType::Text ? QVariant(QString()) : QVariant(info.defaultValue);
+}
+
+// A value for the key that differs from its default and survives the file.
+QVariant otherValue(Key key)
+{
+    const KeyInfo& info = keyInfo(key);
+    switch (info.type) {
+    case ValueType::Boolean:
+        return info.defaultValue ? 0 : 1;
+    case ValueType::Integer:
+        return info.defaultValue == info.maximum ? info.minimum : info.maximum;
+    case ValueType::Text:
+        return QString(u"Érték ő=ű;# " + QString::fromUtf16(info.name));
+    }
+    return {};
+}
+
+// One program folder with a settings model and its store; hooks record what they were asked.
+struct Folder
+{
+    QTemporaryDir dir;
+    Settings settings;
+    std::unique_ptr<SettingsStore> store;
+    QStringList calls;
+
+    Folder() : store(std::make_unique<SettingsStore>(settings, dir.path() + u'/'))
+    {
+        store->setHooks(hooks());
+    }
+    SettingsStore::Hooks hooks()
+    {
+        SettingsStore::Hooks h;
+        h.showMainWindow = [this] { calls << u"show"_s; };
+        h.connectAction = [this] { calls << u"connect " + settings.host(); };
+        h.disconnectIfConnected = [this] {
+            calls << u"disconnect"_s + (QFile::exists(path(u"vigilor.ini"_s)) ? u" ini"_s : u""_s);
+        };
+        h.autostart = [this](bool on) { calls << (on ? u"autostart on"_s : u"autostart off"_s); };
+        h.reportError = [this](const std::exception& e) {
+            const auto* own = dynamic_cast<const Error*>(&e);
+            calls << u"error " + (own ? own->message() : QString());
+        };
+        return h;
+    }
+    QString path(const QString& name) const { return dir.path() + u'/' + name; }
+    void write(const QString& name, const QByteArray& bytes) const { writeAll(path(name), bytes); }
+    QByteArray read(const QString& name) const { return readAll(path(name)); }
+    // A fresh model and store over the same folder, as after a restart.
+    void restart(Settings& into) const
+    {
+        SettingsStore other(into, dir.path() + u'/');
+        SettingsStore::Hooks h;
+        h.autostart = nullptr;
+        other.setHooks(h);
+        other.load();
+    }
+};
+
+// The saved settings file parses back into exactly the program's sections, each once, and every
+// line is a section or a key, ended by CR LF.
+void verifyClean(const QByteArray& bytes)
+{
+    QVERIFY(bytes.endsWith("\r\n"));
+    QList<QByteArray> lines = bytes.split('\n');
+    lines.removeLast();
+    QStringList sections;
+    for (QByteArray line : lines) {
+        QVERIFY2(line.endsWith('\r'), line.constData());
+        line.chop(1);
+        QVERIFY(!line.contains('\r'));
+        if (line.startsWith('['))
+            sections << QString::fromLatin1(line);
+        else
+            QVERIFY2(line.indexOf('=') > 0, line.constData());
+    }
+    sections.sort();
+    QCOMPARE(sections, QStringList({u"[ServerInfo]"_s, u"[Service]"_s, u"[System]"_s}));
+}
+
+// The round a line was written in: the number that `pattern` captures.
+int roundOf(const QString& line, const QString& pattern)
+{
+    const QRegularExpressionMatch m = QRegularExpression(pattern).match(line);
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// Every file the save loop writes holds one complete round: all lines of one list, all keys of
+// one state, never a mix.
+void checkLoopFiles(const QString& folder)
+{
+    const QStringList bans = linesFromBytes(readAll(folder + u"bans.txt"_s));
+    QVERIFY(!bans.isEmpty());
+    QCOMPARE(bans, test::loopBans(roundOf(bans.first(), u"^ban ő (\\d+) "_s)));
+    const QStringList messages = linesFromBytes(readAll(folder + u"Messages.txt"_s));
+    QVERIFY(!messages.isEmpty());
+    QCOMPARE(messages, test::loopMessages(roundOf(messages.first(), u"^Üzenet (\\d+) "_s)));
+    const QStringList imports = linesFromBytes(readAll(folder + u"SyncURLs.txt"_s));
+    QVERIFY(!imports.isEmpty());
+    QCOMPARE(imports, test::loopImports(roundOf(imports.first(), u"lista(\\d+)\\."_s)));
+
+    const QByteArray bytes = readAll(folder + u"vigilor.ini"_s);
+    verifyClean(bytes);
+    const IniFile ini = IniFile::parse(bytes);
+    QCOMPARE(ini.keys(u"System").size() + ini.keys(u"Service").size() +
+                 ini.keys(u"ServerInfo").size(),
+             kKeyCount - 2);
+    const int round =
+        roundOf(ini.value(u"Service", u"ed_name").value_or(QString()), u"^név (\\d+)$"_s);
+    QCOMPARE(ini.value(u"System", u"CoDexe"), test::loopPath(round));
+    QCOMPARE(ini.value(u"System", u"TimeInterval"), QString::number(test::loopInterval(round)));
+    QCOMPARE(passwordFromStored(ini.value(u"ServerInfo", u"PWD").value_or(QString())),
+             test::loopPassword(round));
+}
+
+} // namespace
+
+class TestSettings final : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_config;
+
+private slots:
+    void initTestCase()
+    {
+        // No test may touch the real autostart folder.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    }
+
+    // ---- load, save, reset --------------------------------------------------------------------
+
+    void firstStartAppliesDefaultsAndRunsReactions()
+    {
+        Folder f;
+        f.settings.setFlag(Key::EventNotify, false);
+        f.settings.setNumber(Key::TimeInterval, 500);
+        f.settings.setHost(u"left from before"_s);
+        QStringList reactions;
+        connect(&f.settings, &Settings::changed, this,
+                [&](Key k) { reactions << QString::fromUtf16(keyInfo(k).name); });
+        f.store->load();
+
+        const QList<Key> checked = {
+            Key::EventNotify,        Key::SaveServerInfo,   Key::Notification,
+            Key::AntiFreeze,         Key::TestBans,         Key::LearningBan,
+            Key::ClearAtMidnight,    Key::PingCheck,        Key::RememberBanned,
+            Key::RememberSpectators, Key::RememberExploded, Key::RememberKilled};
+        QList<int> numbers;
+        for (int i = 0; i < kKeyCount; ++i) {
+            const Key key = Key(i);
+            if (keyInfo(key).type == ValueType::Boolean)
+                QVERIFY2(f.settings.flag(key) == checked.contains(key),
+                         qPrintable(QString::fromUtf16(keyInfo(key).name)));
+            else if (keyInfo(key).type == ValueType::Integer)
+                numbers << f.settings.number(key);
+            else
+                QVERIFY(f.settings.text(key).isEmpty());
+        }
+        QCOMPARE(numbers, QList<int>({60, 25000, 10, 10, 100, 125, 40, 25000, 90, 110}));
+        QCOMPARE(f.calls, QStringList({u"autostart off"_s, u"show"_s}));
+        // The reactions that run also without a change, in the order of the load.
+        QCOMPARE(
+            reactions.filter(QRegularExpression(u"^(AutoStart|TimeInterval|Notification|"
+                                                u"anounceTime|CommandListener|Scheduler|"
+                                                u"AnounceInterval|TimedImport)$"_s)),
+            QStringList({u"AutoStart"_s, u"TimeInterval"_s, u"Notification"_s, u"anounceTime"_s,
+                         u"CommandListener"_s, u"Scheduler"_s, u"AnounceInterval"_s}));
+        QVERIFY(!QFile::exists(f.path(u"vigilor.ini"_s))); // files come with the first save
+    }
+
+    void loadRunsHooksInOrder()
+    {
+        Folder f;
+        f.write(u"vigilor.ini"_s, "[System]\r\nAutoConnect=1\r\nStartMinimized=1\r\nAutoStart=1\r\n"
+                                  "[ServerInfo]\r\nIP=10.1.2.3\r\n");
+        connect(&f.settings, &Settings::changed, this, [&](Key k) {
+            if (k == Key::TimeInterval || k == Key::AnounceInterval)
+                f.calls << QString::fromUtf16(keyInfo(k).name);
+        });
+        f.store->load();
+        // Minimised: no window; the connection starts after the server fields are filled.
+        QCOMPARE(f.calls, QStringList({u"autostart on"_s, u"TimeInterval"_s, u"AnounceInterval"_s,
+                                       u"connect 10.1.2.3"_s}));
+    }
+
+    void everyKeyRoundTrips()
+    {
+        Folder f;
+        Settings& s = f.settings;
+        for (int i = 0; i < kKeyCount; ++i) {
+            const Key key = Key(i);
+            if (key == Key::SaveServerInfo) // kept on for the server fields, off further below
+                continue;
+            s.set(key, otherValue(key));
+            QVERIFY2(s.value(key) != defaultOf(key),
+                     qPrintable(QString::fromUtf16(keyInfo(key).name)));
+        }
+        s.set(Key::PublicBanURL, u"http://bans.example/lista"_s);
+        s.setBanList({u"1.2.3.4 ő"_s, QString(), u"5.6.7.*"_s});
+        s.setMessages({u"Üdv a szerveren!"_s, u"  behúzott  "_s});
+        s.setImportList({u"http://a.example"_s, u"http://b.example"_s});
+        f.store->save();
+        // The public ban list window's two keys are written by that window only.
+        f.store->writePublicAddresses(s.text(Key::PublicBanURL), s.text(Key::PublicUploadURL));
+
+        Settings loaded;
+        f.restart(loaded);
+        for (int i = 0; i < kKeyCount; ++i) {
+            const Key key = Key(i);
+            QVERIFY2(loaded.value(key) == s.value(key),
+                     qPrintable(QString::fromUtf16(keyInfo(key).name)));
+        }
+        QCOMPARE(loaded.banList(), s.banList());
+        QCOMPARE(loaded.messages(), s.messages());
+        QCOMPARE(loaded.importList(), s.importList());
+        QCOMPARE(loaded.importSelection(), 0);
+        QCOMPARE(loaded.uploadAddress(), s.text(Key::PublicUploadURL));
+
+        s.setFlag(Key::SaveServerInfo, false);
+        f.store->save();
+        Settings off;
+        f.restart(off);
+        QCOMPARE(off.flag(Key::SaveServerInfo), false);
+    }
+
+    void newFileHoldsSectionsAndKeysInWriteOrder()
+    {
+        Folder f;
+        f.store->load();
+        f.settings.setHost(u"10.0.0.1"_s);
+        f.settings.setPort(u"28960"_s);
+        f.settings.setPassword(u"titok"_s);
+        f.settings.setText(Key::EdName, u"Játékos"_s);
+        f.settings.setBanList({u"1.2.3.4 Ödön"_s, u"5.6.7.8"_s});
+        f.store->save();
+        QCOMPARE(
+            f.read(u"vigilor.ini"_s),
+            QByteArray(
+                "[System]\r\nEventNotify=1\r\nAutoStart=0\r\nSaveServerInfo=1\r\n"
+                "AutoConnect=0\r\nStartMinimized=0\r\nTimeInterval=60\r\nNotification=1\r\n"
+                "CoDexe=\r\nck_rcon=0\r\n"
+                "[Service]\r\nRequiredRate=25000\r\nkickOnBadRate=0\r\nanounceTime=0\r\n"
+                "RateCheck=0\r\nAntiFreeze=1\r\nTestBans=1\r\nLearningBan=1\r\n"
+                "ClearAtMidnight=1\r\nCommandListener=0\r\nScheduler=0\r\nAnounceInterval=10\r\n"
+                "cfg_enable=0\r\nck_maxpackets=0\r\nck_fps=0\r\nck_snaps=0\r\nck_rate=0\r\n"
+                "ck_name=0\r\ned_name=J\xe1t\xe9kos\r\nse_interval=10\r\nse_maxpackets=100\r\n"
+                "se_fps=125\r\nse_snaps=40\r\nse_rate=25000\r\nPingCheck=1\r\n"
+                "PingWarningLevel=90\r\nPingKickLevel=110\r\nTimedImport=0\r\nExportAlso=0\r\n"
+                "Kitiltottak megjegyz\xe9se=1\r\nWarnOnLBhit=0\r\n"
+                "SPECTATOR-ok megjegyz\xe9se=1\r\nFelrobbantand\xf3k megjegyz\xe9se=1\r\n"
+                "Meg\xf6lend\xf5k megjegyz\xe9se=1\r\n"
+                "[ServerInfo]\r\nIP=10.0.0.1\r\nPort=28960\r\nPWD=ukwkn\r\n"));
+        QCOMPARE(f.read(u"bans.txt"_s), QByteArray("1.2.3.4 \xd6"
+                                                   "d\xf6n\r\n5.6.7.8\r\n"));
+        // Empty lists are written too, as empty files.
+        QCOMPARE(f.read(u"Messages.txt"_s), QByteArray());
+        QVERIFY(QFile::exists(f.path(u"SyncURLs.txt"_s)));
+    }
+
+    void numbersAreLimitedAndMalformedOnesGiveDefaults_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QVariant>("loaded");
+        QTest::newRow("interval below range")
+            << u"TimeInterval"_s << QByteArray("5") << QVariant(30);
+        QTest::newRow("interval above range")
+            << u"TimeInterval"_s << QByteArray("1000000") << QVariant(999999);
+        QTest::newRow("interval in range") << u"TimeInterval"_s << QByteArray("45") << QVariant(45);
+        QTest::newRow("blanks around") << u"TimeInterval"_s << QByteArray(" 45 ") << QVariant(45);
+        QTest::newRow("negative") << u"AnounceInterval"_s << QByteArray("-7") << QVariant(1);
+        QTest::newRow("beyond 64 bits")
+            << u"se_interval"_s << QByteArray("99999999999999999999999") << QVariant(1000000000);
+        QTest::newRow("not a number")
+            << u"TimeInterval"_s << QByteArray("egy perc") << QVariant(60);
+        QTest::newRow("number and text")
+            << u"PingKickLevel"_s << QByteArray("12x") << QVariant(110);
+        QTest::newRow("empty") << u"RequiredRate"_s << QByteArray("") << QVariant(25000);
+        QTest::newRow("kick level minimum") << u"PingKickLevel"_s << QByteArray("1") << QVariant(2);
+        QTest::newRow("boolean zero") << u"EventNotify"_s << QByteArray("0") << QVariant(0);
+        QTest::newRow("boolean any other number")
+            << u"RateCheck"_s << QByteArray("-2") << QVariant(1);
+        QTest::newRow("boolean padded zero") << u"TestBans"_s << QByteArray("000") << QVariant(0);
+        QTest::newRow("boolean text") << u"TestBans"_s << QByteArray("false") << QVariant(1);
+        QTest::newRow("boolean empty") << u"KickOnBadRate"_s << QByteArray() << QVariant(0);
+    }
+    void numbersAreLimitedAndMalformedOnesGiveDefaults()
+    {
+        QFETCH(QString, key);
+        QFETCH(QByteArray, stored);
+        QFETCH(QVariant, loaded);
+        Key k = Key::Count;
+        for (int i = 0; i < kKeyCount; ++i)
+            if (QString::fromUtf16(keyInfo(Key(i)).name).compare(key, Qt::CaseInsensitive) == 0)
+                k = Key(i);
+        QVERIFY(k != Key::Count);
+        Folder f;
+        f.write(u"vigilor.ini"_s, "[" + QByteArray(keyInfo(k).section) + "]\r\n" + key.toLatin1() +
+                                      "=" + stored + "\r\n");
+        f.settings.set(k, otherValue(k));
+        f.store->load();
+        QCOMPARE(f.settings.value(k), loaded);
+    }
+
+    void serverInfoOffWritesEmptyFieldsAndLoadLeavesThem()
+    {
+        Folder f;
+        f.settings.setFlag(Key::SaveServerInfo, false);
+        f.settings.setHost(u"10.0.0.1"_s);
+        f.settings.setPort(u"28960"_s);
+        f.settings.setPassword(u"titok"_s);
+        f.store->save();
+        QVERIFY(f.read(u"vigilor.ini"_s).endsWith("[ServerInfo]\r\nIP=\r\nPort=\r\nPWD=\r\n"));
+
+        // Also an older file that still holds server fields does not fill them.
+        f.write(u"vigilor.ini"_s,
+                "[System]\r\nSaveServerInfo=0\r\n[ServerInfo]\r\nIP=9.9.9.9\r\nPWD=x\r\n");
+        Settings other;
+        other.setHost(u"typed"_s);
+        other.setPassword(u"secret"_s);
+        f.restart(other);
+        QCOMPARE(other.host(), u"typed"_s);
+        QCOMPARE(other.port(), QString());
+        QCOMPARE(other.password(), u"secret"_s);
+    }
+
+    void resetKeepsListsAndEmptiesServerFields()
+    {
+        Folder f;
+        f.store->load();
+        for (Key key : {Key::TimeInterval, Key::EventNotify, Key::CkName, Key::EdName})
+            f.settings.set(key, otherValue(key));
+        f.settings.setHost(u"10.0.0.1"_s);
+        f.settings.setPort(u"28960"_s);
+        f.settings.setPassword(u"titok"_s);
+        f.settings.setBanList({u"1.2.3.4"_s});
+        f.settings.setMessages({u"Szia"_s});
+        f.settings.setImportList({u"http://a.example"_s});
+        f.store->writePublicAddresses(u"http://pub.example"_s, u"u:p@ftp.example"_s);
+        f.store->save();
+        const QByteArray saved = f.read(u"vigilor.ini"_s);
+
+        QString asked;
+        SettingsStore::Hooks h = f.hooks();
+        h.confirmReset = [&](const QString& text) {
+            asked = text;
+            return false;
+        };
+        f.store->setHooks(h);
+        QVERIFY(!f.store->reset());
+        QVERIFY(asked.startsWith(u"!!! FIGYELEM !!!\n\r\n\r"_s));
+        QCOMPARE(f.read(u"vigilor.ini"_s), saved);
+        QCOMPARE(f.settings.host(), u"10.0.0.1"_s);
+
+        h.confirmReset = [](const QString&) { return true; };
+        f.store->setHooks(h);
+        f.calls.clear();
+        QVERIFY(f.store->reset());
+        QCOMPARE(f.calls.first(), u"disconnect ini"_s); // before the file goes
+        for (int i = 0; i < kKeyCount; ++i)
+            if (Key(i) != Key::PublicUploadURL)
+                QVERIFY2(f.settings.value(Key(i)) == defaultOf(Key(i)),
+                         qPrintable(QString::fromUtf16(keyInfo(Key(i)).name)));
+        QCOMPARE(f.settings.banList(), QStringList{u"1.2.3.4"_s});
+        QCOMPARE(f.settings.messages(), QStringList{u"Szia"_s});
+        QCOMPARE(f.settings.importList(), QStringList{u"http://a.example"_s});
+
+        Folder fresh;
+        fresh.store->load();
+        fresh.store->save();
+        QCOMPARE(f.read(u"vigilor.ini"_s), fresh.read(u"vigilor.ini"_s));
+    }
+
+    void publicAddressesJoinTheImportList()
+    {
+        Folder f;
+        f.write(u"vigilor.ini"_s,
+                "[System]\r\nPublicBanURL=Bans.Example/lista\r\nPublicUploadURL=" +
+                    xxencode(u"user:pw@ftp.example/dir"_s).toLatin1() + "\r\n");
+        f.write(u"Imports.ban"_s, "http://one.example\r\nHTTP://BANS.EXAMPLE/lista\r\n");
+        f.store->load();
+        QCOMPARE(f.settings.importList(),
+                 QStringList({u"http://one.example"_s, u"HTTP://BANS.EXAMPLE/lista"_s}));
+        QCOMPARE(f.settings.importSelection(), 1);
+        QCOMPARE(f.settings.uploadAddress(), u"user:pw@ftp.example/dir"_s);
+
+        f.write(u"Imports.ban"_s, "http://one.example\r\n");
+        f.store->load();
+        QCOMPARE(f.settings.importList().last(), u"http://Bans.Example/lista"_s);
+
+        // An address with its own scheme keeps it.
+        f.write(u"vigilor.ini"_s, "[System]\r\nPublicBanURL=https://secure.example/lista\r\n");
+        f.store->load();
+        QCOMPARE(f.settings.importList().last(), u"https://secure.example/lista"_s);
+
+        // Without a download address the upload address is not taken.
+        f.settings.setUploadAddress(u"typed"_s);
+        f.write(u"vigilor.ini"_s,
+                "[System]\r\nPublicUploadURL=" + xxencode(u"x@y"_s).toLatin1() + "\r\n");
+        f.store->load();
+        QCOMPARE(f.settings.uploadAddress(), u"typed"_s);
+
+        // SyncURLs.txt replaces the list afterwards.
+        f.write(u"vigilor.ini"_s, "[System]\r\nPublicBanURL=bans.example\r\n");
+        f.write(u"SyncURLs.txt"_s, "http://sync.example\r\n");
+        f.store->load();
+        QCOMPARE(f.settings.importList(), QStringList{u"http://sync.example"_s});
+    }
+
+    void publicAddressesKeepTheRestOfTheFile()
+    {
+        Folder f;
+        f.store->load();
+        f.settings.setHost(u"10.0.0.1"_s);
+        f.store->save();
+        f.settings.setHost(u"not saved yet"_s);
+        f.store->writePublicAddresses(u"http://pub.example"_s, u"u:p@ftp.example"_s);
+        const QByteArray bytes = f.read(u"vigilor.ini"_s);
+        QVERIFY(bytes.contains(
+            QByteArray("ck_rcon=0\r\nPublicBanURL=http://pub.example\r\nPublicUploadURL=" +
+                       xxencode(u"u:p@ftp.example"_s).toLatin1() + "\r\n[Service]")));
+        QVERIFY(bytes.contains("IP=10.0.0.1\r\n"));
+        // A later save keeps them.
+        f.store->save();
+        QVERIFY(f.read(u"vigilor.ini"_s).contains("PublicBanURL=http://pub.example\r\n"));
+
+        const QByteArray before = f.read(u"vigilor.ini"_s);
+        QVERIFY_THROWS_EXCEPTION(Error, f.store->writePublicAddresses(u"x"_s, QString(64, u'a')));
+        QCOMPARE(f.read(u"vigilor.ini"_s), before);
+    }
+
+    void listFiles()
+    {
+        Folder f;
+        f.settings.setBanList({u"kept"_s});
+        f.settings.setMessages({u"kept"_s});
+        // Any line ends; a last line without one; an empty line in the middle stays.
+        f.write(u"Messages.txt"_s, "egy\ncsak CR\r\rk\xe9t\r\nutols\xf3");
+        f.write(u"Imports.ban"_s, "http://x.example\r\n");
+        f.store->load();
+        QCOMPARE(f.settings.messages(),
+                 QStringList({u"egy"_s, u"csak CR"_s, u""_s, u"két"_s, u"utolsó"_s}));
+        QCOMPARE(f.settings.banList(), QStringList{u"kept"_s}); // no bans.txt
+        QCOMPARE(f.settings.importList(), QStringList{u"http://x.example"_s});
+        QCOMPARE(f.settings.importSelection(), -1);
+
+        f.write(u"bans.txt"_s, "");
+        f.write(u"SyncURLs.txt"_s, "\xEF\xBB\xBFhttp://\xc3\xa1.example\n");
+        f.store->load();
+        QVERIFY(f.settings.banList().isEmpty());
+        QCOMPARE(f.settings.importList(), QStringList{u"http://á.example"_s});
+        QCOMPARE(f.settings.importSelection(), 0);
+
+        // Saving writes clean lists again.
+        f.store->save();
+        QCOMPARE(f.read(u"Messages.txt"_s),
+                 QByteArray("egy\r\ncsak CR\r\n\r\nk\xe9t\r\nutols\xf3\r\n"));
+        QCOMPARE(f.read(u"SyncURLs.txt"_s), QByteArray("http://\xe1.example\r\n"));
+    }
+
+    // ---- the INI reader -----------------------------------------------------------------------
+
+    void exoticIniInput_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<bool>("remembered");
+        QTest::addColumn<QString>("host");
+        const QByteArray rem = "Meg\xf6lend\xf5k megjegyz\xe9se";
+        QTest::newRow("LF only") << QByteArray("[System]\nTimeInterval=120\n[Service]\n" + rem +
+                                               "=0\n")
+                                 << 120 << false << QString();
+        QTest::newRow("CR only") << QByteArray("[System]\rTimeInterval=120\r[Service]\r" + rem +
+                                               "=0\r")
+                                 << 120 << false << QString();
+        QTest::newRow("UTF-8 with byte-order mark")
+            << QByteArray(
+                   "\xEF\xBB\xBF[Service]\r\nMeg\xc3\xb6lend\xc5\x91k megjegyz\xc3\xa9se=0\r\n")
+            << 60 << false << QString();
+        QTest::newRow("byte-order mark, then code page 1250")
+            << QByteArray("\xEF\xBB\xBF[Service]\r\n" + rem + "=0\r\n") << 60 << false << QString();
+        QTest::newRow("letter case")
+            << QByteArray("[SYSTEM]\r\ntimeinterval=90\r\n[serverinfo]\r\nip=h\r\n") << 90 << true
+            << u"h"_s;
+        QTest::newRow("first occurrence wins")
+            << QByteArray("[System]\r\nTimeInterval=100\r\nTimeInterval=200\r\n[system]"
+                          "\r\nTimeInterval=300\r\n")
+            << 100 << true << QString();
+        QTest::newRow("section repeated later")
+            << QByteArray("[System]\r\nEventNotify=0\r\n[ServerInfo]\r\nIP=a\r\n[System]"
+                          "\r\nTimeInterval=99\r\n")
+            << 99 << true << u"a"_s;
+        QTest::newRow("comments, blanks, lines without '='")
+            << QByteArray("; comment\r\n# TimeInterval=33\r\n\r\n   \r\n[System]\r\njunk line\r\n"
+                          ";TimeInterval=44\r\n  TimeInterval  =77\r\n=5\r\n")
+            << 77 << true << QString();
+        QTest::newRow("keys outside any section")
+            << QByteArray("TimeInterval=200\r\nIP=x\r\n[ServerInfo]\r\nIP= spaced \r\n") << 60
+            << true << u" spaced "_s;
+        QTest::newRow("section header oddities")
+            << QByteArray(
+                   "[ System ] trailing\r\nTimeInterval=88\r\n[\r\nIP=x\r\n[Server\r\nIP=y\r\n")
+            << 88 << true << QString();
+        QTest::newRow("value with '=' and quotes")
+            << QByteArray("[ServerInfo]\r\nIP=\"a=b\"\r\n") << 60 << true << u"\"a=b\""_s;
+        static constexpr char withNul[] = "[System]\r\nTime\0Interval=50\r\nTimeInterval=5\0\r\n";
+        QTest::newRow("NUL bytes")
+            << QByteArray(withNul, sizeof withNul - 1) << 60 << true << QString();
+        QTest::newRow("empty") << QByteArray() << 60 << true << QString();
+    }
+    void exoticIniInput()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, interval);
+        QFETCH(bool, remembered);
+        QFETCH(QString, host);
+        Folder f;
+        f.write(u"vigilor.ini"_s, file);
+        f.store->load();
+        QCOMPARE(f.settings.timeInterval(), interval);
+        QCOMPARE(f.settings.flag(Key::RememberKilled), remembered);
+        QCOMPARE(f.settings.host(), host);
+        f.store->save();
+        verifyClean(f.read(u"vigilor.ini"_s));
+        Settings again;
+        f.restart(again);
+        QCOMPARE(again.timeInterval(), interval);
+        QCOMPARE(again.host(), host);
+    }
+
+    void iniSurvivesTruncationAndGarbage()
+    {
+        Folder f;
+        f.store->load();
+        f.settings.setHost(u"10.0.0.1"_s);
+        f.store->save();
+        const QByteArray whole = f.read(u"vigilor.ini"_s);
+        // Every prefix reads the keys it holds completely, and nothing else.
+        for (qsizetype n = 0; n <= whole.size(); ++n) {
+            const IniFile ini = IniFile::parse(whole.first(n));
+            const qsizetype at = whole.indexOf("IP=10.0.0.1\r");
+            if (n > at + 11)
+                QCOMPARE(ini.value(u"serverinfo", u"ip"), u"10.0.0.1"_s);
+            else if (n <= at + 2)
+                QVERIFY(!ini.value(u"ServerInfo", u"IP"));
+        }
+
+        // Ten megabytes of noise with one readable section in the middle.
+        QByteArray noise(10 << 20, Qt::Uninitialized);
+        QRandomGenerator rng(20261208);
+        rng.fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+        noise.insert(noise.size() / 2, "\r\n[System]\r\nTimeInterval=77\r\n");
+        f.write(u"vigilor.ini"_s, noise);
+        f.store->load();
+        QCOMPARE(f.settings.timeInterval(), 77);
+        f.store->save();
+        const QByteArray clean = f.read(u"vigilor.ini"_s);
+        verifyClean(clean);
+        QVERIFY(clean.size() < noise.size() / 10);
+    }
+
+    // ---- the password -------------------------------------------------------------------------
+
+    void scrambleIsItsOwnInverseAndMovesEveryCharacter()
+    {
+        QCOMPARE(scramblePassword(u"titok"_s), u"ukwkn"_s);
+        QCOMPARE(scramblePassword(u"ukwkn"_s), u"titok"_s);
+        QCOMPARE(scramblePassword(QString()), QString());
+        // Character 256 is combined with 0, so it stays.
+        const QString longOne(300, u'x');
+        const QString scrambled = scramblePassword(longOne);
+        for (int k = 1; k <= 300; ++k)
+            QCOMPARE(scrambled[k - 1] == longOne[k - 1], k % 256 == 0);
+        // Existing files: the plain scrambled form reads as before.
+        QCOMPARE(passwordFromStored(u"ukwkn"_s), u"titok"_s);
+        QCOMPARE(storedPassword(u"titok"_s), u"ukwkn"_s);
+        QCOMPARE(storedPassword(QString()), QString());
+    }
+
+    void passwordSurvivesEveryByteAtEveryPosition()
+    {
+        // A password of length n whose last byte is b, for every b and every n up to 255, kept in
+        // an INI text beside another key; the file must keep its lines and give the password back.
+        int escaped = 0;
+        for (int n = 1; n <= 255; ++n) {
+            QByteArray bytes(n, 'a');
+            // Varied letters before it, some of which scramble into control characters.
+            for (int i = 0; i + 1 < n; ++i)
+                bytes[i] = char('A' + (i * 7 + n) % 58);
+            for (int b = 0; b < 256; ++b) {
+                bytes[n - 1] = char(b);
+                const QString password = text::fromCp1250(bytes);
+                const QString stored = storedPassword(password);
+                IniFile ini;
+                ini.setValue(u"ServerInfo", u"PWD", stored);
+                ini.setValue(u"ServerInfo", u"Next", u"x"_s);
+                const QByteArray file = ini.toBytes();
+                const IniFile back = IniFile::parse(file);
+                if (back.value(u"ServerInfo", u"PWD") != stored ||
+                    back.value(u"ServerInfo", u"Next") != u"x"_s ||
+                    passwordFromStored(stored) != password)
+                    QFAIL(qPrintable(u"length %1, byte %2"_s.arg(n).arg(b)));
+                const QByteArray raw = text::toCp1250(stored);
+                if (stored.startsWith(u'~')) {
+                    ++escaped;
+                    continue;
+                }
+                // A plain value is printable, without blanks at the ends, and differs from the
+                // password at every position.
+                for (int i = 0; i < raw.size(); ++i) {
+                    const auto c = static_cast<unsigned char>(raw[i]);
+                    if (c < 0x20 || c == 0x7F || raw[i] == bytes[i])
+                        QFAIL(qPrintable(u"plain form of length %1, byte %2"_s.arg(n).arg(b)));
+                }
+                if (raw.startsWith(' ') || raw.endsWith(' '))
+                    QFAIL(qPrintable(u"blank at an end: length %1, byte %2"_s.arg(n).arg(b)));
+            }
+        }
+        QVERIFY(escaped > 0);
+    }
+
+    void awkwardPasswordsThroughTheFiles_data()
+    {
+        QTest::addColumn<QString>("password");
+        QString withBreaks = QString(31, u'p');
+        withBreaks += QChar(u'\r' ^ 32);
+        withBreaks += QChar(u'\n' ^ 33);
+        withBreaks += QChar(char16_t(34));
+        QTest::newRow("CR, LF and NUL from the 32nd character") << withBreaks;
+        QTest::newRow("scrambles to a leading blank") << u"!abc"_s;
+        QTest::newRow("scrambles to a trailing blank") << u"ab#"_s;
+        QTest::newRow("scrambles to a tilde") << QString(QChar(0x7F)) + u"x"_s;
+        QTest::newRow("accented") << u"jelszó ŐŰ"_s;
+    }
+    void awkwardPasswordsThroughTheFiles()
+    {
+        QFETCH(QString, password);
+        Folder f;
+        f.settings.setPassword(password);
+        f.store->save();
+        verifyClean(f.read(u"vigilor.ini"_s));
+        Settings loaded;
+        f.restart(loaded);
+        QCOMPARE(loaded.password(), password);
+    }
+
+    void xxcode()
+    {
+        QCOMPARE(xxencode(QString()), u"+"_s);
+        QCOMPARE(xxencode(u"A"_s), u"-EE++"_s);
+        QCOMPARE(xxencode(u"Cat"_s), u"1Eq3o"_s);
+        QCOMPARE(xxdecode(u"1Eq3o"_s), u"Cat"_s);
+        QCOMPARE(xxdecode(u"-EE--"_s), u"A"_s); // the padding does not matter
+        for (const QString& bad : {QString(), u"+"_s, u"*abc"_s, u"0"_s})
+            QCOMPARE(xxdecode(bad), QString());
+        QRandomGenerator rng(7);
+        for (int n = 0; n <= kXxMaxBytes; ++n) {
+            QByteArray bytes(n, Qt::Uninitialized);
+            for (char& c : bytes)
+                c = char(rng.bounded(256));
+            const QString text = text::fromCp1250(bytes);
+            const QString encoded = xxencode(text);
+            QCOMPARE(encoded.size(), 1 + (n + 2) / 3 * 4);
+            QCOMPARE(xxdecode(encoded), text);
+            // Cut short, it gives what it still holds.
+            for (qsizetype cut = 0; cut < encoded.size(); ++cut)
+                QVERIFY(text.startsWith(xxdecode(encoded.first(cut))));
+        }
+        QVERIFY_THROWS_EXCEPTION(Error, xxencode(QString(64, u'a')));
+    }
+
+    // ---- writing only what changed, and failures ------------------------------------------------
+
+    void unchangedFilesAreNotRewritten()
+    {
+        Folder f;
+        f.store->load();
+        f.settings.setBanList({u"1.2.3.4"_s});
+        f.settings.setMessages({u"m"_s});
+        f.settings.setImportList({u"http://a.example"_s});
+        f.store->save();
+        const QStringList names = {u"vigilor.ini"_s, u"bans.txt"_s, u"Messages.txt"_s,
+                                   u"SyncURLs.txt"_s};
+        const auto inodes = [&] {
+            QList<ino_t> list;
+            for (const QString& n : names)
+                list << inode(f.path(n));
+            return list;
+        };
+        const QList<ino_t> first = inodes();
+        f.store->save();
+        QCOMPARE(inodes(), first);
+
+        // A loaded store does not rewrite what it read, either.
+        Settings other;
+        SettingsStore otherStore(other, f.dir.path() + u'/');
+        SettingsStore::Hooks none;
+        none.autostart = nullptr;
+        otherStore.setHooks(none);
+        otherStore.load();
+        otherStore.save();
+        QCOMPARE(inodes(), first);
+
+        f.settings.setNumber(Key::TimeInterval, 120);
+        f.store->save();
+        QList<ino_t> now = inodes();
+        QVERIFY(now[0] != first[0]);
+        QCOMPARE(now.mid(1), first.mid(1));
+
+        f.settings.setBanList({u"1.2.3.4"_s, u"5.6.7.8"_s});
+        f.store->save();
+        QVERIFY(inodes()[1] != now[1]);
+        now = inodes();
+
+        // Changed or removed by someone else: written again.
+        const QByteArray ini = f.read(u"vigilor.ini"_s);
+        writeAll(f.path(u"vigilor.ini"_s), ini.first(ini.indexOf("[Service]"))); // cut short
+        writeAll(f.path(u"Messages.txt"_s), "other\r\n");
+        QFile::remove(f.path(u"SyncURLs.txt"_s));
+        f.store->save();
+        QCOMPARE(f.read(u"vigilor.ini"_s), ini);
+        QCOMPARE(f.read(u"Messages.txt"_s), QByteArray("m\r\n"));
+        QCOMPARE(f.read(u"SyncURLs.txt"_s), QByteArray("http://a.example\r\n"));
+        QCOMPARE(inodes()[1], now[1]);
+    }
+
+    void failedSaveReportsTheFileAndKeepsOldContent()
+    {
+        // The program folder is a regular file.
+        {
+            QTemporaryDir dir;
+            writeAll(dir.path() + u"/plain"_s, "x");
+            Settings s;
+            SettingsStore store(s, dir.path() + u"/plain/"_s);
+            try {
+                store.save();
+                QFAIL("saved into a file");
+            } catch (const FileError& e) {
+                QVERIFY2(e.message().contains(u"bans.txt"_s), qPrintable(e.message()));
+            }
+        }
+
+        Folder f;
+        f.store->load();
+        f.settings.setBanList({u"old"_s});
+        f.settings.setMessages({u"old"_s});
+        f.store->save();
+        const QByteArray ini = f.read(u"vigilor.ini"_s);
+
+        // bans.txt became a folder: the save ends at its first step.
+        QFile::remove(f.path(u"bans.txt"_s));
+        QDir().mkdir(f.path(u"bans.txt"_s));
+        f.settings.setNumber(Key::TimeInterval, 300);
+        QVERIFY_THROWS_EXCEPTION(FileError, f.store->save());
+        QCOMPARE(f.read(u"vigilor.ini"_s), ini);
+        QDir().rmdir(f.path(u"bans.txt"_s));
+
+        // The settings file became a folder: the ban list before it is written, the messages
+        // after it are not.
+        QFile::remove(f.path(u"vigilor.ini"_s));
+        QDir().mkdir(f.path(u"vigilor.ini"_s));
+        f.settings.setBanList({u"new"_s});
+        f.settings.setMessages({u"new"_s});
+        try {
+            f.store->save();
+            QFAIL("saved over a folder");
+        } catch (const FileError& e) {
+            QVERIFY2(e.message().contains(u"vigilor.ini"_s), qPrintable(e.message()));
+        }
+        QCOMPARE(f.read(u"bans.txt"_s), QByteArray("new\r\n"));
+        QCOMPARE(f.read(u"Messages.txt"_s), QByteArray("old\r\n"));
+        QDir().rmdir(f.path(u"vigilor.ini"_s));
+        f.store->save();
+        QCOMPARE(f.read(u"Messages.txt"_s), QByteArray("new\r\n"));
+    }
+
+    void fullDiskKeepsTheOldBanList()
+    {
+        Folder f;
+        f.settings.setBanList(test::loopBans(1));
+        f.store->save();
+        const QByteArray old = f.read(u"bans.txt"_s);
+
+        // A file size limit stands in for a full disk: writes past it fail.
+        f.settings.setBanList(test::loopBans(2) + test::loopBans(3));
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 4096;
+        setrlimit(RLIMIT_FSIZE, &small);
+        bool failed = false;
+        try {
+            f.store->save();
+        } catch (const FileError& e) {
+            failed = e.message().contains(u"bans.txt"_s);
+        }
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+        QVERIFY(failed);
+        QCOMPARE(f.read(u"bans.txt"_s), old);
+        QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files | QDir::Hidden).size(),
+                 4); // no leftovers
+
+        f.store->save();
+        QCOMPARE(linesFromBytes(f.read(u"bans.txt"_s)), test::loopBans(2) + test::loopBans(3));
+    }
+
+    void killedSaveLoopNeverLeavesABrokenFile()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + u'/';
+        QRandomGenerator rng(QRandomGenerator::global()->generate());
+        int round = 1;
+        for (int run = 0; run < 20; ++run, round += 100000) {
+            QProcess helper;
+            helper.start(QStringLiteral(VIGILOR_SAVE_LOOP), {folder, QString::number(round)});
+            QVERIFY(helper.waitForStarted());
+            QVERIFY(helper.waitForReadyRead(10000));
+            QTest::qSleep(int(rng.bounded(60)));
+            helper.kill();
+            QVERIFY(helper.waitForFinished());
+
+            checkLoopFiles(folder);
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    // ---- autostart ----------------------------------------------------------------------------
+
+    void autostartEntryQuotesThePath_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << u"/opt/vigilor/vigilor"_s << u"/opt/vigilor/vigilor"_s;
+        QTest::newRow("blanks") << u"/opt/my games/vigilor"_s << u"\"/opt/my games/vigilor\""_s;
+        QTest::newRow("reserved characters")
+            << u"/opt/a b/vig\"il$or%`\\x"_s
+            << u"\"/opt/a b/vig\\\\\"il\\\\$or%%\\\\`\\\\\\\\x\""_s;
+        QTest::newRow("percent only") << u"/opt/100%/v"_s << u"/opt/100%%/v"_s;
+        QTest::newRow("300 characters")
+            << u"/"_s + QString(299, u'p') << u"/"_s + QString(254, u'p');
+    }
+    void autostartEntryQuotesThePath()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, exec);
+        QCOMPARE(autostartEntry(path),
+                 u"[Desktop Entry]\nType=Application\nName=vigilor\nExec="_s + exec + u"\n"_s);
+    }
+
+    void autostartIsWrittenRewrittenAndRemoved()
+    {
+        const QString entry = m_config.path() + u"/autostart/vigilor.desktop"_s;
+        QCOMPARE(autostartEntryPath(), entry);
+        QFile::remove(entry);
+        applyAutostart(false, u"/x"_s); // nothing to remove
+        QVERIFY(!QFile::exists(entry));
+
+        Folder f;
+        QString programPath = u"/opt/vigilor/vigilor"_s;
+        SettingsStore::Hooks h = f.hooks();
+        h.autostart = [&](bool on) { applyAutostart(on, programPath); };
+        f.store->setHooks(h);
+
+        // A click on the switch writes the entry, another removes it.
+        f.settings.setFlag(Key::AutoStart, true);
+        QVERIFY(readAll(entry).contains("\nExec=/opt/vigilor/vigilor\n"));
+        f.settings.setFlag(Key::AutoStart, false);
+        QVERIFY(!QFile::exists(entry));
+
+        // Every load while the switch is on writes the current path, even over a changed entry.
+        f.write(u"vigilor.ini"_s, "[System]\r\nAutoStart=1\r\n");
+        f.store->load();
+        QVERIFY(readAll(entry).contains("\nExec=/opt/vigilor/vigilor\n"));
+        programPath = u"/moved/"_s + QString(300, u'v');
+        f.store->load();
+        QVERIFY(readAll(entry).contains(
+            QByteArray("\nExec=/moved/" + QByteArray(255 - 7, 'v') + "\n")));
+        f.write(u"vigilor.ini"_s, "[System]\r\nAutoStart=0\r\n");
+        f.store->load();
+        QVERIFY(!QFile::exists(entry));
+    }
+
+    void autostartFailureIsReportedAndTheLoadGoesOn()
+    {
+        QTemporaryDir dir;
+        writeAll(dir.path() + u"/blocked"_s, "a file where a folder should be");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + u"/blocked"_s));
+        Folder f;
+        SettingsStore::Hooks h = f.hooks();
+        h.autostart = [](bool on) { applyAutostart(on, u"/opt/vigilor"_s); };
+        f.store->setHooks(h);
+        f.write(u"vigilor.ini"_s, "[System]\r\nAutoStart=1\r\nTimeInterval=321\r\n"
+                                  "[ServerInfo]\r\nIP=10.0.0.9\r\n");
+        f.store->load();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+        QCOMPARE(f.calls.size(), 2);
+        QVERIFY2(f.calls[0].startsWith(u"error Az automatikus indítás"_s), qPrintable(f.calls[0]));
+        QCOMPARE(f.calls[1], u"show"_s);
+        QCOMPARE(f.settings.timeInterval(), 321);
+        QCOMPARE(f.settings.host(), u"10.0.0.9"_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "test_settings.moc"
