@@ -1,0 +1,204 @@
+// The engine as the program assembles it: settings loaded and saved around the datagrams, the
+// rule checks and the command channel reached through the robot's own wiring, over UDP against
+// the practice server.
+#include "robot/robot.h"
+#include "support/fakes.h"
+#include "testserver/rconserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vigilor;
+using namespace vigilor::test;
+using namespace Qt::StringLiterals;
+using testserver::Player;
+using testserver::RconServer;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+Player player(int slot, const QString& name, const QString& address, int score = 3)
+{
+    Player p;
+    p.slot = slot;
+    p.name = name;
+    p.address = address;
+    p.score = score;
+    p.ping = 50;
+    return p;
+}
+
+struct Harness
+{
+    QTemporaryDir dir;
+    QTemporaryDir config;
+    FakeClock clock;
+    FakePump pump{true};
+    ScriptedDialogs dialogs;
+    std::unique_ptr<Robot> robot;
+    RconServer server;
+
+    Harness()
+    {
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        server.setPassword(u"pw"_s);
+        server.setFloodGuardMs(0);
+        server.start();
+    }
+    QString path(const QString& name) const { return dir.path() + u'/' + name; }
+    // An operator's settings file pointing at the practice server.
+    void writeSettings(const QByteArray& extra = {})
+    {
+        writeFile(path(u"vigilor.ini"_s),
+                  "[System]\r\nEventNotify=1\r\n" + extra + "[ServerInfo]\r\nIP=127.0.0.1\r\nPort=" +
+                      QByteArray::number(server.port()) + "\r\nPWD=" + scrambled("pw") + "\r\n");
+    }
+    static QByteArray scrambled(const QByteArray& plain)
+    {
+        QByteArray out = plain;
+        for (int k = 1; k <= out.size(); ++k)
+            out[k - 1] = static_cast<char>(out[k - 1] ^ (k % 256));
+        return out;
+    }
+    void start()
+    {
+        robot = std::make_unique<Robot>(dir.path() + u'/', clock, pump, dialogs);
+        robot->startUp();
+        robot->loadSettings();
+    }
+    bool waitFor(const std::function<bool()>& condition, int ms = 8000)
+    {
+        return QTest::qWaitFor(condition, ms);
+    }
+};
+
+} // namespace
+
+class TestRobot final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstStartDefaultsAndFilesAfterTheFirstReply()
+    {
+        Harness h;
+        h.start();
+        Settings& s = h.robot->settings();
+        QCOMPARE(s.timeInterval(), 60);
+        QCOMPARE(h.robot->link().rosterPoll().interval(), 60000);
+        QVERIFY(s.flag(Key::TestBans));
+        QVERIFY(!QFile::exists(h.path(u"vigilor.ini"_s))); // nothing written before a reply
+
+        s.setHost(u"127.0.0.1"_s);
+        s.setPort(QString::number(h.server.port()));
+        s.setPassword(u"pw"_s);
+        h.robot->link().connectAction();
+        h.robot->link().enqueueCommand(u"serverinfo"_s);
+        QVERIFY(h.waitFor([&] { return QFile::exists(h.path(u"vigilor.ini"_s)); }));
+        for (const char16_t* name : {u"bans.txt", u"Messages.txt", u"SyncURLs.txt"})
+            QVERIFY2(QFile::exists(h.path(QString::fromUtf16(name))), qPrintable(QString::fromUtf16(name)));
+        QFile ini(h.path(u"vigilor.ini"_s));
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        const QByteArray content = ini.readAll();
+        QVERIFY(content.startsWith("[System]\r\nEventNotify=1\r\nAutoStart=0\r\n"));
+        QVERIFY(content.contains("IP=127.0.0.1\r\n"));
+    }
+
+    void storedServerAutoConnectAndIntervals()
+    {
+        Harness h;
+        h.writeSettings("AutoConnect=1\r\nTimeInterval=5\r\n[Service]\r\nCommandListener=1\r\n");
+        h.start();
+        QVERIFY(h.robot->link().isConnected());
+        QCOMPARE(h.robot->settings().timeInterval(), 30);
+        QCOMPARE(h.robot->link().rosterPoll().interval(), 30000);
+        QVERIFY(h.robot->interpreter().pollTimer().isActive());
+        QCOMPARE(h.robot->interpreter().pollTimer().interval(), 10000);
+        QVERIFY(h.dialogs.messages().isEmpty()); // a load never shows the listener's warning
+    }
+
+    void bannedPlayerIsToldAndKicked()
+    {
+        Harness h;
+        h.writeSettings("AutoConnect=1\r\n");
+        writeFile(h.path(u"bans.txt"_s), "0 onion\r\n");
+        h.server.setPlayers({player(0, u"Friend"_s, u"10.0.0.1:28960"_s),
+                             player(4, u"^1Onion^7Head"_s, u"10.0.0.9:28960"_s)});
+        h.start();
+        QVERIFY(h.robot->link().isConnected());
+        h.robot->link().enqueueCommand(u"status"_s);
+        QVERIFY(h.waitFor([&] { return h.server.receivedCommands().contains(u"clientkick 4"_s); }, 10000));
+        const QStringList said = h.server.sayLines();
+        const qsizetype reason = said.indexOf(QRegularExpression(u".*OnionHead.*kirugja.*onion.*"_s));
+        QVERIFY2(reason >= 0, qPrintable(said.join(u" | "_s)));
+        QVERIFY(h.clock.waits().contains(3000)); // the kick waited for the chat line
+        QCOMPARE(h.server.players().size(), 1);
+        // The offender's address is remembered for a later visit under another name.
+        QVERIFY(h.robot->rules().learning().entries().join(u'\n').contains(u"10.0.0.9"_s));
+    }
+
+    void channelCommandThroughThePoll()
+    {
+        Harness h;
+        h.writeSettings("AutoConnect=1\r\n");
+        h.start();
+        h.server.setVariable(u"vigilor"_s, u"RSAY Hello World"_s);
+        h.robot->interpreter().pollChannel();
+        QVERIFY(h.waitFor([&] { return h.server.variable(u"vigilor"_s) == u"nil"_s; }));
+        QVERIFY(h.server.receivedCommands().contains(u"say ^1vigilor^2> ^7parancs erkezett"_s));
+        QVERIFY(h.server.receivedCommands().contains(u"say ^1vigilor^2> ^7hello world"_s));
+        // The answer was interpreted, not written to the console.
+        QVERIFY(!h.robot->console().lines().join(u'\n').contains(u"is:\""_s));
+    }
+
+    void midnightClearsTheLearningList()
+    {
+        Harness h;
+        h.writeSettings("AutoConnect=1\r\n");
+        h.start();
+        h.robot->rules().learning().remember(0, u"10.1.2.3"_s);
+        h.clock.set(QDateTime(QDate(2026, 12, 8), QTime(23, 59, 0)));
+        h.robot->link().enqueueCommand(u"serverinfo"_s);
+        QVERIFY(h.waitFor([&] {
+            return h.robot->console().lines().join(u'\n').contains(u"Server info settings"_s);
+        }));
+        h.clock.set(QDateTime(QDate(2026, 12, 9), QTime(0, 0, 5)));
+        h.robot->link().enqueueCommand(u"serverinfo"_s);
+        QVERIFY(h.waitFor([&] { return h.robot->rules().learning().entries().isEmpty(); }));
+        const QStringList& lines = h.robot->console().lines();
+        QVERIFY(lines[0].contains(u"*** Log break at 2026.12.09. 0:00:05 ***"_s));
+        QVERIFY(lines[1].contains(u"IP lista törölve ekkor: "_s));
+    }
+
+    void resetKeepsListsAndEmptiesTheServer()
+    {
+        Harness h;
+        h.writeSettings("AutoConnect=1\r\n");
+        writeFile(h.path(u"bans.txt"_s), "1 cheater\r\n");
+        writeFile(h.path(u"Messages.txt"_s), "welcome\r\n");
+        h.start();
+        QVERIFY(h.robot->link().isConnected());
+        h.dialogs.answerQuestion(true);
+        h.robot->resetSettings();
+        QVERIFY(!h.robot->link().isConnected());
+        QCOMPARE(h.robot->settings().host(), QString());
+        QCOMPARE(h.robot->settings().banList(), QStringList{u"1 cheater"_s});
+        QCOMPARE(h.robot->settings().messages(), QStringList{u"welcome"_s});
+        QFile ini(h.path(u"vigilor.ini"_s));
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        QVERIFY(ini.readAll().contains("IP=\r\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRobot)
+#include "test_robot.moc"
