@@ -1,5 +1,6 @@
 // The console search over a day-long console, and RunChannelCommand over the made-up answer of
 // every row of the command table.
+#include "benchsupport.h"
 #include "channel/broadcaster.h"
 #include "channel/interpreter.h"
 #include "link/console.h"
@@ -14,6 +15,7 @@
 #include <benchmark/benchmark.h>
 
 using namespace vigilor;
+using namespace vigilor::bench;
 
 namespace {
 
@@ -38,17 +40,6 @@ public:
         QCoreApplication::processEvents();
     }
     qint64 calls = 0;
-};
-
-class NoDialogs final : public Dialogs
-{
-public:
-    void message(const QString&) override {}
-    bool question(const QString&) override { return false; }
-    std::optional<QString> input(const QString&, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
 };
 
 // 250,000 lines stamped through the day, in the mix a console holds: echoes, notices and
@@ -150,11 +141,4 @@ BENCHMARK(BM_RunChannelCommand)->Unit(benchmark::kNanosecond);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return vigilor::bench::runBenchmarks(argc, argv); }

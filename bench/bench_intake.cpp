@@ -1,6 +1,7 @@
 // Handling one 64-player status reply, cut into datagrams by the practice server, while the
 // console already holds 1,000 or 250,000 lines. The day's log is saved after every reply, so
 // this measures whether that save costs the new lines only.
+#include "benchsupport.h"
 #include "link/dialogs.h"
 #include "robot/robot.h"
 #include "testserver/rconserver.h"
@@ -14,32 +15,9 @@
 #include <benchmark/benchmark.h>
 
 using namespace vigilor;
+using namespace vigilor::bench;
 
 namespace {
-
-class StillClock final : public Clock
-{
-public:
-    QDateTime now() const override { return QDateTime(QDate(2026, 12, 8), QTime(12, 0, 0)); }
-    void wait(int) override {}
-};
-
-class NoPump final : public EventPump
-{
-public:
-    void processEvents() override {}
-};
-
-class NoDialogs final : public Dialogs
-{
-public:
-    void message(const QString&) override {}
-    bool question(const QString&) override { return false; }
-    std::optional<QString> input(const QString&, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-};
 
 // The datagrams of one `status` reply exactly as the practice server sends them.
 QList<QByteArray> statusDatagrams(int players)
@@ -100,11 +78,4 @@ BENCHMARK(BM_StatusReply)->Arg(1000)->Arg(250000)->Unit(benchmark::kMicrosecond)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return vigilor::bench::runBenchmarks(argc, argv); }

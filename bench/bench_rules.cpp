@@ -1,6 +1,7 @@
 // One complete check pass over a 64-player roster in which nobody breaks a rule: the ban list
 // of 255 entries, the learning list of 64, the freeze, rate and ping checks; and each check
 // alone, to see which one dominates. No check reaches a blocking wait.
+#include "benchsupport.h"
 #include "link/dialogs.h"
 #include "robot/robot.h"
 #include "rules/rules.h"
@@ -13,32 +14,9 @@
 #include <benchmark/benchmark.h>
 
 using namespace vigilor;
+using namespace vigilor::bench;
 
 namespace {
-
-class StillClock final : public Clock
-{
-public:
-    QDateTime now() const override { return QDateTime(QDate(2026, 12, 8), QTime(12, 0, 0)); }
-    void wait(int) override {}
-};
-
-class NoPump final : public EventPump
-{
-public:
-    void processEvents() override {}
-};
-
-class NoDialogs final : public Dialogs
-{
-public:
-    void message(const QString&) override {}
-    bool question(const QString&) override { return false; }
-    std::optional<QString> input(const QString&, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-};
 
 QStringList roster(int players)
 {
@@ -146,11 +124,4 @@ BENCHMARK(BM_CheckPing)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return vigilor::bench::runBenchmarks(argc, argv); }

@@ -37,8 +37,35 @@ int rightAlignedField(QStringView line, qsizetype first)
 
 bool isPlayerLine(QStringView line)
 {
-    return line.size() >= 7 && line[0] == u' ' && !line.contains(u"qport") &&
-           !line.contains(u"print") && !line.contains(u"-----") && !line.contains(u"map:");
+    if (line.size() < 7 || line[0] != u' ')
+        return false;
+    // One pass instead of four searches: every rule check reads each line many times.
+    const auto at = [&line](qsizetype i, QStringView word) {
+        return line.size() - i >= word.size() && line.sliced(i, word.size()) == word;
+    };
+    for (qsizetype i = 1; i < line.size(); ++i) {
+        switch (line[i].unicode()) {
+        case u'q':
+            if (at(i, u"qport"))
+                return false;
+            break;
+        case u'p':
+            if (at(i, u"print"))
+                return false;
+            break;
+        case u'-':
+            if (at(i, u"-----"))
+                return false;
+            break;
+        case u'm':
+            if (at(i, u"map:"))
+                return false;
+            break;
+        default:
+            break;
+        }
+    }
+    return true;
 }
 
 int playerSlot(QStringView line)

@@ -102,7 +102,9 @@ private slots:
     {
         const QStringList notPlayers = {u"map: mp_x"_s,    u" num score ping qport"_s,
                                         u" --- -----"_s,   u"x print y"_s,
-                                        u"Joe 1 2 3 4 5"_s, u" 12345"_s};
+                                        u"Joe 1 2 3 4 5"_s, u" 12345"_s,
+                                        u"  1 x print"_s, u"  1 -----x"_s, u"  1 map: abc"_s,
+                                        u"  3 12 qport"_s};
         for (const QString& l : notPlayers) {
             QVERIFY2(!isPlayerLine(l), qPrintable(l));
             QCOMPARE(playerSlot(l), 255);
@@ -112,6 +114,13 @@ private slots:
             QCOMPARE(playerAddress(l), QString());
             QCOMPARE(playerRate(l, 25000), 25000);
         }
+    }
+
+    void markersOnlyWhole()
+    {
+        // Parts of the marker words do not make a line a header line.
+        for (const QString& l : {u"  1 qpor prin ---- map"_s, u"  2 mapx prin-t"_s, u"  3 ----"_s})
+            QVERIFY2(isPlayerLine(l), qPrintable(l));
     }
 
     void lettersInNumberColumnsThrow()
