@@ -30,14 +30,16 @@ QString plainLines(const QString& text)
 
 void ConsoleDialogs::message(const QString& text)
 {
-    if (m_robot)
-        m_robot->console().consoleLine(plainLines(text));
+    QTextStream out(stdout);
+    out << plainLines(text) << '\n';
+    out.flush();
 }
 
 bool ConsoleDialogs::question(const QString& text)
 {
-    if (m_robot)
-        m_robot->console().consoleLine(plainLines(text) + QStringLiteral(" -> nem"));
+    QTextStream out(stdout);
+    out << plainLines(text) << QStringLiteral("\n-> nem\n");
+    out.flush();
     return false;
 }
 

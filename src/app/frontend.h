@@ -14,19 +14,16 @@ class Robot;
 
 namespace vigilor::app {
 
-// Dialogs without a window: messages go to the console (and so to standard output); questions
-// are answered no and input boxes are cancelled, the safe answer to every one of them.
+// Dialogs without a window: messages go to standard output (not into the console and its day
+// log, where a window would not put them either); questions are answered no and input boxes
+// are cancelled, the safe answer to every one of them.
 class ConsoleDialogs final : public Dialogs
 {
 public:
-    void setRobot(Robot* robot) { m_robot = robot; }
     void message(const QString& text) override;
     bool question(const QString& text) override;
     std::optional<QString> input(const QString& title, const QString& prompt,
                                  const QString& initial) override;
-
-private:
-    Robot* m_robot = nullptr;
 };
 
 // Writes every console line to standard output as it arrives.

@@ -134,13 +134,13 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     SystemPump pump;
     app::ConsoleDialogs dialogs;
     Robot robot(programFolder(options), clock, pump, dialogs);
-    dialogs.setRobot(&robot);
     app::echoConsoleToStdout(robot);
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     app::TerminationWatcher watcher([&robot] { robot.close(); });
 
-    robot.startUp();
+    if (robot.startUp())
+        dialogs.message(Robot::firstStartMessage());
     robot.loadSettingsNow();
     Demo demo;
     if (options.demo && demo.start(robot))

@@ -188,6 +188,11 @@ void Link::connectAction()
         emit consoleTabRequested();
     } else {
         m_console.consoleLine(QStringLiteral("Lecsatlakozás szerverről: ") + where);
+        // The goodbye is queued like every chat line; the queue is emptied once the socket is
+        // closed, so it never leaves (closing the program sends nothing further).
+        if (m_sayPublic)
+            m_sayPublic(QStringLiteral("Lecsatlakozva ") + text::dateTime(m_clock.now()) +
+                        QStringLiteral("-kor"));
         QUdpSocket* socket = m_socket;
         m_socket = nullptr;
         if (socket) {
