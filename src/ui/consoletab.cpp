@@ -1,6 +1,7 @@
 #include "ui/consoletab.h"
 
 #include "robot/robot.h"
+#include "text/clock.h"
 #include "ui/guard.h"
 
 #include <QFontDatabase>
@@ -62,23 +63,27 @@ bool typesText(const QKeyEvent* key)
 ConsoleTab::ConsoleTab(Robot& robot, QWidget* parent)
     : QWidget(parent), m_robot(robot), m_console(makeConsoleView(this)),
       m_queueView(new QListWidget(this)), m_commandBox(new QLineEdit(this)),
-      m_queueTimer(new QTimer(this))
+      m_chatBox(new QLineEdit(this)), m_queueTimer(new QTimer(this))
 {
     link::Link& link = robot.link();
-    const auto toolButton = [&](const QString& name, const QString& caption,
-                                const QString& command) {
+    const auto toolButton = [&](const QString& name, const QString& caption, auto action) {
         auto* button = new QToolButton(this);
         button->setObjectName(name);
         button->setText(caption);
         button->setAutoRaise(true);
-        connect(button, &QToolButton::clicked, this,
-                guard(&robot, [this, command] { sendCommand(command); }));
+        connect(button, &QToolButton::clicked, this, guard(&robot, action));
         m_linkControls << button;
         return button;
     };
     auto* toolbar = new QHBoxLayout;
-    toolbar->addWidget(toolButton(u"statbutt"_s, u"[status]"_s, u"status"_s));
-    toolbar->addWidget(toolButton(u"servinfbutt"_s, u"[serverinfo]"_s, u"serverinfo"_s));
+    toolbar->addWidget(
+        toolButton(u"statbutt"_s, u"[status]"_s, [this] { sendCommand(u"status"_s); }));
+    toolbar->addWidget(
+        toolButton(u"servinfbutt"_s, u"[serverinfo]"_s, [this] { sendCommand(u"serverinfo"_s); }));
+    toolbar->addWidget(toolButton(u"warnbutt"_s, u"[figyelmeztető]"_s,
+                                  [this] { runChannelCommand(u"restart warn"_s); }));
+    toolbar->addWidget(toolButton(u"restartbutt"_s, u"[újraindítás]"_s,
+                                  [this] { runChannelCommand(u"restart"_s); }));
     toolbar->addStretch();
 
     m_queueView->setObjectName(u"ListBox1"_s);
@@ -90,10 +95,15 @@ ConsoleTab::ConsoleTab(Robot& robot, QWidget* parent)
     m_commandBox->setObjectName(u"Edit4"_s);
     auto* send = new QPushButton(u"Küldés"_s, this);
     send->setObjectName(u"Send"_s);
-    m_linkControls << m_commandBox << send;
+    m_chatBox->setObjectName(u"Edit6"_s);
+    auto* say = new QPushButton(u"Mondd"_s, this);
+    say->setObjectName(u"Say"_s);
+    m_linkControls << m_commandBox << send << m_chatBox << say;
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(m_commandBox);
+    bottom->addWidget(m_commandBox, 3);
     bottom->addWidget(send);
+    bottom->addWidget(m_chatBox, 2);
+    bottom->addWidget(say);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(toolbar);
@@ -102,6 +112,8 @@ ConsoleTab::ConsoleTab(Robot& robot, QWidget* parent)
 
     connect(send, &QPushButton::clicked, this, guard(&robot, [this] { sendClick(); }));
     connect(m_commandBox, &QLineEdit::returnPressed, this, guard(&robot, [this] { sendClick(); }));
+    connect(say, &QPushButton::clicked, this, guard(&robot, [this] { sayClick(); }));
+    connect(m_chatBox, &QLineEdit::returnPressed, say, &QPushButton::click);
     m_console->installEventFilter(this);
 
     link::Console& console = robot.console();
@@ -203,6 +215,21 @@ void ConsoleTab::sendCommand(const QString& command)
 {
     m_commandBox->setText(command);
     sendClick();
+}
+
+// "Mondd": the box keeps its text, so a line can be said again.
+void ConsoleTab::sayClick()
+{
+    const QString text = m_chatBox->text();
+    if (!text.isEmpty())
+        m_robot.broadcaster().sayPublic(text);
+}
+
+// The restart buttons act as if an administrator had typed the command in the game.
+void ConsoleTab::runChannelCommand(const QString& command)
+{
+    m_robot.interpreter().runChannelCommand(channel::Interpreter::madeUpAnswer(command));
+    m_robot.pump().processEvents();
 }
 
 // A key typed on the console starts a command: it goes to the end of the command box.

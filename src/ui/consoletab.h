@@ -14,9 +14,9 @@ class Robot;
 
 namespace vigilor::ui {
 
-// The tab "Konzol": the console with its toolbar, the command box, and the queue view beside the
-// console. The console view mirrors the engine's console: it loads all lines in one go and then
-// appends what is new, so a day's log of a quarter of a million lines stays quick.
+// The tab "Konzol": the console with its toolbar, the command and chat boxes, and the queue view
+// beside the console. The console view mirrors the engine's console: it loads all lines in one
+// go and then appends what is new, so a day's log of a quarter of a million lines stays quick.
 class ConsoleTab final : public QWidget
 {
     Q_OBJECT
@@ -37,6 +37,8 @@ private:
     void queueViewTick();
     void sendClick();
     void sendCommand(const QString& command);
+    void sayClick();
+    void runChannelCommand(const QString& command);
     void passTypedText(const QString& text);
     void updateLinkControls(bool connected);
 
@@ -44,6 +46,7 @@ private:
     QPlainTextEdit* m_console;
     QListWidget* m_queueView;
     QLineEdit* m_commandBox;
+    QLineEdit* m_chatBox;
     QTimer* m_queueTimer;
     QList<QWidget*> m_linkControls; // enabled while connected
     qsizetype m_linesShown = 0;

@@ -2,10 +2,14 @@
 
 #include "link/dialogs.h"
 #include "robot/robot.h"
+#include "ui/banstab.h"
 #include "ui/consoletab.h"
 #include "ui/guard.h"
+#include "ui/helptexts.h"
 #include "ui/linkbar.h"
 #include "ui/rostertab.h"
+#include "ui/searchtab.h"
+#include "ui/settingstab.h"
 #include "ui/trayicon.h"
 
 #include <QActionGroup>
@@ -45,6 +49,7 @@ MainWindow::MainWindow(Robot& robot, QWidget* parent)
     setCentralWidget(central);
     buildTabs();
     buildRobotMenu();
+    buildHelpMenu();
 
     resize(kInitialSize);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -76,13 +81,13 @@ void MainWindow::buildTabs()
         m_tabs->addTab(page, title);
     };
     // The contents of the empty tabs come with their subsystems.
-    addTab(new QWidget, u"TabSheet1"_s, u"Beállítások"_s);
+    addTab(new SettingsTab(m_robot), u"TabSheet1"_s, u"Beállítások"_s);
     addTab(new QWidget, u"TabSheet7"_s, u"CFG eröltetés"_s);
     addTab(new RosterTab(m_robot), u"TabSheet2"_s, u"Lista"_s);
-    addTab(new QWidget, u"TabSheet3"_s, u"Banlista"_s);
+    addTab(new BansTab(m_robot), u"TabSheet3"_s, u"Banlista"_s);
     addTab(new QWidget, u"TabSheet6"_s, u"Fegyverek"_s);
     addTab(new ConsoleTab(m_robot), u"TabSheet4"_s, u"Konzol"_s);
-    addTab(new QWidget, u"TabSheet5"_s, u"Keresés"_s);
+    addTab(new SearchTab(m_robot), u"TabSheet5"_s, u"Keresés"_s);
     showTab(Tab::ClientConfig);
 }
 
@@ -97,8 +102,14 @@ void MainWindow::buildRobotMenu()
         return item;
     };
     addItem(u"SaveSettingsnow1"_s, u">> Beállítások mentése <<"_s, [this] { m_robot.saveNow(); });
+    addItem(u"LoadSettingsnow1"_s, u">> Beállítások betöltése <<"_s,
+            [this] { m_robot.loadSettingsNow(); });
     addItem(u"FRefresh"_s, u">> Lista frissítése MOST <<"_s,
             [this] { m_robot.roster().refreshNow(); });
+    addItem(u"DefaultSettings1"_s, u">> ALAPBEÁLLÍTÁSOK <<"_s, [this] { m_robot.resetSettings(); });
+    addItem(u"ClearBanList1"_s, u">> Banlista törlése <<"_s, [this] {
+        m_robot.rules().clearBanList(m_robot.filePath(settings::SettingsStore::kBansFile));
+    });
     addItem(u"KILLPROGRAM"_s, u">> [ ERŐSZAKOS LEÁLLÁS ] <<"_s, [] { Robot::forceStop(); });
     m_robotMenu->addSeparator();
 
@@ -114,6 +125,26 @@ void MainWindow::buildRobotMenu()
     };
     addPacing(u"N700ms1"_s, u"700ms-es parancsküldés"_s, 700)->setChecked(true);
     addPacing(u"N2100ms1"_s, u"2100ms-es parancsküldés"_s, 2100);
+}
+
+// "[ S.O.S ]": each help item shows one text in a message box.
+void MainWindow::buildHelpMenu()
+{
+    QMenu* menu = menuBar()->addMenu(u"[ S.O.S ]"_s);
+    menu->setObjectName(u"HelpMenu"_s);
+    const auto addItem = [&](const QString& name, const QString& caption, auto work) {
+        QAction* item = menu->addAction(caption);
+        item->setObjectName(name);
+        connect(item, &QAction::triggered, this, guard(&m_robot, work));
+    };
+    const auto show = [this](const QString& text) {
+        return [this, text] { m_robot.dialogs().message(text); };
+    };
+    addItem(u"ListenerHelp1"_s, u"[Parancs figyelő]"_s, show(channel::Interpreter::helpText()));
+    addItem(u"RconHelp1"_s, u"[RCON parancsok]"_s, show(help::rconCommands()));
+    addItem(u"SearchTips1"_s, u"[Keresési tippek]"_s, show(link::ConsoleSearch::tipsText()));
+    addItem(u"About1"_s, u"[Névjegy]"_s, show(help::about()));
+    addItem(u"WebPage1"_s, u"[Weblap]"_s, [this] { help::openDocumentation(m_robot); });
 }
 
 void MainWindow::presentAtStart(bool inIconArea)

@@ -55,6 +55,7 @@ protected:
 private:
     void buildTabs();
     void buildRobotMenu();
+    void buildHelpMenu();
 
     Robot& m_robot;
     QTabWidget* m_tabs;

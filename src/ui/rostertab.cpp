@@ -2,6 +2,7 @@
 
 #include "robot/robot.h"
 #include "ui/guard.h"
+#include "ui/mainwindow.h"
 
 #include <QHeaderView>
 #include <QMenu>
@@ -39,13 +40,28 @@ RosterTab::RosterTab(Robot& robot, QWidget* parent)
     layout->addWidget(m_table);
 
     m_menu->setObjectName(u"ListMenu"_s);
-    QAction* refresh = m_menu->addAction(u"Frissítés"_s);
-    refresh->setObjectName(u"RefreshItem"_s);
-    refresh->setShortcut(Qt::Key_F5);
-    refresh->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    addAction(refresh); // F5 works wherever the focus is on this tab
-    connect(refresh, &QAction::triggered, this,
-            guard(&robot, [this] { m_robot.link().enqueueCommand(u"status"_s); }));
+    for (const rules::MenuItem& item : rules::listMenuItems()) {
+        if (item.action == rules::MenuAction::Separator) {
+            m_menu->addSeparator();
+            continue;
+        }
+        QAction* action = m_menu->addAction(item.caption);
+        action->setObjectName(item.objectName);
+        action->setEnabled(item.enabled);
+        if (!item.shortcut.isEmpty()) {
+            action->setShortcut(QKeySequence(item.shortcut));
+            action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+            addAction(action); // F5 works wherever the focus is on this tab
+        }
+        connect(action, &QAction::triggered, this, guard(&robot, [this, what = item.action] {
+                    m_robot.rules().menu().run(what, rules::TableRow::fromCells(selectedCells()));
+                }));
+    }
+    connect(&robot.rules().menu(), &rules::RosterMenu::consoleTabRequested, this,
+            guard(&robot, [this] {
+                if (auto* main = qobject_cast<MainWindow*>(window()))
+                    main->showTab(MainWindow::Tab::Console);
+            }));
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_table, &QWidget::customContextMenuRequested, this, guard(&robot, [this](QPoint at) {
                 m_menu->popup(m_table->viewport()->mapToGlobal(at));
@@ -54,6 +70,20 @@ RosterTab::RosterTab(Robot& robot, QWidget* parent)
     connect(&robot.roster(), &roster::Roster::rowsChanged, this,
             guard(&robot, [this] { showRows(); }));
     showRows();
+}
+
+// The menu acts on the selected row; with none, on the title row, as the grid's own first row.
+QStringList RosterTab::selectedCells() const
+{
+    const QModelIndexList selected = m_table->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return roster::Roster::headerRow();
+    QStringList cells;
+    for (int column = 0; column < m_table->columnCount(); ++column) {
+        const QTableWidgetItem* item = m_table->item(selected.constFirst().row(), column);
+        cells << (item ? item->text() : QString());
+    }
+    return cells;
 }
 
 void RosterTab::showRows()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 
 class QMenu;
@@ -11,7 +12,8 @@ class Robot;
 
 namespace vigilor::ui {
 
-// The tab "Lista": the player table, a mirror of the roster's rows, and its pop-up menu.
+// The tab "Lista": the player table, a mirror of the roster's rows, and its pop-up menu `ListMenu`
+// of actions on the selected player.
 class RosterTab final : public QWidget
 {
     Q_OBJECT
@@ -25,6 +27,7 @@ public:
 
 private:
     void showRows();
+    QStringList selectedCells() const;
 
     Robot& m_robot;
     QTableWidget* m_table;

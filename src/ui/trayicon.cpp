@@ -2,6 +2,7 @@
 
 #include "robot/robot.h"
 #include "ui/guard.h"
+#include "ui/helptexts.h"
 
 #include <QMenu>
 #include <QPainter>
@@ -39,12 +40,16 @@ TrayIcon::TrayIcon(Robot& robot, QWidget* window)
     QAction* open = m_menu->addAction(u"Megnyitás"_s);
     open->setObjectName(u"OpenApp"_s);
     m_menu->setDefaultAction(open);
+    QAction* website = m_menu->addAction(u"Weblap"_s);
+    website->setObjectName(u"WebPage"_s);
     m_menu->addSeparator();
     QAction* exit = m_menu->addAction(u"Kilépés"_s);
     exit->setObjectName(u"ExitApp"_s);
     setContextMenu(m_menu.get());
 
     connect(open, &QAction::triggered, this, guard(&robot, [this] { emit openRequested(); }));
+    connect(website, &QAction::triggered, this,
+            guard(&robot, [&robot] { help::openDocumentation(robot); }));
     connect(exit, &QAction::triggered, this, guard(&robot, [this] { emit exitRequested(); }));
     connect(this, &QSystemTrayIcon::activated, this,
             guard(&robot, [this](QSystemTrayIcon::ActivationReason reason) {

@@ -135,8 +135,9 @@ struct Harness
 
 const QStringList kServerFields = {u"Label3"_s, u"Edit1"_s,  u"Label5"_s,
                                    u"Edit3"_s,  u"Label2"_s, u"Edit2"_s};
-const QStringList kSendingControls = {u"ChRCON"_s, u"LockBtn"_s,  u"OpenBtn"_s,    u"Edit4"_s,
-                                      u"Send"_s,   u"statbutt"_s, u"servinfbutt"_s};
+const QStringList kSendingControls = {
+    u"ChRCON"_s, u"LockBtn"_s,  u"OpenBtn"_s,     u"Edit4"_s,    u"Send"_s,       u"Edit6"_s,
+    u"Say"_s,    u"statbutt"_s, u"servinfbutt"_s, u"warnbutt"_s, u"restartbutt"_s};
 
 } // namespace
 
@@ -191,9 +192,11 @@ void TestUi::windowAtStart()
     QStringList items;
     for (const QAction* item : menu->actions())
         items << (item->isSeparator() ? u"-"_s : item->text());
-    QCOMPARE(items, QStringList({u">> Beállítások mentése <<"_s, u">> Lista frissítése MOST <<"_s,
-                                 u">> [ ERŐSZAKOS LEÁLLÁS ] <<"_s, u"-"_s,
-                                 u"700ms-es parancsküldés"_s, u"2100ms-es parancsküldés"_s}));
+    QCOMPARE(items,
+             QStringList({u">> Beállítások mentése <<"_s, u">> Beállítások betöltése <<"_s,
+                          u">> Lista frissítése MOST <<"_s, u">> ALAPBEÁLLÍTÁSOK <<"_s,
+                          u">> Banlista törlése <<"_s, u">> [ ERŐSZAKOS LEÁLLÁS ] <<"_s, u"-"_s,
+                          u"700ms-es parancsküldés"_s, u"2100ms-es parancsküldés"_s}));
 
     QSystemTrayIcon* tray = h.tray();
     QVERIFY(tray);
@@ -203,7 +206,7 @@ void TestUi::windowAtStart()
     QStringList trayItems;
     for (const QAction* item : tray->contextMenu()->actions())
         trayItems << (item->isSeparator() ? u"-"_s : item->text());
-    QCOMPARE(trayItems, QStringList({u"Megnyitás"_s, u"-"_s, u"Kilépés"_s}));
+    QCOMPARE(trayItems, QStringList({u"Megnyitás"_s, u"Weblap"_s, u"-"_s, u"Kilépés"_s}));
     QCOMPARE(tray->contextMenu()->defaultAction()->text(), u"Megnyitás"_s);
 }
 

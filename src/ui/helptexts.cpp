@@ -1,0 +1,71 @@
+#include "ui/helptexts.h"
+
+#include "robot/robot.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+
+using namespace Qt::StringLiterals;
+
+namespace vigilor::ui::help {
+
+const QString& rconCommands()
+{
+    static const QString text = QStringLiteral(
+        "--- Alap RCON parancsok ---\n\r"
+        "say <szöveg> - írás a szerverre (konzolba)\n\r"
+        "status - a szerver állapota (pálya, játékosok stb.)\n\r"
+        "kick <név> - valaki kirúgása név szerint\n\r"
+        "clientkick <szám> - kirúgás sorszám (slot) szerint, ahogy a statusban látszik\n\r"
+        "dir maps/mp bsp - a szerver pályalistája\n\r"
+        "map <mapnév> - pályaváltás\n\r"
+        "map_restart - a pálya újraindítása (CoD2-ben teljes újratöltés)\n\r"
+        "fast_restart - (csak CoD2) gyors pályaújraindítás, mint CoD-ban és UO-ban a "
+        "map_restart\n\r"
+        "setfriendlyfire <0/1/2/3> - csapatsebzés: 0 nincs, 1 bekapcsolva, 2 visszaverődő "
+        "sebzés, 3 mindkettő sérül\n\r"
+        "\n\r"
+        "--- cvar-ok/dvar-ok (használat: set <cvar> <érték>) ---\n\r"
+        "sv_hostname - a szerver neve, ahogy a szerverböngészők mutatják\n\r"
+        "sv_maxclients - legfeljebb ennyi játékos lehet a szerveren\n\r"
+        "sv_maxping - a belépéskor megengedett legnagyobb ping (csak ennél kisebb pinggel lehet "
+        "csatlakozni)\n\r"
+        "g_gametype <gametype> - játékmód (például dm, tdm, sd, ctf)\n\r"
+        "g_gravity <szám> - gravitáció (alapértéke 800)\n\r"
+        "g_speed <szám> - sebesség (alapértéke 190)\n\r"
+        "\n\r"
+        "További parancsokért és változókért keress rá a weben!");
+    return text;
+}
+
+const QString& about()
+{
+    static const QString text =
+        u"Vigilor\n\r\n\r"_s + Robot::caption() + u"\n\rVerzió: "_s +
+        QStringLiteral(VIGILOR_VERSION) +
+        u"\n\r\n\r"
+        "Adminisztrációs robot Call of Duty, United Offensive és Call of Duty 2 dedikált "
+        "szerverekhez. A játék távoli konzolján (rcon, UDP) át figyeli a szervert: "
+        "betartatja a banlistát, a ping-, rate- és fagyásszabályokat, üzeneteket küld a "
+        "chatbe, és a játékból is irányítható."_s;
+    return text;
+}
+
+QString documentationFile()
+{
+    return QCoreApplication::applicationDirPath() + u"/docs/README.md"_s;
+}
+
+void openDocumentation(Robot& robot, const QString& file)
+{
+    const QString shown = QDir::toNativeSeparators(file);
+    if (!QFileInfo(file).isFile())
+        robot.console().consoleLine(u"A dokumentáció nem található: "_s + shown);
+    else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
+        robot.console().consoleLine(u"A dokumentáció nem nyitható meg: "_s + shown);
+}
+
+} // namespace vigilor::ui::help

@@ -1,0 +1,130 @@
+#include "ui/searchtab.h"
+
+#include "robot/robot.h"
+#include "ui/guard.h"
+
+#include <QCheckBox>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace vigilor::ui {
+
+namespace {
+
+void whiteOnTeal(QWidget* widget)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Base, QColor(0x00, 0x80, 0x80));
+    palette.setColor(QPalette::Text, Qt::white);
+    widget->setPalette(palette);
+}
+
+QPlainTextEdit* makeResultBox(QWidget* parent)
+{
+    auto* box = new QPlainTextEdit(parent);
+    box->setObjectName(u"Search"_s);
+    box->setReadOnly(true);
+    box->setUndoRedoEnabled(false);
+    box->setLineWrapMode(QPlainTextEdit::NoWrap);
+    box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setFamilies({u"Lucida Console"_s, font.family()});
+    box->setFont(font);
+    whiteOnTeal(box);
+    return box;
+}
+
+} // namespace
+
+SearchTab::SearchTab(Robot& robot, QWidget* parent)
+    : QWidget(parent), m_searchButton(new QPushButton(u"Keresés"_s, this))
+{
+    link::ConsoleSearch& search = robot.search();
+
+    auto* needle = new QLineEdit(search.needle(), this);
+    needle->setObjectName(u"Edit7"_s);
+    QFont bold = needle->font();
+    bold.setBold(true);
+    needle->setFont(bold);
+    whiteOnTeal(needle);
+    connect(needle, &QLineEdit::textChanged, this,
+            guard(&robot, [&search](const QString& text) { search.setNeedle(text); }));
+    connect(&search, &link::ConsoleSearch::needleChanged, needle,
+            guard(&robot, [needle](const QString& text) {
+                if (needle->text() != text)
+                    needle->setText(text);
+            }));
+
+    using Setter = void (link::ConsoleSearch::*)(bool);
+    const auto switchBox = [&](const QString& name, const QString& caption, bool on, Setter set) {
+        auto* box = new QCheckBox(caption, this);
+        box->setObjectName(name);
+        box->setChecked(on);
+        connect(box, &QCheckBox::toggled, this,
+                guard(&robot, [&search, set](bool checked) { (search.*set)(checked); }));
+        return box;
+    };
+    QCheckBox* reverse = switchBox(u"CheckBox21"_s, u"Fordított keresés"_s, search.reverse(),
+                                   &link::ConsoleSearch::setReverse);
+    QCheckBox* caseSensitive =
+        switchBox(u"CheckBox22"_s, u"Kis- / nagybetű megkülönböztetés"_s, search.caseSensitive(),
+                  &link::ConsoleSearch::setCaseSensitive);
+    QCheckBox* within = switchBox(u"CheckBox23"_s, u"Keresés az eredmények között"_s,
+                                  search.withinResults(), &link::ConsoleSearch::setWithinResults);
+    connect(&search, &link::ConsoleSearch::withinResultsChanged, within,
+            guard(&robot, [within](bool on) { within->setChecked(on); }));
+
+    m_searchButton->setObjectName(u"SearchBtn"_s);
+    m_searchButton->setDefault(true);
+    connect(m_searchButton, &QPushButton::clicked, this,
+            guard(&robot, [&search] { search.run(); }));
+    // The search lets window events run; meanwhile only "Törlés" may end it.
+    connect(&search, &link::ConsoleSearch::searchingChanged, m_searchButton,
+            guard(&robot, [this](bool searching) { m_searchButton->setEnabled(!searching); }));
+    auto* clear = new QPushButton(u"Törlés"_s, this);
+    clear->setObjectName(u"Button7"_s);
+    clear->setAutoDefault(true); // Enter on it clears rather than searches
+    connect(clear, &QPushButton::clicked, this, guard(&robot, [&search] { search.clear(); }));
+
+    QPlainTextEdit* results = makeResultBox(this);
+    const auto showResults = [results, &search] {
+        results->setPlainText(search.results().join(u'\n'));
+    };
+    showResults();
+    connect(&search, &link::ConsoleSearch::resultsChanged, results, guard(&robot, showResults));
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(needle, 1);
+    top->addWidget(m_searchButton);
+    top->addWidget(clear);
+    auto* switches = new QHBoxLayout;
+    switches->addWidget(reverse);
+    switches->addWidget(caseSensitive);
+    switches->addWidget(within);
+    switches->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(switches);
+    layout->addWidget(results, 1);
+}
+
+// Keys the focused control leaves alone reach the tab: Enter is the default button's.
+void SearchTab::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        m_searchButton->isEnabled()) {
+        m_searchButton->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+} // namespace vigilor::ui

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QSpinBox>
+#include <QString>
+
+#include <functional>
+
+namespace vigilor {
+class Robot;
+enum class Key : int;
+} // namespace vigilor
+
+namespace vigilor::ui {
+
+// Controls bound both ways to one value of the settings model: they show the value, write the
+// operator's changes back, and follow every change the engine makes, without writing that
+// change back again. Captions and ranges come from the key table.
+
+// beforeSet runs when the operator changes the box, before the value is set.
+QCheckBox* switchBox(Robot& robot, Key key, const QString& name, QWidget* parent,
+                     std::function<void(QCheckBox*, bool)> beforeSet = {});
+QSpinBox* numberBox(Robot& robot, Key key, const QString& name, QWidget* parent);
+
+} // namespace vigilor::ui

@@ -1,0 +1,170 @@
+#include "ui/settingstab.h"
+
+#include "link/dialogs.h"
+#include "robot/robot.h"
+#include "ui/guard.h"
+#include "ui/settingsbinding.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace vigilor::ui {
+
+namespace {
+
+QString caption(Key key)
+{
+    return QString::fromUtf16(keyInfo(key).caption);
+}
+
+QGroupBox* group(const QString& name, const QString& title, QWidget* parent)
+{
+    auto* box = new QGroupBox(title, parent);
+    box->setObjectName(name);
+    return box;
+}
+
+// The memo's lines as a memo control counts them: an empty memo has none, and the empty line
+// after a final line break is no line of its own. The raw text keeps non-breaking blanks.
+QStringList memoLines(const QPlainTextEdit* memo)
+{
+    QString text = memo->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, u'\n').replace(QChar::LineSeparator, u'\n');
+    if (text.isEmpty())
+        return {};
+    QStringList lines = text.split(u'\n');
+    if (lines.constLast().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QString memoText(const QStringList& lines)
+{
+    QString text;
+    for (const QString& line : lines)
+        text += line + u'\n';
+    return text;
+}
+
+} // namespace
+
+SettingsTab::SettingsTab(Robot& robot, QWidget* parent)
+    : QWidget(parent), m_robot(robot), m_groups(new QGridLayout(this))
+{
+    m_groups->addWidget(startGroup(), 0, 0);
+    m_groups->addWidget(channelGroup(), 1, 0);
+    m_groups->addWidget(watchGroup(), 0, 1, 2, 1);
+    m_groups->addWidget(chatGroup(), 2, 0, 1, 2);
+    m_groups->setRowStretch(2, 1);
+    m_groups->setColumnStretch(2, 1);
+}
+
+QGroupBox* SettingsTab::startGroup()
+{
+    QGroupBox* box = group(u"StartGroup"_s, u"Indulás"_s, this);
+    auto* layout = new QVBoxLayout(box);
+    layout->addWidget(switchBox(m_robot, Key::AutoStart, u"AutoStartBox"_s, box));
+    layout->addWidget(switchBox(m_robot, Key::SaveServerInfo, u"SaveServerInfoBox"_s, box));
+    layout->addWidget(switchBox(m_robot, Key::AutoConnect, u"AutoConnectBox"_s, box));
+    layout->addWidget(switchBox(m_robot, Key::StartMinimized, u"StartMinimizedBox"_s, box));
+    return box;
+}
+
+// The robot's voice: the public chat switch, the announcer with its messages, the time signal.
+QGroupBox* SettingsTab::chatGroup()
+{
+    QGroupBox* box = group(u"ChatGroup"_s, u"Chat"_s, this);
+    auto* left = new QVBoxLayout;
+    left->addWidget(switchBox(m_robot, Key::EventNotify, u"EventNotifyBox"_s, box));
+    left->addWidget(switchBox(m_robot, Key::Notification, u"NotificationBox"_s, box));
+    QSpinBox* period = numberBox(m_robot, Key::AnounceInterval, u"AnounceInterval"_s, box);
+    // Leaving the field sets the period again, which restarts the count of a running announcer.
+    connect(period, &QSpinBox::editingFinished, period, guard(&m_robot, [this, period] {
+                m_robot.settings().apply(Key::AnounceInterval, period->value());
+            }));
+    auto* periodRow = new QFormLayout;
+    auto* periodLabel = new QLabel(caption(Key::AnounceInterval), box);
+    periodLabel->setObjectName(u"AnounceIntervalLabel"_s);
+    periodLabel->setBuddy(period);
+    periodRow->addRow(periodLabel, period);
+    left->addLayout(periodRow);
+    left->addWidget(switchBox(m_robot, Key::AnounceTime, u"AnounceTimeBox"_s, box));
+    left->addStretch();
+
+    auto* layout = new QHBoxLayout(box);
+    layout->addLayout(left);
+    layout->addWidget(messageMemo(), 1);
+    return box;
+}
+
+QPlainTextEdit* SettingsTab::messageMemo()
+{
+    auto* memo = new QPlainTextEdit(this);
+    memo->setObjectName(u"MsgMemo"_s);
+    memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Settings& settings = m_robot.settings();
+    memo->setPlainText(memoText(settings.messages()));
+    connect(memo, &QPlainTextEdit::textChanged, memo,
+            guard(&m_robot, [&settings, memo] { settings.setMessages(memoLines(memo)); }));
+    // Replacing the text would lose the operator's cursor, so only a list that differs from
+    // the memo is shown again.
+    connect(&settings, &Settings::messagesChanged, memo, guard(&m_robot, [&settings, memo] {
+        if (memoLines(memo) == settings.messages())
+            return;
+        const QSignalBlocker quiet(memo);
+        memo->setPlainText(memoText(settings.messages()));
+    }));
+    return memo;
+}
+
+// "Parancs figyelő": an operator switching it on reads the warning first; a settings load or
+// the engine switching it shows nothing.
+QGroupBox* SettingsTab::channelGroup()
+{
+    QGroupBox* box = group(u"ChannelGroup"_s, u"Játékon belüli parancsok"_s, this);
+    auto* layout = new QVBoxLayout(box);
+    layout->addWidget(switchBox(m_robot, Key::CommandListener, u"CommandListenerBox"_s, box,
+                                [this](QCheckBox* listener, bool on) {
+                                    if (on && listener->hasFocus())
+                                        m_robot.dialogs().message(
+                                            channel::Interpreter::listenerWarning());
+                                }));
+    return box;
+}
+
+QGroupBox* SettingsTab::watchGroup()
+{
+    QGroupBox* box = group(u"WatchGroup"_s, u"Ping, rate, fagyás"_s, this);
+    auto* layout = new QGridLayout(box);
+    const auto addLevel = [&](int row, Key key, const QString& name) {
+        QSpinBox* field = numberBox(m_robot, key, name, box);
+        auto* label = new QLabel(caption(key), box);
+        label->setObjectName(name + u"Label"_s);
+        label->setBuddy(field);
+        layout->addWidget(label, row, 0);
+        layout->addWidget(field, row, 1);
+    };
+    layout->addWidget(switchBox(m_robot, Key::PingCheck, u"PingMon"_s, box), 0, 0, 1, 2);
+    addLevel(1, Key::PingWarningLevel, u"PingWarningLevel"_s);
+    addLevel(2, Key::PingKickLevel, u"PingKickLevel"_s);
+    layout->addWidget(switchBox(m_robot, Key::RateCheck, u"RateCheckBox"_s, box), 3, 0);
+    layout->addWidget(numberBox(m_robot, Key::RequiredRate, u"SpinEdit2"_s, box), 3, 1);
+    layout->addWidget(switchBox(m_robot, Key::KickOnBadRate, u"CheckBox7"_s, box), 4, 0, 1, 2);
+    layout->addWidget(switchBox(m_robot, Key::AntiFreeze, u"AntiFreezeBox"_s, box), 5, 0, 1, 2);
+    layout->setRowStretch(6, 1);
+    return box;
+}
+
+} // namespace vigilor::ui
