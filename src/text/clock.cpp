@@ -1,8 +1,10 @@
 #include "text/clock.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QEventLoop>
+
+#include <chrono>
+#include <thread>
 
 namespace vigilor {
 
@@ -10,11 +12,11 @@ QDateTime SystemClock::now() const { return QDateTime::currentDateTime(); }
 
 void SystemClock::wait(int milliseconds)
 {
-    QDeadlineTimer deadline(milliseconds);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents,
-                                        static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
-    }
+    // A true blocking wait: nothing else runs meanwhile, so what was queued before it (the
+    // reason of a kick in chat) leaves at the first pacer tick after it, ahead of what comes
+    // next. The callers let window events run afterwards.
+    if (milliseconds > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void SystemPump::processEvents() { QCoreApplication::processEvents(); }

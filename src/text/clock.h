@@ -11,7 +11,7 @@ class Clock
 public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
-    // Blocks for the given time while letting window events run.
+    // Blocks for the given time; window events do not run meanwhile.
     virtual void wait(int milliseconds) = 0;
 };
 
