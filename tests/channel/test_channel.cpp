@@ -1,7 +1,5 @@
 #include "channel/broadcaster.h"
-#include "robot/robot.h"
-#include "support/fakes.h"
-#include "testserver/rconserver.h"
+#include "support/robotfixture.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,22 +11,11 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // A robot connected to the practice server with its pacer held, so the queue can be read.
-struct Harness
+struct Harness : RobotFixture
 {
-    QTemporaryDir dir;
-    FakeClock clock;
-    FakePump pump;
-    ScriptedDialogs dialogs;
-    Robot robot{dir.path() + u'/', clock, pump, dialogs};
-    testserver::RconServer server;
-
-    Harness()
+    Harness() : RobotFixture(u"pw"_s)
     {
-        server.setPassword(u"pw"_s);
-        server.start();
-        robot.settings().setHost(u"127.0.0.1"_s);
-        robot.settings().setPort(QString::number(server.port()));
-        robot.settings().setPassword(u"pw"_s);
+        pointAtServer();
         robot.settings().setFlag(Key::Notification, false);
         robot.link().connectAction();
         robot.link().pacer().stop();

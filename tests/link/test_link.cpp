@@ -1,9 +1,7 @@
 // The link, the reply intake and the console log, driven through a whole Robot over real UDP
 // against the practice server on 127.0.0.1.
 #include "link/datagram.h"
-#include "robot/robot.h"
-#include "support/fakes.h"
-#include "testserver/rconserver.h"
+#include "support/robotfixture.h"
 #include "text/cp1250.h"
 
 #include <QDir>
@@ -41,23 +39,12 @@ QList<Player> players(int count)
 }
 
 // One robot in a temporary program folder, with a fake clock for its stamps.
-struct Harness
+struct Harness : RobotFixture
 {
-    QTemporaryDir dir;
-    FakeClock clock;
-    FakePump pump{true};
-    ScriptedDialogs dialogs;
-    Robot robot{dir.path() + u'/', clock, pump, dialogs};
-    RconServer server;
-
-    Harness()
+    Harness() : RobotFixture(u"secret"_s)
     {
-        server.setPassword(u"secret"_s);
-        server.start();
         robot.startUp();
-        robot.settings().setHost(u"127.0.0.1"_s);
-        robot.settings().setPort(QString::number(server.port()));
-        robot.settings().setPassword(u"secret"_s);
+        pointAtServer();
         // The robot's own chat lines are tested where they belong; here they would only
         // interleave with the commands under test.
         robot.settings().setFlag(Key::EventNotify, false);

@@ -1,10 +1,7 @@
 // The tabs "Banlista" and "Keresés" and the player table's pop-up menu, on the main window of a
 // whole Robot driven through its widgets under the offscreen platform; the practice server on
 // 127.0.0.1 answers the link.
-#include "robot/robot.h"
-#include "support/fakes.h"
-#include "testserver/rconserver.h"
-#include "ui/mainwindow.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -100,22 +97,10 @@ QList<Player> players(int count)
     return list;
 }
 
-struct Harness
+struct Harness : WindowFixture
 {
-    QTemporaryDir dir;
-    FakeClock clock;
-    FakePump pump{true};
-    ScriptedDialogs dialogs;
-    Robot robot{dir.path() + u'/', clock, pump, dialogs};
-    MainWindow window{robot};
-    RconServer server;
-
-    Harness()
-    {
-        robot.startUp();
-        server.setPassword(kPassword);
-        server.start();
-    }
+    Harness() : WindowFixture(kPassword) { robot.startUp(); }
+    using WindowFixture::find;
     template <typename T = QWidget> T* find(Tab tab, const QString& name) const
     {
         T* widget = window.page(tab)->findChild<T*>(name);
@@ -123,25 +108,14 @@ struct Harness
             qWarning("no %s on the tab", qPrintable(name));
         return widget;
     }
-    QAction* action(const QString& name) const { return window.findChild<QAction*>(name); }
-    QString currentTab() const
-    {
-        const auto* tabs = window.findChild<QTabWidget*>(u"PageControl1"_s);
-        return tabs->tabText(tabs->currentIndex());
-    }
-    // Clicks and focus need the window on the screen and active.
     bool showTab(Tab tab)
     {
-        window.show();
         window.showTab(tab);
-        window.activateWindow();
-        return QTest::qWaitForWindowActive(&window);
+        return showActive();
     }
     void connectToServer()
     {
-        robot.settings().setHost(u"127.0.0.1"_s);
-        robot.settings().setPort(QString::number(server.port()));
-        robot.settings().setPassword(kPassword);
+        pointAtServer();
         robot.link().connectAction();
     }
     bool received(const QString& command) const

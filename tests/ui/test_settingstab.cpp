@@ -1,12 +1,9 @@
 // The "Beállítások" tab, the settings and help menu items, and the console's chat box and restart
 // buttons, driven through the real main window under the offscreen platform, with the practice
 // server on 127.0.0.1 for the link.
-#include "robot/robot.h"
-#include "support/fakes.h"
-#include "testserver/rconserver.h"
 #include "ui/helptexts.h"
-#include "ui/mainwindow.h"
 #include "ui/settingstab.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -140,43 +137,21 @@ public slots:
 
 // A robot in a temporary program folder with its main window, shown on the settings tab, after
 // the start-up and the settings load of a first start.
-struct Harness
+struct Harness : WindowFixture
 {
-    QTemporaryDir dir;
-    FakeClock clock;
-    FakePump pump{true};
-    ScriptedDialogs dialogs;
-    Robot robot{dir.path() + u'/', clock, pump, dialogs};
-    MainWindow window{robot};
-    RconServer server;
-
-    Harness()
+    Harness() : WindowFixture(kPassword)
     {
-        server.setPassword(kPassword);
-        server.start();
         robot.startUp();
         robot.loadSettings();
         window.showTab(MainWindow::Tab::Settings);
     }
-    template <typename T = QWidget> T* find(const QString& name) const
-    {
-        return window.findChild<T*>(name);
-    }
     QCheckBox* box(const QString& name) const { return find<QCheckBox>(name); }
     QSpinBox* number(const QString& name) const { return find<QSpinBox>(name); }
     QPlainTextEdit* memo() const { return find<QPlainTextEdit>(u"MsgMemo"_s); }
-    QString path(const QString& name) const { return dir.path() + u'/' + name; }
-    bool show()
-    {
-        window.show();
-        window.activateWindow();
-        return QTest::qWaitForWindowActive(&window);
-    }
+    bool show() { return showActive(); }
     void connectHeld()
     {
-        robot.settings().setHost(u"127.0.0.1"_s);
-        robot.settings().setPort(QString::number(server.port()));
-        robot.settings().setPassword(kPassword);
+        pointAtServer();
         robot.link().connectAction();
         robot.link().pacer().stop();
     }

@@ -1,10 +1,7 @@
 // The main window on a whole Robot, driven through its widgets under the offscreen platform,
 // with the practice server on 127.0.0.1 for the link.
-#include "robot/robot.h"
-#include "support/fakes.h"
-#include "testserver/rconserver.h"
-#include "ui/mainwindow.h"
 #include "ui/widgetdialogs.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -91,32 +88,14 @@ void whenModal(std::function<void(QWidget*)> answer)
 
 // A robot in a temporary program folder with its main window, built before the start-up so
 // that the start lines reach the console view through the console's signals.
-struct Harness
+struct Harness : WindowFixture
 {
-    QTemporaryDir dir;
-    FakeClock clock;
-    FakePump pump{true};
-    ScriptedDialogs dialogs;
-    Robot robot{dir.path() + u'/', clock, pump, dialogs};
-    MainWindow window{robot};
-    RconServer server;
     bool firstStart = robot.startUp();
 
-    Harness()
-    {
-        server.setPassword(kPassword);
-        server.start();
-    }
-    template <typename T = QWidget> T* find(const QString& name) const
-    {
-        return window.findChild<T*>(name);
-    }
+    Harness() : WindowFixture(kPassword) {}
     bool enabled(const QString& name) const { return find(name)->isEnabled(); }
-    QTabWidget* tabs() const { return find<QTabWidget>(u"PageControl1"_s); }
-    QString currentTab() const { return tabs()->tabText(tabs()->currentIndex()); }
     QPlainTextEdit* consoleView() const { return find<QPlainTextEdit>(u"console"_s); }
     QLineEdit* commandBox() const { return find<QLineEdit>(u"Edit4"_s); }
-    QAction* action(const QString& name) const { return find<QAction>(name); }
     QSystemTrayIcon* tray() const { return window.findChild<QSystemTrayIcon*>(); }
 
     void fillServer(const QString& password = kPassword)
