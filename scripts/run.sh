@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+source scripts/buildflags.sh
+cmake -S . -B build "${build_flags[@]}"
 cmake --build build -j"$(nproc)"
 exec build/bin/vigilor --demo --data-dir "${VIGILOR_DATA_DIR:-$PWD/build/demo-data}" "$@"

@@ -5,9 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs="$(nproc)"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+source scripts/buildflags.sh
+cmake -S . -B build "${build_flags[@]}"
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
-cmake -S . -B build-headless -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIGILOR_BUILD_UI=OFF
+cmake -S . -B build-headless "${build_flags[@]}" -DVIGILOR_BUILD_UI=OFF
 cmake --build build-headless -j"$jobs"
 (cd build-headless && ctest --output-on-failure -j"$jobs")
