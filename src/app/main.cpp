@@ -1,4 +1,5 @@
 // Vigilor: the command line, the start-up sequence and the front end (window or terminal).
+#include "app/datafolder.h"
 #include "app/frontend.h"
 #include "robot/robot.h"
 #include "testserver/demo.h"
@@ -9,8 +10,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
-#include <QFileInfo>
 #include <QTextStream>
 
 #include <cstdlib>
@@ -47,7 +46,9 @@ Options parseOptions(const QStringList& arguments)
                                      QStringLiteral("Show the version and exit."));
     const QCommandLineOption dataDir(QStringLiteral("data-dir"),
                                      QStringLiteral("Folder of the settings, lists and logs "
-                                                    "(default: the program's folder)."),
+                                                    "(default: the program's folder, or "
+                                                    "$XDG_DATA_HOME/vigilor when that is not "
+                                                    "writable)."),
                                      QStringLiteral("DIR"));
     const QCommandLineOption demo(QStringLiteral("demo"),
                                   QStringLiteral("Start a practice server with a few simulated "
@@ -86,14 +87,15 @@ Options parseOptions(const QStringList& arguments)
     return options;
 }
 
-QString programFolder(const Options& options)
+app::DataFolder dataFolder(const Options& options)
 {
-    QString folder = options.dataDir.isEmpty() ? QCoreApplication::applicationDirPath()
-                                               : QFileInfo(options.dataDir).absoluteFilePath();
-    QDir().mkpath(folder);
-    if (!folder.endsWith(u'/'))
-        folder += u'/';
-    return folder;
+    return app::prepareDataFolder(options.dataDir, QCoreApplication::applicationDirPath());
+}
+
+void sayDataFolder(Robot& robot, const app::DataFolder& folder)
+{
+    if (!folder.notice.isEmpty())
+        robot.console().consoleLine(folder.notice);
 }
 
 // The practice server of --demo, in this process, and the robot pointed at it.
@@ -133,13 +135,16 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     SystemClock clock;
     SystemPump pump;
     app::ConsoleDialogs dialogs;
-    Robot robot(programFolder(options), clock, pump, dialogs);
+    const app::DataFolder folder = dataFolder(options);
+    Robot robot(folder.path, clock, pump, dialogs);
     app::echoConsoleToStdout(robot);
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     app::TerminationWatcher watcher([&robot] { robot.close(); });
 
-    if (robot.startUp())
+    const bool firstStart = robot.startUp();
+    sayDataFolder(robot, folder);
+    if (firstStart)
         dialogs.message(Robot::firstStartMessage());
     robot.loadSettingsNow();
     Demo demo;
@@ -158,7 +163,8 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     SystemClock clock;
     SystemPump pump;
     ui::WidgetDialogs dialogs;
-    Robot robot(programFolder(options), clock, pump, dialogs);
+    const app::DataFolder folder = dataFolder(options);
+    Robot robot(folder.path, clock, pump, dialogs);
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
@@ -167,6 +173,7 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     app::TerminationWatcher watcher([&window] { window.close(); });
 
     const bool firstStart = robot.startUp();
+    sayDataFolder(robot, folder);
     if (firstStart)
         window.showFirstStartMessage();
     QObject::connect(&robot, &Robot::showWindowRequested, &window,
