@@ -8,9 +8,14 @@
 #include "text/errors.h"
 #include "text/timeformat.h"
 
+#include <QEventLoop>
 #include <QHostInfo>
 #include <QNetworkDatagram>
+#include <QScopeGuard>
 #include <QUdpSocket>
+
+#include <chrono>
+#include <thread>
 
 namespace vigilor::link {
 
@@ -53,19 +58,20 @@ Link::~Link()
 
 void Link::enqueueCommand(const QString& command)
 {
-    if (m_connected) {
+    if (m_connected && !m_flushing) {
         if (mentionsRconPassword(command))
             m_queue.prepend(command);
         else
             m_queue.append(command);
         emit queueChanged();
     }
-    checkSilence();
+    if (!m_disconnecting)
+        checkSilence();
 }
 
 void Link::sendFromCommandBox(const QString& command)
 {
-    if (!m_connected)
+    if (!m_connected || m_flushing)
         return;
     m_queue.prepend(command);
     emit queueChanged();
@@ -82,6 +88,8 @@ void Link::checkSilence()
     // Two status polls went out and nothing at all was written in between: the server is
     // gone. The line written first keeps the check from firing again inside the reconnect.
     m_console.consoleLine(QStringLiteral("A kapcsolat a szerverrel megszakadt! Újrakapcsolódás..."));
+    m_reconnecting = true;
+    const auto reconnected = qScopeGuard([this] { m_reconnecting = false; });
     connectAction();
     m_pump.processEvents();
     connectAction();
@@ -169,6 +177,9 @@ void Link::openSocket()
 
 void Link::connectAction()
 {
+    // A disconnect that is sending its last commands is not started again meanwhile.
+    if (m_disconnecting)
+        return;
     if (m_settings.host().isEmpty() || m_settings.port().isEmpty() ||
         m_settings.password().isEmpty())
         return;
@@ -187,12 +198,12 @@ void Link::connectAction()
         m_console.consoleLine(QStringLiteral("Csatlakozás szerverhez: ") + where);
         emit consoleTabRequested();
     } else {
+        m_disconnecting = true;
+        const auto done = qScopeGuard([this] { m_disconnecting = false; });
+        // A server gone silent is reconnected at once: there is nobody to say goodbye to.
+        if (!m_reconnecting)
+            sendLastCommands();
         m_console.consoleLine(QStringLiteral("Lecsatlakozás szerverről: ") + where);
-        // The goodbye is queued like every chat line; the queue is emptied once the socket is
-        // closed, so it never leaves (closing the program sends nothing further).
-        if (m_sayPublic)
-            m_sayPublic(QStringLiteral("Lecsatlakozva ") + text::dateTime(m_clock.now()) +
-                        QStringLiteral("-kor"));
         QUdpSocket* socket = m_socket;
         m_socket = nullptr;
         if (socket) {
@@ -200,12 +211,50 @@ void Link::connectAction()
             socket->abort();
             socket->deleteLater();
         }
-        sessionClosed();
+        if (m_connected)
+            sessionClosed();
         m_pump.processEvents();
         clearQueue();
         m_pump.processEvents();
     }
     updateLinkControls();
+}
+
+// The goodbye in chat and the other last commands are queued behind what waits already and
+// leave at the pacer's pace, with window events running, for at most kLastCommandsMs; what is
+// left then is emptied with the queue as the link closes.
+void Link::sendLastCommands()
+{
+    m_rosterPoll.stop();
+    if (m_sayPublic)
+        m_sayPublic(QStringLiteral("Lecsatlakozva ") + text::dateTime(m_clock.now()) +
+                    QStringLiteral("-kor"));
+    if (m_lastCommands)
+        m_lastCommands();
+    m_flushing = true;
+    const auto done = qScopeGuard([this] { m_flushing = false; });
+    m_pacer.stop();
+    QElapsedTimer spent;
+    spent.start();
+    QEventLoop loop;
+    QTimer wake;
+    wake.setSingleShot(true);
+    connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+    guarded(m_errors, [&] {
+        while (!m_queue.isEmpty() && m_connected && m_socket) {
+            const qint64 due = m_lastSend.isValid() ? m_pacer.interval() - m_lastSend.elapsed() : 0;
+            if (due <= 0) {
+                pacerTick();
+                continue;
+            }
+            if (spent.elapsed() + due > kLastCommandsMs)
+                break;
+            wake.start(int(due));
+            // Once the application quits, no event loop runs any more: the wait then blocks.
+            if (loop.exec() != 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(due));
+        }
+    });
 }
 
 void Link::sessionClosed()

@@ -35,6 +35,8 @@ public:
     static constexpr int kStartPacerMs = 600;
     // The server drops any rcon packet that arrives this soon after the last one it accepted.
     static constexpr int kServerFloodWindowMs = 500;
+    // The longest the disconnect spends sending its last commands before the socket closes.
+    static constexpr int kLastCommandsMs = 6000;
 
     Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, Dialogs& dialogs,
          ErrorSink* errors, QObject* parent = nullptr);
@@ -73,6 +75,8 @@ public:
     }
     // Chat lines in the robot's name (connect and disconnect notices).
     void setSayPublic(std::function<void(const QString&)> say) { m_sayPublic = std::move(say); }
+    // What else the disconnect queues as its last commands, after the goodbye in chat.
+    void setLastCommands(std::function<void()> queue) { m_lastCommands = std::move(queue); }
 
     QString trayHint() const { return m_trayHint; }
 
@@ -91,6 +95,7 @@ private:
     void sessionClosed();
     void readDatagrams();
     void clearQueue();
+    void sendLastCommands();
 
     Settings& m_settings;
     Console& m_console;
@@ -110,6 +115,10 @@ private:
     QString m_trayHint = QStringLiteral("vigilor");
     std::function<void(const QByteArray&)> m_datagramHandler;
     std::function<void(const QString&)> m_sayPublic;
+    std::function<void()> m_lastCommands;
+    bool m_disconnecting = false; // the disconnect runs; it lets window events run meanwhile
+    bool m_flushing = false;      // its last commands are queued: nothing new is taken
+    bool m_reconnecting = false;  // the silence check is starting the link afresh
 };
 
 } // namespace vigilor::link

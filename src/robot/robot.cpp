@@ -49,11 +49,14 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
       m_rules(m_settings, m_link, m_console, clock, pump, dialogs,
               [this](const QString& text) { m_broadcaster.sayPublic(text); }),
       m_interpreter(m_settings, m_link, m_console, m_broadcaster, this), m_search(m_console, pump),
-      m_store(m_settings, m_programFolder.endsWith(u'/') ? m_programFolder : m_programFolder + u'/')
+      m_store(m_settings, m_programFolder.endsWith(u'/') ? m_programFolder : m_programFolder + u'/'),
+      m_weapons(m_link), m_clientConfig(m_settings, m_link)
 {
     if (!m_programFolder.isEmpty() && !m_programFolder.endsWith(u'/'))
         m_programFolder += u'/';
     m_link.setSayPublic([this](const QString& text) { m_broadcaster.sayPublic(text); });
+    // The disconnect hands the client configuration to the server once more ("Alkalmaz").
+    m_link.setLastCommands([this] { m_clientConfig.apply(); });
     m_link.setDatagramHandler([this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
     link::ReplyIntake::Hooks hooks;
     hooks.channelReply = [this](const QString& reply) { m_interpreter.runChannelCommand(reply); };

@@ -11,6 +11,8 @@
 #include "settings/settings.h"
 #include "settings/settingsstore.h"
 #include "text/errors.h"
+#include "tools/clientconfig.h"
+#include "tools/weapons.h"
 
 #include <QDate>
 #include <QObject>
@@ -52,6 +54,8 @@ public:
     channel::Interpreter& interpreter() { return m_interpreter; }
     rules::Rules& rules() { return m_rules; }
     link::ConsoleSearch& search() { return m_search; }
+    tools::WeaponSwitches& weapons() { return m_weapons; }
+    tools::ClientConfig& clientConfig() { return m_clientConfig; }
     settings::SettingsStore& store() { return m_store; }
     Clock& clock() { return m_clock; }
     EventPump& pump() { return m_pump; }
@@ -108,6 +112,8 @@ private:
     channel::Interpreter m_interpreter;
     link::ConsoleSearch m_search;
     settings::SettingsStore m_store;
+    tools::WeaponSwitches m_weapons;
+    tools::ClientConfig m_clientConfig;
     bool m_closed = false;
 };
 

@@ -3,6 +3,7 @@
 #include "link/dialogs.h"
 #include "robot/robot.h"
 #include "ui/banstab.h"
+#include "ui/clientconfigtab.h"
 #include "ui/consoletab.h"
 #include "ui/guard.h"
 #include "ui/helptexts.h"
@@ -11,6 +12,7 @@
 #include "ui/searchtab.h"
 #include "ui/settingstab.h"
 #include "ui/trayicon.h"
+#include "ui/weaponstab.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -80,12 +82,11 @@ void MainWindow::buildTabs()
         page->setObjectName(name);
         m_tabs->addTab(page, title);
     };
-    // The contents of the empty tabs come with their subsystems.
     addTab(new SettingsTab(m_robot), u"TabSheet1"_s, u"Beállítások"_s);
-    addTab(new QWidget, u"TabSheet7"_s, u"CFG eröltetés"_s);
+    addTab(new ClientConfigTab(m_robot), u"TabSheet7"_s, u"CFG eröltetés"_s);
     addTab(new RosterTab(m_robot), u"TabSheet2"_s, u"Lista"_s);
     addTab(new BansTab(m_robot), u"TabSheet3"_s, u"Banlista"_s);
-    addTab(new QWidget, u"TabSheet6"_s, u"Fegyverek"_s);
+    addTab(new WeaponsTab(m_robot), u"TabSheet6"_s, u"Fegyverek"_s);
     addTab(new ConsoleTab(m_robot), u"TabSheet4"_s, u"Konzol"_s);
     addTab(new SearchTab(m_robot), u"TabSheet5"_s, u"Keresés"_s);
     showTab(Tab::ClientConfig);

@@ -51,4 +51,23 @@ QSpinBox* numberBox(Robot& robot, Key key, const QString& name, QWidget* parent)
     return field;
 }
 
+QLineEdit* textField(Robot& robot, Key key, const QString& name, QWidget* parent)
+{
+    Settings& settings = robot.settings();
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(name);
+    field->setText(settings.text(key));
+    QObject::connect(
+        field, &QLineEdit::textChanged, field,
+        guard(&robot, [&settings, key](const QString& text) { settings.setText(key, text); }));
+    QObject::connect(&settings, &Settings::changed, field,
+                     guard(&robot, [&settings, key, field](Key changed) {
+                         if (changed != key || field->text() == settings.text(key))
+                             return;
+                         const QSignalBlocker quiet(field);
+                         field->setText(settings.text(key));
+                     }));
+    return field;
+}
+
 } // namespace vigilor::ui

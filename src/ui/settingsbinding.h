@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QSpinBox>
 #include <QString>
 
@@ -21,5 +22,6 @@ namespace vigilor::ui {
 QCheckBox* switchBox(Robot& robot, Key key, const QString& name, QWidget* parent,
                      std::function<void(QCheckBox*, bool)> beforeSet = {});
 QSpinBox* numberBox(Robot& robot, Key key, const QString& name, QWidget* parent);
+QLineEdit* textField(Robot& robot, Key key, const QString& name, QWidget* parent);
 
 } // namespace vigilor::ui

@@ -1,0 +1,366 @@
+// The server configuration tools: weapon switches and client configuration enforcement, with the
+// commands they queue, and the disconnect's last commands, over UDP against the practice server.
+#include "support/robotfixture.h"
+#include "tools/clientconfig.h"
+#include "tools/weapons.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vigilor;
+using namespace vigilor::test;
+using namespace Qt::StringLiterals;
+using tools::ClientConfig;
+using tools::WeaponSwitches;
+using Preset = WeaponSwitches::Preset;
+
+namespace {
+
+struct Harness : RobotFixture
+{
+    Harness() : RobotFixture(u"secret"_s)
+    {
+        robot.startUp();
+        pointAtServer();
+        robot.settings().setFlag(Key::EventNotify, false);
+    }
+    link::Link& link() { return robot.link(); }
+    WeaponSwitches& weapons() { return robot.weapons(); }
+    // Connected with the pacer held, so that the queue shows what was queued.
+    void connectHeld()
+    {
+        link().connectAction();
+        QVERIFY(link().isConnected());
+        link().pacer().stop();
+    }
+    void check(const QString& name, bool on)
+    {
+        weapons().setChecked(WeaponSwitches::indexOf(name), on);
+    }
+    bool checked(const QString& name) { return weapons().isChecked(WeaponSwitches::indexOf(name)); }
+    QStringList stampless(qsizetype from)
+    {
+        QStringList lines;
+        for (const QString& line : robot.console().lines().mid(from))
+            lines << line.mid(line.indexOf(u" >> "_s) + 4);
+        return lines;
+    }
+};
+
+// The variables of the commands, without their bits, and the bits alone.
+QStringList variables(const QStringList& commands)
+{
+    QStringList names;
+    for (const QString& c : commands)
+        names << c.chopped(2);
+    return names;
+}
+
+QString bits(const QStringList& commands)
+{
+    QString result;
+    for (const QString& c : commands)
+        result += c.back();
+    return result;
+}
+
+} // namespace
+
+class TestTools final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void weaponTable()
+    {
+        const QList<WeaponSwitches::Switch>& table = WeaponSwitches::table();
+        QCOMPARE(table.size(), 32);
+        QCOMPARE(WeaponSwitches::presets().size(), 6);
+        QStringList off;
+        int commands = 0;
+        for (const WeaponSwitches::Switch& s : table) {
+            if (!s.defaultOn)
+                off << s.caption;
+            for (const QString& variable : s.variables)
+                QVERIFY2(variable.startsWith(u"scr_allow_"_s) && variable.endsWith(u' ') &&
+                             !variable.chopped(1).contains(u' '),
+                         qPrintable(variable));
+            commands += int(s.variables.size());
+        }
+        QCOMPARE(off, QStringList({u"Kar98k sniper"_s, u"Nagant sniper"_s, u"Springfield"_s,
+                                   u"Bombázás"_s, u"FG42"_s}));
+        QCOMPARE(commands, 46);
+        QCOMPARE(WeaponSwitches::indexOf(u"nope"_s), -1);
+    }
+
+    void sniperPresetQueuesTheChangedBoxesInOrder()
+    {
+        Harness h;
+        h.connectHeld();
+        h.weapons().applyPreset(Preset::SniperOnly);
+        const QStringList queued = h.link().queue();
+        QCOMPARE(variables(queued),
+                 QStringList({u"scr_allow_kar98k"_s,       u"scr_allow_mp40"_s,
+                              u"scr_allow_mp44"_s,         u"scr_allow_gewehr43"_s,
+                              u"scr_allow_kar98ksniper"_s, u"scr_allow_mg34"_s,
+                              u"scr_allow_nagant"_s,       u"scr_allow_svt40"_s,
+                              u"scr_allow_ppsh"_s,         u"scr_allow_nagantsniper"_s,
+                              u"scr_allow_dp28"_s,         u"scr_allow_m1carbine"_s,
+                              u"scr_allow_m1garand"_s,     u"scr_allow_thompson"_s,
+                              u"scr_allow_bar"_s,          u"scr_allow_springfield"_s,
+                              u"scr_allow_enfield"_s,      u"scr_allow_bren"_s,
+                              u"scr_allow_sten"_s,         u"scr_allow_sten_silenced"_s,
+                              u"scr_allow_ft_axis"_s,      u"scr_allow_ft_allies"_s,
+                              u"scr_allow_rl_axis"_s,      u"scr_allow_rl_allies"_s,
+                              u"scr_allow_panzerfaust"_s,  u"scr_allow_panzerschreck"_s,
+                              u"scr_allow_pistols"_s,      u"scr_allow_grenades"_s,
+                              u"scr_allow_satchel"_s,      u"scr_allow_flak88"_s}));
+        QCOMPARE(bits(queued), u"000010000100000100000000000000"_s);
+        for (const QString& c : queued)
+            QVERIFY(c.endsWith(u" 0"_s) || c.endsWith(u" 1"_s));
+
+        // The same preset again changes no box and queues nothing.
+        h.weapons().applyPreset(Preset::SniperOnly);
+        QCOMPARE(h.link().queue().size(), queued.size());
+    }
+
+    void presetsCheckTheirBoxes_data()
+    {
+        QTest::addColumn<int>("preset");
+        QTest::addColumn<QStringList>("on");
+        QTest::newRow("Csak sniper") << int(Preset::SniperOnly)
+                                     << QStringList{u"kar98sniper"_s, u"nagant_sniper"_s,
+                                                    u"Springfield"_s, u"SmokeGranade"_s};
+        QTest::newRow("Csak puska")
+            << int(Preset::RifleOnly)
+            << QStringList{u"kar98"_s, u"mosin_nagant"_s, u"lee_enfield"_s, u"SmokeGranade"_s};
+        QTest::newRow("Csak ismétlő") << int(Preset::SemiAutoOnly)
+                                      << QStringList{u"gewehr43"_s, u"svt40"_s, u"m1carbine"_s,
+                                                     u"m1garand"_s, u"SmokeGranade"_s};
+        QTest::newRow("Csak gépfegyver")
+            << int(Preset::MGsOnly)
+            << QStringList{u"mp40"_s, u"mp44"_s, u"ppsh"_s,          u"Thompson"_s,    u"BAR"_s,
+                           u"Bren"_s, u"Sten"_s, u"Silenced_Sten"_s, u"SmokeGranade"_s};
+        QTest::newRow("Csak pisztoly")
+            << int(Preset::PistolOnly) << QStringList{u"pistol"_s, u"SmokeGranade"_s};
+    }
+
+    void presetsCheckTheirBoxes()
+    {
+        QFETCH(int, preset);
+        QFETCH(QStringList, on);
+        Harness h;
+        // "30cal", "Tankok" and "Dzsippek" belong to no preset: they keep what they hold.
+        h.check(u"_30cal"_s, false);
+        h.check(u"Jeeps"_s, false);
+        h.weapons().applyPreset(Preset(preset));
+        for (const WeaponSwitches::Switch& s : WeaponSwitches::table()) {
+            if (s.name == u"_30cal"_s || s.name == u"Jeeps"_s)
+                QVERIFY(!h.checked(s.name));
+            else if (s.name == u"Tanks"_s)
+                QVERIFY(h.checked(s.name));
+            else
+                QVERIFY2(h.checked(s.name) == on.contains(s.name), qPrintable(s.name));
+        }
+        // "Minden fegyver" checks all 29 again, but still none of the three.
+        h.weapons().applyPreset(Preset::All);
+        for (const WeaponSwitches::Switch& s : WeaponSwitches::table())
+            QVERIFY2(h.checked(s.name) == (s.name != u"_30cal"_s && s.name != u"Jeeps"_s),
+                     qPrintable(s.name));
+    }
+
+    void boxesQueueTheirCommands()
+    {
+        Harness h;
+        h.connectHeld();
+        WeaponSwitches& weapons = h.weapons();
+        const int tanks = WeaponSwitches::indexOf(u"Tanks"_s);
+        QSignalSpy checkedSpy(&weapons, &WeaponSwitches::checkedChanged);
+
+        // "Tankok" is disabled while its seven commands are queued, and only then.
+        QList<std::pair<bool, qsizetype>> enabledAt;
+        connect(&weapons, &WeaponSwitches::enabledChanged, this, [&](int index, bool enabled) {
+            QCOMPARE(index, tanks);
+            enabledAt.append({enabled, h.link().queue().size()});
+        });
+        h.check(u"Tanks"_s, false);
+        QCOMPARE(h.link().queue(), QStringList({u"scr_allow_horch 0"_s, u"scr_allow_t34 0"_s,
+                                                u"scr_allow_sherman 0"_s, u"scr_allow_panzeriv 0"_s,
+                                                u"scr_allow_elefant 0"_s, u"scr_allow_su152 0"_s,
+                                                u"scr_allow_tanks 0"_s}));
+        QCOMPARE(enabledAt, (QList<std::pair<bool, qsizetype>>{{false, 0}, {true, 7}}));
+        QVERIFY(weapons.isEnabled(tanks));
+        QCOMPARE(checkedSpy.size(), 1);
+
+        h.link().enqueueCommand(u"--"_s);
+        h.check(u"Flamethrower"_s, false);
+        h.check(u"FG42"_s, true);
+        h.check(u"FG42"_s, true); // unchanged: nothing
+        QCOMPARE(h.link().queue().mid(8),
+                 QStringList({u"scr_allow_ft_axis 0"_s, u"scr_allow_ft_allies 0"_s,
+                              u"scr_allow_fg42 1"_s, u"scr_allow_fg42_allies 1"_s,
+                              u"scr_allow_fg42_axis 1"_s}));
+        QCOMPARE(weapons.commands(WeaponSwitches::indexOf(u"Panzerfaust"_s)),
+                 QStringList({u"scr_allow_rl_axis 1"_s, u"scr_allow_rl_allies 1"_s,
+                              u"scr_allow_panzerfaust 1"_s, u"scr_allow_panzerschreck 1"_s}));
+        QCOMPARE(checkedSpy.size(), 3);
+    }
+
+    void changesWhileDisconnectedAreNotSent()
+    {
+        Harness h;
+        h.check(u"kar98"_s, false);
+        h.weapons().applyPreset(Preset::PistolOnly);
+        QVERIFY(!h.checked(u"kar98"_s)); // the box keeps its new state
+        QVERIFY(h.checked(u"pistol"_s));
+        ClientConfig(h.robot.settings(), h.link()).apply();
+        h.connectHeld();
+        QVERIFY(h.link().queue().isEmpty()); // nothing was kept for later
+    }
+
+    void clientConfigCommands()
+    {
+        Harness h;
+        Settings& s = h.robot.settings();
+        QCOMPARE(ClientConfig::commands(s), QStringList{u"set cfg_check 0"_s});
+        s.setFlag(Key::CfgEnable, true);
+        const QStringList defaults = {u"set cfg_time 10"_s,         u"set cfg_com_maxfps 0"_s,
+                                      u"set cfg_cl_maxpackets 0"_s, u"set cfg_snaps 0"_s,
+                                      u"set cfg_rate 0"_s,          u"set cfg_name \"\""_s,
+                                      u"set cfg_check 1"_s};
+        QCOMPARE(ClientConfig::commands(s), defaults);
+
+        // "FPS limit:" changes the second command only; a forced empty name is no name.
+        s.setFlag(Key::CkFps, true);
+        s.setFlag(Key::CkName, true);
+        QStringList expected = defaults;
+        expected[1] = u"set cfg_com_maxfps 125"_s;
+        QCOMPARE(ClientConfig::commands(s), expected);
+
+        // Every value as it is set, the name as typed (quotes and all), cut to 255 characters.
+        s.setFlag(Key::CkMaxpackets, true);
+        s.setFlag(Key::CkSnaps, true);
+        s.setFlag(Key::CkRate, true);
+        s.setNumber(Key::SeInterval, 1000000000);
+        s.setNumber(Key::SeMaxpackets, 5);
+        s.setNumber(Key::SeSnaps, 999);
+        s.setNumber(Key::SeRate, 10);
+        const QString name = u"^1Ő \"x\" "_s + QString(300, u'n');
+        s.setText(Key::EdName, name);
+        QCOMPARE(
+            ClientConfig::commands(s),
+            QStringList({u"set cfg_time 1000000000"_s, u"set cfg_com_maxfps 125"_s,
+                         u"set cfg_cl_maxpackets 5"_s, u"set cfg_snaps 999"_s, u"set cfg_rate 10"_s,
+                         u"set cfg_name \""_s + name.left(255) + u'"', u"set cfg_check 1"_s}));
+
+        // Switched off, only the switch goes, whatever the rest holds.
+        s.setFlag(Key::CfgEnable, false);
+        QCOMPARE(ClientConfig::commands(s), QStringList{u"set cfg_check 0"_s});
+    }
+
+    void commandsReachTheServerInOrder()
+    {
+        Harness h;
+        h.server.setFloodGuardMs(0);
+        h.link().setPacerInterval(20);
+        h.link().connectAction();
+        h.weapons().applyPreset(Preset::RifleOnly);
+        h.robot.settings().setFlag(Key::CfgEnable, true);
+        h.robot.settings().setFlag(Key::CkRate, true);
+        h.robot.clientConfig().apply();
+        QStringList expected = h.link().queue();
+        QCOMPARE(expected.size(), 24 + 7);
+        QTRY_COMPARE_WITH_TIMEOUT(h.server.receivedCommands(), expected, 10000);
+        QCOMPARE(h.server.variable(u"cfg_rate"_s), u"25000"_s);
+        QCOMPARE(h.server.variable(u"cfg_check"_s), u"1"_s);
+    }
+
+    void disconnectSendsItsLastCommands()
+    {
+        Harness h;
+        h.robot.settings().setFlag(Key::EventNotify, true);
+        h.robot.settings().setFlag(Key::CfgEnable, true);
+        h.link().connectAction();
+        QTRY_COMPARE(h.server.receivedCommands().size(), 1); // the hello in chat
+        h.server.clearLog();
+        h.link().enqueueCommand(u"serverinfo"_s);
+        const qsizetype before = h.robot.console().lines().size();
+
+        h.link().connectAction();
+        QVERIFY(!h.link().isConnected());
+        QVERIFY(h.link().queue().isEmpty());
+        // What waited went first, then the goodbye and "Alkalmaz", before the socket closed.
+        QStringList expected = {u"serverinfo"_s,
+                                u"say ^1vigilor^2> ^7Lecsatlakozva 2026.12.08. 12:34:56-kor"_s};
+        expected << ClientConfig::commands(h.robot.settings());
+        QCOMPARE(h.server.receivedCommands(), expected);
+        QCOMPARE(h.server.floodDropCount(), 0);
+        QCOMPARE(h.server.variable(u"cfg_check"_s), u"1"_s);
+        // The disconnect's own lines stay together at the end.
+        const QStringList lines = h.stampless(before);
+        QCOMPARE(lines.filter(u"Parancs küldés: "_s).size(), expected.size());
+        QVERIFY(lines.at(lines.size() - 2).startsWith(u"Lecsatlakozás szerverről: "_s));
+        QCOMPARE(lines.constLast(), u"Lecsatlakozva"_s);
+    }
+
+    void lastCommandsStopAfterSixSeconds()
+    {
+        Harness h;
+        h.link().setPacerInterval(2100);
+        h.connectHeld();
+        for (int i = 1; i <= 5; ++i)
+            h.link().enqueueCommand(u"cmd"_s + QString::number(i));
+        h.link().connectAction();
+        // At 2.1 s a command, three leave within the six seconds; the rest is dropped.
+        QCOMPARE(h.server.receivedCommands(), QStringList({u"cmd1"_s, u"cmd2"_s, u"cmd3"_s}));
+        QVERIFY(h.link().queue().isEmpty());
+        QVERIFY(!h.link().isConnected());
+    }
+
+    void nothingInterruptsTheLastCommands()
+    {
+        Harness h;
+        h.link().connectAction();
+        // While the last commands leave, window events run: a second click on the button, a
+        // poll, a silence check or a command typed in the console change nothing.
+        int events = 0;
+        connect(&h.server, &testserver::RconServer::commandReceived, this, [&] {
+            ++events;
+            h.link().connectAction();
+            h.link().enqueueCommand(u"status"_s);
+            h.link().enqueueCommand(u"status"_s);
+            h.link().sendFromCommandBox(u"typed"_s);
+        });
+        h.link().enqueueCommand(u"one"_s);
+        h.link().connectAction();
+        QCOMPARE(h.server.receivedCommands(), QStringList({u"one"_s, u"set cfg_check 0"_s}));
+        QCOMPARE(events, 2);
+        QVERIFY(!h.link().isConnected());
+        const QStringList lines = h.stampless(0);
+        QCOMPARE(lines.filter(u"Lecsatlakozva"_s).size(), 1);
+        QCOMPARE(lines.filter(u"megszakadt"_s).size(), 0);
+    }
+
+    void silentServerIsReconnectedWithoutGoodbye()
+    {
+        Harness h;
+        h.robot.settings().setFlag(Key::EventNotify, true);
+        h.server.setDropReplies(true);
+        h.link().connectAction();
+        h.link().enqueueCommand(u"status"_s);
+        h.link().enqueueCommand(u"status"_s);
+        QTRY_COMPARE(h.server.receivedCommands().size(), 3);
+        QTRY_VERIFY(h.link().queue().isEmpty());
+        h.server.clearLog();
+        h.link().enqueueCommand(u"status"_s);
+        QVERIFY(h.link().isConnected());
+        // Only the hello of the new connection is queued; no goodbye left.
+        QCOMPARE(h.link().queue().size(), 1);
+        QVERIFY(h.link().queue().front().contains(u"Csatlakozva"_s));
+        QTest::qWait(100);
+        QVERIFY(h.server.receivedCommands().filter(u"Lecsatlakozva"_s).isEmpty());
+    }
+};
+
+QTEST_MAIN(TestTools)
+#include "test_tools.moc"

@@ -1,0 +1,285 @@
+// The tabs "Fegyverek" and "CFG eröltetés" of the real main window under the offscreen platform,
+// found by their captions, with the practice server on 127.0.0.1 for the link.
+#include "tools/clientconfig.h"
+#include "ui/clientconfigtab.h"
+#include "ui/weaponstab.h"
+#include "windowfixture.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+using namespace vigilor;
+using namespace vigilor::test;
+using namespace Qt::StringLiterals;
+using tools::WeaponSwitches;
+using ui::MainWindow;
+
+namespace {
+
+// A click on the box's indicator: a box wider than its caption takes clicks on them only.
+void click(QAbstractButton* button)
+{
+    if (qobject_cast<QCheckBox*>(button))
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+    else
+        QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Types any text, accented letters included, one key at a time.
+void typeText(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+struct Harness : WindowFixture
+{
+    Harness() : WindowFixture(u"secret"_s)
+    {
+        robot.startUp();
+        robot.loadSettings();
+        robot.settings().setFlag(Key::EventNotify, false);
+    }
+    // The button or box that reads `caption` on the page.
+    template <typename T = QAbstractButton> T* byCaption(QWidget* page, const QString& caption)
+    {
+        T* found = nullptr;
+        for (T* candidate : page->findChildren<T*>())
+            if (candidate->text() == caption) {
+                if (found)
+                    return nullptr; // a caption must name one control only
+                found = candidate;
+            }
+        return found;
+    }
+    void connectHeld()
+    {
+        pointAtServer();
+        robot.link().connectAction();
+        robot.link().pacer().stop();
+    }
+    QStringList queue() { return robot.link().queue(); }
+};
+
+} // namespace
+
+class TestToolsTabs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void weaponsTabLayout()
+    {
+        Harness h;
+        h.window.showTab(MainWindow::Tab::Weapons);
+        QVERIFY(h.showActive());
+        QWidget* page = h.window.page(MainWindow::Tab::Weapons);
+        QVERIFY(qobject_cast<ui::WeaponsTab*>(page));
+        QCOMPARE(h.currentTab(), u"Fegyverek"_s);
+
+        // Every box by its caption, named as the engine names it, in its group and order.
+        QMap<QString, QList<QCheckBox*>> groups;
+        for (const WeaponSwitches::Switch& s : WeaponSwitches::table()) {
+            auto* box = h.byCaption<QCheckBox>(page, s.caption);
+            QVERIFY2(box, qPrintable(s.caption));
+            QCOMPARE(box->objectName(), s.name);
+            QCOMPARE(box->isChecked(), s.defaultOn);
+            auto* group = qobject_cast<QGroupBox*>(box->parentWidget());
+            const QString title = WeaponSwitches::placeCaption(s.place);
+            QCOMPARE(group ? group->title() : QString(), title);
+            if (group) {
+                QList<QCheckBox*>& members = groups[title];
+                QVERIFY(members.isEmpty() || members.constLast()->y() < box->y());
+                members.append(box);
+            }
+        }
+        QCOMPARE(groups.keys(), QStringList({u"Amerikai"_s, u"Britt"_s, u"Német"_s, u"Orosz"_s}));
+
+        // The right column: the six presets from the top, then the three vehicles.
+        QList<QWidget*> right;
+        for (const auto& preset : WeaponSwitches::presets()) {
+            QAbstractButton* button = h.byCaption<QPushButton>(page, preset.caption);
+            QVERIFY2(button, qPrintable(preset.caption));
+            QCOMPARE(button->objectName(), preset.name);
+            right << button;
+        }
+        right << h.byCaption(page, u"Tankok"_s) << h.byCaption(page, u"Dzsippek"_s)
+              << h.byCaption(page, u"Flak88"_s);
+        for (int i = 1; i < right.size(); ++i) {
+            QVERIFY(right[i - 1]->y() < right[i]->y());
+            QCOMPARE(right[i]->x(), right[0]->x());
+        }
+        // The left and middle columns stand left of it.
+        QVERIFY(h.byCaption(page, u"Bombázás"_s)->x() < h.byCaption(page, u"Táska"_s)->x());
+        QVERIFY(h.byCaption(page, u"Táska"_s)->mapTo(page, QPoint()).x() <
+                right[0]->mapTo(page, QPoint()).x());
+    }
+
+    void weaponsTabQueuesCommands()
+    {
+        Harness h;
+        h.window.showTab(MainWindow::Tab::Weapons);
+        QVERIFY(h.showActive());
+        QWidget* page = h.window.page(MainWindow::Tab::Weapons);
+        h.connectHeld();
+
+        // A preset moves the boxes and queues the changes.
+        click(h.byCaption(page, u"Csak pisztoly"_s));
+        QCOMPARE(h.queue().size(), 26);
+        QVERIFY(h.byCaption(page, u"Pisztoly"_s)->isChecked());
+        QVERIFY(h.byCaption(page, u"Füst gránát"_s)->isChecked());
+        QVERIFY(!h.byCaption(page, u"Kar98k"_s)->isChecked());
+        QVERIFY(!h.byCaption(page, u"Flak88"_s)->isChecked());
+        QVERIFY(h.byCaption(page, u"30cal"_s)->isChecked());
+        click(h.byCaption(page, u"Csak pisztoly"_s));
+        QCOMPARE(h.queue().size(), 26);
+
+        // "Tankok" is disabled while its commands are queued.
+        QAbstractButton* tanks = h.byCaption(page, u"Tankok"_s);
+        QList<bool> enabledWhileQueued;
+        connect(&h.robot.link(), &link::Link::queueChanged, this,
+                [&] { enabledWhileQueued << tanks->isEnabled(); });
+        click(tanks);
+        QCOMPARE(enabledWhileQueued, QList<bool>(7, false));
+        QVERIFY(tanks->isEnabled());
+        QVERIFY(!tanks->isChecked());
+        QCOMPARE(h.queue().constLast(), u"scr_allow_tanks 0"_s);
+
+        // A box checked with the keyboard queues its commands like a click.
+        QAbstractButton* fg42 = h.byCaption(page, u"FG42"_s);
+        fg42->setFocus();
+        QTest::keyClick(fg42, Qt::Key_Space);
+        QCOMPARE(h.queue().mid(33),
+                 QStringList({u"scr_allow_fg42 1"_s, u"scr_allow_fg42_allies 1"_s,
+                              u"scr_allow_fg42_axis 1"_s}));
+
+        // Released, the pacer delivers them to the server in that order.
+        const QStringList expected = h.queue();
+        h.server.setFloodGuardMs(0);
+        h.robot.link().setPacerInterval(20);
+        h.robot.link().pacer().start();
+        QTRY_COMPARE_WITH_TIMEOUT(h.server.receivedCommands(), expected, 10000);
+    }
+
+    void clientConfigTab()
+    {
+        Harness h;
+        h.window.showTab(MainWindow::Tab::ClientConfig);
+        QVERIFY(h.showActive());
+        QWidget* page = h.window.page(MainWindow::Tab::ClientConfig);
+        QVERIFY(qobject_cast<ui::ClientConfigTab*>(page));
+        QCOMPARE(page->objectName(), u"TabSheet7"_s);
+
+        // The notices: the add-on first, at the top; the warning large, red and bold.
+        auto* notice = h.byCaption<QLabel>(page, ui::ClientConfigTab::addOnNotice());
+        auto* warning = h.byCaption<QLabel>(page, ui::ClientConfigTab::warning());
+        QVERIFY(notice && warning);
+        QVERIFY(notice->text().contains(u"PK3"_s) && notice->text().contains(u"IWD"_s));
+        QVERIFY(warning->text().startsWith(u"FIGYELEM!! HÜLYESÉG VÉDELEM NINCS!!"_s));
+        QCOMPARE(warning->palette().color(QPalette::WindowText), QColor(Qt::red));
+        QVERIFY(warning->font().bold());
+        QVERIFY(warning->font().pointSizeF() > notice->font().pointSizeF());
+        QVERIFY(notice->y() < warning->y());
+
+        // The frame holds every control with its range and default, bound to its key.
+        auto* frame = page->findChild<QGroupBox*>(u"CfgFrame"_s);
+        QVERIFY(frame);
+        QCOMPARE(frame->title(), u"Beállítás"_s);
+        struct Forced
+        {
+            QString caption;
+            Key box;
+            QString number;
+            int minimum, maximum, initial;
+        };
+        const QList<Forced> forced = {
+            {u"FPS limit:"_s, Key::CkFps, u"se_fps"_s, 5, 999, 125},
+            {u"cl_maxpackets"_s, Key::CkMaxpackets, u"se_maxpackets"_s, 5, 999, 100},
+            {u"snaps"_s, Key::CkSnaps, u"se_snaps"_s, 5, 999, 40},
+            {u"Rate"_s, Key::CkRate, u"se_rate"_s, 10, 500000, 25000},
+        };
+        auto* enable = h.byCaption<QCheckBox>(frame, u"Engedélyezés"_s);
+        QVERIFY(enable && !enable->isChecked());
+        QCOMPARE(enable->objectName(), u"cfg_enable"_s);
+        for (const Forced& f : forced) {
+            auto* box = h.byCaption<QCheckBox>(frame, f.caption);
+            auto* number = frame->findChild<QSpinBox*>(f.number);
+            QVERIFY2(box && number, qPrintable(f.caption));
+            QVERIFY(!box->isChecked());
+            QCOMPARE(number->minimum(), f.minimum);
+            QCOMPARE(number->maximum(), f.maximum);
+            QCOMPARE(number->value(), f.initial);
+            QCOMPARE(number->accessibleName(), f.caption);
+            QVERIFY(qAbs(number->geometry().center().y() - box->geometry().center().y()) < 4);
+            click(box);
+            QVERIFY(h.robot.settings().flag(f.box));
+        }
+        auto* label = h.byCaption<QLabel>(frame, u"Állítási időköz (mp):"_s);
+        QVERIFY(label);
+        auto* interval = qobject_cast<QSpinBox*>(label->buddy());
+        QVERIFY(interval);
+        QCOMPARE(interval->objectName(), u"se_interval"_s);
+        QCOMPARE(interval->minimum(), 1);
+        QCOMPARE(interval->maximum(), 1000000000);
+        QCOMPARE(interval->value(), 10);
+        auto* forceName = h.byCaption<QCheckBox>(frame, u"Név eröltetés (Just4FUN)"_s);
+        auto* name = frame->findChild<QLineEdit*>(u"ed_name"_s);
+        QVERIFY(forceName && name);
+        QVERIFY(name->y() > forceName->y());
+        QCOMPARE(name->accessibleName(), forceName->text());
+
+        // Typed values reach the settings.
+        interval->setFocus();
+        interval->selectAll();
+        QTest::keyClicks(interval, u"30"_s);
+        QCOMPARE(h.robot.settings().number(Key::SeInterval), 30);
+        name->setFocus();
+        typeText(name, u"^2Játékos"_s);
+        QCOMPARE(h.robot.settings().text(Key::EdName), u"^2Játékos"_s);
+        h.robot.settings().setText(Key::EdName, u"más"_s);
+        QCOMPARE(name->text(), u"más"_s);
+        click(forceName);
+
+        // "Alkalmaz" with the two red arrows under it.
+        auto* apply = h.byCaption<QPushButton>(frame, u"Alkalmaz"_s);
+        QVERIFY(apply);
+        QCOMPARE(apply->objectName(), u"cfg_apply"_s);
+        auto* right = h.byCaption<QLabel>(frame, u"--->"_s);
+        auto* left = h.byCaption<QLabel>(frame, u"<---"_s);
+        QVERIFY(right && left);
+        QVERIFY(right->y() > apply->y() && left->y() > apply->y());
+        QVERIFY(right->x() < left->x());
+        QCOMPARE(left->palette().color(QPalette::WindowText), QColor(Qt::red));
+
+        // Disconnected, "Alkalmaz" sends nothing; connected it queues the commands in order.
+        click(apply);
+        h.connectHeld();
+        QVERIFY(h.queue().isEmpty());
+        click(apply);
+        QCOMPARE(h.queue(), QStringList{u"set cfg_check 0"_s});
+        click(enable);
+        click(apply);
+        QCOMPARE(h.queue().mid(1), QStringList({u"set cfg_time 30"_s, u"set cfg_com_maxfps 125"_s,
+                                                u"set cfg_cl_maxpackets 100"_s,
+                                                u"set cfg_snaps 40"_s, u"set cfg_rate 25000"_s,
+                                                u"set cfg_name \"más\""_s, u"set cfg_check 1"_s}));
+
+        // The disconnect applies them once more before the link closes.
+        h.server.setFloodGuardMs(0);
+        h.robot.link().setPacerInterval(20);
+        QStringList expected = h.queue();
+        expected << tools::ClientConfig::commands(h.robot.settings());
+        QTest::mouseClick(h.find(u"Button1"_s), Qt::LeftButton);
+        QVERIFY(!h.robot.link().isConnected());
+        QCOMPARE(h.server.receivedCommands(), expected);
+        QCOMPARE(h.server.variable(u"cfg_name"_s), u"más"_s);
+    }
+};
+
+QTEST_MAIN(TestToolsTabs)
+#include "test_toolstabs.moc"
