@@ -56,7 +56,14 @@ const QString& about()
 
 QString documentationFile()
 {
-    return QCoreApplication::applicationDirPath() + u"/docs/README.md"_s;
+    return documentationFileFor(QCoreApplication::applicationDirPath());
+}
+
+QString documentationFileFor(const QString& programFolder)
+{
+    const QString beside = programFolder + u"/docs/README.md"_s;
+    const QString installed = QDir::cleanPath(programFolder + u"/../share/doc/vigilor/README.md"_s);
+    return !QFileInfo::exists(beside) && QFileInfo::exists(installed) ? installed : beside;
 }
 
 void openDocumentation(Robot& robot, const QString& file)

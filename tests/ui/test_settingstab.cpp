@@ -498,6 +498,16 @@ void TestSettingsTab::websiteOpensTheDocumentation()
     trayMenu->actions().at(1)->trigger();
     QCOMPARE(opened.urls, QList<QUrl>(2, QUrl::fromLocalFile(file)));
 
+    // Installed, the program finds the documentation of the package; with neither, the one
+    // beside the program is missing.
+    QVERIFY(QDir().mkpath(h.path(u"usr/bin"_s)));
+    QCOMPARE(ui::help::documentationFileFor(h.path(u"usr/bin"_s)),
+             h.path(u"usr/bin/docs/README.md"_s));
+    QVERIFY(QDir().mkpath(h.path(u"usr/share/doc/vigilor"_s)));
+    QVERIFY(QFile(h.path(u"usr/share/doc/vigilor/README.md"_s)).open(QIODevice::WriteOnly));
+    QCOMPARE(ui::help::documentationFileFor(h.path(u"usr/bin"_s)),
+             h.path(u"usr/share/doc/vigilor/README.md"_s));
+
     // A missing file is said on the console, and nothing is opened.
     const QString missing = h.path(u"docs/README.md"_s);
     ui::help::openDocumentation(h.robot, missing);
