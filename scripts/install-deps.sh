@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages the build and the tests need, only when one is missing.
 set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-          libcurl4-openssl-dev libbenchmark-dev python3-pyftpdlib)
+          libcurl4-openssl-dev libbenchmark-dev python3-pyftpdlib
+          dpkg-dev appstream desktop-file-utils groff-base)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

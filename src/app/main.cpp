@@ -48,7 +48,7 @@ Options parseOptions(const QStringList& arguments)
                                      QStringLiteral("Folder of the settings, lists and logs "
                                                     "(default: the program's folder, or "
                                                     "$XDG_DATA_HOME/vigilor when that is not "
-                                                    "writable)."),
+                                                    "writable or under /usr)."),
                                      QStringLiteral("DIR"));
     const QCommandLineOption demo(QStringLiteral("demo"),
                                   QStringLiteral("Start a practice server with a few simulated "
