@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the build and the tests need, only when one is missing.
 set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-          libcurl4-openssl-dev libbenchmark-dev python3-pyftpdlib
+          qt6-translations-l10n libcurl4-openssl-dev libbenchmark-dev python3-pyftpdlib
           dpkg-dev appstream desktop-file-utils groff-base)
 missing=()
 for p in "${packages[@]}"; do

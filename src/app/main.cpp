@@ -5,6 +5,7 @@
 #include "testserver/demo.h"
 #include "testserver/rconserver.h"
 #include "text/clock.h"
+#include "ui/application.h"
 #include "ui/mainwindow.h"
 #include "ui/widgetdialogs.h"
 
@@ -146,7 +147,7 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     sayDataFolder(robot, folder);
     if (firstStart)
         dialogs.message(Robot::firstStartMessage());
-    robot.loadSettingsNow();
+    robot.loadSettingsAtStart();
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);
@@ -156,9 +157,7 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
 int runWindow(int argc, char** argv, const QStringList& arguments)
 {
     QApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("vigilor"));
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("vigilor"));
-    QApplication::setQuitOnLastWindowClosed(false);
+    ui::setUpApplication(app);
     const Options options = parseOptions(arguments);
     SystemClock clock;
     SystemPump pump;
@@ -178,7 +177,7 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
         window.showFirstStartMessage();
     QObject::connect(&robot, &Robot::showWindowRequested, &window,
                      [&window] { window.presentAtStart(false); });
-    robot.loadSettingsNow();
+    robot.loadSettingsAtStart();
     // Started in the icon area: only the icon, or the window where there is no icon area.
     if (!window.isVisible())
         window.presentAtStart(true);

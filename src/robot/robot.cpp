@@ -14,6 +14,16 @@
 
 namespace vigilor {
 
+namespace {
+
+QString errorText(const std::exception& error)
+{
+    const auto* own = dynamic_cast<const Error*>(&error);
+    return own ? own->message() : QString::fromLocal8Bit(error.what());
+}
+
+} // namespace
+
 const QString& Robot::caption()
 {
     static const QString text = QStringLiteral("Vigilor CoD/UO/CoD2  1.8 release 1");
@@ -84,9 +94,12 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
             m_pump.processEvents();
         }
     };
-    storeHooks.confirmReset = [this](const QString& text) { return m_dialogs.question(text); };
+    storeHooks.confirmReset = [this](const QString& text) {
+        return m_dialogs.warningQuestion(text);
+    };
     storeHooks.reportError = [this](const std::exception& e) { reportError(e); };
     storeHooks.banListLoaded = [this] { m_rules.banList().sortAsLoaded(); };
+    storeHooks.consoleLine = [this](const QString& line) { m_console.consoleLine(line); };
     m_store.setHooks(std::move(storeHooks));
 }
 
@@ -124,6 +137,22 @@ bool Robot::startUp()
 void Robot::saveSettings() { m_store.save(); }
 
 void Robot::loadSettings() { m_store.load(); }
+
+void Robot::loadSettingsAtStart()
+{
+    try {
+        m_store.load();
+    } catch (const std::exception& e) {
+        reportError(e);
+        // Settings that did not load must not go unnoticed behind the notification-area icon.
+        emit showWindowRequested();
+        m_dialogs.message(
+            QStringLiteral("A beállítások betöltése nem sikerült:\n\r") + errorText(e) +
+            QStringLiteral("\n\r\n\rAmi nem töltődött be, annak az alapértéke érvényes. A be nem "
+                           "olvasott fájlokat a program felülírás előtt \".bak\" végű "
+                           "másolatként megtartja."));
+    }
+}
 
 void Robot::loadSettingsNow()
 {
@@ -170,9 +199,7 @@ void Robot::forceStop()
 
 void Robot::reportError(const std::exception& error)
 {
-    const auto* own = dynamic_cast<const Error*>(&error);
-    const QString message = own ? own->message() : QString::fromLocal8Bit(error.what());
-    m_console.consoleLine(message + QStringLiteral("\n\r"));
+    m_console.consoleLine(errorText(error) + QStringLiteral("\n\r"));
     // A list read past its end leaves the roster and the queue in doubt: start the link afresh
     // and ask for a new roster. Socket errors never lead here, a reconnect would not help.
     const bool indexError = dynamic_cast<const IndexError*>(&error) != nullptr ||
@@ -185,8 +212,7 @@ void Robot::reportError(const std::exception& error)
         m_link.connectAction();
         m_link.enqueueCommand(QStringLiteral("status"));
     } catch (const std::exception& again) {
-        const auto* ownAgain = dynamic_cast<const Error*>(&again);
-        m_console.consoleLine(ownAgain ? ownAgain->message() : QString::fromLocal8Bit(again.what()));
+        m_console.consoleLine(errorText(again));
     }
 }
 

@@ -85,6 +85,9 @@ public:
     // The menu items ">> Beállítások betöltése <<" and ">> ALAPBEÁLLÍTÁSOK <<": errors to the
     // console.
     void loadSettingsNow();
+    // The load at start: an error also shows the main window and a message, since the operator
+    // must see that the program runs without his settings.
+    void loadSettingsAtStart();
     void resetSettings();
 
     // The application's error handler: the message goes to the console; list index errors

@@ -5,6 +5,7 @@
 #include "text/errors.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,19 +27,61 @@ QString cutPath(const QString& path)
     return cut;
 }
 
+// The data folder as the entry names it: absolute, without a trailing separator, so that the
+// same folder always gives the same entry.
+QString cleanFolder(const QString& folder)
+{
+    return QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+}
+
+bool sameFolder(const QString& a, const QString& b)
+{
+    const QString canonicalA = QFileInfo(a).canonicalFilePath();
+    const QString canonicalB = QFileInfo(b).canonicalFilePath();
+    if (!canonicalA.isEmpty() && !canonicalB.isEmpty())
+        return canonicalA == canonicalB;
+    return cleanFolder(a) == cleanFolder(b);
+}
+
+// A short mark of the folder's whole path, so that two folders of the same name differ.
+QString folderMark(const QString& folder)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha256).toHex().left(12));
+}
+
 } // namespace
 
 #ifdef Q_OS_WIN
 
-void applyAutostart(bool on, const QString& programPath)
+namespace {
+
+QString quotedArgument(QString arg)
+{
+    // A backslash before the closing quote would escape it.
+    if (arg.endsWith(u'\\'))
+        arg += u'\\';
+    return u'"' + arg + u'"';
+}
+
+} // namespace
+
+void applyAutostart(bool on, const QString& programPath, const QString& dataFolder)
 {
     QSettings run(
         QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
         QSettings::NativeFormat);
+    const QString folder = dataFolder.isEmpty() ? QString() : cleanFolder(dataFolder);
+    const QString name = folder.isEmpty() ? QStringLiteral("vigilor")
+                                          : QStringLiteral("vigilor ") + folderMark(folder);
+    const QString program = QDir::toNativeSeparators(programPath);
     if (on)
-        run.setValue(QStringLiteral("vigilor"), cutPath(QDir::toNativeSeparators(programPath)));
+        run.setValue(name, folder.isEmpty()
+                               ? cutPath(program)
+                               : quotedArgument(program) + QStringLiteral(" --data-dir ") +
+                                     quotedArgument(QDir::toNativeSeparators(folder)));
     else
-        run.remove(QStringLiteral("vigilor"));
+        run.remove(name);
     run.sync();
     if (on && run.status() != QSettings::NoError)
         throw Error(
@@ -49,61 +92,94 @@ void applyAutostart(bool on, const QString& programPath)
 
 #else
 
-QString autostartEntryPath()
-{
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The freedesktop rules ignore a relative XDG_CONFIG_HOME.
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/autostart/vigilor.desktop");
-}
+namespace {
 
-QString autostartEntry(const QString& programPath)
+// One argument of an Exec command line: one with reserved characters is put in double quotes,
+// inside which '"', '`', '$' and '\' take a backslash; '%' is doubled to stay literal.
+QString execArgument(const QString& value)
 {
-    const QString path = cutPath(programPath);
-    // Exec holds a command line: an argument with reserved characters is put in double quotes,
-    // inside which '"', '`', '$' and '\' take a backslash; '%' is doubled to stay literal. Then
-    // the whole value is escaped as a desktop entry string.
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     bool quote = false;
-    for (const QChar c : path)
+    for (const QChar c : value)
         quote = quote || reserved.contains(c);
     QString arg;
-    for (const QChar c : path) {
+    for (const QChar c : value) {
         if (quote && (c == u'"' || c == u'`' || c == u'$' || c == u'\\'))
             arg += u'\\';
         arg += c;
         if (c == u'%')
             arg += u'%';
     }
-    if (quote)
-        arg = u'"' + arg + u'"';
-    QString exec;
-    for (const QChar c : arg) {
-        switch (c.unicode()) {
-        case u'\\':
-            exec += QStringLiteral("\\\\");
-            break;
-        case u'\n':
-            exec += QStringLiteral("\\n");
-            break;
-        case u'\r':
-            exec += QStringLiteral("\\r");
-            break;
-        case u'\t':
-            exec += QStringLiteral("\\t");
-            break;
-        default:
-            exec += c;
-        }
-    }
-    return QStringLiteral("[Desktop Entry]\nType=Application\nName=vigilor\nExec=") + exec +
-           QStringLiteral("\n");
+    return quote ? u'"' + arg + u'"' : arg;
 }
 
-void applyAutostart(bool on, const QString& programPath)
+// A value of a desktop entry key is a string with its own escapes.
+QString entryString(const QString& value)
 {
-    const QString entry = autostartEntryPath();
+    QString escaped;
+    for (const QChar c : value) {
+        switch (c.unicode()) {
+        case u'\\':
+            escaped += QStringLiteral("\\\\");
+            break;
+        case u'\n':
+            escaped += QStringLiteral("\\n");
+            break;
+        case u'\r':
+            escaped += QStringLiteral("\\r");
+            break;
+        case u'\t':
+            escaped += QStringLiteral("\\t");
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+// The folder's own name, in the letters a desktop file name may hold.
+QString fileNamePart(const QString& folder)
+{
+    QString part;
+    for (const QChar c : QFileInfo(folder).fileName().left(32))
+        part += c.unicode() < 128 && (c.isLetterOrNumber() || c == u'-' || c == u'_') ? c : u'_';
+    return part;
+}
+
+} // namespace
+
+QString autostartEntryPath(const QString& dataFolder)
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // The freedesktop rules ignore a relative XDG_CONFIG_HOME.
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    QString name = QStringLiteral("vigilor");
+    if (!dataFolder.isEmpty()) {
+        const QString folder = cleanFolder(dataFolder);
+        const QString part = fileNamePart(folder);
+        name += u'-' + (part.isEmpty() ? QString() : part + u'-') + folderMark(folder);
+    }
+    return base + QStringLiteral("/autostart/") + name + QStringLiteral(".desktop");
+}
+
+QString autostartEntry(const QString& programPath, const QString& dataFolder)
+{
+    QString exec = execArgument(cutPath(programPath));
+    QString name = QStringLiteral("vigilor");
+    if (!dataFolder.isEmpty()) {
+        const QString folder = cleanFolder(dataFolder);
+        exec += QStringLiteral(" --data-dir ") + execArgument(folder);
+        name += QStringLiteral(" (") + folder + u')';
+    }
+    return QStringLiteral("[Desktop Entry]\nType=Application\nName=") + entryString(name) +
+           QStringLiteral("\nExec=") + entryString(exec) + QStringLiteral("\n");
+}
+
+void applyAutostart(bool on, const QString& programPath, const QString& dataFolder)
+{
+    const QString entry = autostartEntryPath(dataFolder);
     if (!on) {
         QFile::remove(entry);
         return;
@@ -114,7 +190,7 @@ void applyAutostart(bool on, const QString& programPath)
             QStringLiteral("Az automatikus indítás nem állítható be: a mappa nem hozható létre: ") +
             folder);
     try {
-        replaceFile(entry, autostartEntry(programPath).toUtf8());
+        replaceFile(entry, autostartEntry(programPath, dataFolder).toUtf8());
     } catch (const Error& e) {
         throw Error(QStringLiteral("Az automatikus indítás nem állítható be. ") + e.message());
     }
@@ -122,9 +198,11 @@ void applyAutostart(bool on, const QString& programPath)
 
 #endif
 
-void applyAutostartForThisProgram(bool on)
+void applyAutostartForThisProgram(bool on, const QString& dataFolder)
 {
-    applyAutostart(on, QCoreApplication::applicationFilePath());
+    const bool ownFolder =
+        dataFolder.isEmpty() || sameFolder(dataFolder, QCoreApplication::applicationDirPath());
+    applyAutostart(on, QCoreApplication::applicationFilePath(), ownFolder ? QString() : dataFolder);
 }
 
 } // namespace vigilor::settings

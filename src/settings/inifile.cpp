@@ -23,8 +23,12 @@ QStringView trimmedBlanks(QStringView s)
 
 IniFile IniFile::parse(QByteArrayView bytes)
 {
+    return parseText(decodeStoredText(bytes).text);
+}
+
+IniFile IniFile::parseText(QStringView text)
+{
     IniFile ini;
-    const QString text = decodeStoredText(bytes);
     Section* current = nullptr;
     qsizetype start = 0;
     const qsizetype n = text.size();
@@ -32,7 +36,7 @@ IniFile IniFile::parse(QByteArrayView bytes)
         qsizetype end = start;
         while (end < n && text[end] != u'\n' && text[end] != u'\r')
             ++end;
-        const QStringView line = QStringView(text).sliced(start, end - start);
+        const QStringView line = text.sliced(start, end - start);
         start = end + 1;
         if (end + 1 < n && text[end] == u'\r' && text[end + 1] == u'\n')
             ++start;

@@ -20,8 +20,9 @@ namespace vigilor::settings {
 class IniFile
 {
 public:
-    // Bytes in code page 1250 (or UTF-8 after a byte-order mark). Never fails.
+    // Bytes as decodeStoredText reads them. Never fails.
     static IniFile parse(QByteArrayView bytes);
+    static IniFile parseText(QStringView text);
     QByteArray toBytes() const;
 
     std::optional<QString> value(QStringView section, QStringView key) const;

@@ -8,7 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <limits>
+#include <algorithm>
+#include <iterator>
 
 namespace vigilor::settings {
 
@@ -27,28 +28,6 @@ QString nameOf(Key key)
     return QString::fromUtf16(keyInfo(key).name);
 }
 
-// A whole number, optionally signed and surrounded by blanks; numbers beyond 64 bits are taken
-// as the largest one of their sign, so that they end up at the edge of the range.
-std::optional<qint64> parseInteger(QStringView text)
-{
-    text = text.trimmed();
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+'))
-        negative = text[i++] == u'-';
-    if (i == text.size())
-        return std::nullopt;
-    qint64 value = 0;
-    constexpr qint64 kMax = std::numeric_limits<qint64>::max();
-    for (; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        value = value > (kMax - 9) / 10 ? kMax : value * 10 + (c - u'0');
-    }
-    return negative ? -value : value;
-}
-
 // The order in which SaveSettings writes the values, which is also the order of the keys in a
 // new file; the server fields follow.
 // clang-format off
@@ -65,6 +44,18 @@ constexpr Key kSaveOrder[] = {
     Key::RememberBanned, Key::WarnOnLBhit, Key::RememberSpectators, Key::RememberExploded,
     Key::RememberKilled};
 // clang-format on
+
+QString damagedFileLine(const QString& path, const QString& problem)
+{
+    return QStringLiteral("Hibás fájl: ") + path + QStringLiteral(" (") + problem +
+           QStringLiteral(").");
+}
+
+// Something besides blanks and line ends.
+bool holdsText(QStringView text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return !c.isSpace(); });
+}
 
 } // namespace
 
@@ -94,7 +85,7 @@ void SettingsStore::runAutostart()
     // Called from a change signal, so nothing may escape; the load goes on after a failure.
     try {
         if (m_hooks.autostart)
-            m_hooks.autostart(m_settings.flag(Key::AutoStart));
+            m_hooks.autostart(m_settings.flag(Key::AutoStart), m_folder);
     } catch (const std::exception& e) {
         if (m_hooks.reportError)
             m_hooks.reportError(e);
@@ -109,7 +100,7 @@ QVariant SettingsStore::storedValue(Key key) const
     const std::optional<QString> stored = m_ini.value(sectionOf(key), nameOf(key));
     if (info.type == ValueType::Text)
         return stored.value_or(QString());
-    const std::optional<qint64> number = stored ? parseInteger(*stored) : std::nullopt;
+    const std::optional<qint64> number = stored ? text::parseWholeNumber(*stored) : std::nullopt;
     if (!number)
         return info.defaultValue;
     if (info.type == ValueType::Boolean)
@@ -126,40 +117,107 @@ void SettingsStore::applyValue(Key key)
     m_settings.apply(key, storedValue(key));
 }
 
+void SettingsStore::note(const QString& line) const
+{
+    if (m_hooks.consoleLine)
+        m_hooks.consoleLine(line);
+}
+
 std::optional<QStringList> SettingsStore::readList(const QString& name, ListFile* file)
 {
-    const std::optional<QByteArray> bytes = readFileIfPresent(filePath(name));
+    const QString path = filePath(name);
+    const std::optional<QByteArray> bytes = readFileIfPresent(path);
+    if (file)
+        file->keepOriginal = false;
     if (!bytes)
         return std::nullopt;
-    QStringList lines = linesFromBytes(*bytes);
+    const StoredText stored = decodeStoredText(*bytes);
+    if (!stored.problem.isEmpty()) {
+        // Lines of a file that is not text would be ban entries, chat lines or addresses.
+        note(damagedFileLine(path, stored.problem) +
+             (stored.broken ? QStringLiteral(" A lista nem töltődött be belőle.") : QString()));
+        if (file)
+            file->keepOriginal = true;
+    }
+    QStringList lines = stored.broken ? QStringList() : text::splitLines(stored.text);
     if (file) {
-        file->memo.remember(filePath(name), *bytes);
+        file->memo.remember(path, *bytes);
         // The quick comparison of lists at the next save holds only while the file is exactly
         // what writing these lines gives.
-        file->linesKnown = linesToBytes(lines) == *bytes;
+        file->linesKnown = !stored.broken && linesToBytes(lines) == *bytes;
         file->lines = lines;
     }
+    if (stored.broken)
+        return std::nullopt;
     return lines;
 }
 
 // Takes the file as it is on disk when someone else changed it since this store last read or
 // wrote it. Sections other than the program's three are dropped, so garbage never survives a
-// save.
+// save; a file with nothing else in it is kept aside before it is replaced. A file that is
+// partly damaged still gives the settings it holds in recognisable lines.
 void SettingsStore::refreshIni()
 {
     const QString path = filePath(kSettingsFile);
     if (m_iniMemo.unchangedOnDisk(path))
         return;
     const std::optional<QByteArray> bytes = readFileIfPresent(path);
-    m_ini = bytes ? IniFile::parse(*bytes) : IniFile();
-    m_ini.keepSections({kSystem, kService, kServerInfo});
-    if (bytes)
-        m_iniMemo.remember(path, *bytes);
-    else
+    if (!bytes) {
+        m_ini = IniFile();
         m_iniMemo.forget();
+        return;
+    }
+    const StoredText stored = decodeStoredText(*bytes);
+    m_ini = IniFile::parseText(stored.text);
+    m_ini.keepSections({kSystem, kService, kServerInfo});
+    m_iniMemo.remember(path, *bytes);
+    QString problem = stored.problem;
+    if (problem.isEmpty() && m_ini.isEmpty() && holdsText(stored.text))
+        problem = QStringLiteral("egyetlen sora sem ismerhető fel beállításként");
+    if (!problem.isEmpty()) {
+        note(damagedFileLine(path, problem) +
+             QStringLiteral(" Ami nem olvasható ki belőle, annak az alapértéke érvényes."));
+        m_iniKeepOriginal = true;
+    }
+}
+
+// Before a file that was not taken as it stands is replaced: its content once beside it.
+void SettingsStore::keepOriginal(const QString& path, bool& keep)
+{
+    if (!keep)
+        return;
+    // Unreadable still: the error ends the save, and the file stays as it is.
+    const std::optional<QByteArray> original = readFileIfPresent(path);
+    if (original && !original->isEmpty()) {
+        if (keepBackupOnce(path, *original))
+            note(QStringLiteral("Felülírás előtt az eredeti fájl megmaradt: ") + backupPath(path));
+        else
+            note(QStringLiteral("Felülírva: ") + path +
+                 QStringLiteral("; a korábbi biztonsági másolata (") + backupPath(path) +
+                 QStringLiteral(") nem íródott felül."));
+    }
+    keep = false;
 }
 
 void SettingsStore::load()
+{
+    int filesRead = 0;
+    try {
+        loadFiles(filesRead);
+    } catch (...) {
+        // The files this load did not get to read hold what the model now lacks: they are kept
+        // aside before a save replaces them.
+        bool* const keep[] = {&m_bans.keepOriginal, &m_iniKeepOriginal, &m_messages.keepOriginal,
+                              &m_imports.keepOriginal};
+        for (int i = filesRead; i < int(std::size(keep)); ++i)
+            *keep[i] = true;
+        throw;
+    }
+}
+
+// The steps of load(); filesRead counts the written files read so far, in the order bans.txt,
+// vigilor.ini, Messages.txt, SyncURLs.txt.
+void SettingsStore::loadFiles(int& filesRead)
 {
     if (auto bans = readList(kBansFile, &m_bans)) {
         m_settings.setBanList(*bans);
@@ -167,8 +225,12 @@ void SettingsStore::load()
             m_hooks.banListLoaded();
     }
 
+    ++filesRead;
+
     m_iniMemo.forget();
+    m_iniKeepOriginal = false;
     refreshIni();
+    ++filesRead;
     // The next save compares the whole file, which may lack keys or hold them spelt otherwise.
     m_valuesChanged = true;
 
@@ -235,11 +297,13 @@ void SettingsStore::load()
 
     if (auto messages = readList(kMessagesFile, &m_messages))
         m_settings.setMessages(*messages);
+    ++filesRead;
     if (auto imports = readList(kImportFile, &m_imports)) {
         m_settings.setImportList(*imports);
         if (!imports->isEmpty())
             m_settings.setImportSelection(0);
     }
+    ++filesRead;
 }
 
 // ---- writing -------------------------------------------------------------------------------
@@ -253,6 +317,7 @@ void SettingsStore::writeList(const QString& name, const QStringList& lines, Lis
     const QByteArray bytes = linesToBytes(lines);
     if (!file.memo.holds(path, bytes)) {
         file.linesKnown = false;
+        keepOriginal(path, file.keepOriginal);
         replaceFile(path, bytes);
         file.memo.remember(path, bytes);
     }
@@ -279,6 +344,7 @@ void SettingsStore::writeIni()
     const QByteArray bytes = m_ini.toBytes();
     if (m_iniMemo.holds(path, bytes))
         return;
+    keepOriginal(path, m_iniKeepOriginal);
     replaceFile(path, bytes);
     m_iniMemo.remember(path, bytes);
 }

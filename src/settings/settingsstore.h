@@ -21,6 +21,13 @@ namespace vigilor::settings {
 // from the server. Load and save throw FileError when a file cannot be read or written; what
 // was done before that point stays done.
 //
+// Files may come back edited by hand: UTF-16 and UTF-8 are read as well as code page 1250 (which
+// is what the program writes). A file whose content the program could not take as it stands
+// (not text, no recognisable setting, letters code page 1250 lacks), and any file a failed load
+// did not get to read, is kept once beside itself ("vigilor.ini.bak", "bans.txt.bak") before the
+// program first replaces it; the console says so. An existing backup is never overwritten. A
+// list file that is not text at all is not loaded.
+//
 // The model holds `PublicBanURL` as stored and `PublicUploadURL` decoded; neither is written by
 // save(), only by writePublicAddresses().
 class SettingsStore final : public QObject
@@ -49,13 +56,16 @@ public:
         std::function<void()> disconnectIfConnected;
         // Reset: the Yes/No warning box with resetWarning(); no hook means yes.
         std::function<bool(const QString&)> confirmReset;
-        // The autostart reaction: runs at every change of "Indulás rendszerrel együtt" and once
-        // in every load.
-        std::function<void(bool on)> autostart = &applyAutostartForThisProgram;
+        // The autostart reaction for this store's data folder: runs at every change of
+        // "Indulás rendszerrel együtt" and once in every load.
+        std::function<void(bool on, const QString& dataFolder)> autostart =
+            &applyAutostartForThisProgram;
         // Load: "bans.txt" replaced the ban list (the list box then puts it in its order).
         std::function<void()> banListLoaded;
         // Where a failed autostart reaction is reported; the load goes on.
         std::function<void(const std::exception&)> reportError;
+        // A console line: a damaged file found, its original kept.
+        std::function<void(const QString&)> consoleLine;
     };
 
     // programFolder ends with a separator; every file is programFolder + a bare name.
@@ -80,10 +90,14 @@ private:
         FileMemo memo;
         QStringList lines; // what memo's content holds, when it holds exactly these lines
         bool linesKnown = false;
+        bool keepOriginal = false; // before the next replacement
     };
 
+    void loadFiles(int& filesRead);
     std::optional<QStringList> readList(const QString& name, ListFile* file);
     void writeList(const QString& name, const QStringList& lines, ListFile& file);
+    void keepOriginal(const QString& path, bool& keep);
+    void note(const QString& line) const;
     void refreshIni();
     void writeIni();
     void saveIni();
@@ -100,6 +114,7 @@ private:
     Hooks m_hooks;
     IniFile m_ini;
     FileMemo m_iniMemo;
+    bool m_iniKeepOriginal = false;
     bool m_valuesChanged = true; // since the settings file last matched the model
     ListFile m_bans;
     ListFile m_messages;

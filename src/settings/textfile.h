@@ -9,22 +9,37 @@
 
 namespace vigilor::settings {
 
-// Stored text is code page 1250. A file that an editor saved as UTF-8 with a byte-order mark
-// is read as UTF-8 instead, so its accented letters survive.
-QString decodeStoredText(QByteArrayView bytes);
+// Stored text as read. The program writes code page 1250, but a file edited by hand may come
+// back as UTF-16 (with its byte-order mark, either byte order) or UTF-8 (with or without one).
+struct StoredText
+{
+    QString text;
+    // Why writing the text back in code page 1250 would not keep what the file holds (not text,
+    // a broken encoding, letters the code page lacks); empty when it would.
+    QString problem;
+    // The content is not text at all: NUL bytes, or a broken UTF-16 or UTF-8 after its mark.
+    bool broken = false;
+};
+StoredText decodeStoredText(QByteArrayView bytes);
 
 // List files: one entry per line, CR LF after every line, code page 1250. Reading accepts LF,
-// CR and CR LF; a final line end adds no empty entry.
+// CR and CR LF and the encodings above; a final line end adds no empty entry.
 QStringList linesFromBytes(QByteArrayView bytes);
 QByteArray linesToBytes(const QStringList& lines);
 
-// The whole content of a regular file; no value when there is no such file. A file that exists
-// but cannot be read throws FileError.
+// The whole content of a regular file; no value when there is no such file. Anything else in its
+// place (a file that cannot be read, a folder, a pipe) throws FileError.
 std::optional<QByteArray> readFileIfPresent(const QString& path);
 
 // Replaces the file's content at once: a new file is written beside it and renamed over it, so
 // an interrupted write leaves the previous content. Throws FileError naming the file.
 void replaceFile(const QString& path, const QByteArray& content);
+
+// Keeps `content` as path + ".bak" before a file the program could not read as it stands is
+// replaced. An existing backup is never overwritten: returns false then, true after writing one.
+// Throws FileError when the backup cannot be written.
+bool keepBackupOnce(const QString& path, const QByteArray& content);
+QString backupPath(const QString& path);
 
 // What this program last read from or wrote to a file, so that a save whose content is the same
 // can skip the write. The file's size and time stamp tell whether someone else changed it since.

@@ -1,5 +1,7 @@
 #include "text/textutil.h"
 
+#include <limits>
+
 namespace vigilor::text {
 
 QString asciiLower(QStringView text)
@@ -124,6 +126,26 @@ int parseDecimal(QStringView field, bool* ok)
     }
     *ok = true;
     return static_cast<int>(negative ? -value : value);
+}
+
+std::optional<qint64> parseWholeNumber(QStringView text)
+{
+    text = text.trimmed();
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+'))
+        negative = text[i++] == u'-';
+    if (i == text.size())
+        return std::nullopt;
+    qint64 value = 0;
+    constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value > (kMax - 9) / 10 ? kMax : value * 10 + (c - u'0');
+    }
+    return negative ? -value : value;
 }
 
 } // namespace vigilor::text

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <optional>
+
 namespace vigilor::text {
 
 // Case folding in every comparison folds the ASCII letters A-Z only; accented letters are
@@ -23,5 +25,10 @@ QStringList splitLines(QStringView text);
 // The decimal value of a field read by fixed columns: leading blanks and one minus sign are
 // allowed, a field holding anything else fails (ok == false).
 int parseDecimal(QStringView field, bool* ok);
+
+// A whole number as a person types it, optionally signed and surrounded by blanks; a number
+// beyond 64 bits is taken as the largest one of its sign, so that a range limit still applies.
+// No value for anything else.
+std::optional<qint64> parseWholeNumber(QStringView text);
 
 } // namespace vigilor::text

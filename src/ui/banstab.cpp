@@ -161,16 +161,26 @@ QWidget* BansTab::buildBanSide()
     m_text->setObjectName(u"Edit5"_s);
     m_text->installEventFilter(this);
     connect(m_text, &QLineEdit::returnPressed, this, guard(&m_robot, [this] { addClick(); }));
+    auto* textLabel = new QLabel(u"Név vagy IP cím:"_s, side);
+    textLabel->setObjectName(u"Edit5Label"_s);
+    textLabel->setBuddy(m_text);
+    QPushButton* add = button(m_robot, u"Button3"_s, u"+"_s, side, [this] { addClick(); });
+    QPushButton* remove = button(m_robot, u"Button4"_s, u"-"_s, side,
+                                 [this, &banList] { banList.remove(m_bans->selectedRow()); });
+    // One sign each: square buttons as high as the field, which keeps the room.
+    const int height = m_text->sizeHint().height();
+    for (QPushButton* sign : {add, remove}) {
+        sign->setFixedSize(height, height);
+        sign->setToolTip(sign == add ? u"Bejegyzés hozzáadása"_s : u"Kijelölt bejegyzés törlése"_s);
+    }
     auto* edit = new QHBoxLayout;
+    edit->addWidget(textLabel);
     edit->addWidget(m_text, 1);
-    edit->addWidget(button(m_robot, u"Button3"_s, u"+"_s, side, [this] { addClick(); }));
-    edit->addWidget(button(m_robot, u"Button4"_s, u"-"_s, side,
-                           [this, &banList] { banList.remove(m_bans->selectedRow()); }));
+    edit->addWidget(add);
+    edit->addWidget(remove);
 
     const KeyInfo& info = keyInfo(Key::TimeInterval);
-    auto* interval = new QSpinBox(side);
-    interval->setObjectName(u"SpinEdit1"_s);
-    interval->setRange(info.minimum, info.maximum);
+    QSpinBox* interval = numberField(u"SpinEdit1"_s, info.minimum, info.maximum, side);
     interval->setValue(settings.timeInterval());
     // Only the operator's changes go back: the model's own setting has run its reaction.
     connect(interval, &QSpinBox::valueChanged, this, guard(&m_robot, [&settings](int seconds) {
@@ -208,8 +218,13 @@ QWidget* BansTab::buildLearningSide()
     connect(&learning, &rules::LearningList::changed, this,
             guard(&m_robot, [this, &learning] { m_learning->show(learning.entries()); }));
 
+    auto* listLabel = new QLabel(u"Megjegyzett IP címek:"_s, side);
+    listLabel->setObjectName(u"learningbanlistLabel"_s);
+    listLabel->setBuddy(m_learning->list());
+
     auto* column = new QVBoxLayout(side);
     column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(listLabel);
     column->addWidget(m_learning->list(), 1);
     column->addWidget(m_learning->selector());
     auto* remove = new QHBoxLayout;

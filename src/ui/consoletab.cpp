@@ -149,15 +149,25 @@ bool ConsoleTab::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-// The console's end comes into view and the queue view starts refreshing itself again.
+// The console's last line comes into view from its start, so that the time stamps show, and
+// the queue view starts refreshing itself again.
 void ConsoleTab::tabSheet4Show()
 {
-    QTextCursor end = m_console->textCursor();
-    end.movePosition(QTextCursor::End);
-    m_console->setTextCursor(end);
-    m_console->verticalScrollBar()->setValue(m_console->verticalScrollBar()->maximum());
+    showLastLine();
+    // A window shown for the first time still gets its final size from the window system.
+    QTimer::singleShot(0, this, guard(&m_robot, [this] { showLastLine(); }));
     refreshQueueView();
     m_queueTimer->start();
+}
+
+void ConsoleTab::showLastLine()
+{
+    QTextCursor last = m_console->textCursor();
+    last.movePosition(QTextCursor::End);
+    last.movePosition(QTextCursor::StartOfBlock);
+    m_console->setTextCursor(last);
+    m_console->verticalScrollBar()->setValue(m_console->verticalScrollBar()->maximum());
+    m_console->horizontalScrollBar()->setValue(0);
 }
 
 void ConsoleTab::showAllLines()

@@ -31,6 +31,7 @@ protected:
 
 private:
     void tabSheet4Show();
+    void showLastLine();
     void showAllLines();
     void appendLines(qsizetype first);
     void refreshQueueView();

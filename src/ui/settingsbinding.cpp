@@ -1,11 +1,65 @@
 #include "ui/settingsbinding.h"
 
 #include "robot/robot.h"
+#include "text/textutil.h"
 #include "ui/guard.h"
 
 #include <QSignalBlocker>
 
+#include <algorithm>
+#include <optional>
+
 namespace vigilor::ui {
+
+namespace {
+
+// A number field that limits a typed value to its range, as loading the settings file does: "5"
+// where 30 is the least becomes 30, "1000000" where 999999 is the most becomes 999999. Qt's own
+// field would put the previous value back for the first and refuse the last digit of the second.
+class NumberField final : public QSpinBox
+{
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    QValidator::State validate(QString& input, int& pos) const override
+    {
+        const QValidator::State state = QSpinBox::validate(input, pos);
+        if (state == QValidator::Invalid && typedNumber(input))
+            return QValidator::Intermediate;
+        return state;
+    }
+
+    void fixup(QString& input) const override
+    {
+        if (const std::optional<qint64> number = typedNumber(input))
+            input = prefix() +
+                    textFromValue(int(std::clamp<qint64>(*number, minimum(), maximum()))) +
+                    suffix();
+        else
+            QSpinBox::fixup(input);
+    }
+
+private:
+    std::optional<qint64> typedNumber(QStringView input) const
+    {
+        if (input.startsWith(prefix()))
+            input = input.sliced(prefix().size());
+        if (input.endsWith(suffix()))
+            input.chop(suffix().size());
+        return text::parseWholeNumber(input);
+    }
+};
+
+} // namespace
+
+QSpinBox* numberField(const QString& name, int minimum, int maximum, QWidget* parent)
+{
+    auto* field = new NumberField(parent);
+    field->setObjectName(name);
+    field->setRange(minimum, maximum);
+    return field;
+}
 
 QCheckBox* switchBox(Robot& robot, Key key, const QString& name, QWidget* parent,
                      std::function<void(QCheckBox*, bool)> beforeSet)
@@ -34,9 +88,7 @@ QSpinBox* numberBox(Robot& robot, Key key, const QString& name, QWidget* parent)
 {
     Settings& settings = robot.settings();
     const KeyInfo& info = keyInfo(key);
-    auto* field = new QSpinBox(parent);
-    field->setObjectName(name);
-    field->setRange(info.minimum, info.maximum);
+    QSpinBox* field = numberField(name, info.minimum, info.maximum, parent);
     field->setValue(settings.number(key));
     QObject::connect(
         field, &QSpinBox::valueChanged, field,

@@ -24,4 +24,8 @@ QCheckBox* switchBox(Robot& robot, Key key, const QString& name, QWidget* parent
 QSpinBox* numberBox(Robot& robot, Key key, const QString& name, QWidget* parent);
 QLineEdit* textField(Robot& robot, Key key, const QString& name, QWidget* parent);
 
+// The number field every number control uses: a typed value outside the range is limited to
+// the nearest bound when the operator leaves the field or presses Enter.
+QSpinBox* numberField(const QString& name, int minimum, int maximum, QWidget* parent);
+
 } // namespace vigilor::ui

@@ -2,6 +2,7 @@
 
 #include "link/dialogs.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
@@ -20,13 +21,18 @@ public:
 
     void message(const QString& text) override;
     bool question(const QString& text) override;
+    bool warningQuestion(const QString& text) override;
     std::optional<QString> input(const QString& title, const QString& prompt,
                                  const QString& initial) override;
 
     // The engine's texts break their lines with LF CR; a dialog wants plain line feeds.
     static QString plainLineBreaks(QString text);
+    // The width a dialog needs so that the window system shows its whole caption.
+    static int titleWidth(const QWidget& dialog, const QString& title);
 
 private:
+    bool ask(QMessageBox::Icon icon, const QString& text);
+
     QPointer<QWidget> m_window;
 };
 

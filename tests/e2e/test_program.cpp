@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -107,6 +108,29 @@ private slots:
         const QByteArray second = log.readAll();
         QVERIFY(second.startsWith(saved.left(saved.size() - 2)));
         QCOMPARE(second.count("vigilor sikeresen elindult"), 2);
+    }
+
+    // A settings file that cannot be read stops no start: the program says why and runs on.
+    void unreadableSettingsAreReported()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(u"vigilor.ini"_s));
+        QProcess p;
+        p.start(program(), {u"--headless"_s, u"--data-dir"_s, dir.path()});
+        QString out;
+        const QString error = u"Nem olvasható a fájl: "_s + dir.path() + u"/vigilor.ini"_s;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         out += QString::fromUtf8(p.readAllStandardOutput());
+                         return out.count(error) >= 2; // the console line and the message
+                     },
+                     10000),
+                 qPrintable(out));
+        QVERIFY(out.contains(u"A beállítások betöltése nem sikerült:"_s));
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(QFileInfo(dir.path() + u"/vigilor.ini"_s).isDir());
     }
 };
 

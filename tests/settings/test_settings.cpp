@@ -77,6 +77,7 @@ struct Folder
     Settings settings;
     std::unique_ptr<SettingsStore> store;
     QStringList calls;
+    QStringList notes; // console lines
 
     Folder() : store(std::make_unique<SettingsStore>(settings, dir.path() + u'/'))
     {
@@ -90,11 +91,14 @@ struct Folder
         h.disconnectIfConnected = [this] {
             calls << u"disconnect"_s + (QFile::exists(path(u"vigilor.ini"_s)) ? u" ini"_s : u""_s);
         };
-        h.autostart = [this](bool on) { calls << (on ? u"autostart on"_s : u"autostart off"_s); };
+        h.autostart = [this](bool on, const QString&) {
+            calls << (on ? u"autostart on"_s : u"autostart off"_s);
+        };
         h.reportError = [this](const std::exception& e) {
             const auto* own = dynamic_cast<const Error*>(&e);
             calls << u"error " + (own ? own->message() : QString());
         };
+        h.consoleLine = [this](const QString& line) { notes << line; };
         return h;
     }
     QString path(const QString& name) const { return dir.path() + u'/' + name; }
@@ -110,6 +114,26 @@ struct Folder
         other.load();
     }
 };
+
+// The text in one of the encodings an editor may save: code page 1250, UTF-8 with or without its
+// byte-order mark, UTF-16 in either byte order with its mark.
+QByteArray encoded(const QString& text, const QString& encoding)
+{
+    if (encoding == u"cp1250")
+        return text::toCp1250(text);
+    if (encoding == u"utf-8")
+        return text.toUtf8();
+    if (encoding == u"utf-8 bom")
+        return "\xEF\xBB\xBF" + text.toUtf8();
+    const bool little = encoding == u"utf-16le";
+    QByteArray bytes = little ? QByteArray("\xFF\xFE") : QByteArray("\xFE\xFF");
+    for (const QChar c : text) {
+        const char high = char(c.unicode() >> 8);
+        const char low = char(c.unicode() & 0xFF);
+        bytes.append(little ? low : high).append(little ? high : low);
+    }
+    return bytes;
+}
 
 // The saved settings file parses back into exactly the program's sections, each once, and every
 // line is a section or a key, ended by CR LF.
@@ -511,6 +535,200 @@ private slots:
         QCOMPARE(f.read(u"Messages.txt"_s),
                  QByteArray("egy\r\ncsak CR\r\n\r\nk\xe9t\r\nutols\xf3\r\n"));
         QCOMPARE(f.read(u"SyncURLs.txt"_s), QByteArray("http://\xe1.example\r\n"));
+    }
+
+    // ---- other encodings, damaged files and their backups ---------------------------------------
+
+    void decodingChoosesTheEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("kept"); // written back in code page 1250 without loss
+        QTest::newRow("ASCII") << QByteArray("plain\r\n") << u"plain\r\n"_s << true;
+        QTest::newRow("code page 1250")
+            << QByteArray("\xe1rv\xedzt\xfbr\xf5") << u"árvíztűrő"_s << true;
+        QTest::newRow("UTF-8 without mark")
+            << QByteArray("\xc3\xa1rv\xc3\xadzt\xc5\xb1r\xc5\x91") << u"árvíztűrő"_s << true;
+        // Code page 1250 "Ă©" is also UTF-8 "é": a text of nothing but such pairs reads as UTF-8.
+        QTest::newRow("code page 1250 that is valid UTF-8")
+            << QByteArray("\xc3\xa9") << u"é"_s << true;
+        // "Â€" is valid UTF-8 too, but for a C1 control character, which no text holds.
+        QTest::newRow("UTF-8 that would give a control character")
+            << QByteArray("\xc2\x80") << u"Â€"_s << true;
+        QTest::newRow("UTF-8 cut in a character") << QByteArray("ab\xc5") << u"abĹ"_s << true;
+        QTest::newRow("UTF-16LE") << QByteArray("\xFF\xFEo\x00\x51\x01", 6) << u"oő"_s << true;
+        QTest::newRow("UTF-16BE") << QByteArray("\xFE\xFF\x00o\x01\x51", 6) << u"oő"_s << true;
+        QTest::newRow("letter outside code page 1250") << QByteArray("\xd0\x96") << u"Ж"_s << false;
+        QTest::newRow("UTF-16 of odd length")
+            << QByteArray("\xFF\xFEo\x00o", 5) << QString() << false;
+        QTest::newRow("UTF-16 without its mark")
+            << QByteArray("[\x00S\x00]\x00", 6) << QString() << false;
+    }
+    void decodingChoosesTheEncoding()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        QFETCH(bool, kept);
+        const StoredText stored = decodeStoredText(bytes);
+        if (!text.isEmpty())
+            QCOMPARE(stored.text, text);
+        QCOMPARE(stored.problem.isEmpty(), kept);
+    }
+
+    void filesInEveryEncodingAreRead_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        for (const char* e : {"cp1250", "utf-8", "utf-8 bom", "utf-16le", "utf-16be"})
+            QTest::newRow(e) << QString::fromLatin1(e);
+    }
+    void filesInEveryEncodingAreRead()
+    {
+        QFETCH(QString, encoding);
+        Folder f;
+        f.write(
+            u"vigilor.ini"_s,
+            encoded(u"[System]\r\nTimeInterval=120\r\n[Service]\r\nKitiltottak megjegyzése=0\r\n"
+                    "[ServerInfo]\r\nIP=szerver.hu\r\nPort=28960\r\nPWD=\r\n"_s,
+                    encoding));
+        f.write(u"bans.txt"_s, encoded(u"0 Árvíztűrő\r\n3 1.2.3.\r\n"_s, encoding));
+        f.write(u"Messages.txt"_s, encoded(u"Üdv a szerveren!\r\n"_s, encoding));
+        f.store->load();
+        QCOMPARE(f.settings.timeInterval(), 120);
+        QVERIFY(!f.settings.flag(Key::RememberBanned));
+        QCOMPARE(f.settings.host(), u"szerver.hu"_s);
+        QCOMPARE(f.settings.port(), u"28960"_s);
+        QCOMPARE(f.settings.banList(), QStringList({u"0 Árvíztűrő"_s, u"3 1.2.3."_s}));
+        QCOMPARE(f.settings.messages(), QStringList{u"Üdv a szerveren!"_s});
+
+        // Written back in code page 1250, each key once; nothing needed keeping aside.
+        f.store->save();
+        const QByteArray ini = f.read(u"vigilor.ini"_s);
+        verifyClean(ini);
+        QCOMPARE(ini.count("Kitiltottak megjegyz\xe9se="), 1);
+        QVERIFY(ini.contains("IP=szerver.hu\r\n"));
+        QCOMPARE(f.read(u"bans.txt"_s), QByteArray("0 \xc1rv\xedzt\xfbr\xf5\r\n3 1.2.3.\r\n"));
+        QCOMPARE(f.read(u"Messages.txt"_s), text::toCp1250(u"Üdv a szerveren!\r\n"));
+        QVERIFY(f.notes.isEmpty());
+        QCOMPARE(QDir(f.dir.path()).entryList({u"*.bak"_s}), QStringList());
+    }
+
+    void damagedSettingsFileIsKeptOnceBeforeItsRewrite_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("interval");
+        static constexpr char nul[] = "[System]\r\nTimeInterval=90\r\n\0\0\0\0";
+        QTest::newRow("NUL bytes") << QByteArray(nul, sizeof nul - 1) << 90;
+        QTest::newRow("UTF-16 without its mark") << QByteArray("[\0S\0y\0s\0]\0", 10) << 60;
+        QTest::newRow("no recognisable line")
+            << QByteArray("Ez nem INI f\xe1jl.\r\nEgy lev\xe9l.") << 60;
+        QTest::newRow("only another program's section")
+            << QByteArray("[Other]\r\nTimeInterval=90\r\n") << 60;
+        QTest::newRow("broken UTF-16") << QByteArray("\xFF\xFE[\0\x00\xD8", 6) << 60;
+        QTest::newRow("letters outside code page 1250")
+            << QByteArray("[Service]\r\ned_name=\xd0\x96\xd0\xb5\xd0\xbd\xd1\x8f\r\n") << 60;
+    }
+    void damagedSettingsFileIsKeptOnceBeforeItsRewrite()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, interval);
+        Folder f;
+        const QString ini = f.path(u"vigilor.ini"_s);
+        f.write(u"vigilor.ini"_s, content);
+        f.store->load();
+        QCOMPARE(f.settings.timeInterval(), interval);
+        QCOMPARE(f.notes.size(), 1);
+        QVERIFY2(f.notes[0].startsWith(u"Hibás fájl: "_s + ini + u" ("_s), qPrintable(f.notes[0]));
+        QVERIFY(!QFile::exists(ini + u".bak"_s)); // nothing rewritten yet
+
+        f.store->save();
+        QCOMPARE(readAll(ini + u".bak"_s), content);
+        QCOMPARE(f.notes.size(), 2);
+        QCOMPARE(f.notes[1], u"Felülírás előtt az eredeti fájl megmaradt: "_s + ini + u".bak"_s);
+        verifyClean(f.read(u"vigilor.ini"_s));
+
+        // Later saves keep nothing more; a second damaged file leaves the first backup alone.
+        f.settings.setNumber(Key::TimeInterval, 45);
+        f.store->save();
+        QCOMPARE(f.notes.size(), 2);
+        f.write(u"vigilor.ini"_s, QByteArray("\0other garbage", 14));
+        f.store->load();
+        f.store->save();
+        QCOMPARE(readAll(ini + u".bak"_s), content);
+        QCOMPARE(f.notes.size(), 4);
+        QVERIFY2(f.notes[3].contains(u"nem íródott felül"_s), qPrintable(f.notes[3]));
+        verifyClean(f.read(u"vigilor.ini"_s));
+    }
+
+    void damagedListFilesAreKeptOnceBeforeTheirRewrite()
+    {
+        Folder f;
+        f.settings.setBanList({u"0 kept"_s});
+        // Not text: not loaded, since its lines would become ban entries.
+        const QByteArray binary("0 a\r\n\x00\x01\x02\xff\x00", 10);
+        f.write(u"bans.txt"_s, binary);
+        // Text, with a letter code page 1250 lacks: loaded, but a rewrite would lose that letter.
+        const QByteArray cyrillic = u"Женя üdvözöl\r\n"_s.toUtf8();
+        f.write(u"Messages.txt"_s, cyrillic);
+        f.write(u"SyncURLs.txt"_s, encoded(u"http://ő.example\r\n"_s, u"utf-16le"_s)); // clean
+        f.store->load();
+        QCOMPARE(f.settings.banList(), QStringList{u"0 kept"_s});
+        QCOMPARE(f.settings.messages(), QStringList{u"Женя üdvözöl"_s});
+        QCOMPARE(f.settings.importList(), QStringList{u"http://ő.example"_s});
+        QCOMPARE(f.notes.size(), 2);
+        QVERIFY2(f.notes[0].endsWith(u"A lista nem töltődött be belőle."_s),
+                 qPrintable(f.notes[0]));
+        QVERIFY2(f.notes[1].contains(u"U+0416"_s), qPrintable(f.notes[1]));
+
+        f.store->save();
+        QCOMPARE(f.read(u"bans.txt.bak"_s), binary);
+        QCOMPARE(f.read(u"bans.txt"_s), QByteArray("0 kept\r\n"));
+        QCOMPARE(f.read(u"Messages.txt.bak"_s), cyrillic);
+        QCOMPARE(f.read(u"Messages.txt"_s), text::toCp1250(u"???? üdvözöl\r\n"));
+        QVERIFY(!QFile::exists(f.path(u"SyncURLs.txt.bak"_s)));
+        QCOMPARE(f.read(u"SyncURLs.txt"_s), QByteArray("http://\xf5.example\r\n"));
+        QCOMPARE(f.notes.size(), 4);
+
+        // A backup already there is never overwritten.
+        f.write(u"bans.txt"_s, QByteArray("\0new", 4));
+        f.store->load();
+        f.settings.setBanList({u"1 x"_s});
+        f.store->save();
+        QCOMPARE(f.read(u"bans.txt.bak"_s), binary);
+        QCOMPARE(f.read(u"bans.txt"_s), QByteArray("1 x\r\n"));
+        QVERIFY2(f.notes.constLast().contains(u"nem íródott felül"_s),
+                 qPrintable(f.notes.constLast()));
+    }
+
+    // A load that stops at a file it cannot read leaves the files after it unread: their content
+    // is kept aside before a save replaces it with lists that never held it.
+    void failedLoadKeepsTheFilesItDidNotRead()
+    {
+        Folder f;
+        f.write(u"vigilor.ini"_s, "[System]\r\nTimeInterval=300\r\n");
+        f.write(u"Messages.txt"_s, "Szia!\r\n");
+        f.write(u"SyncURLs.txt"_s, "http://lista.example\r\n");
+        QVERIFY(QDir(f.dir.path()).mkdir(u"Imports.ban"_s));
+        QVERIFY_THROWS_EXCEPTION(FileError, f.store->load());
+        QCOMPARE(f.settings.timeInterval(), 300);
+        QVERIFY(f.settings.messages().isEmpty());
+
+        f.store->save();
+        QCOMPARE(f.read(u"Messages.txt.bak"_s), QByteArray("Szia!\r\n"));
+        QCOMPARE(f.read(u"SyncURLs.txt.bak"_s), QByteArray("http://lista.example\r\n"));
+        QVERIFY(!QFile::exists(f.path(u"vigilor.ini.bak"_s)));
+        QVERIFY(!QFile::exists(f.path(u"bans.txt.bak"_s)));
+
+        // A folder where the settings file should be is an error that names it, at every load.
+        Folder g;
+        QVERIFY(QDir(g.dir.path()).mkdir(u"vigilor.ini"_s));
+        try {
+            g.store->load();
+            QFAIL("no error");
+        } catch (const FileError& e) {
+            QCOMPARE(e.message(), u"Nem olvasható a fájl: "_s + g.path(u"vigilor.ini"_s) +
+                                      u" (mappa van a helyén)"_s);
+        }
+        QVERIFY_THROWS_EXCEPTION(FileError, g.store->save());
     }
 
     // ---- the INI reader -----------------------------------------------------------------------
@@ -916,7 +1134,7 @@ private slots:
         Folder f;
         QString programPath = u"/opt/vigilor/vigilor"_s;
         SettingsStore::Hooks h = f.hooks();
-        h.autostart = [&](bool on) { applyAutostart(on, programPath); };
+        h.autostart = [&](bool on, const QString&) { applyAutostart(on, programPath); };
         f.store->setHooks(h);
 
         // A click on the switch writes the entry, another removes it.
@@ -938,6 +1156,71 @@ private slots:
         QVERIFY(!QFile::exists(entry));
     }
 
+    // Each data folder has its own entry, which passes the folder on; the program's own folder
+    // keeps the plain entry.
+    void autostartEntryPerDataFolder()
+    {
+        const QString program = u"/opt/my games/vigilor"_s;
+        const QString first = u"/srv/cod 2/szerver 1"_s;
+        const QString second = u"/srv/uo"_s;
+        QCOMPARE(autostartEntry(program, first + u"/"_s),
+                 u"[Desktop Entry]\nType=Application\nName=vigilor (/srv/cod 2/szerver 1)\n"
+                 "Exec=\"/opt/my games/vigilor\" --data-dir \"/srv/cod 2/szerver 1\"\n"_s);
+        QCOMPARE(autostartEntry(u"/opt/vigilor"_s, u"/srv/100%/a$b"_s),
+                 u"[Desktop Entry]\nType=Application\nName=vigilor (/srv/100%/a$b)\n"
+                 "Exec=/opt/vigilor --data-dir \"/srv/100%%/a\\\\$b\"\n"_s);
+
+        // Named after the folder, the same at every run, different for another folder even of
+        // the same name.
+        const QString entryFirst = autostartEntryPath(first);
+        QCOMPARE(autostartEntryPath(first + u"/"_s), entryFirst);
+        QCOMPARE(autostartEntryPath(u"/srv/cod 2/../cod 2/szerver 1"_s), entryFirst);
+        QVERIFY2(QFileInfo(entryFirst).fileName().startsWith(u"vigilor-szerver_1-"_s),
+                 qPrintable(entryFirst));
+        QVERIFY(entryFirst.endsWith(u".desktop"_s));
+        QCOMPARE(QFileInfo(entryFirst).path(), m_config.path() + u"/autostart"_s);
+        QVERIFY(autostartEntryPath(u"/other/szerver 1"_s) != entryFirst);
+        QCOMPARE(autostartEntryPath(), m_config.path() + u"/autostart/vigilor.desktop"_s);
+
+        // Side by side: switching one off leaves the other and the program folder's entry.
+        applyAutostart(true, program);
+        applyAutostart(true, program, first);
+        applyAutostart(true, program, second);
+        QVERIFY(readAll(entryFirst)
+                    .contains(
+                        "\nExec=\"/opt/my games/vigilor\" --data-dir \"/srv/cod 2/szerver 1\"\n"));
+        QVERIFY(readAll(autostartEntryPath(second))
+                    .contains("\nExec=\"/opt/my games/vigilor\" --data-dir /srv/uo\n"));
+        applyAutostart(false, program, first);
+        QVERIFY(!QFile::exists(entryFirst));
+        QVERIFY(QFile::exists(autostartEntryPath(second)));
+        QVERIFY(readAll(autostartEntryPath()).contains("\nExec=\"/opt/my games/vigilor\"\n"));
+        applyAutostart(false, program, second);
+        applyAutostart(false, program);
+        QCOMPARE(QDir(m_config.path() + u"/autostart"_s).entryList(QDir::Files), QStringList());
+
+        // The store passes its own folder; a folder that is the program's own gets the plain
+        // entry, which starts the program without arguments.
+        Folder f;
+        SettingsStore::Hooks h = f.hooks();
+        h.autostart = &applyAutostartForThisProgram;
+        f.store->setHooks(h);
+        f.settings.setFlag(Key::AutoStart, true);
+        const QByteArray own = readAll(autostartEntryPath(f.dir.path()));
+        QVERIFY2(own.contains(QByteArray("--data-dir " + QFile::encodeName(f.dir.path()) + "\n")),
+                 own.constData());
+        QVERIFY(!QFile::exists(autostartEntryPath()));
+        f.settings.setFlag(Key::AutoStart, false);
+        QVERIFY(!QFile::exists(autostartEntryPath(f.dir.path())));
+        applyAutostartForThisProgram(true, QCoreApplication::applicationDirPath() + u"/"_s);
+        QVERIFY(readAll(autostartEntryPath())
+                    .endsWith(QByteArray(
+                        "\nExec=" + QFile::encodeName(QCoreApplication::applicationFilePath()) +
+                        "\n")));
+        applyAutostartForThisProgram(false, QCoreApplication::applicationDirPath());
+        QVERIFY(!QFile::exists(autostartEntryPath()));
+    }
+
     void autostartFailureIsReportedAndTheLoadGoesOn()
     {
         QTemporaryDir dir;
@@ -945,7 +1228,7 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + u"/blocked"_s));
         Folder f;
         SettingsStore::Hooks h = f.hooks();
-        h.autostart = [](bool on) { applyAutostart(on, u"/opt/vigilor"_s); };
+        h.autostart = [](bool on, const QString&) { applyAutostart(on, u"/opt/vigilor"_s); };
         f.store->setHooks(h);
         f.write(u"vigilor.ini"_s, "[System]\r\nAutoStart=1\r\nTimeInterval=321\r\n"
                                   "[ServerInfo]\r\nIP=10.0.0.9\r\n");

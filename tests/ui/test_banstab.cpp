@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -134,6 +135,7 @@ private slots:
     void banListEditing();
     void banListFollowsTheEngine();
     void switchesAndInterval();
+    void labelsAndButtonSizes();
     void learningList();
     void listMenuItems();
     void listMenuActsOnTheSelectedPlayer();
@@ -287,6 +289,59 @@ void TestBansTab::switchesAndInterval()
     settings.setTimeInterval(120);
     QCOMPARE(interval->value(), 120);
     QCOMPARE(h.robot.link().rosterPoll().interval(), 120000);
+
+    // A typed value outside the range is limited to the nearest bound when the operator leaves
+    // the field, as a settings load limits it.
+    QVERIFY(h.showTab(Tab::Bans));
+    interval->setFocus();
+    interval->selectAll();
+    QTest::keyClicks(interval, u"5"_s);
+    QVERIFY(interval->hasFocus());
+    QTest::keyClick(interval, Qt::Key_Tab);
+    QVERIFY(!interval->hasFocus());
+    QCOMPARE(interval->value(), 30);
+    QCOMPARE(settings.timeInterval(), 30);
+    QCOMPARE(h.robot.link().rosterPoll().interval(), 30000);
+    interval->setFocus();
+    interval->selectAll();
+    QTest::keyClicks(interval, u"12345678"_s);
+    QTest::keyClick(interval, Qt::Key_Return);
+    QCOMPARE(interval->value(), 999999);
+    QCOMPARE(settings.timeInterval(), 999999);
+}
+
+// Every field has a label a screen reader announces; the one-sign buttons take little room.
+void TestBansTab::labelsAndButtonSizes()
+{
+    Harness h;
+    QVERIFY(h.showTab(Tab::Bans));
+    const auto labelOf = [&](const QString& name) -> QString {
+        QWidget* field = h.find(Tab::Bans, name);
+        for (const QLabel* label : h.window.page(Tab::Bans)->findChildren<QLabel*>())
+            if (label->buddy() == field && label->isVisible())
+                return label->text();
+        return {};
+    };
+    QCOMPARE(labelOf(u"learningbanlist"_s), u"Megjegyzett IP címek:"_s);
+    QCOMPARE(labelOf(u"Edit5"_s), u"Név vagy IP cím:"_s);
+    QCOMPARE(labelOf(u"SpinEdit1"_s), u"Ellenőrzési időköz (mp):"_s);
+
+    // The captions and their order stay: the list, the selector, the field, "+", "-".
+    auto* text = h.find<QLineEdit>(Tab::Bans, u"Edit5"_s);
+    auto* add = h.find<QPushButton>(Tab::Bans, u"Button3"_s);
+    auto* remove = h.find<QPushButton>(Tab::Bans, u"Button4"_s);
+    QCOMPARE(add->text(), u"+"_s);
+    QCOMPARE(remove->text(), u"-"_s);
+    const auto top = [&](QWidget* w) { return w->mapTo(&h.window, QPoint()).y(); };
+    const auto left = [&](QWidget* w) { return w->mapTo(&h.window, QPoint()).x(); };
+    QVERIFY(top(h.find(Tab::Bans, u"banlistbox"_s)) < top(h.find(Tab::Bans, u"ComboBox1"_s)));
+    QVERIFY(top(h.find(Tab::Bans, u"ComboBox1"_s)) < top(text));
+    QVERIFY(left(text) < left(add) && left(add) < left(remove));
+    for (QPushButton* sign : {add, remove}) {
+        QVERIFY(sign->width() * 3 < text->width());
+        QVERIFY(sign->width() >= sign->fontMetrics().horizontalAdvance(sign->text()));
+        QCOMPARE(sign->height(), text->sizeHint().height());
+    }
 }
 
 void TestBansTab::learningList()

@@ -249,6 +249,20 @@ void TestSettingsTab::numbersFollowTheModel()
         settings.setNumber(field.bound.key, field.maximum + 1); // limited: no change at all
         QCOMPARE(spin->value(), field.maximum);
         QCOMPARE(changes.take(), 0);
+
+        // Typed beyond the range: limited to the nearest bound, as a settings load limits it.
+        const std::pair<QString, int> typed[] = {
+            {QString::number(field.minimum - 1), field.minimum},
+            {QString::number(field.maximum) + u"9"_s, field.maximum},
+            {QString::number(field.initial), field.initial},
+            {u"99999999999999999999999"_s, field.maximum}};
+        for (const auto& [text, expected] : typed) {
+            spin->selectAll();
+            QTest::keyClicks(spin, text);
+            QTest::keyClick(spin, Qt::Key_Return);
+            QVERIFY2(spin->value() == expected, qPrintable(field.bound.name + u' ' + text));
+            QCOMPARE(settings.number(field.bound.key), expected);
+        }
     }
 
     // Labels name their fields.
