@@ -224,7 +224,6 @@ void SettingsStore::loadFiles(int& filesRead)
         if (m_hooks.banListLoaded)
             m_hooks.banListLoaded();
     }
-
     ++filesRead;
 
     m_iniMemo.forget();
