@@ -58,7 +58,12 @@ int main(int argc, char** argv)
                                    u"Drop rcon packets closer than N ms (default 500, 0 off)."_s,
                                    u"N"_s, u"500"_s);
     const QCommandLineOption demo(u"demo"_s, u"Demo players whose game goes on."_s);
-    parser.addOptions({port, password, players, map, variant, flood, demo});
+    const QCommandLineOption restartAfter(
+        u"restart-after"_s,
+        u"On `quit`, close the port and open it again on the same port after N ms, as a "
+        u"supervised server restarts (default: the process ends)."_s,
+        u"N"_s);
+    parser.addOptions({port, password, players, map, variant, flood, demo, restartAfter});
     parser.process(app);
 
     bool portOk = false;
@@ -66,9 +71,13 @@ int main(int argc, char** argv)
     bool floodOk = false;
     const int floodMs = parser.value(flood).toInt(&floodOk);
     const QString variantName = parser.value(variant).toLower();
+    bool restartOk = true;
+    const int restartMs =
+        parser.isSet(restartAfter) ? parser.value(restartAfter).toInt(&restartOk) : -1;
     if (!portOk || portNumber > 65535 || !floodOk || floodMs < 0 ||
-        (variantName != u"uo" && variantName != u"cod2")) {
-        printError(u"bad --port, --flood-ms or --variant; see --help"_s);
+        (variantName != u"uo" && variantName != u"cod2") || !restartOk ||
+        (parser.isSet(restartAfter) && restartMs < 0)) {
+        printError(u"bad --port, --flood-ms, --variant or --restart-after; see --help"_s);
         return 2;
     }
 
@@ -117,8 +126,18 @@ int main(int argc, char** argv)
         std::printf("%s\n", line.toUtf8().constData());
         std::fflush(stdout);
     });
-    QObject::connect(&server, &RconServer::quitRequested, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
+    if (restartMs >= 0) {
+        server.setRestartAfterQuitMs(restartMs);
+        QObject::connect(&server, &RconServer::quitRequested, &app,
+                         [] { printError(u"quit: port closed"_s); });
+        QObject::connect(&server, &RconServer::restarted, &app, [&server] {
+            printError(u"restarted on 127.0.0.1:"_s % QString::number(server.port()));
+        });
+    } else {
+        // Like a game server process, it ends; started again, it can take the same port.
+        QObject::connect(&server, &RconServer::quitRequested, &app, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
+    }
     printError(u"listening on 127.0.0.1:"_s % QString::number(server.port()));
     return QCoreApplication::exec();
 }

@@ -4,6 +4,7 @@
 #include "text/textutil.h"
 
 #include <QNetworkDatagram>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <algorithm>
@@ -96,24 +97,19 @@ bool RconServer::start(quint16 port)
         return false;
     }
     connect(m_socket, &QUdpSocket::readyRead, this, &RconServer::readPending);
-    m_quit = false;
+    m_port = m_socket->localPort();
     return true;
 }
 
 void RconServer::stop()
 {
-    delete m_socket;
-    m_socket = nullptr;
-}
-
-quint16 RconServer::port() const
-{
-    return m_socket ? m_socket->localPort() : 0;
-}
-
-bool RconServer::isRunning() const
-{
-    return m_socket && !m_quit;
+    if (!m_socket)
+        return;
+    // The port closes at once; the object may be the sender of the signal being handled.
+    QUdpSocket* socket = std::exchange(m_socket, nullptr);
+    socket->disconnect(this);
+    socket->close();
+    socket->deleteLater();
 }
 
 void RconServer::setVariant(Variant variant)
@@ -227,7 +223,7 @@ void RconServer::handle(const QByteArray& data, const QHostAddress& peer, quint1
     m_datagrams.append(Datagram{m_clock.elapsed(), data, peer, peerPort});
     m_lastPeer = peer;
     m_lastPeerPort = peerPort;
-    if (m_quit || !data.startsWith(kRequestPrefix))
+    if (!data.startsWith(kRequestPrefix))
         return;
     if (m_requestsToDrop > 0) {
         --m_requestsToDrop;
@@ -276,7 +272,7 @@ void RconServer::handle(const QByteArray& data, const QHostAddress& peer, quint1
     m_commands.append(command);
     emit commandReceived(command);
     const QString output = execute(command);
-    if (!m_quit)
+    if (m_socket)
         reply(output, peer, peerPort);
 }
 
@@ -307,8 +303,15 @@ QString RconServer::execute(const QString& command)
         return {};
     }
     if (verb == u"quit") {
-        m_quit = true;
+        // The server process ends: its port closes, with whatever was still queued for it.
+        stop();
         emit quitRequested();
+        if (m_restartAfterQuitMs >= 0) {
+            QTimer::singleShot(m_restartAfterQuitMs, this, [this] {
+                if (!m_socket && restart())
+                    emit restarted();
+            });
+        }
         return {};
     }
     static const QMap<QString, QString> acknowledged = {

@@ -67,10 +67,18 @@ public:
     explicit RconServer(QObject* parent = nullptr);
     ~RconServer() override;
 
-    bool start(quint16 port = 0); // binds 127.0.0.1; 0 picks a free port
+    // Binds 127.0.0.1; 0 picks a free port. Call it again with port() after a stop or a `quit`
+    // to come back on the same port, as a restarted game server does.
+    bool start(quint16 port = 0);
+    // Closes the port: a datagram sent to it meets an ICMP port unreachable until the next start.
     void stop();
-    quint16 port() const;
-    bool isRunning() const; // bound and not told to `quit`
+    bool restart() { return start(m_port); }
+    // The port it listens on, or the one it listened on last while stopped (0 before any start).
+    quint16 port() const { return m_port; }
+    bool isRunning() const { return m_socket != nullptr; }
+    // What `quit` does after closing the port: stay down (-1, the default, as a server process
+    // that ends), or come back on the same port after this many milliseconds (a supervised one).
+    void setRestartAfterQuitMs(int ms) { m_restartAfterQuitMs = ms; }
 
     void setPassword(const QString& password)
     {
@@ -122,7 +130,8 @@ public:
 
 signals:
     void commandReceived(const QString& command); // before it is carried out
-    void quitRequested();
+    void quitRequested();                         // `quit` was carried out: the port is closed
+    void restarted();                             // back on its port after a `quit`
 
 private:
     struct Variable
@@ -152,7 +161,8 @@ private:
     QElapsedTimer m_clock;
     Variant m_variant = Variant::UnitedOffensive;
     bool m_colonBlank = false;
-    bool m_quit = false;
+    quint16 m_port = 0;
+    int m_restartAfterQuitMs = -1;
     int m_floodGuardMs = 500;
     int m_chunkSize = 1300;
     qint64 m_lastAcceptedMs = -1;

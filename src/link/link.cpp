@@ -23,6 +23,7 @@ namespace {
 const QString kChannelVariable = QStringLiteral("vigilor");
 const QString kStatusEcho = QStringLiteral("\"status\"");
 constexpr int kMaxDialogAnswer = 255;
+constexpr qint64 kMaxDatagramSize = 65536; // more than any UDP payload
 } // namespace
 
 Link::Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, Dialogs& dialogs,
@@ -276,11 +277,15 @@ void Link::clearQueue()
 void Link::readDatagrams()
 {
     QUdpSocket* socket = m_socket;
-    while (socket && socket == m_socket && socket->hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = socket->receiveDatagram();
-        // A receive that reports an error (an ICMP port unreachable, say) yields no datagram.
+    // Every pass ends with a read that finds nothing, never with a mere look: the socket's read
+    // notifier stays off until a read is tried, and a look (hasPendingDatagrams) swallows a
+    // pending receive error without trying one. Such an error (an ICMP port unreachable, after
+    // a datagram met the closed port of a restarting server) yields no datagram; the notifier
+    // is on again then, and what arrives later is read as usual.
+    while (socket && socket == m_socket) {
+        const QNetworkDatagram datagram = socket->receiveDatagram(kMaxDatagramSize);
         if (!datagram.isValid())
-            continue;
+            return;
         if (datagram.senderPort() != m_peerPort ||
             !datagram.senderAddress().isEqual(m_peerAddress, QHostAddress::TolerantConversion))
             continue;

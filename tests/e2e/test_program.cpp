@@ -1,5 +1,7 @@
 // The built program driven from outside: its command line, its files beside it, its day log,
 // and the end by SIGTERM.
+#include "settings/settings.h"
+#include "settings/settingsstore.h"
 #include "text/timeformat.h"
 
 #include <QDate>
@@ -9,6 +11,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <csignal>
 
@@ -20,6 +23,32 @@ class TestProgram final : public QObject
 
 private:
     static QString program() { return QStringLiteral(VIGILOR_EXE); }
+
+    static QProcessEnvironment headlessEnvironment()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(u"DISPLAY"_s);
+        env.remove(u"WAYLAND_DISPLAY"_s);
+        env.remove(u"QT_QPA_PLATFORM"_s);
+        return env;
+    }
+
+    static quint16 freePort()
+    {
+        QUdpSocket probe;
+        return probe.bind(QHostAddress::LocalHost, 0) ? probe.localPort() : 0;
+    }
+
+    // Reads a process's standard output into `out` until it holds `text`.
+    static bool waitForOutput(QProcess& process, QString& out, const QString& text, int timeoutMs)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                out += QString::fromUtf8(process.readAllStandardOutput());
+                return out.contains(text);
+            },
+            timeoutMs);
+    }
 
     static QString run(const QStringList& arguments, int* exitCode)
     {
@@ -56,10 +85,7 @@ private slots:
         QTemporaryDir dir;
         QProcess p;
         p.setProcessChannelMode(QProcess::SeparateChannels);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(u"DISPLAY"_s);
-        env.remove(u"WAYLAND_DISPLAY"_s);
-        env.remove(u"QT_QPA_PLATFORM"_s);
+        const QProcessEnvironment env = headlessEnvironment();
         p.setProcessEnvironment(env);
         p.start(program(), {u"--demo"_s, u"--data-dir"_s, dir.path()});
         QVERIFY(p.waitForStarted());
@@ -131,6 +157,50 @@ private slots:
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(QFileInfo(dir.path() + u"/vigilor.ini"_s).isDir());
+    }
+
+    // Started before its server, the robot's first datagram meets a closed port (ICMP port
+    // unreachable); the server's first answer once it is up is read all the same.
+    void startedBeforeItsServer()
+    {
+        QTemporaryDir dir;
+        const quint16 port = freePort();
+        QVERIFY(port != 0);
+        {
+            vigilor::Settings settings;
+            vigilor::settings::SettingsStore store(settings, dir.path() + u'/');
+            store.setHooks({});
+            settings.setFlag(vigilor::Key::SaveServerInfo, true);
+            settings.setFlag(vigilor::Key::AutoConnect, true);
+            settings.setFlag(vigilor::Key::CommandListener, true); // polls the channel variable
+            settings.setFlag(vigilor::Key::EventNotify, true);     // the connect notice in chat
+            settings.setNumber(vigilor::Key::TimeInterval, 30);    // the channel poll: 10 s
+            settings.setHost(u"127.0.0.1"_s);
+            settings.setPort(QString::number(port));
+            settings.setPassword(u"pw"_s);
+            store.save();
+        }
+        QProcess robot;
+        robot.setProcessEnvironment(headlessEnvironment());
+        robot.start(program(), {u"--data-dir"_s, dir.path()});
+        QVERIFY(robot.waitForStarted());
+        QString out;
+        QVERIFY2(
+            waitForOutput(robot, out, u"Parancs küldés: \"say ^1vigilor^2> ^7Csatlakozva"_s, 10000),
+            qPrintable(out));
+
+        QProcess server;
+        server.start(QStringLiteral(VIGILOR_TESTSERVER_EXE),
+                     {u"--port"_s, QString::number(port), u"--password"_s, u"pw"_s});
+        QVERIFY(server.waitForStarted());
+        // The channel poll is the next thing the robot sends; the server does not know the
+        // variable yet and says so.
+        const bool answered = waitForOutput(robot, out, u"Unknown command \"vigilor\""_s, 20000);
+        server.terminate();
+        ::kill(static_cast<pid_t>(robot.processId()), SIGTERM);
+        QVERIFY(robot.waitForFinished(10000));
+        QVERIFY(server.waitForFinished(5000));
+        QVERIFY2(answered, qPrintable(out));
     }
 };
 

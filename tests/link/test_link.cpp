@@ -521,6 +521,63 @@ private slots:
         QCOMPARE(h.robot.link().queue(), QStringList{u"status"_s});
     }
 
+    // A restarting server closes its port for a while: what the robot sends meanwhile meets an
+    // ICMP port unreachable, and the first reply after the server is back is read all the same.
+    void readsOnAcrossServerRestarts()
+    {
+        Harness h;
+        h.server.setFloodGuardMs(0);
+        h.robot.link().setPacerInterval(50);
+        h.robot.link().connectAction();
+        const auto answered = [&](const QString& command, const QString& answer) {
+            const qsizetype from = h.lines().size();
+            h.robot.link().enqueueCommand(command);
+            return QTest::qWaitFor([&] { return h.lines().mid(from).contains(answer); }, 3000);
+        };
+        // Sent into the closed port, the ICMP answer handled before the server comes back.
+        const auto sendWhileDown = [&](const QString& command) {
+            const int before = h.server.datagrams().size();
+            h.robot.link().enqueueCommand(command);
+            QVERIFY(QTest::qWaitFor([&] { return h.robot.link().queue().isEmpty(); }, 3000));
+            QTest::qWait(100);
+            QCOMPARE(h.server.datagrams().size(), before);
+        };
+        QVERIFY(answered(u"serverinfo"_s, u"Server info settings:"_s));
+
+        // The operator's quit; the server is started again by hand.
+        h.robot.link().enqueueCommand(u"quit"_s);
+        QVERIFY(QTest::qWaitFor([&] { return !h.server.isRunning(); }, 3000));
+        sendWhileDown(u"say anyone there?"_s);
+        QVERIFY(h.server.restart());
+        QVERIFY(answered(u"serverinfo"_s, u"Server info settings:"_s));
+
+        // The robot's own restart: quit, then the reset, which meets the closed port; the
+        // server's supervisor brings it back.
+        QSignalSpy restarted(&h.server, &RconServer::restarted);
+        h.server.setRestartAfterQuitMs(300);
+        h.robot.interpreter().runChannelCommand(channel::Interpreter::madeUpAnswer(u"restart"_s));
+        QVERIFY(restarted.wait(3000));
+        QVERIFY(h.server.receivedCommands().endsWith(u"quit"_s));
+        QVERIFY(answered(u"mapname"_s, u"\"mapname\" is:\"mp_harbor\" default:\"mp_harbor\""_s));
+        QVERIFY(h.robot.link().isConnected());
+    }
+
+    void robotStartedBeforeItsServer()
+    {
+        Harness h;
+        h.server.setFloodGuardMs(0);
+        h.robot.link().setPacerInterval(50);
+        h.server.stop();
+        h.robot.link().connectAction();
+        h.robot.link().enqueueCommand(u"serverinfo"_s);
+        QVERIFY(QTest::qWaitFor([&] { return h.robot.link().queue().isEmpty(); }, 3000));
+        QTest::qWait(100);
+        QVERIFY(h.server.restart());
+        h.robot.link().enqueueCommand(u"serverinfo"_s);
+        QVERIFY(
+            QTest::qWaitFor([&] { return h.lines().contains(u"Server info settings:"_s); }, 3000));
+    }
+
     void foreignDatagramsNeverReachTheHandler()
     {
         Harness h;

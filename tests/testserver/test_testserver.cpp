@@ -165,7 +165,7 @@ private slots:
     void floodGuard();
     void droppingAndHolding();
     void lastChunkDropped();
-    void quitStopsAnswering();
+    void quitClosesThePortUntilRestarted();
 
     void playersFile();
     void demoEvolution();
@@ -655,19 +655,43 @@ void TestTestServer::lastChunkDropped()
     QCOMPARE(m_client->statusDatagrams().size(), count);
 }
 
-void TestTestServer::quitStopsAnswering()
+void TestTestServer::quitClosesThePortUntilRestarted()
 {
+    const quint16 port = m_server->port();
     QSignalSpy quit(m_server.get(), &RconServer::quitRequested);
     m_client->ask(u"quit"_s);
     QVERIFY(m_client->receiveFor(200).isEmpty());
     QCOMPARE(quit.size(), 1);
     QVERIFY(!m_server->isRunning());
-
-    m_client->ask(u"status"_s);
-    m_client->ask(u"status"_s, u"wrong"_s);
-    QVERIFY(m_client->receiveFor(200).isEmpty());
+    QCOMPARE(m_server->port(), port);
+    {
+        // The port is really closed: anyone may take it now.
+        QUdpSocket taker;
+        QVERIFY(taker.bind(QHostAddress::LocalHost, port));
+    }
+    // A client that sends meanwhile is told so by its kernel (ICMP port unreachable).
+    QUdpSocket connected;
+    connected.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(connected.waitForConnected(1000));
+    connected.write(request(u"secret"_s, u"status"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(!connected.receiveDatagram(2048).isValid() &&
+                                 connected.error() == QAbstractSocket::ConnectionRefusedError,
+                             3000);
     QCOMPARE(m_server->receivedCommands(), QStringList{u"quit"_s});
-    QCOMPARE(m_server->badPasswordCount(), 0);
+
+    // Started again on the same port, it answers the same clients.
+    QVERIFY(m_server->restart());
+    QCOMPARE(m_server->port(), port);
+    QVERIFY(m_client->answer(u"status"_s).startsWith(u"map: "_s));
+
+    // A supervised server comes back by itself.
+    QSignalSpy restarted(m_server.get(), &RconServer::restarted);
+    m_server->setRestartAfterQuitMs(50);
+    m_client->ask(u"quit"_s);
+    QVERIFY(restarted.wait(3000));
+    QVERIFY(m_server->isRunning());
+    QCOMPARE(m_server->port(), port);
+    QVERIFY(m_client->answer(u"serverinfo"_s).startsWith(u"Server info settings:"_s));
 }
 
 void TestTestServer::playersFile()
@@ -746,14 +770,15 @@ void TestTestServer::demoEvolution()
 
 void TestTestServer::executable_data()
 {
-    QTest::addColumn<bool>("byQuit");
-    QTest::newRow("SIGTERM") << false;
-    QTest::newRow("quit") << true;
+    QTest::addColumn<QString>("end");
+    QTest::newRow("SIGTERM") << u"SIGTERM"_s;
+    QTest::newRow("quit") << u"quit"_s;
+    QTest::newRow("quit with --restart-after") << u"restart"_s;
 }
 
 void TestTestServer::executable()
 {
-    QFETCH(bool, byQuit);
+    QFETCH(QString, end);
     quint16 port = 0;
     {
         QUdpSocket probe;
@@ -765,14 +790,20 @@ void TestTestServer::executable()
     players.write("# slot;score;ping;name;address;rate\n4;9;33;Filed;192.0.2.44:28960;25000\n");
     players.close();
 
+    QStringList arguments{u"--port"_s,    QString::number(port), u"--password"_s,
+                          u"pw"_s,        u"--flood-ms"_s,       u"0"_s,
+                          u"--players"_s, players.fileName()};
+    if (end == u"restart")
+        arguments << u"--restart-after"_s << u"100"_s;
+    const auto launch = [&](QProcess& process) {
+        process.start(QStringLiteral(VIGILOR_TESTSERVER_EXE), arguments);
+        QVERIFY(process.waitForStarted());
+        QByteArray errors;
+        QTRY_VERIFY_WITH_TIMEOUT((errors += process.readAllStandardError()).contains("listening"),
+                                 5000);
+    };
     QProcess process;
-    process.start(QStringLiteral(VIGILOR_TESTSERVER_EXE),
-                  {u"--port"_s, QString::number(port), u"--password"_s, u"pw"_s, u"--flood-ms"_s,
-                   u"0"_s, u"--players"_s, players.fileName()});
-    QVERIFY(process.waitForStarted());
-    QByteArray errors;
-    QTRY_VERIFY_WITH_TIMEOUT((errors += process.readAllStandardError()).contains("listening"),
-                             5000);
+    launch(process);
 
     Client client(port);
     QCOMPARE(client.answer(u"status"_s, u"pw"_s).count(u"Filed^7"_s), 1);
@@ -780,13 +811,32 @@ void TestTestServer::executable()
     const QByteArray expected = "127.0.0.1:" + QByteArray::number(client.port()) + " status\n";
     QTRY_COMPARE_WITH_TIMEOUT(printed += process.readAllStandardOutput(), expected, 5000);
 
-    if (byQuit)
-        client.ask(u"quit"_s, u"pw"_s);
-    else
+    if (end == u"SIGTERM") {
         process.terminate();
+    } else if (end == u"restart") {
+        // The process stays; its port closes and opens again.
+        client.ask(u"quit"_s, u"pw"_s);
+        QByteArray errors;
+        QTRY_VERIFY_WITH_TIMEOUT((errors += process.readAllStandardError()).contains("restarted"),
+                                 5000);
+        QVERIFY(errors.contains("port closed"));
+        QCOMPARE(client.answer(u"status"_s, u"pw"_s).count(u"Filed^7"_s), 1);
+        process.terminate();
+    } else {
+        client.ask(u"quit"_s, u"pw"_s);
+    }
     QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
+
+    if (end == u"quit") {
+        // Started again, it takes the same port and answers the same client.
+        QProcess again;
+        launch(again);
+        QCOMPARE(client.answer(u"status"_s, u"pw"_s).count(u"Filed^7"_s), 1);
+        again.terminate();
+        QVERIFY(again.waitForFinished(5000));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTestServer)
