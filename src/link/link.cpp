@@ -14,6 +14,7 @@
 #include <QScopeGuard>
 #include <QUdpSocket>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -31,9 +32,14 @@ Link::Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, 
     : QObject(parent), m_settings(settings), m_console(console), m_clock(clock), m_pump(pump),
       m_dialogs(dialogs), m_errors(errors)
 {
+    // A repeating timer would follow a late tick (a loaded machine, a stopped process) with one
+    // on its old schedule, a few milliseconds later, and the server drops a packet that comes
+    // that soon. So each tick arms the next, a whole period after it.
     m_pacer.setObjectName(QStringLiteral("rctimer"));
+    m_pacer.setSingleShot(true);
+    m_pacer.setTimerType(Qt::PreciseTimer);
     m_pacer.setInterval(kStartPacerMs);
-    connect(&m_pacer, &QTimer::timeout, this, [this] { guarded(m_errors, [this] { pacerTick(); }); });
+    connect(&m_pacer, &QTimer::timeout, this, &Link::onPacerTimeout);
 
     // Until the settings give the check interval, the roster poll runs every 30 s.
     m_rosterPoll.setObjectName(QStringLiteral("Timer1"));
@@ -96,6 +102,27 @@ void Link::checkSilence()
     connectAction();
 }
 
+void Link::onPacerTimeout()
+{
+    if (!m_connected)
+        return;
+    // Early after a send made outside the timer (the password change): wait out the rest.
+    if (const int rest = msUntilNextSend(); rest > 0) {
+        m_pacer.start(rest);
+        return;
+    }
+    guarded(m_errors, [this] { pacerTick(); });
+    if (m_connected && !m_pacer.isActive())
+        m_pacer.start(m_pacerPeriod);
+}
+
+int Link::msUntilNextSend() const
+{
+    if (!m_lastSend.isValid())
+        return 0;
+    return static_cast<int>(qMax<qint64>(0, m_pacerPeriod - m_lastSend.elapsed()));
+}
+
 void Link::pacerTick()
 {
     if (m_queue.isEmpty() || !m_connected || !m_socket)
@@ -104,22 +131,45 @@ void Link::pacerTick()
     const QByteArray datagram = rconDatagram(m_settings.password(), head);
     if (head != kChannelVariable)
         m_console.consoleLine(commandEcho(head));
-    if (m_socket->write(datagram) != datagram.size())
-        throw SocketError(QStringLiteral("Socket Error: ") + m_socket->errorString());
+    if (m_socket->write(datagram) != datagram.size()) {
+        const int reason = errno;
+        // A send refused by the kernel (an earlier datagram met a closed port) leaves the
+        // socket's own error unset; the system's word says more than "Unknown error".
+        const QString text = m_socket->error() == QAbstractSocket::UnknownSocketError && reason != 0
+                                 ? qt_error_string(reason)
+                                 : m_socket->errorString();
+        throw SocketError(QStringLiteral("Socket Error: ") + text);
+    }
     m_lastSend.start();
     // The head may have been taken meanwhile only by another tick, never by this one.
     if (!m_queue.isEmpty() && m_queue.front() == head)
         m_queue.removeFirst();
     emit queueChanged();
+    // From now on the server has the new password: every later command carries it.
+    for (qsizetype i = 0; i < m_pendingPasswords.size(); ++i) {
+        if (m_pendingPasswords[i].command == head) {
+            m_settings.setPassword(m_pendingPasswords.takeAt(i).password);
+            break;
+        }
+    }
 }
 
-void Link::setPacerInterval(int milliseconds) { m_pacer.setInterval(milliseconds); }
+void Link::setPacerInterval(int milliseconds)
+{
+    m_pacerPeriod = milliseconds;
+    // A running pacer restarts from now with the new period, which is never closer to the
+    // last send than the period either.
+    if (m_pacer.isActive())
+        m_pacer.start(m_pacerPeriod);
+    else
+        m_pacer.setInterval(m_pacerPeriod);
+}
 
 void Link::updateLinkControls()
 {
     if (m_connected) {
         if (!m_pacer.isActive())
-            m_pacer.start();
+            m_pacer.start(m_pacerPeriod);
         if (!m_rosterPoll.isActive())
             m_rosterPoll.start();
     } else {
@@ -243,7 +293,7 @@ void Link::sendLastCommands()
     connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
     guarded(m_errors, [&] {
         while (!m_queue.isEmpty() && m_connected && m_socket) {
-            const qint64 due = m_lastSend.isValid() ? m_pacer.interval() - m_lastSend.elapsed() : 0;
+            const qint64 due = msUntilNextSend();
             if (due <= 0) {
                 pacerTick();
                 continue;
@@ -268,6 +318,7 @@ void Link::sessionClosed()
 
 void Link::clearQueue()
 {
+    m_pendingPasswords.clear();
     if (m_queue.isEmpty())
         return;
     m_queue.clear();
@@ -313,26 +364,39 @@ void Link::changePassword()
         "!!! FIGYELEM !!!\n\r\n\rAz új RCON jelszó NEM lesz elmentve a szerver beállításai közé! "
         "Újraindulás után visszaáll az eredeti jelszó, az Vigilor viszont az új jelszót fogja "
         "megtartani!"));
-    enqueueCommand(QStringLiteral("set rconpassword \"") + fresh + u'"');
+    // The field, and with it every later datagram, takes the new password only once the
+    // command that carries it was really sent (see pacerTick): a send that fails leaves it
+    // queued under the old password, and the pacer tries it again.
+    const QString command = QStringLiteral("set rconpassword \"") + fresh + u'"';
+    m_pendingPasswords.append({command, fresh});
+    enqueueCommand(command);
+    if (!m_queue.contains(command)) {
+        m_pendingPasswords.removeIf([&](const PendingPassword& p) { return p.command == command; });
+        return;
+    }
     m_pump.processEvents();
-    // Send it at once, still under the old password. The server drops a packet that comes
-    // within its flood window of the previous one, which would lock us out, so wait that out
-    // with the pacer held back, so that nothing else leaves first.
-    const bool pacing = m_pacer.isActive();
+    if (!m_queue.contains(command))
+        return; // a pacer tick sent it meanwhile
+    // Send it at once, still under the old password, held back only until the pacer's period
+    // (and the server's flood window) since the last send has passed, with the pacer stopped
+    // so that nothing else leaves first.
     m_pacer.stop();
-    if (m_lastSend.isValid() && m_lastSend.elapsed() < kServerFloodWindowMs + 20)
-        m_clock.wait(static_cast<int>(kServerFloodWindowMs + 20 - m_lastSend.elapsed()));
+    int rest = msUntilNextSend();
+    if (m_lastSend.isValid())
+        rest = qMax(rest, static_cast<int>(kServerFloodWindowMs + 20 - m_lastSend.elapsed()));
+    if (rest > 0)
+        m_clock.wait(rest);
+    const auto resumePacer = [this] {
+        if (m_connected && !m_pacer.isActive())
+            m_pacer.start(m_pacerPeriod);
+    };
     try {
         pacerTick();
     } catch (...) {
-        if (pacing && m_connected)
-            m_pacer.start();
-        m_settings.setPassword(fresh);
+        resumePacer();
         throw;
     }
-    if (pacing && m_connected)
-        m_pacer.start();
-    m_settings.setPassword(fresh);
+    resumePacer();
 }
 
 void Link::lockServer()

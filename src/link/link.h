@@ -55,8 +55,11 @@ public:
     // One tick of the pacer: sends the queue's head. Throws SocketError when the send fails
     // (the head then stays queued).
     void pacerTick();
+    // The pacer's period: two sends are never closer than this on the monotonic clock, also
+    // after a tick that came late.
     void setPacerInterval(int milliseconds);
-    int pacerInterval() const { return m_pacer.interval(); }
+    int pacerInterval() const { return m_pacerPeriod; }
+    // The single-shot timer behind the pacer; each tick arms the next.
     QTimer& pacer() { return m_pacer; }
     QTimer& rosterPoll() { return m_rosterPoll; }
 
@@ -89,6 +92,15 @@ signals:
     void queueChanged();
 
 private:
+    struct PendingPassword
+    {
+        QString command; // the queued command that carries it
+        QString password;
+    };
+
+    void onPacerTimeout();
+    // Milliseconds until the pacer's period has passed since the last send.
+    int msUntilNextSend() const;
     void updateLinkControls();
     void checkSilence();
     void openSocket();
@@ -106,6 +118,9 @@ private:
 
     QStringList m_queue;
     QTimer m_pacer;
+    int m_pacerPeriod = kStartPacerMs;
+    // Password changes whose command is still queued: the password is taken once it was sent.
+    QList<PendingPassword> m_pendingPasswords;
     QTimer m_rosterPoll;
     bool m_connected = false;
     QPointer<QUdpSocket> m_socket;

@@ -10,6 +10,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <QUdpSocket>
 
 using namespace vigilor;
@@ -41,7 +43,7 @@ QList<Player> players(int count)
 // One robot in a temporary program folder, with a fake clock for its stamps.
 struct Harness : RobotFixture
 {
-    Harness() : RobotFixture(u"secret"_s)
+    explicit Harness(bool runEvents = true) : RobotFixture(u"secret"_s, runEvents)
     {
         robot.startUp();
         pointAtServer();
@@ -254,6 +256,59 @@ private slots:
         h.robot.link().pacer().start();
         QVERIFY(h.waitForCommands(5, 5000));
         QCOMPARE(h.server.badPasswordCount(), 0);
+    }
+
+    // A send that fails during "Jelszó váltás" leaves the password as it was; the command
+    // stays queued under the old password, and the field changes once it was really sent.
+    void passwordChangesOnlyOnceSent()
+    {
+        Harness h(false); // window events wait, so the ICMP error below waits for the send
+        h.robot.link().connectAction();
+        h.robot.link().pacer().stop();
+        h.server.stop();
+        h.robot.link().enqueueCommand(u"say anyone there?"_s);
+        h.robot.link().pacerTick(); // meets the closed port: the kernel fails the next send
+        QThread::msleep(20);
+        h.dialogs.answerInput(u"fresh"_s);
+        guarded(&h.robot, [&] { h.robot.link().changePassword(); });
+        QVERIFY(h.lines().join(u'\n').contains(u"Socket Error: "_s));
+        QCOMPARE(h.robot.settings().password(), u"secret"_s);
+        QCOMPARE(h.robot.link().queue(), QStringList{u"set rconpassword \"fresh\""_s});
+
+        // The server is back: the pacer sends it, and from then on the new password goes out.
+        QVERIFY(h.server.restart());
+        h.robot.link().enqueueCommand(u"serverinfo"_s);
+        h.robot.link().pacer().start();
+        QVERIFY(h.waitForCommands(2));
+        QCOMPARE(h.server.receivedCommands(),
+                 (QStringList{u"set rconpassword \"fresh\""_s, u"serverinfo"_s}));
+        QCOMPARE(h.server.badPasswordCount(), 0);
+        QCOMPARE(h.robot.settings().password(), u"fresh"_s);
+    }
+
+    // A tick that comes late (a stalled process) is not followed by one on the old schedule:
+    // two sends are never closer than the pacer's period, so the server's flood guard drops
+    // nothing.
+    void pacerKeepsItsPeriodAfterAStall()
+    {
+        Harness h;
+        h.robot.link().connectAction();
+        bool stalled = false;
+        connect(&h.server, &RconServer::commandReceived, &h.server, [&](const QString& command) {
+            if (command != u"say one"_s || stalled)
+                return;
+            stalled = true;
+            // The whole process stops across the next tick, which then comes late by about
+            // half a period.
+            QTimer::singleShot(0, &h.server, [] { QThread::msleep(900); });
+        });
+        const QStringList says{u"say one"_s, u"say two"_s, u"say three"_s, u"say four"_s};
+        for (const QString& say : says)
+            h.robot.link().enqueueCommand(say);
+        QVERIFY(h.waitForCommands(4, 6000));
+        QVERIFY(stalled);
+        QCOMPARE(h.server.floodDropCount(), 0);
+        QCOMPARE(h.server.receivedCommands(), says);
     }
 
     void lockAndOpen()

@@ -15,13 +15,15 @@ struct RobotFixture
 {
     QTemporaryDir dir;
     FakeClock clock;
-    FakePump pump{true};
+    FakePump pump;
     ScriptedDialogs dialogs;
     Robot robot{dir.path() + u'/', clock, pump, dialogs};
     testserver::RconServer server;
     const QString password;
 
-    explicit RobotFixture(const QString& rconPassword) : password(rconPassword)
+    // runEvents: whether the places where the engine lets window events run really run them.
+    explicit RobotFixture(const QString& rconPassword, bool runEvents = true)
+        : pump(runEvents), password(rconPassword)
     {
         server.setPassword(password);
         server.start();
