@@ -60,7 +60,8 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
               [this](const QString& text) { m_broadcaster.sayPublic(text); }),
       m_interpreter(m_settings, m_link, m_console, m_broadcaster, this), m_search(m_console, pump),
       m_store(m_settings, m_programFolder.endsWith(u'/') ? m_programFolder : m_programFolder + u'/'),
-      m_weapons(m_link), m_clientConfig(m_settings, m_link)
+      m_weapons(m_link), m_clientConfig(m_settings, m_link),
+      m_launcher(m_settings, m_console, m_programFolder)
 {
     if (!m_programFolder.isEmpty() && !m_programFolder.endsWith(u'/'))
         m_programFolder += u'/';

@@ -12,6 +12,7 @@
 #include "settings/settingsstore.h"
 #include "text/errors.h"
 #include "tools/clientconfig.h"
+#include "tools/launcher.h"
 #include "tools/weapons.h"
 
 #include <QDate>
@@ -56,6 +57,7 @@ public:
     link::ConsoleSearch& search() { return m_search; }
     tools::WeaponSwitches& weapons() { return m_weapons; }
     tools::ClientConfig& clientConfig() { return m_clientConfig; }
+    tools::Launcher& launcher() { return m_launcher; }
     settings::SettingsStore& store() { return m_store; }
     Clock& clock() { return m_clock; }
     EventPump& pump() { return m_pump; }
@@ -117,6 +119,7 @@ private:
     settings::SettingsStore m_store;
     tools::WeaponSwitches m_weapons;
     tools::ClientConfig m_clientConfig;
+    tools::Launcher m_launcher;
     bool m_closed = false;
 };
 

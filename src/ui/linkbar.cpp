@@ -6,7 +6,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
+#include <QToolButton>
 
 using namespace Qt::StringLiterals;
 
@@ -32,6 +34,23 @@ void bind(QLineEdit* field, Robot& robot, Getter get, Setter set, Changed change
     }));
 }
 
+// The picture of GoPlay: a white "play" sign on green, drawn so that it needs no image file.
+QIcon playIcon()
+{
+    constexpr int kSize = 20;
+    QPixmap pixmap(kSize, kSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x2e, 0x8b, 0x3a));
+    painter.drawEllipse(1, 1, kSize - 2, kSize - 2);
+    painter.setBrush(Qt::white);
+    painter.drawPolygon(QPolygon({QPoint(7, 5), QPoint(15, 10), QPoint(7, 15)}));
+    painter.end();
+    return QIcon(pixmap);
+}
+
 } // namespace
 
 LinkBar::LinkBar(Robot& robot, QWidget* parent) : QWidget(parent)
@@ -53,7 +72,7 @@ LinkBar::LinkBar(Robot& robot, QWidget* parent) : QWidget(parent)
         m_serverFields << label << field;
         return field;
     };
-    QLineEdit* host = addField(u"Label3"_s, u"Host/IP:"_s, u"Edit1"_s, 120);
+    QLineEdit* host = addField(u"Label3"_s, u"Host/IP:"_s, u"Edit1"_s, 104);
     QLineEdit* port = addField(u"Label5"_s, u"Port:"_s, u"Edit3"_s, 50);
     QLineEdit* password = addField(u"Label2"_s, u"Jelszó:"_s, u"Edit2"_s, 90);
     password->setEchoMode(QLineEdit::Password);
@@ -77,6 +96,19 @@ LinkBar::LinkBar(Robot& robot, QWidget* parent) : QWidget(parent)
                     << addButton(u"OpenBtn"_s, u"Kinyit"_s, [&link] { link.openServer(); });
     for (QWidget* action : std::as_const(m_serverActions))
         action->setEnabled(false);
+
+    // GoPlay at the right end: the operator's own game client, connected to this server.
+    auto* play = new QToolButton(this);
+    play->setObjectName(u"SpeedButton1"_s);
+    play->setText(u"GoPlay!"_s);
+    play->setToolTip(u"GoPlay!"_s);
+    play->setIcon(playIcon());
+    play->setIconSize(QSize(20, 20));
+    play->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    play->setAutoRaise(true);
+    connect(play, &QToolButton::clicked, this,
+            guard(&robot, [&robot] { robot.launcher().goPlay(); }));
+    layout->addWidget(play);
 
     connect(&link, &link::Link::connectedChanged, this,
             guard(&robot, [connectButton](bool connected) {

@@ -9,7 +9,8 @@ class Robot;
 namespace vigilor::ui {
 
 // The top bar above the tabs: the server's host, port and rcon password, bound both ways to the
-// settings, the connect button and the password change, lock and open buttons.
+// settings, the connect button, the password change, lock and open buttons, and GoPlay's picture
+// button at the right end.
 class LinkBar final : public QWidget
 {
     Q_OBJECT

@@ -8,9 +8,11 @@
 #include "ui/guard.h"
 #include "ui/helptexts.h"
 #include "ui/linkbar.h"
+#include "ui/maprotationdialog.h"
 #include "ui/rostertab.h"
 #include "ui/searchtab.h"
 #include "ui/settingstab.h"
+#include "ui/taskbar.h"
 #include "ui/trayicon.h"
 #include "ui/weaponstab.h"
 
@@ -52,6 +54,7 @@ MainWindow::MainWindow(Robot& robot, QWidget* parent)
     buildTabs();
     buildRobotMenu();
     buildHelpMenu();
+    buildMapRotationItem();
 
     resize(kInitialSize);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -68,6 +71,7 @@ MainWindow::MainWindow(Robot& robot, QWidget* parent)
             guard(&robot, [this] { m_robot.endOfSession(); }));
 #endif
     m_tray->show();
+    hideTaskbarButton(this);
 }
 
 MainWindow::~MainWindow()
@@ -128,6 +132,17 @@ void MainWindow::buildRobotMenu()
     addPacing(u"N2100ms1"_s, u"2100ms-es parancsküldés"_s, 2100);
 }
 
+// "[mapRotation Generátor]" is the first item of the menu bar, whatever else it holds.
+void MainWindow::buildMapRotationItem()
+{
+    auto* item = new QAction(u"[mapRotation Generátor]"_s, menuBar());
+    item->setObjectName(u"MapRotation1"_s);
+    const QList<QAction*> items = menuBar()->actions();
+    menuBar()->insertAction(items.isEmpty() ? nullptr : items.constFirst(), item);
+    connect(item, &QAction::triggered, this,
+            guard(&m_robot, [this] { MapRotationDialog::run(m_robot, this); }));
+}
+
 // "[ S.O.S ]": each help item shows one text in a message box.
 void MainWindow::buildHelpMenu()
 {
@@ -176,6 +191,12 @@ void MainWindow::showAndRestore()
     show();
     raise();
     activateWindow();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    hideTaskbarButton(this);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -49,6 +49,7 @@ public:
     void showAndRestore();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -56,6 +57,7 @@ private:
     void buildTabs();
     void buildRobotMenu();
     void buildHelpMenu();
+    void buildMapRotationItem();
 
     Robot& m_robot;
     QTabWidget* m_tabs;

@@ -2,6 +2,7 @@
 
 #include "link/dialogs.h"
 #include "robot/robot.h"
+#include "ui/gameclientgroup.h"
 #include "ui/guard.h"
 #include "ui/settingsbinding.h"
 
@@ -65,6 +66,7 @@ SettingsTab::SettingsTab(Robot& robot, QWidget* parent)
     m_groups->addWidget(channelGroup(), 1, 0);
     m_groups->addWidget(watchGroup(), 0, 1, 2, 1);
     m_groups->addWidget(chatGroup(), 2, 0, 1, 2);
+    m_groups->addWidget(gameClientGroup(m_robot, this), 2, 2, Qt::AlignTop);
     m_groups->setRowStretch(2, 1);
     m_groups->setColumnStretch(2, 1);
 }

@@ -40,6 +40,8 @@ TrayIcon::TrayIcon(Robot& robot, QWidget* window)
     QAction* open = m_menu->addAction(u"Megnyitás"_s);
     open->setObjectName(u"OpenApp"_s);
     m_menu->setDefaultAction(open);
+    QAction* play = m_menu->addAction(u"GoPlay!"_s);
+    play->setObjectName(u"GoPlay"_s);
     QAction* website = m_menu->addAction(u"Weblap"_s);
     website->setObjectName(u"WebPage"_s);
     m_menu->addSeparator();
@@ -48,6 +50,8 @@ TrayIcon::TrayIcon(Robot& robot, QWidget* window)
     setContextMenu(m_menu.get());
 
     connect(open, &QAction::triggered, this, guard(&robot, [this] { emit openRequested(); }));
+    connect(play, &QAction::triggered, this,
+            guard(&robot, [&robot] { robot.launcher().goPlay(); }));
     connect(website, &QAction::triggered, this,
             guard(&robot, [&robot] { help::openDocumentation(robot); }));
     connect(exit, &QAction::triggered, this, guard(&robot, [this] { emit exitRequested(); }));

@@ -13,8 +13,8 @@ class Robot;
 namespace vigilor::ui {
 
 // The notification-area icon, present from start to end: its hint follows the link, its menu
-// brings the window back ("Megnyitás", also a double-click), opens the documentation ("Weblap")
-// or ends the program ("Kilépés").
+// brings the window back ("Megnyitás", also a double-click), starts the game client ("GoPlay!"),
+// opens the documentation ("Weblap") or ends the program ("Kilépés").
 class TrayIcon final : public QSystemTrayIcon
 {
     Q_OBJECT

@@ -4,8 +4,8 @@
 #include "ui/guard.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QMap>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -21,28 +21,34 @@ using Place = WeaponSwitches::Place;
 WeaponsTab::WeaponsTab(Robot& robot, QWidget* parent) : QWidget(parent)
 {
     WeaponSwitches& weapons = robot.weapons();
-    QVBoxLayout* columns[3] = {new QVBoxLayout, new QVBoxLayout, new QVBoxLayout};
+    // The nations' groups side by side; the left and middle columns below them; the right
+    // column beside them all.
+    auto* grid = new QGridLayout(this);
     QMap<Place, QVBoxLayout*> places;
-    // The nations' groups stand two by two above the left and middle columns' boxes.
+    int column = 0;
     for (const Place place : {Place::German, Place::British, Place::Russian, Place::American}) {
         auto* group = new QGroupBox(WeaponSwitches::placeCaption(place), this);
         group->setObjectName(u"Group"_s + QString::number(int(place)));
         places[place] = new QVBoxLayout(group);
-        const bool left = place == Place::German || place == Place::British;
-        columns[left ? 0 : 1]->addWidget(group);
+        grid->addWidget(group, 0, column++);
     }
-    places[Place::LeftColumn] = columns[0];
-    places[Place::MiddleColumn] = columns[1];
-    places[Place::RightColumn] = columns[2];
+    places[Place::LeftColumn] = new QVBoxLayout;
+    places[Place::MiddleColumn] = new QVBoxLayout;
+    places[Place::RightColumn] = new QVBoxLayout;
+    grid->addLayout(places[Place::LeftColumn], 1, 0, 1, 2);
+    grid->addLayout(places[Place::MiddleColumn], 1, 2, 1, 2);
+    grid->addLayout(places[Place::RightColumn], 0, 4, 2, 1);
+    grid->setColumnStretch(5, 1);
+    grid->setRowStretch(2, 1);
 
     for (const WeaponSwitches::PresetInfo& preset : WeaponSwitches::presets()) {
         auto* button = new QPushButton(preset.caption, this);
         button->setObjectName(preset.name);
         connect(button, &QPushButton::clicked, this,
                 guard(&robot, [&weapons, which = preset.preset] { weapons.applyPreset(which); }));
-        columns[2]->addWidget(button);
+        places[Place::RightColumn]->addWidget(button);
     }
-    columns[2]->addSpacing(12);
+    places[Place::RightColumn]->addSpacing(12);
 
     QList<QCheckBox*> boxes;
     const QList<WeaponSwitches::Switch>& table = WeaponSwitches::table();
@@ -61,13 +67,8 @@ WeaponsTab::WeaponsTab(Robot& robot, QWidget* parent) : QWidget(parent)
     });
     connect(&weapons, &WeaponSwitches::enabledChanged, this,
             [boxes](int index, bool enabled) { boxes[index]->setEnabled(enabled); });
-
-    auto* layout = new QHBoxLayout(this);
-    for (QVBoxLayout* column : columns) {
-        column->addStretch();
-        layout->addLayout(column);
-    }
-    layout->addStretch();
+    for (QVBoxLayout* place : std::as_const(places))
+        place->addStretch();
 }
 
 } // namespace vigilor::ui

@@ -1,16 +1,25 @@
-// The server configuration tools: weapon switches and client configuration enforcement, with the
-// commands they queue, and the disconnect's last commands, over UDP against the practice server.
+// The server configuration tools: weapon switches, client configuration enforcement and the map
+// rotation with the commands they queue, and the disconnect's last commands, over UDP against the
+// practice server; the game launcher with a script standing in for the game client and wine.
+#include "support/fakegame.h"
 #include "support/robotfixture.h"
 #include "tools/clientconfig.h"
+#include "tools/launcher.h"
+#include "tools/maprotation.h"
 #include "tools/weapons.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace vigilor;
 using namespace vigilor::test;
 using namespace Qt::StringLiterals;
 using tools::ClientConfig;
+using tools::Launcher;
+using tools::MapRotation;
 using tools::WeaponSwitches;
 using Preset = WeaponSwitches::Preset;
 
@@ -359,6 +368,185 @@ private slots:
         QVERIFY(h.link().queue().front().contains(u"Csatlakozva"_s));
         QTest::qWait(100);
         QVERIFY(h.server.receivedCommands().filter(u"Lecsatlakozva"_s).isEmpty());
+    }
+
+    void rotationLines()
+    {
+        MapRotation rotation;
+        QVERIFY(rotation.isEmpty());
+        QVERIFY(rotation.outputLines().isEmpty());
+        QCOMPARE(MapRotation::gameTypes().size(), 6);
+        QCOMPARE(MapRotation::gameTypes().at(4).caption, u"Behing Enemy Lines (BEL)"_s);
+
+        rotation.add(0, u"mp_carentan"_s);
+        QCOMPARE(rotation.outputLines(),
+                 QStringList({u"set sv_mapRotation \"gametype tdm map mp_carentan\""_s,
+                              u"set sv_mapRotationCurrent \"gametype tdm map mp_carentan\" "_s}));
+        rotation.add(1, u"mp_toujane"_s);
+        rotation.add(5, QString()); // an empty name is taken as it is
+        QCOMPARE(rotation.entries(),
+                 QStringList({u"gametype tdm map mp_carentan"_s, u"gametype sd map mp_toujane"_s,
+                              u"gametype bas map "_s}));
+        QCOMPARE(
+            rotation.output(),
+            u"set sv_mapRotation \"gametype tdm map mp_carentan gametype sd map mp_toujane "
+            "gametype bas map \"\nset sv_mapRotationCurrent \"gametype tdm map mp_carentan\" "_s);
+
+        // The first entry moved down: the former second is the current one.
+        QCOMPARE(rotation.moveDown(0), 1);
+        QCOMPARE(rotation.outputLines().at(1),
+                 u"set sv_mapRotationCurrent \"gametype sd map mp_toujane\" "_s);
+        // At the ends, or with nothing selected, nothing moves.
+        QCOMPARE(rotation.moveUp(0), 0);
+        QCOMPARE(rotation.moveDown(2), 2);
+        QCOMPARE(rotation.moveUp(-1), -1);
+        QCOMPARE(rotation.moveDown(-1), -1);
+        QCOMPARE(rotation.moveUp(2), 1);
+        QCOMPARE(rotation.entries(),
+                 QStringList({u"gametype sd map mp_toujane"_s, u"gametype bas map "_s,
+                              u"gametype tdm map mp_carentan"_s}));
+        QCOMPARE(rotation.remove(7), -1);
+        QCOMPARE(rotation.entries().size(), 3);
+        rotation.remove(0);
+        rotation.remove(0);
+        rotation.remove(0);
+        QVERIFY(rotation.isEmpty());
+        QVERIFY(rotation.output().isEmpty());
+    }
+
+    void rotationReachesTheServer()
+    {
+        Harness h;
+        h.server.setFloodGuardMs(0);
+        h.link().setPacerInterval(20);
+        h.connectHeld();
+        MapRotation rotation;
+        rotation.add(0, u"mp_dawnville"_s);
+        rotation.add(3, u"mp_harbor"_s);
+        // The output as the operator edited it: the first line by hand, a third line ignored.
+        QString output = rotation.output();
+        output.replace(u"mp_harbor"_s, u"mp_rhine"_s);
+        MapRotation::send(output + u"\nset g_gametype dm"_s, h.link());
+        MapRotation::startNow(h.link());
+        // A missing or empty line is no command.
+        MapRotation::send(u"\n"_s, h.link());
+        MapRotation::send(u"map_restart"_s, h.link());
+        const QStringList expected = {
+            u"set sv_mapRotation \"gametype tdm map mp_dawnville gametype ctf map mp_rhine\""_s,
+            u"set sv_mapRotationCurrent \"gametype tdm map mp_dawnville\" "_s, u"map_rotate"_s,
+            u"map_restart"_s};
+        QCOMPARE(h.link().queue(), expected);
+        h.link().pacer().start();
+        QTRY_COMPARE_WITH_TIMEOUT(h.server.receivedCommands(), expected, 5000);
+        QCOMPARE(h.server.variable(u"sv_mapRotation"_s),
+                 u"gametype tdm map mp_dawnville gametype ctf map mp_rhine"_s);
+        QCOMPARE(h.server.variable(u"sv_mapRotationCurrent"_s), u"gametype tdm map mp_dawnville"_s);
+        QCOMPARE(h.server.actions(), QStringList{u"map_rotate"_s});
+    }
+
+    void launcherCommandLine()
+    {
+        const QString path = u"C:/Games/CoD2/CoD2MP_s.exe"_s;
+        QCOMPARE(Launcher::commandLine(path, u"10.0.0.5"_s, u"28960"_s, u"titok"_s, false),
+                 u"C:/Games/CoD2/CoD2MP_s.exe +connect 10.0.0.5:28960"_s);
+        QCOMPARE(Launcher::commandLine(path, u"h"_s, QString(), u"titok"_s, false),
+                 u"C:/Games/CoD2/CoD2MP_s.exe +connect h:"_s);
+        QCOMPARE(Launcher::commandLine(path, u"h"_s, u"1"_s, u" ti\"tok"_s, true),
+                 u"C:/Games/CoD2/CoD2MP_s.exe +connect h:1 +set rconpassword  ti\"tok"_s);
+        // The rcon part, from its leading blank to the end of the password, is cut to 255.
+        const QString line = Launcher::commandLine(path, u"h"_s, u"1"_s, QString(300, u'p'), true);
+        QCOMPARE(line.size(), path.size() + 13 + 255);
+        QVERIFY(line.endsWith(u" +set rconpassword "_s + QString(255 - 19, u'p')));
+    }
+
+    void launcherStartsOnlyExecutables()
+    {
+        QTemporaryDir dir;
+        for (const QString& name : {u"a.exe"_s, u"b.EXE"_s, u"c.com"_s, u"d.dll"_s, u"e.exe.txt"_s})
+            QVERIFY(writeRecorder(dir.filePath(name)));
+        QVERIFY(QDir(dir.path()).mkdir(u"f.exe"_s));
+        QVERIFY(Launcher::isStartable(dir.filePath(u"a.exe"_s)));
+        QVERIFY(Launcher::isStartable(dir.filePath(u"b.EXE"_s)));
+        QVERIFY(!Launcher::isStartable(dir.filePath(u"c.com"_s)));
+        QVERIFY(!Launcher::isStartable(dir.filePath(u"d.dll"_s)));
+        QVERIFY(!Launcher::isStartable(dir.filePath(u"e.exe.txt"_s)));
+        QVERIFY(!Launcher::isStartable(dir.filePath(u"f.exe"_s))); // a folder
+        QVERIFY(!Launcher::isStartable(dir.filePath(u"missing.exe"_s)));
+        QVERIFY(!Launcher::isStartable(QString()));
+    }
+
+    void goPlayStartsTheClientThroughWine()
+    {
+        FakeGame game;
+        Harness h;
+        Settings& s = h.robot.settings();
+        s.setText(Key::CoDexe, game.client);
+        s.setPort(QString());
+        QDir::setCurrent(QDir::tempPath());
+
+        h.robot.launcher().goPlay();
+        QTRY_VERIFY(QFile::exists(game.recordFile()));
+        // Started in the client's folder, the path one argument blanks and all, no password.
+        const QString folder = QFileInfo(game.client).absolutePath();
+        QCOMPARE(game.record(), QStringList({folder, game.client, u"+connect"_s, u"127.0.0.1:"_s}));
+        // Afterwards the program folder is the working folder, so its files are found as before.
+        QCOMPARE(QDir::currentPath(), QDir(h.dir.path()).absolutePath());
+
+        // With the rcon switch: the password as typed, split at its blanks like the rest.
+        QFile::remove(game.recordFile());
+        s.setFlag(Key::CkRcon, true);
+        s.setPort(u"28961"_s);
+        s.setPassword(u"két szó"_s);
+        h.robot.launcher().goPlay();
+        QTRY_VERIFY(QFile::exists(game.recordFile()));
+        QCOMPARE(game.record().mid(1),
+                 QStringList({game.client, u"+connect"_s, u"127.0.0.1:28961"_s, u"+set"_s,
+                              u"rconpassword"_s, u"két"_s, u"szó"_s}));
+        // Nothing of it reached the console.
+        QVERIFY(h.robot.console().lines().filter(u"GoPlay"_s).isEmpty());
+    }
+
+    void goPlayStopsSilentlyOrSaysWhy()
+    {
+        FakeGame game;
+        Harness h;
+        Settings& s = h.robot.settings();
+        QTemporaryDir other;
+        QDir::setCurrent(other.path());
+        const qsizetype lines = h.robot.console().lines().size();
+
+        // Empty, missing or not an ".exe": nothing happens at all, not even a folder change.
+        const QString com = game.games.filePath(u"client.com"_s);
+        QVERIFY(writeRecorder(com));
+        for (const QString& path : QStringList{QString(), game.client + u"x"_s, com}) {
+            s.setText(Key::CoDexe, path);
+            h.robot.launcher().goPlay();
+        }
+        QCOMPARE(QDir::currentPath(), QDir(other.path()).absolutePath());
+        QCOMPARE(h.robot.console().lines().size(), lines);
+
+        // No wine on the PATH: one line says so, and nothing else happens.
+        s.setText(Key::CoDexe, game.client);
+        QVERIFY(QFile::remove(game.bin.filePath(u"wine"_s)));
+        h.robot.launcher().goPlay();
+        QCOMPARE(h.robot.console().lines().size(), lines + 1);
+        QVERIFY(h.robot.console().lines().constLast().endsWith(
+            u" >> GoPlay: a Windows-os játékkliens indításához wine kell, de a PATH-ban nincs "
+            "wine."_s));
+        QCOMPARE(QDir::currentPath(), QDir(other.path()).absolutePath());
+
+        // A wine that cannot start: said on the console without the password; the program folder
+        // is the working folder again.
+        QVERIFY(writeRecorder(game.bin.filePath(u"wine"_s), u"#!/nonexistent/shell"_s));
+        s.setFlag(Key::CkRcon, true);
+        h.robot.launcher().goPlay();
+        QCOMPARE(h.robot.console().lines().size(), lines + 2);
+        const QString said = h.robot.console().lines().constLast();
+        QVERIFY2(said.contains(u" >> GoPlay: a játékkliens nem indítható: "_s + game.client),
+                 qPrintable(said));
+        QVERIFY(!said.contains(h.password));
+        QCOMPARE(QDir::currentPath(), QDir(h.dir.path()).absolutePath());
+        QVERIFY(!QFile::exists(game.recordFile()));
     }
 };
 

@@ -508,8 +508,9 @@ void TestSettingsTab::websiteOpensTheDocumentation()
     QVERIFY(QFile::exists(QFileInfo(file).dir().filePath(u"architecture.md"_s)));
     h.find<QAction>(u"WebPage1"_s)->trigger();
     QMenu* trayMenu = h.window.findChild<QSystemTrayIcon*>()->contextMenu();
-    QCOMPARE(titles(trayMenu), QStringList({u"Megnyitás"_s, u"Weblap"_s, u"-"_s, u"Kilépés"_s}));
-    trayMenu->actions().at(1)->trigger();
+    QCOMPARE(titles(trayMenu),
+             QStringList({u"Megnyitás"_s, u"GoPlay!"_s, u"Weblap"_s, u"-"_s, u"Kilépés"_s}));
+    trayMenu->actions().at(2)->trigger();
     QCOMPARE(opened.urls, QList<QUrl>(2, QUrl::fromLocalFile(file)));
 
     // Installed, the program finds the documentation of the package; with neither, the one

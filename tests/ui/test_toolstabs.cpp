@@ -1,17 +1,32 @@
-// The tabs "Fegyverek" and "CFG eröltetés" of the real main window under the offscreen platform,
-// found by their captions, with the practice server on 127.0.0.1 for the link.
+// The server configuration tools in the real main window under the offscreen platform, found by
+// their captions: the tabs "Fegyverek" and "CFG eröltetés", the map rotation dialog, the game
+// client's controls and GoPlay, with the practice server on 127.0.0.1 for the link and a script
+// standing in for the game client and wine.
+#include "support/fakegame.h"
 #include "tools/clientconfig.h"
 #include "ui/clientconfigtab.h"
+#include "ui/maprotationdialog.h"
 #include "ui/weaponstab.h"
 #include "windowfixture.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
+#include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 
 using namespace vigilor;
 using namespace vigilor::test;
@@ -35,6 +50,31 @@ void typeText(QWidget* widget, const QString& text)
 {
     for (const QChar c : text)
         QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+// Runs `work` on the next modal dialog of type T once it is up, then closes the dialog whatever
+// the work left undone, so that the test goes on. Returns whether the dialog came.
+template <typename T>
+bool whileModal(const std::function<void()>& open, const std::function<void(T*)>& work)
+{
+    bool came = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        poll.stop();
+        came = true;
+        const auto closeIt = qScopeGuard([dialog] {
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        work(dialog);
+    });
+    poll.start();
+    open();
+    return came;
 }
 
 struct Harness : WindowFixture
@@ -81,6 +121,8 @@ private slots:
         QWidget* page = h.window.page(MainWindow::Tab::Weapons);
         QVERIFY(qobject_cast<ui::WeaponsTab*>(page));
         QCOMPARE(h.currentTab(), u"Fegyverek"_s);
+        // Every box fits the window at its starting size, the GoPlay button in the top bar too.
+        QCOMPARE(h.window.size(), QSize(784, 495));
 
         // Every box by its caption, named as the engine names it, in its group and order.
         QMap<QString, QList<QCheckBox*>> groups;
@@ -278,6 +320,217 @@ private slots:
         QVERIFY(!h.robot.link().isConnected());
         QCOMPARE(h.server.receivedCommands(), expected);
         QCOMPARE(h.server.variable(u"cfg_name"_s), u"más"_s);
+    }
+
+    void mapRotationDialog()
+    {
+        Harness h;
+        QVERIFY(h.showActive());
+        h.connectHeld();
+        // The first item of the menu bar, whatever else the bar holds.
+        QAction* item = h.window.menuBar()->actions().constFirst();
+        QCOMPARE(item->text(), u"[mapRotation Generátor]"_s);
+        QVERIFY(!item->menu());
+
+        const bool came = whileModal<QDialog>(
+            [item] { item->trigger(); },
+            [&](QDialog* dialog) {
+                QCOMPARE(dialog->windowTitle(), u"mapRotation Generátor"_s);
+                QVERIFY(dialog->isModal());
+                QVERIFY(dialog->windowFlags() & Qt::WindowCloseButtonHint);
+                QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinMaxButtonsHint)));
+                auto* send = h.byCaption<QPushButton>(dialog, u"mapRotation küldés"_s);
+                auto* start = h.byCaption<QPushButton>(dialog, u"Indítás most"_s);
+                auto* add = h.byCaption<QPushButton>(dialog, u">>"_s);
+                auto* remove = h.byCaption<QPushButton>(dialog, u"<<"_s);
+                auto* up = h.byCaption<QToolButton>(dialog, u"Fel"_s);
+                auto* down = h.byCaption<QToolButton>(dialog, u"Le"_s);
+                auto* mapLabel = h.byCaption<QLabel>(dialog, u"pálya:"_s);
+                auto* types = dialog->findChild<QComboBox*>();
+                auto* list = dialog->findChild<QListWidget*>();
+                auto* output = dialog->findChild<QPlainTextEdit*>(u"Output"_s);
+                QVERIFY(send && start && add && remove && up && down && mapLabel && types && list &&
+                        output);
+                auto* map = qobject_cast<QLineEdit*>(mapLabel->buddy());
+                QVERIFY(map);
+
+                // At opening: both send buttons flat and disabled, the first game type chosen.
+                QVERIFY(send->isFlat() && start->isFlat());
+                QVERIFY(!send->isEnabled() && !start->isEnabled());
+                QStringList items;
+                for (int i = 0; i < types->count(); ++i)
+                    items << types->itemText(i);
+                QCOMPARE(items,
+                         QStringList({u"Team Deathmatch (TDM)"_s, u"Search & Destroy (SD)"_s,
+                                      u"Headquarters (HQ)"_s, u"Capture The Flag (CTF)"_s,
+                                      u"Behing Enemy Lines (BEL)"_s, u"Base Assault (BAS)"_s}));
+                QCOMPARE(types->currentIndex(), 0);
+                QVERIFY(!types->isEditable());
+                QCOMPARE(output->lineWrapMode(), QPlainTextEdit::NoWrap);
+                QCOMPARE(output->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+                QVERIFY(!output->isReadOnly());
+                QVERIFY(send->y() < list->y() && list->y() < output->y());
+                QVERIFY(up->y() < add->y() && up->x() < down->x());
+                QVERIFY(add->x() < list->x());
+
+                // Enter in "pálya:" performs ">>"; ">>" adds even with an empty name.
+                QTest::keyClicks(map, u"mp_carentan"_s);
+                QTest::keyClick(map, Qt::Key_Return);
+                QVERIFY(dialog->isVisible()); // Enter closed nothing
+                QVERIFY(send->isEnabled() && start->isEnabled());
+                types->setCurrentIndex(1);
+                map->setText(u"mp_toujane"_s);
+                QTest::mouseClick(add, Qt::LeftButton);
+                map->clear();
+                types->setCurrentIndex(5);
+                QTest::mouseClick(add, Qt::LeftButton);
+                const auto rows = [list] {
+                    QStringList r;
+                    for (int i = 0; i < list->count(); ++i)
+                        r << list->item(i)->text();
+                    return r;
+                };
+                QCOMPARE(rows(),
+                         QStringList({u"gametype tdm map mp_carentan"_s,
+                                      u"gametype sd map mp_toujane"_s, u"gametype bas map "_s}));
+                QCOMPARE(output->toPlainText(),
+                         u"set sv_mapRotation \"gametype tdm map mp_carentan gametype sd map "
+                         "mp_toujane gametype bas map \"\nset sv_mapRotationCurrent \"gametype tdm "
+                         "map mp_carentan\" "_s);
+
+                // The first entry moved down stays selected; the former second is the current one.
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                                  list->visualItemRect(list->item(0)).center());
+                QTest::mouseClick(down, Qt::LeftButton);
+                QCOMPARE(list->currentRow(), 1);
+                QVERIFY(output->toPlainText().endsWith(
+                    u"\nset sv_mapRotationCurrent \"gametype sd map mp_toujane\" "_s));
+                // At the top, up changes nothing, not even the output's hand edits.
+                QTest::mouseClick(up, Qt::LeftButton);
+                QTest::mouseClick(up, Qt::LeftButton);
+                QCOMPARE(list->currentRow(), 0);
+                output->setPlainText(output->toPlainText().replace(u"mp_toujane"_s, u"mp_rhine"_s));
+                QTest::mouseClick(up, Qt::LeftButton);
+                QVERIFY(output->toPlainText().contains(u"mp_rhine"_s));
+
+                // The two lines leave as they stand in the output; "Indítás most" sends map_rotate.
+                const qsizetype before = h.queue().size();
+                QTest::mouseClick(send, Qt::LeftButton);
+                QTest::mouseClick(start, Qt::LeftButton);
+                const QStringList lines = output->toPlainText().split(u'\n');
+                QCOMPARE(h.queue().mid(before), QStringList({lines[0], lines[1], u"map_rotate"_s}));
+
+                // "<<" removes the selected entry; with the last one gone nothing can be sent.
+                for (int i = 0; i < 3; ++i) {
+                    list->setCurrentRow(0);
+                    QTest::mouseClick(remove, Qt::LeftButton);
+                }
+                QCOMPARE(list->count(), 0);
+                QVERIFY(!send->isEnabled() && !start->isEnabled());
+                QVERIFY(output->toPlainText().isEmpty());
+                dialog->close(); // the title bar's close button
+                QVERIFY(!dialog->isVisible());
+            });
+        QVERIFY(came);
+        // Discarded when closed: a new opening starts empty.
+        QVERIFY(!h.window.findChild<ui::MapRotationDialog*>());
+        QVERIFY(whileModal<QDialog>(
+            [item] { item->trigger(); },
+            [](QDialog* dialog) { QCOMPARE(dialog->findChild<QListWidget*>()->count(), 0); }));
+
+        h.server.setFloodGuardMs(0);
+        h.robot.link().setPacerInterval(20);
+        const QStringList expected = h.queue();
+        h.robot.link().pacer().start();
+        QTRY_COMPARE_WITH_TIMEOUT(h.server.receivedCommands(), expected, 5000);
+        QCOMPARE(h.server.actions(), QStringList{u"map_rotate"_s});
+        QCOMPARE(h.server.variable(u"sv_mapRotationCurrent"_s), u"gametype tdm map mp_carentan"_s);
+    }
+
+    void gameClientControls()
+    {
+        Harness h;
+        h.window.showTab(MainWindow::Tab::Settings);
+        QVERIFY(h.showActive());
+        QWidget* page = h.window.page(MainWindow::Tab::Settings);
+        auto* label = h.byCaption<QLabel>(page, u"CoDMP.exe / CoDUOMP.exe / CoD2MP.exe:"_s);
+        QVERIFY(label);
+        auto* path = qobject_cast<QLineEdit*>(label->buddy());
+        QVERIFY(path);
+        QCOMPARE(path->objectName(), u"ed_CoDMP"_s);
+        QVERIFY(path->text().isEmpty());
+        auto* rcon = h.byCaption<QCheckBox>(page, u"Belépés RCON joggal"_s);
+        QVERIFY(rcon && !rcon->isChecked());
+        QCOMPARE(rcon->objectName(), u"ck_rcon"_s);
+        click(rcon);
+        QVERIFY(h.robot.settings().flag(Key::CkRcon));
+        auto* browse = h.byCaption<QToolButton>(page, u"..."_s);
+        QVERIFY(browse);
+        QVERIFY(browse->x() > path->x());
+
+        QTemporaryDir games;
+        const QString first = games.filePath(u"CoDUOMP.exe"_s);
+        const QString second = games.filePath(u"CoD2MP_s.com"_s);
+        QVERIFY(writeRecorder(first) && writeRecorder(second));
+        QTest::keyClicks(path, first);
+        QCOMPARE(h.robot.settings().text(Key::CoDexe), first);
+
+        // The dialog starts at the current file, with the one filter; a confirmed file replaces
+        // the path (a ".com" too, though GoPlay will not start it).
+        QVERIFY(whileModal<QFileDialog>([browse] { QTest::mouseClick(browse, Qt::LeftButton); },
+                                        [&](QFileDialog* dialog) {
+                                            QCOMPARE(dialog->nameFilters(),
+                                                     QStringList{
+                                                         u"Végrehajthatók (*.exe *.dll *.com)"_s});
+                                            QCOMPARE(dialog->selectedFiles(), QStringList{first});
+                                            dialog->selectFile(second);
+                                            static_cast<QDialog*>(dialog)->accept();
+                                        }));
+        QCOMPARE(path->text(), second);
+        QCOMPARE(h.robot.settings().text(Key::CoDexe), second);
+        // Cancelled, nothing changes.
+        QVERIFY(whileModal<QFileDialog>([browse] { QTest::mouseClick(browse, Qt::LeftButton); },
+                                        [](QFileDialog* dialog) { dialog->reject(); }));
+        QCOMPARE(path->text(), second);
+        h.robot.settings().setText(Key::CoDexe, first);
+        QCOMPARE(path->text(), first);
+    }
+
+    void goPlayFromTrayAndBar()
+    {
+        FakeGame game;
+        Harness h;
+        QVERIFY(h.showActive());
+        h.pointAtServer();
+        h.robot.settings().setText(Key::CoDexe, game.client);
+
+        // "GoPlay!" in the icon's menu, between "Megnyitás" and "Weblap".
+        QMenu* menu = h.window.findChild<QSystemTrayIcon*>()->contextMenu();
+        QStringList titles;
+        for (const QAction* a : menu->actions())
+            titles << (a->isSeparator() ? u"-"_s : a->text());
+        QCOMPARE(titles,
+                 QStringList({u"Megnyitás"_s, u"GoPlay!"_s, u"Weblap"_s, u"-"_s, u"Kilépés"_s}));
+        menu->actions().at(1)->trigger();
+        QTRY_VERIFY(QFile::exists(game.recordFile()));
+        const QStringList expected = {QFileInfo(game.client).absolutePath(), game.client,
+                                      u"+connect"_s,
+                                      u"127.0.0.1:"_s + QString::number(h.server.port())};
+        QCOMPARE(game.record(), expected);
+
+        // The picture button at the right end of the connection bar does the same.
+        QFile::remove(game.recordFile());
+        QWidget* bar = h.find(u"TopBar"_s);
+        auto* play = h.byCaption<QToolButton>(bar, u"GoPlay!"_s);
+        QVERIFY(play);
+        QCOMPARE(play->objectName(), u"SpeedButton1"_s);
+        QVERIFY(!play->icon().isNull());
+        for (const QWidget* other : bar->findChildren<QWidget*>())
+            QVERIFY(other == play || other->x() < play->x());
+        QTest::mouseClick(play, Qt::LeftButton);
+        QTRY_VERIFY(QFile::exists(game.recordFile()));
+        QCOMPARE(game.record(), expected);
+        QCOMPARE(QDir::currentPath(), QDir(h.dir.path()).absolutePath());
     }
 };
 

@@ -185,7 +185,8 @@ void TestUi::windowAtStart()
     QStringList trayItems;
     for (const QAction* item : tray->contextMenu()->actions())
         trayItems << (item->isSeparator() ? u"-"_s : item->text());
-    QCOMPARE(trayItems, QStringList({u"Megnyitás"_s, u"Weblap"_s, u"-"_s, u"Kilépés"_s}));
+    QCOMPARE(trayItems,
+             QStringList({u"Megnyitás"_s, u"GoPlay!"_s, u"Weblap"_s, u"-"_s, u"Kilépés"_s}));
     QCOMPARE(tray->contextMenu()->defaultAction()->text(), u"Megnyitás"_s);
 }
 

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "tools/maprotation.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace vigilor {
+class Robot;
+}
+
+namespace vigilor::ui {
+
+// "[mapRotation Generátor]": composes the rotation from game type and map pairs, shows the two
+// commands it gives in an editable output, sends them as they stand and starts the rotation.
+// Made for each use and discarded when closed; it closes from its title bar only.
+class MapRotationDialog final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MapRotationDialog)
+
+public:
+    explicit MapRotationDialog(Robot& robot, QWidget* parent = nullptr);
+
+    // The menu item: the dialog, modal, until it is closed.
+    static void run(Robot& robot, QWidget* parent);
+
+private:
+    void add();
+    void remove();
+    void move(bool up);
+    // Shows the list with `selected` selected, rebuilds the output and sets the send buttons.
+    void refresh(int selected);
+
+    Robot& m_robot;
+    tools::MapRotation m_rotation;
+    QPushButton* m_send;
+    QPushButton* m_start;
+    QComboBox* m_gameType;
+    QLineEdit* m_map;
+    QListWidget* m_list;
+    QPlainTextEdit* m_output;
+};
+
+} // namespace vigilor::ui
