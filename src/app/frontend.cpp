@@ -61,6 +61,16 @@ void echoConsoleToStdout(Robot& robot)
     QObject::connect(&robot.console(), &link::Console::contentReset, &robot, [print] { print(0); });
 }
 
+void beepOnTerminal(Robot& robot)
+{
+    if (!::isatty(STDOUT_FILENO))
+        return;
+    robot.scheduler().setBeep([] {
+        std::fputc('\a', stdout);
+        std::fflush(stdout);
+    });
+}
+
 TerminationWatcher::TerminationWatcher(std::function<void()> onTerminate, QObject* parent)
     : QObject(parent), m_onTerminate(std::move(onTerminate))
 {

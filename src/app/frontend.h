@@ -29,6 +29,9 @@ public:
 // Writes every console line to standard output as it arrives.
 void echoConsoleToStdout(Robot& robot);
 
+// The scheduler's beep without a window: the terminal's bell, when standard output is one.
+void beepOnTerminal(Robot& robot);
+
 // SIGTERM and SIGINT end the program like "Kilépés": the handler only writes to a pipe, the
 // event loop then runs the normal close.
 class TerminationWatcher final : public QObject

@@ -139,6 +139,7 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     const app::DataFolder folder = dataFolder(options);
     Robot robot(folder.path, clock, pump, dialogs);
     app::echoConsoleToStdout(robot);
+    app::beepOnTerminal(robot);
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     app::TerminationWatcher watcher([&robot] { robot.close(); });

@@ -22,6 +22,11 @@ QString errorText(const std::exception& error)
     return own ? own->message() : QString::fromLocal8Bit(error.what());
 }
 
+QString withSeparator(const QString& folder)
+{
+    return folder.isEmpty() || folder.endsWith(u'/') ? folder : folder + u'/';
+}
+
 } // namespace
 
 const QString& Robot::caption()
@@ -50,7 +55,7 @@ const QString& Robot::firstStartMessage()
 
 Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialogs& dialogs,
              QObject* parent)
-    : QObject(parent), m_programFolder(programFolder), m_clock(clock), m_pump(pump),
+    : QObject(parent), m_programFolder(withSeparator(programFolder)), m_clock(clock), m_pump(pump),
       m_dialogs(dialogs), m_console(clock), m_consoleLog(m_console),
       m_roster(m_settings, this), m_link(m_settings, m_console, clock, pump, dialogs, this),
       m_intake(m_console, m_consoleLog, m_roster, clock, pump,
@@ -59,12 +64,10 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
       m_rules(m_settings, m_link, m_console, clock, pump, dialogs,
               [this](const QString& text) { m_broadcaster.sayPublic(text); }),
       m_interpreter(m_settings, m_link, m_console, m_broadcaster, this), m_search(m_console, pump),
-      m_store(m_settings, m_programFolder.endsWith(u'/') ? m_programFolder : m_programFolder + u'/'),
-      m_weapons(m_link), m_clientConfig(m_settings, m_link),
-      m_launcher(m_settings, m_console, m_programFolder)
+      m_store(m_settings, withSeparator(programFolder)), m_weapons(m_link),
+      m_clientConfig(m_settings, m_link), m_launcher(m_settings, m_console, m_programFolder),
+      m_scheduler(m_settings, clock, this, withSeparator(programFolder))
 {
-    if (!m_programFolder.isEmpty() && !m_programFolder.endsWith(u'/'))
-        m_programFolder += u'/';
     m_link.setSayPublic([this](const QString& text) { m_broadcaster.sayPublic(text); });
     // The disconnect hands the client configuration to the server once more ("Alkalmaz").
     m_link.setLastCommands([this] { m_clientConfig.apply(); });
@@ -102,6 +105,21 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     storeHooks.banListLoaded = [this] { m_rules.banList().sortAsLoaded(); };
     storeHooks.consoleLine = [this](const QString& line) { m_console.consoleLine(line); };
     m_store.setHooks(std::move(storeHooks));
+
+    scheduler::Scheduler::Actions tasks; // the beep is the front end's
+    tasks.sayPublic = [this](const QString& text) { m_broadcaster.sayPublic(text); };
+    tasks.enqueueCommand = [this](const QString& command) { m_link.enqueueCommand(command); };
+    tasks.restart = [this] {
+        m_interpreter.runChannelCommand(
+            channel::Interpreter::madeUpAnswer(QStringLiteral("restart")));
+    };
+    tasks.consoleLine = [this](const QString& line) { m_console.consoleLine(line); };
+    m_scheduler.setActions(std::move(tasks));
+    // The tasks run at every start wait for the first connection of the run.
+    connect(&m_link, &link::Link::linkControlsUpdated, this, [this](bool connected) {
+        if (connected)
+            guarded(this, [this] { m_scheduler.runStartTasksOnce(); });
+    });
 }
 
 Robot::~Robot() = default;
@@ -132,6 +150,7 @@ bool Robot::startUp()
     else
         m_console.consoleLine(QStringLiteral("vigilor sikeresen elindult"));
     m_console.consoleLine(QStringLiteral("Program verzió: ") + caption());
+    guarded(this, [this] { m_scheduler.loadStandardFile(); });
     return firstStart;
 }
 
@@ -180,6 +199,7 @@ void Robot::close()
     m_closed = true;
     guarded(this, [this] { m_consoleLog.save(m_intake.logFileName()); });
     guarded(this, [this] { saveSettings(); });
+    guarded(this, [this] { m_scheduler.programEnds(); });
     guarded(this, [this] {
         if (m_link.isConnected())
             m_link.connectAction();

@@ -8,6 +8,7 @@
 #include "link/search.h"
 #include "roster/roster.h"
 #include "rules/rules.h"
+#include "scheduler/scheduler.h"
 #include "settings/settings.h"
 #include "settings/settingsstore.h"
 #include "text/errors.h"
@@ -59,6 +60,7 @@ public:
     tools::ClientConfig& clientConfig() { return m_clientConfig; }
     tools::Launcher& launcher() { return m_launcher; }
     settings::SettingsStore& store() { return m_store; }
+    scheduler::Scheduler& scheduler() { return m_scheduler; }
     Clock& clock() { return m_clock; }
     EventPump& pump() { return m_pump; }
     Dialogs& dialogs() { return m_dialogs; }
@@ -68,13 +70,14 @@ public:
     QString logFileNameFor(const QDate& date) const;
 
     // The window set-up: logs folder, the day's log file name, the day's earlier console and
-    // the start lines. Returns true on a first start (no settings file yet); the caller shows
-    // the first-start message then.
+    // the start lines; then the scheduler's task file. Returns true on a first start (no
+    // settings file yet); the caller shows the first-start message then.
     bool startUp();
 
     // ">> Beállítások mentése <<": the console log, then the settings. Errors to the console.
     void saveNow();
-    // Closing the main window: the console log, the settings, then the link closed.
+    // Closing the main window: the console log, the settings, the task table when it changed,
+    // then the link closed.
     void close();
     // The desktop session ends: the settings, then the normal close.
     void endOfSession();
@@ -120,6 +123,7 @@ private:
     tools::WeaponSwitches m_weapons;
     tools::ClientConfig m_clientConfig;
     tools::Launcher m_launcher;
+    scheduler::Scheduler m_scheduler;
     bool m_closed = false;
 };
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTime>
 
+#include <optional>
+
 namespace vigilor::text {
 
 // The short date and long time formats of the desktop the program was made for. Console
@@ -14,6 +16,23 @@ inline QString longTime(const QTime& time) { return time.toString(QStringLiteral
 inline QString dateTime(const QDateTime& when)
 {
     return shortDate(when.date()) + u' ' + longTime(when.time());
+}
+
+// The date or time a text in those formats stands for; no value for any other text, also for
+// one that reads as a date or time but is not written exactly as the format writes it.
+inline std::optional<QDate> parseShortDate(const QString& text)
+{
+    const QDate date = QDate::fromString(text, QStringLiteral("yyyy.MM.dd."));
+    if (!date.isValid() || shortDate(date) != text)
+        return std::nullopt;
+    return date;
+}
+inline std::optional<QTime> parseLongTime(const QString& text)
+{
+    const QTime time = QTime::fromString(text, QStringLiteral("H:mm:ss"));
+    if (!time.isValid() || longTime(time) != text)
+        return std::nullopt;
+    return time;
 }
 
 } // namespace vigilor::text

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+#include <optional>
+
+namespace vigilor::scheduler {
+
+// One row of the task table: four texts, as the table shows them and the task files keep them.
+struct Task
+{
+    QString date;   // "Dátum": a short date, "Minden nap" or "Minden indításkor"
+    QString time;   // "Idő": a long time, or "Bármikor" for a task run at every start
+    QString kind;   // "Feladat": one of the kind texts below (others are kept, never run)
+    QString option; // "Egyéb beállítás": the kind's option, or "Nincs beállítás"
+
+    friend bool operator==(const Task&, const Task&) = default;
+};
+
+// The kinds in the order of the editor's list.
+enum class Kind : int
+{
+    Message,  // SayPublic(option)
+    LoadCfg,  // "exec " + option
+    Command,  // the option as a command
+    Restart,  // the channel command restart
+    Shutdown, // killserver
+};
+constexpr int kKindCount = 5;
+
+const QStringList& kindTexts();
+// The index of a kind text, or no value for a text that is none of the five.
+std::optional<Kind> kindOf(const QString& kindText);
+
+const QStringList& columnTitles(); // "Dátum", "Idő", "Feladat", "Egyéb beállítás"
+const QString& everyDay();         // "Minden nap"
+const QString& everyStart();       // "Minden indításkor"
+const QString& anyTime();          // "Bármikor"
+const QString& noOptions();        // "Nincs beállítás"
+
+// What the task editor holds. The memo's line breaks are plain line feeds here; a task keeps
+// them as CR LF, as the task files of the program have always held them.
+struct EditorValues
+{
+    bool everyStart = false; // "Minden indításkor"
+    bool everyDay = false;   // "Minden nap"
+    QDate date;
+    QTime time;
+    int kindIndex = -1; // -1: nothing chosen
+    QString memo;       // the message of kind 0
+    QString edit;       // the file name or command of kinds 1 and 2
+};
+
+// Fills a row from the editor ("Hozzáadás", "Változtat"). An index that is no kind gives the
+// option "ProgramHIBA #" and lastFileError.
+Task taskFromEditor(const EditorValues& values, int lastFileError);
+
+// Fills the editor from a row ("Szerkeszt"): the date and time texts read back where they are
+// a date and a time (otherwise the editor keeps `base`'s), the kind chosen by its text. A kind
+// text that is none of the five leaves kindIndex at -1.
+EditorValues editorFromTask(const Task& task, const EditorValues& base);
+
+} // namespace vigilor::scheduler

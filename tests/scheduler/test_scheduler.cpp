@@ -1,0 +1,528 @@
+// The scheduler: the task files byte for byte and their damaged forms, the loading and editor
+// rules, the firing against a staged clock, and the robot's tasks as the practice server
+// receives them over UDP.
+#include "scheduler/scheduler.h"
+#include "scheduler/taskfile.h"
+#include "settings/settings.h"
+#include "support/fakes.h"
+#include "support/robotfixture.h"
+#include "text/errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vigilor;
+using namespace vigilor::scheduler;
+using namespace vigilor::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+Task task(const QString& date, const QString& time, const QString& kind, const QString& option)
+{
+    return Task{date, time, kind, option};
+}
+
+Task message(const QString& date, const QString& time, const QString& text)
+{
+    return task(date, time, u"Üzenet"_s, text);
+}
+
+Task command(const QString& date, const QString& time, const QString& text)
+{
+    return task(date, time, u"Parancs végrehajtás"_s, text);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+struct Errors final : ErrorSink
+{
+    QStringList messages;
+    void reportError(const std::exception& error) override
+    {
+        messages << QString::fromUtf8(error.what());
+    }
+};
+
+// A scheduler on its own: the actions are written down in the order they ran.
+struct Bench
+{
+    QTemporaryDir dir;
+    Settings settings;
+    FakeClock clock{QDateTime(QDate(2026, 12, 8), QTime(19, 59, 58, 400))};
+    Errors errors;
+    Scheduler scheduler{settings, clock, &errors, dir.path() + u'/'};
+    QStringList actions;
+    QStringList console;
+
+    Bench()
+    {
+        Scheduler::Actions a;
+        a.sayPublic = [this](const QString& text) { actions << u"say "_s + text; };
+        a.enqueueCommand = [this](const QString& text) { actions << text; };
+        a.restart = [this] { actions << u"<restart>"_s; };
+        a.beep = [this] { actions << u"<beep>"_s; };
+        a.consoleLine = [this](const QString& line) { console << line; };
+        scheduler.setActions(std::move(a));
+    }
+    QString path(const QString& name) const { return dir.path() + u'/' + name; }
+    void switchOn() { settings.setFlag(Key::Scheduler, true); }
+    // Moves the clock to the time and ticks once; returns what fired.
+    QStringList tickAt(const QTime& time, const QDate& date = QDate(2026, 12, 8))
+    {
+        clock.set(QDateTime(date, time));
+        actions.clear();
+        scheduler.tick();
+        return actions;
+    }
+    void setTasks(const QList<Task>& tasks)
+    {
+        while (!scheduler.tasks().isEmpty())
+            scheduler.remove(0);
+        for (const Task& t : tasks)
+            scheduler.append(t);
+    }
+};
+
+const QStringList kFired = {u"<beep>"_s, u"cmd"_s};
+
+} // namespace
+
+class TestScheduler final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Three tasks make 927 bytes; each field is a length byte and its room, code page 1250,
+    // texts longer than their field cut to it.
+    void taskFileLayout()
+    {
+        const QList<Task> tasks = {
+            message(u"2026.12.08."_s, u"20:00:00"_s, u"Jó játékot!"_s),
+            task(u"Minden indításkor"_s, u"Bármikor"_s, u"Szerver újraindítás"_s,
+                 u"Nincs beállítás"_s),
+            command(u"Minden nap"_s, u"20:00:00 and more"_s, QString(300, u'x')),
+        };
+        const QByteArray bytes = writeTaskFile(tasks);
+        QCOMPARE(bytes.size(), 927);
+        QCOMPARE(kRecordSize, 309);
+        QCOMPARE(bytes.mid(0, 12), QByteArray("\x0b"
+                                              "2026.12.08."));
+        QCOMPARE(bytes.mid(18, 9), QByteArray("\x08"
+                                              "20:00:00"));
+        QCOMPARE(bytes.mid(27, 7), QByteArray("\x06\xdczenet"));
+        QCOMPARE(bytes.mid(53, 12), QByteArray("\x0bJ\xf3 j\xe1t\xe9kot!"));
+        QCOMPARE(bytes.at(65), '\0');
+        QCOMPARE(bytes.mid(309, 18), QByteArray("\x11Minden ind\xedt\xe1skor"));
+        QCOMPARE(bytes.mid(618 + 18, 9), QByteArray("\x08"
+                                                    "20:00:00"));
+        QCOMPARE(quint8(bytes.at(618 + 53)), quint8(255));
+        QCOMPARE(bytes.mid(618 + 54, 255), QByteArray(255, 'x'));
+
+        // Read back: the cut texts are what the file holds.
+        const TaskFileReading reading = readTaskFile(bytes);
+        QVERIFY(reading.ignored.isEmpty());
+        QCOMPARE(reading.tasks.size(), 3);
+        QCOMPARE(reading.tasks[0].task, tasks[0]);
+        QCOMPARE(reading.tasks[1].task, tasks[1]);
+        QCOMPARE(reading.tasks[2].task,
+                 command(u"Minden nap"_s, u"20:00:00"_s, QString(255, u'x')));
+        QCOMPARE(reading.tasks[2].record, 3);
+    }
+
+    // Damaged files are read as far as they are sound, and what was left out is named.
+    void damagedFiles()
+    {
+        const QList<Task> tasks = {command(u"Minden nap"_s, u"1:00:00"_s, u"a"_s),
+                                   message(u"Minden nap"_s, u"2:00:00"_s, u""_s),
+                                   command(u"Minden nap"_s, u"3:00:00"_s, u"c"_s)};
+        const QByteArray good = writeTaskFile(tasks);
+
+        TaskFileReading reading = readTaskFile(good);
+        QCOMPARE(reading.tasks.size(), 2);
+        QCOMPARE(reading.tasks[1].record, 3);
+        QCOMPARE(reading.ignored, QStringList{u"a(z) 2. rekordnak üres mezője van"_s});
+
+        QByteArray beyond = good;
+        beyond[309 + 18] = char(40); // the time's length, with room for 8
+        reading = readTaskFile(QByteArray(beyond + "tail"));
+        QCOMPARE(reading.tasks.size(), 2);
+        QCOMPARE(reading.ignored,
+                 QStringList({u"a(z) 2. rekordban az idő hossza 40, holott legfeljebb 8 lehet"_s,
+                              u"a fájl végén 4 bájt nem ad ki egész rekordot"_s}));
+
+        // Every cut of the file, and every byte set to its highest value: no crash, every
+        // whole sound record kept, the rest named.
+        for (qsizetype length = 0; length <= good.size(); ++length) {
+            reading = readTaskFile(QByteArrayView(good).first(length));
+            const qsizetype whole = length / kRecordSize;
+            QCOMPARE(reading.tasks.size(), whole - (whole >= 2 ? 1 : 0));
+            QCOMPARE(reading.ignored.size(), (whole >= 2 ? 1 : 0) + (length % kRecordSize ? 1 : 0));
+        }
+        for (qsizetype at = 0; at < good.size(); ++at) {
+            QByteArray flipped = good;
+            flipped[at] = char(0xff);
+            reading = readTaskFile(flipped);
+            QVERIFY(reading.tasks.size() <= 3);
+            for (const LoadedTask& t : reading.tasks) {
+                QVERIFY(t.task.date.size() <= kDateField && t.task.time.size() <= kTimeField);
+                QVERIFY(t.task.kind.size() <= kKindField && t.task.option.size() <= kOptionField);
+            }
+        }
+    }
+
+    // Loading writes record k into row k and keeps the rows beyond the file; a skipped record
+    // leaves its row as it was, and no empty row is ever made.
+    void loadingRules()
+    {
+        Bench b;
+        const QString file = b.path(u"two.sch"_s);
+        QVERIFY(writeAll(file, writeTaskFile({command(u"Minden nap"_s, u"1:00:00"_s, u"A"_s),
+                                              command(u"Minden nap"_s, u"2:00:00"_s, u"B"_s)})));
+        const QList<Task> four = {command(u"Minden nap"_s, u"5:00:00"_s, u"w"_s),
+                                  command(u"Minden nap"_s, u"6:00:00"_s, u"x"_s),
+                                  command(u"Minden nap"_s, u"7:00:00"_s, u"y"_s),
+                                  command(u"Minden nap"_s, u"8:00:00"_s, u"z"_s)};
+        b.setTasks(four);
+        b.scheduler.loadFile(file);
+        QCOMPARE(b.scheduler.tasks().size(), 4);
+        QCOMPARE(b.scheduler.tasks()[0].option, u"A"_s);
+        QCOMPARE(b.scheduler.tasks()[1].option, u"B"_s);
+        QCOMPARE(b.scheduler.tasks()[2], four[2]);
+        QCOMPARE(b.scheduler.tasks()[3], four[3]);
+
+        const QString gap = b.path(u"gap.sch"_s);
+        QVERIFY(writeAll(gap, writeTaskFile({command(u"Minden nap"_s, u"1:00:00"_s, u"A"_s),
+                                             message(u"Minden nap"_s, u"2:00:00"_s, u""_s),
+                                             command(u"Minden nap"_s, u"3:00:00"_s, u"C"_s)})));
+        b.setTasks(four);
+        b.scheduler.loadFile(gap);
+        QCOMPARE(b.scheduler.tasks().size(), 4);
+        QCOMPARE(b.scheduler.tasks()[1], four[1]);
+        QCOMPARE(b.scheduler.tasks()[2].option, u"C"_s);
+        QCOMPARE(b.console.last(),
+                 u"Ütemező: gap.sch: a(z) 2. rekordnak üres mezője van, kihagyva"_s);
+
+        b.setTasks({});
+        b.scheduler.loadFile(gap);
+        QCOMPARE(b.scheduler.tasks().size(), 2);
+        QCOMPARE(b.scheduler.tasks()[1].option, u"C"_s);
+
+        // A file that is not there changes nothing.
+        b.scheduler.loadFile(b.path(u"missing.sch"_s));
+        QCOMPARE(b.scheduler.tasks().size(), 2);
+    }
+
+    void editorRules()
+    {
+        EditorValues v;
+        v.date = QDate(2027, 1, 2);
+        v.time = QTime(8, 5, 0);
+        v.kindIndex = 0;
+        v.memo = u"első\nmásodik"_s;
+        QCOMPARE(taskFromEditor(v, 0),
+                 message(u"2027.01.02."_s, u"8:05:00"_s, u"első\r\nmásodik"_s));
+        v.everyDay = true;
+        v.kindIndex = 1;
+        v.edit = u"server.cfg"_s;
+        QCOMPARE(taskFromEditor(v, 0),
+                 task(u"Minden nap"_s, u"8:05:00"_s, u"CFG betöltés"_s, u"server.cfg"_s));
+        // "Minden indításkor" wins over "Minden nap".
+        v.everyStart = true;
+        v.kindIndex = 4;
+        QCOMPARE(taskFromEditor(v, 0), task(u"Minden indításkor"_s, u"Bármikor"_s,
+                                            u"Szerver leállítás"_s, u"Nincs beállítás"_s));
+        v.kindIndex = 7;
+        QCOMPARE(taskFromEditor(v, 13).option, u"ProgramHIBA #13"_s);
+
+        // Back into the editor: what is no date or time keeps the editor's own.
+        EditorValues base;
+        base.date = QDate(2026, 12, 8);
+        base.time = QTime(12, 0, 0);
+        EditorValues back =
+            editorFromTask(message(u"2027.01.02."_s, u"8:05:00"_s, u"a\r\nb"_s), base);
+        QCOMPARE(back.date, QDate(2027, 1, 2));
+        QCOMPARE(back.time, QTime(8, 5, 0));
+        QCOMPARE(back.kindIndex, 0);
+        QCOMPARE(back.memo, u"a\nb"_s);
+        back = editorFromTask(
+            task(u"Minden indításkor"_s, u"Bármikor"_s, u"CFG betöltés"_s, u"x.cfg"_s), base);
+        QVERIFY(back.everyStart && !back.everyDay);
+        QCOMPARE(back.time, base.time);
+        QCOMPARE(back.edit, u"x.cfg"_s);
+        back = editorFromTask(task(u"2027.13.45."_s, u"20:00:0"_s, u"Valami más"_s, u"?"_s), base);
+        QCOMPARE(back.date, base.date);
+        QCOMPARE(back.time, base.time);
+        QCOMPARE(back.kindIndex, -1);
+    }
+
+    // A daily task at 20:00:00 fires once a day, at its second; with the scheduler off it
+    // never fires.
+    void dailyTaskFiresOncePerDay()
+    {
+        Bench b;
+        b.setTasks({command(u"Minden nap"_s, u"20:00:00"_s, u"cmd"_s)});
+        QCOMPARE(b.tickAt(QTime(19, 59, 59, 500)), QStringList{});
+        QVERIFY(!b.scheduler.timer().isActive());
+        QCOMPARE(b.tickAt(QTime(20, 0, 0, 400)), QStringList{});
+
+        b.clock.set(QDateTime(QDate(2026, 12, 8), QTime(19, 59, 59, 100)));
+        b.switchOn();
+        QVERIFY(b.scheduler.timer().isActive());
+        QCOMPARE(b.scheduler.timer().interval(), 1000);
+        QCOMPARE(b.tickAt(QTime(19, 59, 59, 900)), QStringList{});
+        QCOMPARE(b.tickAt(QTime(20, 0, 0, 50)), kFired);
+        // A second tick within the same second fires nothing more.
+        QCOMPARE(b.tickAt(QTime(20, 0, 0, 990)), QStringList{});
+        QCOMPARE(b.tickAt(QTime(20, 0, 1, 990)), QStringList{});
+        // Next day, a tick that comes late still fires it.
+        QCOMPARE(b.tickAt(QTime(19, 59, 59, 800), QDate(2026, 12, 9)), QStringList{});
+        QCOMPARE(b.tickAt(QTime(20, 0, 2, 300), QDate(2026, 12, 9)), kFired);
+        QCOMPARE(b.scheduler.tasks().size(), 1);
+
+        b.settings.setFlag(Key::Scheduler, false);
+        QVERIFY(!b.scheduler.timer().isActive());
+        QCOMPARE(b.tickAt(QTime(20, 0, 0, 300), QDate(2026, 12, 10)), QStringList{});
+    }
+
+    // Dated tasks fire on their date only and stay in the table; tasks fire by their texts, so
+    // a time not written as the program writes it never fires; tasks run at every start never
+    // fire by the timer; a kind the program does not know only beeps.
+    void whatFiresWhen()
+    {
+        Bench b;
+        b.setTasks({command(u"2026.12.09."_s, u"8:00:00"_s, u"dated"_s),
+                    command(u"Minden nap"_s, u"08:00:00"_s, u"padded"_s),
+                    command(u"Minden indításkor"_s, u"8:00:00"_s, u"start"_s),
+                    task(u"Minden nap"_s, u"8:00:00"_s, u"Kávéfőzés"_s, u"x"_s),
+                    message(u"Minden nap"_s, u"8:00:00"_s, u"hello"_s)});
+        b.clock.set(QDateTime(QDate(2026, 12, 8), QTime(7, 59, 59, 500)));
+        b.switchOn();
+        QCOMPARE(b.tickAt(QTime(8, 0, 0, 500)),
+                 QStringList({u"<beep>"_s, u"<beep>"_s, u"say hello"_s}));
+        b.tickAt(QTime(7, 59, 59, 500), QDate(2026, 12, 9));
+        QCOMPARE(b.tickAt(QTime(8, 0, 0, 500), QDate(2026, 12, 9)),
+                 QStringList({u"<beep>"_s, u"dated"_s, u"<beep>"_s, u"<beep>"_s, u"say hello"_s}));
+        QCOMPARE(b.scheduler.tasks().size(), 5);
+    }
+
+    // Each kind's action, also through a double click on its row.
+    void kinds()
+    {
+        Bench b;
+        b.setTasks(
+            {message(u"Minden nap"_s, u"1:00:00"_s, u"Hi"_s),
+             task(u"Minden nap"_s, u"1:00:00"_s, u"CFG betöltés"_s, u"server.cfg"_s),
+             command(u"Minden nap"_s, u"1:00:00"_s, u"map_rotate"_s),
+             task(u"Minden nap"_s, u"1:00:00"_s, u"Szerver újraindítás"_s, u"Nincs beállítás"_s),
+             task(u"Minden nap"_s, u"1:00:00"_s, u"Szerver leállítás"_s, u"Nincs beállítás"_s)});
+        const QStringList expected = {u"say Hi"_s, u"exec server.cfg"_s, u"map_rotate"_s,
+                                      u"<restart>"_s, u"killserver"_s};
+        for (int row = 0; row < 5; ++row) {
+            b.actions.clear();
+            b.scheduler.fire(row);
+            QCOMPARE(b.actions, QStringList({u"<beep>"_s, expected[row]}));
+        }
+        b.actions.clear();
+        b.scheduler.fire(5);
+        b.scheduler.fire(-1);
+        QVERIFY(b.actions.isEmpty());
+    }
+
+    // The clock moved: back by an hour (the end of summer time) fires nothing twice; back by a
+    // day starts afresh; a long stall fires only the last quarter of an hour, and says so.
+    void clockJumps()
+    {
+        Bench b;
+        b.setTasks({command(u"Minden nap"_s, u"2:30:00"_s, u"cmd"_s)});
+        b.clock.set(QDateTime(QDate(2026, 12, 8), QTime(2, 29, 59)));
+        b.switchOn();
+        QCOMPARE(b.tickAt(QTime(2, 30, 0)), kFired);
+        QCOMPARE(b.tickAt(QTime(1, 30, 10)), QStringList{});
+        QCOMPARE(b.tickAt(QTime(2, 30, 0, 500)), QStringList{});
+        QCOMPARE(b.tickAt(QTime(2, 30, 1)), QStringList{});
+
+        QCOMPARE(b.tickAt(QTime(2, 29, 59), QDate(2026, 12, 7)), QStringList{});
+        QCOMPARE(b.tickAt(QTime(2, 30, 0), QDate(2026, 12, 7)), kFired);
+
+        // Stalls: what fell due in the last quarter of an hour still fires, older is left.
+        b.console.clear();
+        QCOMPARE(b.tickAt(QTime(2, 14, 0), QDate(2026, 12, 8)), QStringList{});
+        QCOMPARE(b.tickAt(QTime(2, 30, 10), QDate(2026, 12, 8)), kFired);
+        QCOMPARE(b.tickAt(QTime(2, 10, 0), QDate(2026, 12, 9)), QStringList{});
+        QCOMPARE(b.tickAt(QTime(2, 46, 0), QDate(2026, 12, 9)), QStringList{});
+        QCOMPARE(b.console.size(), 4);
+        QVERIFY(b.console.last().startsWith(u"Ütemező: az időzítő 2160 másodpercig nem futott"_s));
+    }
+
+    // A failing action is reported and the other tasks of the tick still fire.
+    void failingActionDoesNotStopTheOthers()
+    {
+        Bench b;
+        b.setTasks({command(u"Minden nap"_s, u"20:00:00"_s, u"boom"_s),
+                    command(u"Minden nap"_s, u"20:00:00"_s, u"cmd"_s)});
+        Scheduler::Actions a;
+        a.enqueueCommand = [&b](const QString& text) {
+            if (text == u"boom"_s)
+                throw SocketError(u"Socket Error: boom"_s);
+            b.actions << text;
+        };
+        b.scheduler.setActions(std::move(a));
+        b.clock.set(QDateTime(QDate(2026, 12, 8), QTime(19, 59, 59, 500)));
+        b.switchOn();
+        QCOMPARE(b.tickAt(QTime(20, 0, 0, 500)), QStringList{u"cmd"_s});
+        QCOMPARE(b.errors.messages, QStringList{u"Socket Error: boom"_s});
+    }
+
+    void startTasksRunOnce()
+    {
+        Bench b;
+        b.setTasks({command(u"Minden indításkor"_s, u"Bármikor"_s, u"first"_s),
+                    command(u"Minden nap"_s, u"20:00:00"_s, u"daily"_s),
+                    message(u"Minden indításkor"_s, u"Bármikor"_s, u"second"_s)});
+        b.switchOn();
+        b.scheduler.runStartTasksOnce();
+        QCOMPARE(b.actions, QStringList({u"<beep>"_s, u"first"_s, u"<beep>"_s, u"say second"_s}));
+        QCOMPARE(b.console, QStringList{u"Ütemező: 2 \"Minden indításkor\" feladat fut"_s});
+        b.actions.clear();
+        b.scheduler.runStartTasksOnce();
+        QVERIFY(b.actions.isEmpty());
+
+        Bench off;
+        off.setTasks({command(u"Minden indításkor"_s, u"Bármikor"_s, u"first"_s)});
+        off.scheduler.runStartTasksOnce();
+        QVERIFY(off.actions.isEmpty() && off.console.isEmpty());
+    }
+
+    // "Scheduling.ini": written when the window closes and read back; written at the end of
+    // the program only when the table differs from it; a failed write keeps the table as it
+    // is and is tried again at the end.
+    void standardFile()
+    {
+        Bench b;
+        const QString file = b.path(u"Scheduling.ini"_s);
+        QCOMPARE(b.scheduler.standardFile(), file);
+        b.scheduler.loadStandardFile();
+        QVERIFY(b.scheduler.tasks().isEmpty());
+        b.scheduler.programEnds();
+        QVERIFY(!QFile::exists(file));
+
+        b.scheduler.append(command(u"Minden nap"_s, u"20:00:00"_s, QString(300, u'y')));
+        b.scheduler.windowClosed();
+        QCOMPARE(readAll(file).size(), 309);
+        QCOMPARE(b.scheduler.tasks().at(0).option.size(), 255);
+        QVERIFY(QFile::remove(file));
+        b.scheduler.programEnds();
+        QVERIFY(!QFile::exists(file)); // unchanged since it was written
+
+        b.scheduler.append(command(u"Minden nap"_s, u"21:00:00"_s, u"z"_s));
+        b.scheduler.programEnds();
+        QCOMPARE(readAll(file).size(), 618);
+        QCOMPARE(QDir(b.dir.path()).entryList(QDir::Files), QStringList{u"Scheduling.ini"_s});
+
+        // The file's place taken by a folder: the write fails, the table stays.
+        QVERIFY(QFile::remove(file));
+        QVERIFY(QDir(b.dir.path()).mkdir(u"Scheduling.ini"_s));
+        b.scheduler.append(command(u"Minden nap"_s, u"22:00:00"_s, u"w"_s));
+        QVERIFY_THROWS_EXCEPTION(FileError, b.scheduler.windowClosed());
+        QCOMPARE(b.scheduler.tasks().size(), 3);
+        QVERIFY(b.scheduler.lastFileError() != 0);
+        QVERIFY(QDir(b.dir.path()).rmdir(u"Scheduling.ini"_s));
+        b.scheduler.programEnds();
+        QCOMPARE(readAll(file).size(), 927);
+    }
+
+    // The robot's wiring, over UDP: each kind as the practice server receives it.
+    void kindsAtThePracticeServer()
+    {
+        RobotFixture f(u"pw"_s);
+        f.server.setFloodGuardMs(0);
+        f.robot.startUp();
+        f.pointAtServer();
+        f.robot.settings().setFlag(Key::Notification, false);
+        f.robot.link().setPacerInterval(5);
+        f.robot.link().connectAction();
+        QVERIFY(QTest::qWaitFor([&] { return f.robot.link().queue().isEmpty(); }, 5000));
+        QTest::qWait(20);
+        f.server.clearLog();
+
+        Scheduler& s = f.robot.scheduler();
+        for (const Task& t :
+             {message(u"Minden nap"_s, u"20:00:00"_s, u"Jó estét"_s),
+              task(u"Minden nap"_s, u"20:00:00"_s, u"CFG betöltés"_s, u"server.cfg"_s),
+              command(u"Minden nap"_s, u"20:00:00"_s, u"g_gametype tdm"_s),
+              task(u"Minden nap"_s, u"20:00:00"_s, u"Szerver leállítás"_s, u"Nincs beállítás"_s),
+              task(u"2026.12.08."_s, u"20:00:00"_s, u"Szerver újraindítás"_s,
+                   u"Nincs beállítás"_s)})
+            s.append(t);
+        f.clock.set(QDateTime(QDate(2026, 12, 8), QTime(19, 59, 59, 700)));
+        f.robot.settings().setFlag(Key::Scheduler, true);
+        f.clock.set(QDateTime(QDate(2026, 12, 8), QTime(20, 0, 0, 200)));
+        s.tick();
+        const QStringList expected = {
+            u"say ^1vigilor^2> ^7Jó estét"_s,
+            u"exec server.cfg"_s,
+            u"g_gametype tdm"_s,
+            u"killserver"_s,
+            u"say ^1vigilor^2> ^7parancs erkezett"_s,
+            u"say ^1vigilor^2> ^7^1 !!! FIGYELEM !!! ^3A szerver most ujraindul!"_s,
+            u"say ^1vigilor^2> ^73"_s,
+            u"say ^1vigilor^2> ^72"_s,
+            u"say ^1vigilor^2> ^71"_s,
+            u"quit"_s};
+        QVERIFY(QTest::qWaitFor([&] { return f.server.receivedCommands().size() >= 10; }, 5000));
+        QCOMPARE(f.server.receivedCommands(), expected);
+        QVERIFY(!f.server.isRunning());
+    }
+
+    // The tasks run at every start go out after the first connection of the run, once; the
+    // task file beside the program is read at start and written at the end when it changed.
+    void startTasksAtTheFirstConnection()
+    {
+        RobotFixture f(u"pw"_s);
+        f.server.setFloodGuardMs(0);
+        QVERIFY(writeAll(
+            f.path(u"Scheduling.ini"_s),
+            writeTaskFile({command(u"Minden indításkor"_s, u"Bármikor"_s, u"sv_hostname Reggel"_s),
+                           command(u"Minden nap"_s, u"20:00:00"_s, u"x"_s)})));
+        f.robot.startUp();
+        QCOMPARE(f.robot.scheduler().tasks().size(), 2);
+        f.pointAtServer();
+        f.robot.settings().setFlag(Key::Notification, false);
+        f.robot.settings().setFlag(Key::EventNotify, false);
+        f.robot.settings().setFlag(Key::Scheduler, true);
+        f.robot.link().setPacerInterval(5);
+        f.robot.link().connectAction();
+        QVERIFY(QTest::qWaitFor([&] { return !f.server.receivedCommands().isEmpty(); }, 5000));
+        QCOMPARE(f.server.receivedCommands(), QStringList{u"sv_hostname Reggel"_s});
+        const QStringList& lines = f.robot.console().lines();
+        QVERIFY(std::any_of(lines.begin(), lines.end(), [](const QString& line) {
+            return line.endsWith(u" >> Ütemező: 1 \"Minden indításkor\" feladat fut"_s);
+        }));
+
+        f.robot.link().connectAction();
+        f.robot.link().connectAction();
+        QVERIFY(f.robot.link().isConnected());
+        QTest::qWait(50);
+        QCOMPARE(f.server.receivedCommands().size(), 1);
+
+        f.robot.scheduler().remove(1);
+        f.robot.close();
+        QCOMPARE(readAll(f.path(u"Scheduling.ini"_s)).size(), 309);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScheduler)
+#include "test_scheduler.moc"
