@@ -10,6 +10,7 @@
 #include "ui/linkbar.h"
 #include "ui/maprotationdialog.h"
 #include "ui/rostertab.h"
+#include "ui/schedulerwindow.h"
 #include "ui/searchtab.h"
 #include "ui/settingstab.h"
 #include "ui/taskbar.h"
@@ -55,6 +56,7 @@ MainWindow::MainWindow(Robot& robot, QWidget* parent)
     buildRobotMenu();
     buildHelpMenu();
     buildMapRotationItem();
+    buildSchedulerItem();
 
     resize(kInitialSize);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -161,6 +163,24 @@ void MainWindow::buildHelpMenu()
     addItem(u"SearchTips1"_s, u"[Keresési tippek]"_s, show(link::ConsoleSearch::tipsText()));
     addItem(u"About1"_s, u"[Névjegy]"_s, show(help::about()));
     addItem(u"WebPage1"_s, u"[Weblap]"_s, [this] { help::openDocumentation(m_robot); });
+}
+
+// "[Ütemező]" stands right before "[Nyilvános banlista]", or before "[ !! Vigilor !! ]" while
+// there is no public ban list item. The scheduler window is made here, hidden, for the whole run.
+void MainWindow::buildSchedulerItem()
+{
+    m_scheduler = new SchedulerWindow(m_robot, this);
+    QAction* before = m_robotMenu->menuAction();
+    for (QAction* item : menuBar()->actions()) {
+        if (item->text() == u"[Nyilvános banlista]"_s) {
+            before = item;
+            break;
+        }
+    }
+    auto* item = new QAction(u"[Ütemező]"_s, menuBar());
+    item->setObjectName(u"Scheduler1"_s);
+    menuBar()->insertAction(before, item);
+    connect(item, &QAction::triggered, this, guard(&m_robot, [this] { m_scheduler->present(); }));
 }
 
 void MainWindow::presentAtStart(bool inIconArea)

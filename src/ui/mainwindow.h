@@ -10,6 +10,7 @@ class Robot;
 
 namespace vigilor::ui {
 
+class SchedulerWindow;
 class TrayIcon;
 
 // The main window: the top bar, the seven tabs, the main menu and the notification-area icon,
@@ -44,6 +45,7 @@ public:
     void showTab(Tab tab);
     QWidget* page(Tab tab) const;
     QMenu* robotMenu() const { return m_robotMenu; }
+    SchedulerWindow* schedulerWindow() const { return m_scheduler; }
 
     // Double-click on the icon, "Megnyitás": the window back on the screen.
     void showAndRestore();
@@ -58,11 +60,13 @@ private:
     void buildRobotMenu();
     void buildHelpMenu();
     void buildMapRotationItem();
+    void buildSchedulerItem();
 
     Robot& m_robot;
     QTabWidget* m_tabs;
     QMenu* m_robotMenu = nullptr;
     TrayIcon* m_tray;
+    SchedulerWindow* m_scheduler = nullptr;
 };
 
 } // namespace vigilor::ui

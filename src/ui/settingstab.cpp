@@ -132,10 +132,10 @@ QPlainTextEdit* SettingsTab::messageMemo()
 }
 
 // "Parancs figyelő": an operator switching it on reads the warning first; a settings load or
-// the engine switching it shows nothing.
+// the engine switching it shows nothing. The scheduler's switch sits below it.
 QGroupBox* SettingsTab::channelGroup()
 {
-    QGroupBox* box = group(u"ChannelGroup"_s, u"Játékon belüli parancsok"_s, this);
+    QGroupBox* box = group(u"ChannelGroup"_s, u"Parancsok"_s, this);
     auto* layout = new QVBoxLayout(box);
     layout->addWidget(switchBox(m_robot, Key::CommandListener, u"CommandListenerBox"_s, box,
                                 [this](QCheckBox* listener, bool on) {
@@ -143,6 +143,7 @@ QGroupBox* SettingsTab::channelGroup()
                                         m_robot.dialogs().message(
                                             channel::Interpreter::listenerWarning());
                                 }));
+    layout->addWidget(switchBox(m_robot, Key::Scheduler, u"CheckBox15"_s, box));
     return box;
 }
 

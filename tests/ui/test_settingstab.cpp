@@ -54,6 +54,7 @@ const QList<std::pair<Bound, bool>> kSwitches = {
     {{u"NotificationBox"_s, Key::Notification}, true},
     {{u"AnounceTimeBox"_s, Key::AnounceTime}, false},
     {{u"CommandListenerBox"_s, Key::CommandListener}, false},
+    {{u"CheckBox15"_s, Key::Scheduler}, false},
     {{u"PingMon"_s, Key::PingCheck}, true},
     {{u"RateCheckBox"_s, Key::RateCheck}, false},
     {{u"CheckBox7"_s, Key::KickOnBadRate}, false},

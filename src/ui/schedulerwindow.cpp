@@ -1,0 +1,229 @@
+#include "ui/schedulerwindow.h"
+
+#include "link/dialogs.h"
+#include "robot/robot.h"
+#include "scheduler/scheduler.h"
+#include "text/clock.h"
+#include "ui/guard.h"
+#include "ui/taskeditor.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace vigilor::ui {
+
+namespace {
+
+constexpr QSize kSchedulerSize(760, 300);
+constexpr int kMinTaskColumn = 40;
+
+} // namespace
+
+SchedulerWindow::SchedulerWindow(Robot& robot, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_robot(robot), m_table(new QTableWidget(this))
+{
+    setObjectName(u"Form2"_s);
+    setWindowTitle(caption());
+
+    auto* bar = new QHBoxLayout;
+    const auto addButton = [&](const QString& name, const QString& text, auto work) {
+        auto* button = new QPushButton(text, this);
+        button->setObjectName(name);
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this, guard(&m_robot, work));
+        bar->addWidget(button);
+    };
+    addButton(u"NewButton"_s, u"Új"_s, [this] { newTask(); });
+    addButton(u"EditButton"_s, u"Szerkeszt"_s, [this] { editTask(); });
+    addButton(u"DeleteButton"_s, u"Töröl"_s, [this] { deleteTask(); });
+    addButton(u"SaveButton"_s, u"Mentés..."_s, [this] { saveAs(); });
+    addButton(u"LoadButton"_s, u"Betöltés..."_s, [this] { loadFrom(); });
+    bar->addStretch();
+
+    m_table->setObjectName(u"TaskGrid"_s);
+    m_table->setAccessibleName(u"Feladatok"_s);
+    m_table->setColumnCount(int(scheduler::columnTitles().size()));
+    m_table->setHorizontalHeaderLabels(scheduler::columnTitles());
+    QFont bold = m_table->horizontalHeader()->font();
+    bold.setBold(true);
+    m_table->horizontalHeader()->setFont(bold);
+    m_table->horizontalHeader()->setStretchLastSection(false);
+    m_table->verticalHeader()->hide();
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setWordWrap(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(bar);
+    layout->addWidget(m_table, 1);
+    resize(kSchedulerSize);
+
+    scheduler::Scheduler& tasks = m_robot.scheduler();
+    tasks.setBeep([] { QApplication::beep(); });
+    connect(&tasks, &scheduler::Scheduler::tasksChanged, this,
+            guard(&m_robot, [this] { refresh(); }));
+    connect(&m_robot.settings(), &Settings::changed, this, guard(&m_robot, [this](Key key) {
+        if (key == Key::Scheduler)
+            setWindowTitle(caption());
+    }));
+    connect(m_table, &QTableWidget::cellDoubleClicked, this,
+            guard(&m_robot, [this](int row, int) { m_robot.scheduler().fire(row); }));
+    refresh();
+}
+
+QString SchedulerWindow::caption() const
+{
+    QString text = u"Parancs ütemező"_s;
+    if (!m_robot.settings().flag(Key::Scheduler))
+        text += u" - [KIKAPCSOLVA]"_s;
+    return text;
+}
+
+void SchedulerWindow::present()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void SchedulerWindow::refresh()
+{
+    const QList<scheduler::Task>& tasks = m_robot.scheduler().tasks();
+    const int selected = selectedTask();
+    m_table->setRowCount(int(tasks.size()));
+    for (int row = 0; row < tasks.size(); ++row) {
+        const scheduler::Task& task = tasks[row];
+        const QString texts[] = {task.date, task.time, task.kind, task.option};
+        for (int column = 0; column < 4; ++column) {
+            QTableWidgetItem* item = m_table->item(row, column);
+            if (!item) {
+                item = new QTableWidgetItem;
+                item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+                m_table->setItem(row, column, item);
+            }
+            item->setText(texts[column]);
+        }
+    }
+    if (selected >= tasks.size())
+        m_table->clearSelection();
+}
+
+int SchedulerWindow::selectedTask() const
+{
+    const QList<QTableWidgetItem*> items = m_table->selectedItems();
+    if (items.isEmpty())
+        return -1;
+    return items.front()->row();
+}
+
+void SchedulerWindow::newTask()
+{
+    scheduler::EditorValues values;
+    const QDateTime now = m_robot.clock().now();
+    values.date = now.date();
+    values.time = now.time();
+    TaskEditor editor(TaskEditor::Mode::Add, values, this);
+    editor.move(pos());
+    if (editor.exec() != QDialog::Accepted)
+        return;
+    scheduler::Scheduler& tasks = m_robot.scheduler();
+    const int row = tasks.append(scheduler::taskFromEditor(editor.values(), tasks.lastFileError()));
+    m_table->selectRow(row);
+}
+
+void SchedulerWindow::editTask()
+{
+    const int row = selectedTask();
+    if (row < 0)
+        return;
+    scheduler::Scheduler& tasks = m_robot.scheduler();
+    const scheduler::Task task = tasks.tasks().at(row);
+    scheduler::EditorValues base;
+    const QDateTime now = m_robot.clock().now();
+    base.date = now.date();
+    base.time = now.time();
+    const scheduler::EditorValues values = scheduler::editorFromTask(task, base);
+    if (values.kindIndex < 0)
+        m_robot.dialogs().message(u"ProgramHIBA #"_s + QString::number(tasks.lastFileError()));
+    TaskEditor editor(TaskEditor::Mode::Change, values, this);
+    editor.move(pos());
+    if (editor.exec() != QDialog::Accepted)
+        return;
+    tasks.replace(row, scheduler::taskFromEditor(editor.values(), tasks.lastFileError()));
+}
+
+void SchedulerWindow::deleteTask()
+{
+    const int row = selectedTask();
+    if (row >= 0)
+        m_robot.scheduler().remove(row);
+}
+
+QString SchedulerWindow::chooseFile(bool save)
+{
+    QFileDialog dialog(this);
+    dialog.setNameFilter(u"Schedules (*.sch)"_s);
+    dialog.setDirectory(m_robot.programFolder());
+    if (save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(u"sch"_s);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().front();
+}
+
+void SchedulerWindow::saveAs()
+{
+    const QString path = chooseFile(true);
+    if (!path.isEmpty())
+        m_robot.scheduler().saveFile(path);
+}
+
+void SchedulerWindow::loadFrom()
+{
+    const QString path = chooseFile(false);
+    if (!path.isEmpty())
+        m_robot.scheduler().loadFile(path);
+}
+
+void SchedulerWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    setWindowTitle(caption());
+    guarded(&m_robot, [this] { m_robot.scheduler().applySwitch(); });
+}
+
+// The window stays for the whole run: closing writes the task file and only hides it.
+void SchedulerWindow::closeEvent(QCloseEvent* event)
+{
+    guarded(&m_robot, [this] { m_robot.scheduler().windowClosed(); });
+    event->ignore();
+    hide();
+}
+
+void SchedulerWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    for (int column = 0; column < 3; ++column)
+        m_table->setColumnWidth(column, kFirstColumns[column]);
+    m_table->setColumnWidth(3, std::max(width() - kLastColumnLess, kMinTaskColumn));
+}
+
+} // namespace vigilor::ui

@@ -1,0 +1,167 @@
+#include "ui/taskeditor.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimeEdit>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace vigilor::ui {
+
+namespace {
+
+// The pages of the option panel stack: nothing chosen yet, then the three panels.
+enum Page
+{
+    NoKind,
+    MemoPage,
+    EditPage,
+    NoOptionsPage
+};
+
+QLabel* fieldLabel(const QString& text, QWidget* buddy, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(buddy);
+    return label;
+}
+
+} // namespace
+
+TaskEditor::TaskEditor(Mode mode, const scheduler::EditorValues& values, QWidget* parent)
+    : QDialog(parent), m_date(new QDateEdit(this)), m_time(new QTimeEdit(this)),
+      m_kind(new QComboBox(this)), m_everyDay(new QCheckBox(scheduler::everyDay(), this)),
+      m_everyStart(new QCheckBox(scheduler::everyStart(), this)),
+      m_optionLabel(new QLabel(scheduler::columnTitles().at(3) + u':', this)),
+      m_panels(new QStackedWidget(this)), m_memo(new QPlainTextEdit(m_panels)),
+      m_edit(new QLineEdit(m_panels)),
+      m_confirm(new QPushButton(mode == Mode::Add ? u"Hozzáadás"_s : u"Változtat"_s, this))
+{
+    setObjectName(u"Form3"_s);
+    setWindowTitle(u"Kalendo Scheduler"_s);
+    setModal(true);
+
+    m_date->setObjectName(u"DatePicker"_s);
+    m_date->setDisplayFormat(u"yyyy.MM.dd."_s);
+    m_date->setCalendarPopup(true);
+    m_date->setDate(values.date);
+    m_time->setObjectName(u"TimePicker"_s);
+    m_time->setDisplayFormat(u"H:mm:ss"_s);
+    m_time->setTime(values.time);
+    m_kind->setObjectName(u"ComboBox1"_s);
+    m_kind->addItems(scheduler::kindTexts());
+    m_kind->setCurrentIndex(-1);
+    m_everyDay->setObjectName(u"CheckBox2"_s);
+    m_everyDay->setChecked(values.everyDay);
+    m_everyStart->setObjectName(u"CheckBox1"_s);
+    m_everyStart->setChecked(values.everyStart);
+
+    m_memo->setObjectName(u"Memo1"_s);
+    m_memo->setPlainText(values.memo);
+    m_edit->setObjectName(u"Edit1"_s);
+    m_edit->setText(values.edit);
+    auto* noOptions = new QLabel(u"No options"_s, m_panels);
+    noOptions->setObjectName(u"Panel1"_s);
+    noOptions->setAlignment(Qt::AlignCenter);
+    noOptions->setFrameShape(QFrame::StyledPanel);
+    auto* editPage = new QWidget(m_panels);
+    auto* editLayout = new QVBoxLayout(editPage);
+    editLayout->setContentsMargins(0, 0, 0, 0);
+    editLayout->addWidget(m_edit);
+    editLayout->addStretch();
+    m_panels->insertWidget(NoKind, new QWidget(m_panels));
+    m_panels->insertWidget(MemoPage, m_memo);
+    m_panels->insertWidget(EditPage, editPage);
+    m_panels->insertWidget(NoOptionsPage, noOptions);
+    m_optionLabel->setObjectName(u"OptionLabel"_s);
+
+    m_confirm->setObjectName(u"Button2"_s);
+    m_confirm->setDefault(true);
+    m_confirm->setEnabled(false);
+    auto* cancel = new QPushButton(u"Mégsem"_s, this);
+    cancel->setObjectName(u"Button3"_s);
+    cancel->setAutoDefault(false);
+
+    auto* form = new QFormLayout;
+    form->addRow(fieldLabel(scheduler::columnTitles().at(0) + u':', m_date, this), m_date);
+    form->addRow(fieldLabel(scheduler::columnTitles().at(1) + u':', m_time, this), m_time);
+    form->addRow(m_everyDay);
+    form->addRow(m_everyStart);
+    form->addRow(fieldLabel(scheduler::columnTitles().at(2) + u':', m_kind, this), m_kind);
+    form->addRow(m_optionLabel, m_panels);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_confirm);
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+
+    connect(m_kind, &QComboBox::currentIndexChanged, this, &TaskEditor::kindChosen);
+    connect(m_everyDay, &QCheckBox::toggled, this, &TaskEditor::updatePickers);
+    connect(m_everyStart, &QCheckBox::toggled, this, &TaskEditor::updatePickers);
+    connect(m_confirm, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    m_kind->setCurrentIndex(values.kindIndex);
+    kindChosen(m_kind->currentIndex());
+    updatePickers();
+    // A fixed border: the panels share one place, so the size never changes.
+    setFixedSize(sizeHint().expandedTo(QSize(360, 0)));
+}
+
+void TaskEditor::kindChosen(int index)
+{
+    using scheduler::Kind;
+    m_confirm->setEnabled(index >= 0);
+    switch (index) {
+    case int(Kind::Message):
+        m_panels->setCurrentIndex(MemoPage);
+        m_optionLabel->setBuddy(m_memo);
+        break;
+    case int(Kind::LoadCfg):
+    case int(Kind::Command):
+        m_panels->setCurrentIndex(EditPage);
+        m_optionLabel->setBuddy(m_edit);
+        break;
+    case int(Kind::Restart):
+    case int(Kind::Shutdown):
+        m_panels->setCurrentIndex(NoOptionsPage);
+        m_optionLabel->setBuddy(nullptr);
+        break;
+    default:
+        m_panels->setCurrentIndex(NoKind);
+        m_optionLabel->setBuddy(nullptr);
+        break;
+    }
+}
+
+void TaskEditor::updatePickers()
+{
+    m_date->setEnabled(!m_everyStart->isChecked() && !m_everyDay->isChecked());
+    m_time->setEnabled(!m_everyStart->isChecked());
+}
+
+scheduler::EditorValues TaskEditor::values() const
+{
+    scheduler::EditorValues values;
+    values.everyStart = m_everyStart->isChecked();
+    values.everyDay = m_everyDay->isChecked();
+    values.date = m_date->date();
+    values.time = m_time->time();
+    values.kindIndex = m_kind->currentIndex();
+    values.memo = m_memo->toPlainText();
+    values.edit = m_edit->text();
+    return values;
+}
+
+} // namespace vigilor::ui

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "scheduler/task.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QStackedWidget;
+class QTimeEdit;
+
+namespace vigilor::ui {
+
+// "Kalendo Scheduler": the modal editor of one task. The pickers give the date and time, the
+// kind list chooses the option panel (a message, a file name or command, or none), and the two
+// boxes make the task daily or one run at every start.
+class TaskEditor final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TaskEditor)
+
+public:
+    enum class Mode
+    {
+        Add,   // "Hozzáadás"
+        Change // "Változtat"
+    };
+
+    TaskEditor(Mode mode, const scheduler::EditorValues& values, QWidget* parent = nullptr);
+
+    scheduler::EditorValues values() const;
+
+private:
+    void kindChosen(int index);
+    void updatePickers();
+
+    QDateEdit* m_date;
+    QTimeEdit* m_time;
+    QComboBox* m_kind;
+    QCheckBox* m_everyDay;
+    QCheckBox* m_everyStart;
+    QLabel* m_optionLabel;
+    QStackedWidget* m_panels;
+    QPlainTextEdit* m_memo;
+    QLineEdit* m_edit;
+    QPushButton* m_confirm;
+};
+
+} // namespace vigilor::ui
