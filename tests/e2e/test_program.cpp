@@ -2,6 +2,8 @@
 // and the end by SIGTERM.
 #include "settings/settings.h"
 #include "settings/settingsstore.h"
+#include "testserver/rconserver.h"
+#include "text/cp1250.h"
 #include "text/timeformat.h"
 
 #include <QDate>
@@ -61,6 +63,30 @@ private:
         }
         *exitCode = p.exitCode();
         return QString::fromUtf8(p.readAllStandardOutput());
+    }
+
+    static bool writeFile(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+
+    static QByteArray readFile(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    }
+
+    // One task record as the task files hold it: four fields, each a length byte and its room.
+    static QByteArray taskRecord(const QStringList& texts)
+    {
+        const int room[] = {17, 8, 25, 255};
+        QByteArray record;
+        for (int i = 0; i < 4; ++i) {
+            const QByteArray text = vigilor::text::toCp1250(texts[i]);
+            record += char(text.size()) + text + QByteArray(room[i] - text.size(), '\0');
+        }
+        return record;
     }
 
 private slots:
@@ -201,6 +227,66 @@ private slots:
         QVERIFY(robot.waitForFinished(10000));
         QVERIFY(server.waitForFinished(5000));
         QVERIFY2(answered, qPrintable(out));
+    }
+
+    // A dated task in "Scheduling.ini" beside the program reaches the practice server at its
+    // second, and the task run at every start goes out after the first connection.
+    void scheduledTaskAtItsSecond()
+    {
+        QTemporaryDir dir;
+        vigilor::testserver::RconServer server;
+        server.setPassword(u"pw"_s);
+        QVERIFY(server.start());
+        QList<std::pair<QString, QDateTime>> arrivals;
+        connect(&server, &vigilor::testserver::RconServer::commandReceived, this,
+                [&arrivals](const QString& command) {
+                    arrivals.append({command, QDateTime::currentDateTime()});
+                });
+        // "pw" scrambled by position: each byte XOR its position.
+        QVERIFY(writeFile(dir.filePath(u"vigilor.ini"_s),
+                          "[System]\r\nEventNotify=1\r\nAutoConnect=1\r\nNotification=0\r\n"
+                          "[Service]\r\nScheduler=1\r\n[ServerInfo]\r\nIP=127.0.0.1\r\nPort=" +
+                              QByteArray::number(server.port()) + "\r\nPWD=qu\r\n"));
+        QDateTime due = QDateTime::currentDateTime().addSecs(5);
+        due = due.addMSecs(-due.time().msec());
+        const QString command = u"sv_hostname Idozitett"_s;
+        QVERIFY(writeFile(
+            dir.filePath(u"Scheduling.ini"_s),
+            taskRecord({u"Minden indításkor"_s, u"Bármikor"_s, u"CFG betöltés"_s, u"start.cfg"_s}) +
+                taskRecord({vigilor::text::shortDate(due.date()),
+                            vigilor::text::longTime(due.time()), u"Parancs végrehajtás"_s,
+                            command})));
+        const QByteArray tasks = readFile(dir.filePath(u"Scheduling.ini"_s));
+        QCOMPARE(tasks.size(), 618);
+
+        QProcess p;
+        p.setProcessEnvironment(headlessEnvironment());
+        p.start(program(), {u"--data-dir"_s, dir.path()});
+        QVERIFY(p.waitForStarted());
+        const auto arrived = [&](const QString& what) {
+            return std::find_if(arrivals.begin(), arrivals.end(),
+                                [&](const auto& a) { return a.first == what; });
+        };
+        QVERIFY(QTest::qWaitFor([&] { return arrived(command) != arrivals.end(); }, 15000));
+        QString out = QString::fromUtf8(p.readAllStandardOutput());
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+
+        QVERIFY2(out.contains(u" >> Ütemező: 1 \"Minden indításkor\" feladat fut"_s),
+                 qPrintable(out));
+        QStringList order;
+        for (const auto& a : std::as_const(arrivals))
+            order << a.first;
+        QVERIFY2(order.value(0).startsWith(u"say ^1vigilor^2> ^7Csatlakozva "_s),
+                 qPrintable(order.join(u'|')));
+        QCOMPARE(order.mid(1, 2), QStringList({u"exec start.cfg"_s, command}));
+        // Never before its second; the pacer sends it within a tick or two of it.
+        const QDateTime at = arrived(command)->second;
+        QVERIFY2(at >= due, qPrintable(at.toString(Qt::ISODateWithMs)));
+        QVERIFY2(at < due.addSecs(5), qPrintable(at.toString(Qt::ISODateWithMs)));
+        // The table did not change, so the file is as it was.
+        QCOMPARE(readFile(dir.filePath(u"Scheduling.ini"_s)), tasks);
     }
 };
 
