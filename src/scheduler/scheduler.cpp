@@ -22,31 +22,49 @@ QDateTime wholeSecond(const QDateTime& when)
     return when.addMSecs(-when.time().msec());
 }
 
-// The second in (from, to] at which the task falls due, if any. Tasks compare by their texts:
-// a time or date not written exactly as the program writes them never falls due.
-std::optional<QDateTime> dueWithin(const Task& task, const QDateTime& from, const QDateTime& to)
+Scheduler::Stamp stampOf(const QDateTime& when)
 {
-    const std::optional<QTime> time = text::parseLongTime(task.time);
-    if (!time)
-        return std::nullopt;
-    const auto inWindow = [&](const QDate& date) -> std::optional<QDateTime> {
-        const QDateTime at(date, *time);
-        if (at.isValid() && from < at && at <= to)
-            return at;
-        return std::nullopt;
-    };
-    if (task.date == everyDay()) {
-        for (QDate day = from.date(); day <= to.date(); day = day.addDays(1)) {
+    return {when.date(), when.time()};
+}
+
+} // namespace
+
+// When a task falls due, read once from its texts. Tasks compare by their texts: a time or
+// date not written exactly as the program writes them never falls due.
+struct Scheduler::Timing
+{
+    std::optional<QTime> time;
+    std::optional<QDate> date; // no value for a daily task
+    bool daily = false;
+
+    explicit Timing(const Task& task)
+        : time(text::parseLongTime(task.time)), date(text::parseShortDate(task.date)),
+          daily(task.date == everyDay())
+    {
+    }
+
+    // The second in (from, to] at which the task falls due, if any.
+    std::optional<Stamp> dueWithin(const Stamp& from, const Stamp& to) const
+    {
+        if (!time || (!daily && !date))
+            return std::nullopt;
+        const auto inWindow = [&](const QDate& day) -> std::optional<Stamp> {
+            const Stamp at{day, *time};
+            if (from < at && at <= to)
+                return at;
+            return std::nullopt;
+        };
+        if (!daily)
+            return inWindow(*date);
+        for (QDate day = from.first; day <= to.first; day = day.addDays(1)) {
             if (const auto at = inWindow(day))
                 return at;
         }
         return std::nullopt;
     }
-    const std::optional<QDate> date = text::parseShortDate(task.date);
-    return date ? inWindow(*date) : std::nullopt;
-}
+};
 
-} // namespace
+Scheduler::~Scheduler() = default;
 
 Scheduler::Scheduler(Settings& settings, const Clock& clock, ErrorSink* errors,
                      const QString& programFolder, QObject* parent)
@@ -84,6 +102,7 @@ void Scheduler::remove(int index)
 
 void Scheduler::changed()
 {
+    m_timings.clear();
     emit tasksChanged();
 }
 
@@ -182,6 +201,7 @@ void Scheduler::applySwitch()
         return;
     // Counting starts now: what fell due while the scheduler was off stays undone.
     m_lastTick = wholeSecond(m_clock.now());
+    m_firedThrough = stampOf(m_lastTick);
     m_timer.start();
 }
 
@@ -190,34 +210,51 @@ void Scheduler::tick()
     if (!m_settings.flag(Key::Scheduler))
         return;
     const QDateTime now = wholeSecond(m_clock.now());
-    if (!m_lastTick.isValid())
+    if (!m_lastTick.isValid()) {
         m_lastTick = now.addSecs(-1);
+        m_firedThrough = stampOf(m_lastTick);
+    }
+    // Stalls and jumps are judged in real seconds; what falls due is judged on the wall clock,
+    // which at the end of summer time goes back an hour: the tasks of that hour are not fired
+    // a second time, and those of the hour skipped in spring fire when it is skipped.
     const qint64 elapsed = m_lastTick.secsTo(now);
     if (elapsed <= 0) {
-        if (elapsed < -kMaxSetBackSeconds)
+        if (elapsed < -kMaxSetBackSeconds) {
             m_lastTick = now;
+            m_firedThrough = stampOf(now);
+        }
         return;
     }
-    QDateTime from = m_lastTick;
+    m_lastTick = now;
+    Stamp from = m_firedThrough;
+    const Stamp to = stampOf(now);
     if (elapsed > kMaxCatchUpSeconds) {
-        from = now.addSecs(-kMaxCatchUpSeconds);
+        from = std::max(from, stampOf(now.addSecs(-kMaxCatchUpSeconds)));
         say(u"Ütemező: az időzítő "_s + QString::number(elapsed) +
             u" másodpercig nem futott; csak az utolsó "_s +
             QString::number(kMaxCatchUpSeconds / 60) + u" perc feladatai futnak le"_s);
     }
+    if (!(from < to))
+        return;
     // Moved on before anything fires: an action may let events run, and a tick inside it must
     // not fire the same seconds again.
-    m_lastTick = now;
+    m_firedThrough = to;
 
     struct Due
     {
-        QDateTime at;
+        Stamp at;
         Task task;
     };
+    if (qsizetype(m_timings.size()) != m_tasks.size()) {
+        m_timings.clear();
+        m_timings.reserve(m_tasks.size());
+        for (const Task& task : std::as_const(m_tasks))
+            m_timings.emplace_back(task);
+    }
     QList<Due> due;
-    for (const Task& task : std::as_const(m_tasks)) {
-        if (const auto at = dueWithin(task, from, now))
-            due.append({*at, task});
+    for (qsizetype i = 0; i < m_tasks.size(); ++i) {
+        if (const auto at = m_timings[i].dueWithin(from, to))
+            due.append({*at, m_tasks[i]});
     }
     std::stable_sort(due.begin(), due.end(),
                      [](const Due& a, const Due& b) { return a.at < b.at; });

@@ -10,6 +10,8 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace vigilor {
 class Clock;
@@ -53,6 +55,7 @@ public:
     // programFolder ends with a separator.
     Scheduler(Settings& settings, const Clock& clock, ErrorSink* errors,
               const QString& programFolder, QObject* parent = nullptr);
+    ~Scheduler() override;
 
     void setActions(Actions actions) { m_actions = std::move(actions); }
     // The system's beep belongs to the front end (a window, a terminal).
@@ -92,6 +95,8 @@ public:
     void runStartTasksOnce();
 
     QTimer& timer() { return m_timer; }
+    // A second on the wall clock: date and time of day.
+    using Stamp = std::pair<QDate, QTime>;
     // The timer runs exactly while the switch is on (its click, the settings load and every
     // showing of the scheduler window).
     void applySwitch();
@@ -107,14 +112,18 @@ private:
     std::optional<QByteArray> readTaskBytes(const QString& path);
     void changed();
 
+    struct Timing;
+
     Settings& m_settings;
     const Clock& m_clock;
     ErrorSink* m_errors;
     QString m_standardFile;
     Actions m_actions;
     QList<Task> m_tasks;
+    std::vector<Timing> m_timings; // of m_tasks, remade after every change of the table
     QTimer m_timer;
-    QDateTime m_lastTick; // the whole second up to which tasks have been looked at
+    QDateTime m_lastTick; // the whole second of the last tick
+    Stamp m_firedThrough; // the wall-clock second up to which tasks have been looked at
     bool m_startTasksDone = false;
     int m_lastFileError = 0;
     // What "Scheduling.ini" holds as far as this program knows: the bytes last read from it or

@@ -10,8 +10,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <ctime>
 
 using namespace vigilor;
 using namespace vigilor::scheduler;
@@ -365,6 +368,46 @@ private slots:
         QCOMPARE(b.tickAt(QTime(2, 46, 0), QDate(2026, 12, 9)), QStringList{});
         QCOMPARE(b.console.size(), 4);
         QVERIFY(b.console.last().startsWith(u"Ütemező: az időzítő 2160 másodpercig nem futott"_s));
+    }
+
+    // The wall clock where summer time begins and ends: the hour that is lived twice in autumn
+    // fires its tasks once, the hour skipped in spring fires them when it is skipped.
+    void summerTime()
+    {
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "Europe/Budapest");
+        ::tzset();
+        const auto restore = qScopeGuard([&] {
+            if (zone.isNull())
+                qunsetenv("TZ");
+            else
+                qputenv("TZ", zone);
+            ::tzset();
+        });
+        Bench b;
+        b.setTasks({command(u"Minden nap"_s, u"2:30:00"_s, u"cmd"_s)});
+        const auto stepTo = [&](const QDateTime& end, qint64 stepMs) {
+            QStringList fired;
+            while (b.clock.now() < end) {
+                b.clock.advance(stepMs);
+                b.actions.clear();
+                b.scheduler.tick();
+                fired += b.actions;
+            }
+            return fired;
+        };
+        // 25 October 2026, 3:00 summer time becomes 2:00.
+        const QDateTime autumn(QDate(2026, 10, 25), QTime(1, 50, 0));
+        QCOMPARE(autumn.addSecs(3 * 3600).time(), QTime(3, 50, 0));
+        b.clock.set(autumn);
+        b.switchOn();
+        QCOMPARE(stepTo(autumn.addSecs(3 * 3600), 600000 / 7), kFired);
+        // 28 March 2027, 2:00 becomes 3:00 summer time.
+        const QDateTime spring(QDate(2027, 3, 28), QTime(1, 50, 0));
+        QCOMPARE(spring.addSecs(3600).time(), QTime(3, 50, 0));
+        b.clock.set(spring);
+        b.scheduler.tick();
+        QCOMPARE(stepTo(spring.addSecs(3600), 1000), kFired);
     }
 
     // A failing action is reported and the other tasks of the tick still fire.
