@@ -39,7 +39,7 @@ struct Scheduler::Timing
 
     explicit Timing(const Task& task)
         : time(text::parseLongTime(task.time)), date(text::parseShortDate(task.date)),
-          daily(task.date == everyDay())
+          daily(task.date == kEveryDay)
     {
     }
 
@@ -278,12 +278,12 @@ void Scheduler::runStartTasksOnce()
         return;
     QList<Task> tasks;
     for (const Task& task : std::as_const(m_tasks)) {
-        if (task.date == everyStart())
+        if (task.date == kEveryStart)
             tasks.append(task);
     }
     if (tasks.isEmpty())
         return;
-    say(u"Ütemező: "_s + QString::number(tasks.size()) + u" \""_s + everyStart() +
+    say(u"Ütemező: "_s + QString::number(tasks.size()) + u" \""_s + kEveryStart +
         u"\" feladat fut"_s);
     for (const Task& task : std::as_const(tasks))
         guarded(m_errors, [&] { fireTask(task); });

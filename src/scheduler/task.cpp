@@ -6,63 +6,26 @@ namespace vigilor::scheduler {
 
 using namespace Qt::StringLiterals;
 
-const QStringList& kindTexts()
-{
-    static const QStringList texts = {u"Üzenet"_s, u"CFG betöltés"_s, u"Parancs végrehajtás"_s,
-                                      u"Szerver újraindítás"_s, u"Szerver leállítás"_s};
-    return texts;
-}
-
 std::optional<Kind> kindOf(const QString& kindText)
 {
-    const qsizetype index = kindTexts().indexOf(kindText);
+    const qsizetype index = kKindTexts.indexOf(kindText);
     if (index < 0)
         return std::nullopt;
     return static_cast<Kind>(index);
-}
-
-const QStringList& columnTitles()
-{
-    static const QStringList titles = {u"Dátum"_s, u"Idő"_s, u"Feladat"_s, u"Egyéb beállítás"_s};
-    return titles;
-}
-
-const QString& everyDay()
-{
-    static const QString text = u"Minden nap"_s;
-    return text;
-}
-
-const QString& everyStart()
-{
-    static const QString text = u"Minden indításkor"_s;
-    return text;
-}
-
-const QString& anyTime()
-{
-    static const QString text = u"Bármikor"_s;
-    return text;
-}
-
-const QString& noOptions()
-{
-    static const QString text = u"Nincs beállítás"_s;
-    return text;
 }
 
 Task taskFromEditor(const EditorValues& values, int lastFileError)
 {
     Task task;
     if (values.everyStart)
-        task.date = everyStart();
+        task.date = kEveryStart;
     else if (values.everyDay)
-        task.date = everyDay();
+        task.date = kEveryDay;
     else
         task.date = text::shortDate(values.date);
-    task.time = values.everyStart ? anyTime() : text::longTime(values.time);
+    task.time = values.everyStart ? kAnyTime : text::longTime(values.time);
     if (values.kindIndex >= 0 && values.kindIndex < kKindCount)
-        task.kind = kindTexts().at(values.kindIndex);
+        task.kind = kKindTexts.at(values.kindIndex);
     switch (values.kindIndex) {
     case int(Kind::Message):
         task.option = QString(values.memo).replace(u"\r\n"_s, u"\n"_s).replace(u'\n', u"\r\n"_s);
@@ -73,7 +36,7 @@ Task taskFromEditor(const EditorValues& values, int lastFileError)
         break;
     case int(Kind::Restart):
     case int(Kind::Shutdown):
-        task.option = noOptions();
+        task.option = kNoOptions;
         break;
     default:
         task.option = u"ProgramHIBA #"_s + QString::number(lastFileError);
@@ -85,8 +48,8 @@ Task taskFromEditor(const EditorValues& values, int lastFileError)
 EditorValues editorFromTask(const Task& task, const EditorValues& base)
 {
     EditorValues values = base;
-    values.everyDay = task.date == everyDay();
-    values.everyStart = task.date == everyStart();
+    values.everyDay = task.date == kEveryDay;
+    values.everyStart = task.date == kEveryStart;
     if (!values.everyDay && !values.everyStart) {
         if (const auto date = text::parseShortDate(task.date))
             values.date = *date;

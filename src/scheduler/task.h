@@ -31,15 +31,21 @@ enum class Kind : int
 };
 constexpr int kKindCount = 5;
 
-const QStringList& kindTexts();
+// The kinds' texts, in the order of Kind.
+inline const QStringList kKindTexts = {
+    QStringLiteral("Üzenet"), QStringLiteral("CFG betöltés"), QStringLiteral("Parancs végrehajtás"),
+    QStringLiteral("Szerver újraindítás"), QStringLiteral("Szerver leállítás")};
 // The index of a kind text, or no value for a text that is none of the five.
 std::optional<Kind> kindOf(const QString& kindText);
 
-const QStringList& columnTitles(); // "Dátum", "Idő", "Feladat", "Egyéb beállítás"
-const QString& everyDay();         // "Minden nap"
-const QString& everyStart();       // "Minden indításkor"
-const QString& anyTime();          // "Bármikor"
-const QString& noOptions();        // "Nincs beállítás"
+// The task table's column titles, and the fixed texts of its cells.
+inline const QStringList kColumnTitles = {QStringLiteral("Dátum"), QStringLiteral("Idő"),
+                                          QStringLiteral("Feladat"),
+                                          QStringLiteral("Egyéb beállítás")};
+inline const QString kEveryDay = QStringLiteral("Minden nap");
+inline const QString kEveryStart = QStringLiteral("Minden indításkor");
+inline const QString kAnyTime = QStringLiteral("Bármikor");
+inline const QString kNoOptions = QStringLiteral("Nincs beállítás");
 
 // What the task editor holds. The memo's line breaks are plain line feeds here; a task keeps
 // them as CR LF, as the task files of the program have always held them.

@@ -50,8 +50,8 @@ SchedulerWindow::SchedulerWindow(Robot& robot, QWidget* parent)
 
     m_table->setObjectName(u"TaskGrid"_s);
     m_table->setAccessibleName(u"Feladatok"_s);
-    m_table->setColumnCount(int(scheduler::columnTitles().size()));
-    m_table->setHorizontalHeaderLabels(scheduler::columnTitles());
+    m_table->setColumnCount(int(scheduler::kColumnTitles.size()));
+    m_table->setHorizontalHeaderLabels(scheduler::kColumnTitles);
     QFont bold = m_table->horizontalHeader()->font();
     bold.setBold(true);
     m_table->horizontalHeader()->setFont(bold);

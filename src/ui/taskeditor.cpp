@@ -39,9 +39,9 @@ QLabel* fieldLabel(const QString& text, QWidget* buddy, QWidget* parent)
 
 TaskEditor::TaskEditor(Mode mode, const scheduler::EditorValues& values, QWidget* parent)
     : QDialog(parent), m_date(new QDateEdit(this)), m_time(new QTimeEdit(this)),
-      m_kind(new QComboBox(this)), m_everyDay(new QCheckBox(scheduler::everyDay(), this)),
-      m_everyStart(new QCheckBox(scheduler::everyStart(), this)),
-      m_optionLabel(new QLabel(scheduler::columnTitles().at(3) + u':', this)),
+      m_kind(new QComboBox(this)), m_everyDay(new QCheckBox(scheduler::kEveryDay, this)),
+      m_everyStart(new QCheckBox(scheduler::kEveryStart, this)),
+      m_optionLabel(new QLabel(scheduler::kColumnTitles.at(3) + u':', this)),
       m_panels(new QStackedWidget(this)), m_memo(new QPlainTextEdit(m_panels)),
       m_edit(new QLineEdit(m_panels)),
       m_confirm(new QPushButton(mode == Mode::Add ? u"Hozzáadás"_s : u"Változtat"_s, this))
@@ -58,7 +58,7 @@ TaskEditor::TaskEditor(Mode mode, const scheduler::EditorValues& values, QWidget
     m_time->setDisplayFormat(u"H:mm:ss"_s);
     m_time->setTime(values.time);
     m_kind->setObjectName(u"ComboBox1"_s);
-    m_kind->addItems(scheduler::kindTexts());
+    m_kind->addItems(scheduler::kKindTexts);
     m_kind->setCurrentIndex(-1);
     m_everyDay->setObjectName(u"CheckBox2"_s);
     m_everyDay->setChecked(values.everyDay);
@@ -92,11 +92,11 @@ TaskEditor::TaskEditor(Mode mode, const scheduler::EditorValues& values, QWidget
     cancel->setAutoDefault(false);
 
     auto* form = new QFormLayout;
-    form->addRow(fieldLabel(scheduler::columnTitles().at(0) + u':', m_date, this), m_date);
-    form->addRow(fieldLabel(scheduler::columnTitles().at(1) + u':', m_time, this), m_time);
+    form->addRow(fieldLabel(scheduler::kColumnTitles.at(0) + u':', m_date, this), m_date);
+    form->addRow(fieldLabel(scheduler::kColumnTitles.at(1) + u':', m_time, this), m_time);
     form->addRow(m_everyDay);
     form->addRow(m_everyStart);
-    form->addRow(fieldLabel(scheduler::columnTitles().at(2) + u':', m_kind, this), m_kind);
+    form->addRow(fieldLabel(scheduler::kColumnTitles.at(2) + u':', m_kind, this), m_kind);
     form->addRow(m_optionLabel, m_panels);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

@@ -153,6 +153,13 @@ struct Harness : WindowFixture
         robot.loadSettings();
     }
     QTableWidget* table() const { return scheduler->findChild<QTableWidget*>(); }
+    // Daily command tasks, one for each command.
+    void addCommands(const QStringList& commands)
+    {
+        for (const QString& command : commands)
+            robot.scheduler().append(
+                Task{u"Minden nap"_s, u"20:00:00"_s, u"Parancs végrehajtás"_s, command});
+    }
     // "[Ütemező]" in the main menu.
     bool open()
     {
@@ -215,7 +222,7 @@ void TestSchedulerWindow::windowLivesForTheWholeRun()
     QTableWidget* table = h.table();
     QCOMPARE(table->columnCount(), 4);
     for (int column = 0; column < 4; ++column)
-        QCOMPARE(table->horizontalHeaderItem(column)->text(), scheduler::columnTitles().at(column));
+        QCOMPARE(table->horizontalHeaderItem(column)->text(), scheduler::kColumnTitles.at(column));
     QVERIFY(table->horizontalHeader()->font().bold());
     h.scheduler->resize(800, 320);
     QTest::qWait(10);
@@ -270,7 +277,7 @@ void TestSchedulerWindow::editorAddsAndChanges()
         QStringList items;
         for (int i = 0; i < kinds->count(); ++i)
             items << kinds->itemText(i);
-        QCOMPARE(items, scheduler::kindTexts());
+        QCOMPARE(items, scheduler::kKindTexts);
         QPushButton* add = button(editor, u"Hozzáadás"_s);
         QVERIFY(add && !add->isEnabled() && add->isDefault());
         auto* date = labelled<QDateEdit>(editor, u"Dátum:"_s);
@@ -380,9 +387,7 @@ void TestSchedulerWindow::editorPanelsAndPickers()
 void TestSchedulerWindow::deleteAndRowsWithoutTasks()
 {
     Harness h;
-    for (const QString& option : {u"a"_s, u"b"_s, u"c"_s})
-        h.robot.scheduler().append(
-            Task{u"Minden nap"_s, u"20:00:00"_s, u"Parancs végrehajtás"_s, option});
+    h.addCommands({u"a"_s, u"b"_s, u"c"_s});
     QVERIFY(h.open());
     QTableWidget* table = h.table();
     QCOMPARE(table->rowCount(), 3);
@@ -425,9 +430,7 @@ void TestSchedulerWindow::unknownKindInTheEditor()
 void TestSchedulerWindow::fileDialogs()
 {
     Harness h;
-    for (const QString& option : {u"a"_s, u"b"_s, u"c"_s})
-        h.robot.scheduler().append(
-            Task{u"Minden nap"_s, u"20:00:00"_s, u"Parancs végrehajtás"_s, option});
+    h.addCommands({u"a"_s, u"b"_s, u"c"_s});
     QVERIFY(h.open());
 
     auto saved = whenModal<QFileDialog>([](QFileDialog* dialog) {
