@@ -66,7 +66,10 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
       m_interpreter(m_settings, m_link, m_console, m_broadcaster, this), m_search(m_console, pump),
       m_store(m_settings, withSeparator(programFolder)), m_weapons(m_link),
       m_clientConfig(m_settings, m_link), m_launcher(m_settings, m_console, m_programFolder),
-      m_scheduler(m_settings, clock, this, withSeparator(programFolder))
+      m_scheduler(m_settings, clock, this, withSeparator(programFolder)),
+      m_exchange{m_settings, m_store, dialogs, pump, *this, m_console, m_transfers,
+                 m_store.filePath(QString())},
+      m_importer(m_exchange)
 {
     m_link.setSayPublic([this](const QString& text) { m_broadcaster.sayPublic(text); });
     // The disconnect hands the client configuration to the server once more ("Alkalmaz").

@@ -2,6 +2,9 @@
 
 #include "channel/broadcaster.h"
 #include "channel/interpreter.h"
+#include "exchange/importer.h"
+#include "exchange/services.h"
+#include "exchange/transfer.h"
 #include "link/console.h"
 #include "link/intake.h"
 #include "link/link.h"
@@ -61,6 +64,10 @@ public:
     tools::Launcher& launcher() { return m_launcher; }
     settings::SettingsStore& store() { return m_store; }
     scheduler::Scheduler& scheduler() { return m_scheduler; }
+    // The ban-list exchange: what the public ban list window needs, and the timed import.
+    exchange::Services& exchangeServices() { return m_exchange; }
+    exchange::TransferRunner& transfers() { return m_transfers; }
+    exchange::Importer& importer() { return m_importer; }
     Clock& clock() { return m_clock; }
     EventPump& pump() { return m_pump; }
     Dialogs& dialogs() { return m_dialogs; }
@@ -124,6 +131,9 @@ private:
     tools::ClientConfig m_clientConfig;
     tools::Launcher m_launcher;
     scheduler::Scheduler m_scheduler;
+    exchange::TransferRunner m_transfers;
+    exchange::Services m_exchange;
+    exchange::Importer m_importer;
     bool m_closed = false;
 };
 

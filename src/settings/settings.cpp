@@ -185,7 +185,7 @@ void Settings::setUploadAddress(const QString& address)
 
 void Settings::setImportInterval(int minutes)
 {
-    minutes = std::max(1, minutes);
+    minutes = std::clamp(minutes, kImportIntervalMin, kImportIntervalMax);
     if (m_importInterval == minutes)
         return;
     m_importInterval = minutes;

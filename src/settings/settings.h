@@ -90,6 +90,9 @@ class Settings final : public QObject
 
 public:
     static constexpr int kTimeIntervalMin = 30;
+    static constexpr int kImportIntervalMin = 1;
+    static constexpr int kImportIntervalMax = 1440;
+    static inline const QString kUploadAddressDefault = QStringLiteral("user:pass@host/folder");
 
     explicit Settings(QObject* parent = nullptr);
 
@@ -131,7 +134,7 @@ public:
     // The upload address of the settings tab; shown and used, never saved.
     QString uploadAddress() const { return m_uploadAddress; }
     void setUploadAddress(const QString& address);
-    // The import interval in minutes: always 5 at start, never saved.
+    // The import interval in minutes, 1 to 1440: always 5 at start, never saved.
     int importInterval() const { return m_importInterval; }
     void setImportInterval(int minutes);
 
@@ -158,7 +161,7 @@ private:
     QStringList m_messages;
     QStringList m_importList;
     int m_importSelection = -1;
-    QString m_uploadAddress;
+    QString m_uploadAddress = kUploadAddressDefault;
     int m_importInterval = 5;
 };
 

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QStringList>
+
+namespace vigilor::exchange {
+
+// The largest public list a download takes.
+constexpr qsizetype kMaxListBytes = 4 * 1024 * 1024;
+
+// A downloaded public list file, read as the list file it is: code page 1250 (UTF-8 when it
+// starts with its byte-order mark), one ban entry per line, a line ending at CR, LF or CR LF, no
+// empty line after the last line end, lines taken as they stand. A body larger than
+// kMaxListBytes, or one holding a zero byte (not a text file), yields no lines.
+struct DownloadedList
+{
+    enum class Problem
+    {
+        None,
+        TooLarge,
+        NotText
+    };
+    QStringList lines;
+    Problem problem = Problem::None;
+};
+DownloadedList readDownloadedList(QByteArrayView body);
+
+// The public list file as it is uploaded: each line in code page 1250 followed by CR LF.
+QByteArray listFileBytes(const QStringList& lines);
+
+} // namespace vigilor::exchange

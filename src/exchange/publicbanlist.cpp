@@ -1,0 +1,452 @@
+#include "exchange/publicbanlist.h"
+
+#include "exchange/address.h"
+#include "exchange/banfile.h"
+#include "exchange/services.h"
+#include "exchange/transfer.h"
+#include "link/dialogs.h"
+#include "settings/settings.h"
+#include "settings/settingsstore.h"
+#include "settings/textfile.h"
+#include "text/clock.h"
+#include "text/errors.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QUrl>
+
+namespace vigilor::exchange {
+
+namespace {
+
+// A long merge lets window events run this often.
+constexpr qint64 kEventsEveryMs = 20;
+
+QHash<QString, int> lineCounts(const QStringList& lines)
+{
+    QHash<QString, int> counts;
+    for (const QString& line : lines)
+        ++counts[line];
+    return counts;
+}
+
+} // namespace
+
+const QString& PublicBanList::title()
+{
+    static const QString text = QStringLiteral("Nyilvános banlista");
+    return text;
+}
+const QString& PublicBanList::readyCaption()
+{
+    static const QString text = title() + QStringLiteral(" - Kész");
+    return text;
+}
+const QString& PublicBanList::downloadingCaption()
+{
+    static const QString text = title() + QStringLiteral(" - Letöltés folyamatban...");
+    return text;
+}
+const QString& PublicBanList::uploadingCaption()
+{
+    static const QString text = title() + QStringLiteral(" - Feltöltés folyamatban...");
+    return text;
+}
+const QString& PublicBanList::badLoginMessage()
+{
+    static const QString text = QStringLiteral("Belépési információ helytelen! Próbáld újra!");
+    return text;
+}
+const QString& PublicBanList::uploadOkMessage()
+{
+    static const QString text = QStringLiteral("Frissítés sikeres!");
+    return text;
+}
+const QString& PublicBanList::notListedMessage()
+{
+    static const QString text = QStringLiteral("Frissítési hiba: Átviteli hiba");
+    return text;
+}
+const QString& PublicBanList::noConnectionMessage()
+{
+    static const QString text = QStringLiteral("Frissítési hiba: Nincs kapcsolat");
+    return text;
+}
+
+PublicBanList::PublicBanList(Services& services, QObject* parent)
+    : QObject(parent), m_services(services), m_caption(title())
+{
+}
+
+PublicBanList::~PublicBanList()
+{
+    if (m_transfer)
+        m_transfer->store(true);
+}
+
+void PublicBanList::open()
+{
+    const Settings& settings = m_services.settings;
+    setDownloadAddress(settings.text(Key::PublicBanURL));
+    setUploadAddress(settings.text(Key::PublicUploadURL));
+    m_base = settings.banList();
+    m_own = MergeList(m_base);
+    m_ownRow = -1;
+    emit ownLinesChanged();
+    evaluateUpload();
+}
+
+// ---- fields, selection, enabling -----------------------------------------------------------
+
+void PublicBanList::selectOwn(int row)
+{
+    row = row < 0 || row >= m_own.size() ? -1 : row;
+    if (row == m_ownRow)
+        return;
+    m_ownRow = row;
+    emit ownRowChanged(row);
+}
+
+void PublicBanList::selectPublic(int row)
+{
+    row = row < 0 || row >= m_public.size() ? -1 : row;
+    if (row == m_publicRow)
+        return;
+    m_publicRow = row;
+    emit publicRowChanged(row);
+}
+
+void PublicBanList::setDownloadAddress(const QString& address)
+{
+    if (address != m_downloadAddress) {
+        m_downloadAddress = address;
+        emit downloadAddressChanged(address);
+    }
+    evaluateDownload();
+    evaluateUpload();
+}
+
+void PublicBanList::setUploadAddress(const QString& address)
+{
+    if (address != m_uploadAddress) {
+        m_uploadAddress = address;
+        emit uploadAddressChanged(address);
+    }
+    evaluateUpload();
+}
+
+void PublicBanList::evaluateDownload()
+{
+    const bool enabled = !m_downloadAddress.isEmpty();
+    if (enabled == m_downloadEnabled)
+        return;
+    m_downloadEnabled = enabled;
+    emit enablingChanged();
+}
+
+void PublicBanList::evaluateUpload()
+{
+    const bool enabled = !m_public.isEmpty() && !m_uploadAddress.isEmpty();
+    if (enabled == m_uploadEnabled)
+        return;
+    m_uploadEnabled = enabled;
+    emit enablingChanged();
+}
+
+void PublicBanList::setCaption(const QString& caption)
+{
+    if (caption == m_caption)
+        return;
+    m_caption = caption;
+    emit captionChanged(caption);
+}
+
+void PublicBanList::setBusyMerging(bool merging)
+{
+    const bool before = busy();
+    m_merging = merging;
+    if (busy() != before)
+        emit busyChanged(busy());
+}
+
+void PublicBanList::setTransfer(std::shared_ptr<std::atomic_bool> cancel)
+{
+    const bool before = busy();
+    m_transfer = std::move(cancel);
+    if (busy() != before)
+        emit busyChanged(busy());
+}
+
+// A transfer's result waits until a merge that lets events run has ended, so that no list
+// changes under the merge.
+void PublicBanList::whenIdle(std::function<void()> work)
+{
+    if (m_merging)
+        m_afterMerge = std::move(work);
+    else
+        work();
+}
+
+void PublicBanList::report(const QString& message)
+{
+    m_services.errors.reportError(Error(message));
+}
+
+// ---- merging -------------------------------------------------------------------------------
+
+void PublicBanList::mergeLine(Direction direction, const QString& line)
+{
+    const bool toOwn = direction == Direction::ToOwn;
+    MergeList& target = toOwn ? m_own : m_public;
+    const bool mayAdd = !toOwn || m_ownLimit < 0 || target.size() < m_ownLimit;
+    const MergeList::Result result = target.merge(line, mayAdd);
+    if (result == MergeList::Result::Refused)
+        ++m_refused;
+    if (result != MergeList::Result::Added)
+        return;
+    // The selection stays on its line.
+    int& row = toOwn ? m_ownRow : m_publicRow;
+    if (row >= 0 && target.lastAdded() <= row)
+        ++row;
+}
+
+void PublicBanList::letEventsRun()
+{
+    if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < kEventsEveryMs)
+        return;
+    m_services.pump.processEvents();
+    m_sinceEvents.start();
+}
+
+void PublicBanList::mergeSelected(Direction direction)
+{
+    if (busy())
+        return;
+    const bool toOwn = direction == Direction::ToOwn;
+    const int row = toOwn ? m_publicRow : m_ownRow;
+    if (row < 0)
+        return;
+    mergeLine(direction, (toOwn ? m_public : m_own).lines()[row]);
+    if (toOwn) {
+        emit ownLinesChanged();
+        emit ownRowChanged(m_ownRow);
+    } else {
+        emit publicLinesChanged();
+        emit publicRowChanged(m_publicRow);
+    }
+    evaluateUpload();
+}
+
+void PublicBanList::mergeToOwn()
+{
+    mergeSelected(Direction::ToOwn);
+}
+
+void PublicBanList::mergeToPublic()
+{
+    mergeSelected(Direction::ToPublic);
+}
+
+void PublicBanList::copyAll(Direction direction)
+{
+    if (busy())
+        return;
+    const bool toOwn = direction == Direction::ToOwn;
+    const QStringList source = (toOwn ? m_public : m_own).lines();
+    const QPointer<PublicBanList> alive(this);
+    setBusyMerging(true);
+    m_sinceEvents.start();
+    for (const QString& line : source) {
+        mergeLine(direction, line);
+        letEventsRun();
+        if (!alive)
+            return;
+    }
+    setBusyMerging(false);
+    // The last line of the source list ends selected.
+    (toOwn ? m_publicRow : m_ownRow) = int(source.size()) - 1;
+    if (toOwn)
+        emit ownLinesChanged();
+    else
+        emit publicLinesChanged();
+    emit ownRowChanged(m_ownRow);
+    emit publicRowChanged(m_publicRow);
+    evaluateDownload();
+    evaluateUpload();
+    if (m_afterMerge)
+        std::exchange(m_afterMerge, {})();
+}
+
+void PublicBanList::copyAllToOwn()
+{
+    copyAll(Direction::ToOwn);
+}
+
+void PublicBanList::copyAllToPublic()
+{
+    copyAll(Direction::ToPublic);
+}
+
+void PublicBanList::removePublicLine()
+{
+    if (busy() || m_publicRow < 0)
+        return;
+    m_public.removeAt(m_publicRow);
+    m_publicRow = -1;
+    emit publicLinesChanged();
+    emit publicRowChanged(-1);
+}
+
+void PublicBanList::handOver()
+{
+    Settings& settings = m_services.settings;
+    const QStringList current = settings.banList();
+    if (current != m_base) {
+        // Lines the ban list lost since the own list took it leave the own list too, and lines
+        // it gained are merged in.
+        QHash<QString, int> left = lineCounts(current);
+        for (const QString& line : std::as_const(m_base)) {
+            if (left.value(line) > 0) {
+                --left[line];
+                continue;
+            }
+            const qsizetype row = m_own.lines().indexOf(line);
+            if (row >= 0)
+                m_own.removeAt(row);
+        }
+        QHash<QString, int> known = lineCounts(m_base);
+        for (const QString& line : current) {
+            if (known.value(line) > 0)
+                --known[line];
+            else
+                m_own.merge(line);
+        }
+        m_ownRow = -1;
+        emit ownLinesChanged();
+        emit ownRowChanged(-1);
+    }
+    m_base = m_own.lines();
+    settings.setBanList(m_base);
+}
+
+void PublicBanList::storeAddresses()
+{
+    m_services.store.writePublicAddresses(m_downloadAddress, m_uploadAddress);
+}
+
+// ---- transfers -----------------------------------------------------------------------------
+
+void PublicBanList::download()
+{
+    if (busy())
+        return;
+    setDownloadAddress(downloadFolder(m_downloadAddress));
+    setCaption(downloadingCaption());
+    const QString url = m_downloadAddress + kListFileName;
+    if (QUrl(m_downloadAddress).host().isEmpty()) {
+        // Nothing to ask a name server about: "http://" alone, for one.
+        report(QStringLiteral("Letöltési hiba (") + withoutCredentials(url) +
+               QStringLiteral("): nincs megadva a letöltés helye"));
+        emit downloadFinished(false);
+        return;
+    }
+    setTransfer(m_services.transfers.run<DownloadResult>(
+        this,
+        [url](const TransferLimits& limits, const CancelFlag& cancel) {
+            return exchange::download(url, limits, cancel);
+        },
+        [this, url](DownloadResult result) {
+            whenIdle([this, url, result = std::move(result)] { downloaded(url, result); });
+        }));
+}
+
+void PublicBanList::downloaded(const QString& url, const DownloadResult& result)
+{
+    setTransfer(nullptr);
+    if (result.status == DownloadResult::Status::Cancelled)
+        return;
+    if (result.status != DownloadResult::Status::Ok) {
+        report(result.error);
+        emit downloadFinished(false);
+        return;
+    }
+    DownloadedList list = readDownloadedList(result.body);
+    if (list.problem != DownloadedList::Problem::None) {
+        report(QStringLiteral("Letöltési hiba (") + withoutCredentials(url) +
+               (list.problem == DownloadedList::Problem::NotText
+                    ? QStringLiteral("): a fájl nem szöveg, nem banlista; a lista nem változott")
+                    : QStringLiteral("): a fájl túl nagy, nem banlista; a lista nem változott")));
+        emit downloadFinished(false);
+        return;
+    }
+    m_public = MergeList(list.lines);
+    m_publicRow = -1;
+    emit publicLinesChanged();
+    emit publicRowChanged(-1);
+    evaluateUpload();
+    setCaption(readyCaption());
+    emit downloadFinished(true);
+}
+
+void PublicBanList::upload()
+{
+    if (busy())
+        return;
+    const QByteArray content = listFileBytes(m_public.lines());
+    try {
+        settings::replaceFile(m_services.programFolder + kListFileName, content);
+    } catch (const std::exception& e) {
+        m_services.errors.reportError(e);
+        emit uploadFinished(false);
+        return;
+    }
+    const std::optional<UploadTarget> target = parseUploadAddress(m_uploadAddress);
+    if (!target) {
+        m_services.dialogs.message(badLoginMessage());
+        emit uploadFinished(false);
+        return;
+    }
+    setCaption(uploadingCaption());
+    setUploadAddress(target->fieldText());
+    const std::optional<Endpoint> endpoint = ftpEndpoint(target->host);
+    if (!endpoint) {
+        report(QStringLiteral("Feltöltési hiba: hibás gépnév vagy port: ") + target->host);
+        emit uploadFinished(false);
+        return;
+    }
+    const UploadJob job{*endpoint, target->user, target->password, target->folder, content};
+    setTransfer(m_services.transfers.run<UploadResult>(
+        this,
+        [job](const TransferLimits& limits, const CancelFlag& cancel) {
+            return exchange::upload(job, limits, cancel);
+        },
+        [this](UploadResult result) {
+            whenIdle([this, result = std::move(result)] { uploaded(result); });
+        }));
+}
+
+void PublicBanList::uploaded(const UploadResult& result)
+{
+    setTransfer(nullptr);
+    switch (result.status) {
+    case UploadResult::Status::Cancelled:
+        return;
+    case UploadResult::Status::Failed:
+        report(result.error);
+        emit uploadFinished(false);
+        return;
+    case UploadResult::Status::NoConnection:
+        m_services.dialogs.message(noConnectionMessage());
+        emit uploadFinished(false);
+        return;
+    case UploadResult::Status::Listed:
+    case UploadResult::Status::NotListed:
+        m_services.dialogs.message(
+            result.status == UploadResult::Status::Listed ? uploadOkMessage() : notListedMessage());
+        setCaption(readyCaption());
+        emit uploadFinished(true);
+        return;
+    }
+}
+
+} // namespace vigilor::exchange

@@ -1,0 +1,150 @@
+#pragma once
+
+#include "exchange/merge.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+namespace vigilor::exchange {
+
+struct DownloadResult;
+struct Services;
+struct UploadResult;
+
+// The public ban list window without its widgets: the own list (the ban list's lines) beside a
+// public list, the two address fields, the enabling of "Letöltés" and "Feltölt", the caption,
+// and every action of the window. The window binds to one instance; the timed import drives an
+// instance that is never shown.
+//
+// Transfers run off the window's thread (see TransferRunner); while one runs, or while a long
+// merge lets window events run, the instance is busy and the actions that would change its
+// lists or start another transfer do nothing.
+class PublicBanList final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(PublicBanList)
+
+public:
+    static const QString& title();
+    static const QString& readyCaption();
+    static const QString& downloadingCaption();
+    static const QString& uploadingCaption();
+    static const QString& badLoginMessage();
+    static const QString& uploadOkMessage();
+    static const QString& notListedMessage();
+    static const QString& noConnectionMessage();
+
+    explicit PublicBanList(Services& services, QObject* parent = nullptr);
+    ~PublicBanList() override;
+
+    // The opening step: the stored addresses into the fields, the ban list into the own list.
+    void open();
+
+    const QStringList& ownLines() const { return m_own.lines(); }
+    const QStringList& publicLines() const { return m_public.lines(); }
+    // The selected line of each list; -1 for none.
+    int ownRow() const { return m_ownRow; }
+    int publicRow() const { return m_publicRow; }
+    void selectOwn(int row);
+    void selectPublic(int row);
+
+    const QString& downloadAddress() const { return m_downloadAddress; }
+    const QString& uploadAddress() const { return m_uploadAddress; }
+    // A change of a field evaluates the enabling rule, as typing does.
+    void setDownloadAddress(const QString& address);
+    void setUploadAddress(const QString& address);
+
+    const QString& caption() const { return m_caption; }
+    bool downloadEnabled() const { return m_downloadEnabled; }
+    bool uploadEnabled() const { return m_uploadEnabled; }
+    bool busy() const { return m_transfer != nullptr || m_merging; }
+
+    // "Letöltés": the field made a folder address, then the public list replaced by the lines of
+    // the field's address followed by "rconpb.ban", once the whole file has arrived. Ends with
+    // downloadFinished.
+    void download();
+    // "Feltölt": the public list written to "rconpb.ban" in the program folder, then uploaded
+    // to the folder of the upload address. Ends with uploadFinished.
+    void upload();
+    // "<" and ">": the selected line of one list merged into the other (the merge rule).
+    void mergeToOwn();
+    void mergeToPublic();
+    // "<<" and ">>": every line of one list merged into the other, from the first to the last.
+    void copyAllToOwn();
+    void copyAllToPublic();
+    // The Delete key in the public list.
+    void removePublicLine();
+    // OK: the ban list takes the own list's lines. Changes the ban list underwent since the
+    // window opened (an in-game "ban", say) are merged in rather than lost.
+    void handOver();
+    // Closing: both addresses into the settings file. Throws Error, before writing anything,
+    // when the upload address is too long to be stored.
+    void storeAddresses();
+
+    // The timed import adds no lines to the own list beyond this many; lines it could not add
+    // are counted.
+    void limitOwnGrowth(int lines) { m_ownLimit = lines; }
+    int refusedLines() const { return m_refused; }
+
+signals:
+    void ownLinesChanged();
+    void publicLinesChanged();
+    void ownRowChanged(int row);
+    void publicRowChanged(int row);
+    void downloadAddressChanged(const QString& address);
+    void uploadAddressChanged(const QString& address);
+    void captionChanged(const QString& caption);
+    void enablingChanged();
+    void busyChanged(bool busy);
+    // ok: the public list now holds the downloaded lines.
+    void downloadFinished(bool ok);
+    // completed: the file was stored and the listing looked at afterwards.
+    void uploadFinished(bool completed);
+
+private:
+    enum class Direction
+    {
+        ToOwn,
+        ToPublic
+    };
+
+    void setCaption(const QString& caption);
+    void evaluateDownload();
+    void evaluateUpload();
+    void setBusyMerging(bool merging);
+    void setTransfer(std::shared_ptr<std::atomic_bool> cancel);
+    void mergeSelected(Direction direction);
+    void copyAll(Direction direction);
+    void mergeLine(Direction direction, const QString& line);
+    void letEventsRun();
+    void whenIdle(std::function<void()> work);
+    void downloaded(const QString& url, const DownloadResult& result);
+    void uploaded(const UploadResult& result);
+    void report(const QString& message);
+
+    Services& m_services;
+    MergeList m_own;
+    MergeList m_public;
+    QStringList m_base; // the ban list as the own list last took it or gave it
+    int m_ownRow = -1;
+    int m_publicRow = -1;
+    QString m_downloadAddress;
+    QString m_uploadAddress;
+    QString m_caption;
+    bool m_downloadEnabled = false;
+    bool m_uploadEnabled = false;
+    bool m_merging = false;
+    std::shared_ptr<std::atomic_bool> m_transfer; // cancels the running transfer
+    std::function<void()> m_afterMerge;           // a transfer's result that arrived during a merge
+    QElapsedTimer m_sinceEvents;
+    int m_ownLimit = -1;
+    int m_refused = 0;
+};
+
+} // namespace vigilor::exchange

@@ -1,0 +1,82 @@
+#!/usr/bin/python3
+"""An HTTP server on 127.0.0.1 for the exchange tests.
+
+Usage: httpserver.py ROOT
+
+Serves the files under ROOT. Prints "PORT n" once it listens, then for every request
+"REQ <json>" with the path and the request headers as received. It ends when its standard input
+closes, so it never outlives the test that started it.
+
+Paths with a special first folder:
+  /slowMS/rest      waits MS milliseconds, then answers /rest
+  /moved/rest       answers 302 with the location /rest
+"""
+import json
+import os
+import re
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+ROOT = ""
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def do_GET(self):
+        print("REQ " + json.dumps({"path": self.path, "headers": list(self.headers.items())}),
+              flush=True)
+        path = self.path
+        slow = re.match(r"^/slow(\d+)(/.*)$", path)
+        if slow:
+            time.sleep(int(slow.group(1)) / 1000.0)
+            path = slow.group(2)
+        if path.startswith("/moved/"):
+            self.send_response(302)
+            self.send_header("Location", path[len("/moved"):])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        file = os.path.realpath(os.path.join(ROOT, path.lstrip("/")))
+        if not file.startswith(os.path.realpath(ROOT)) or not os.path.isfile(file):
+            body = b"<html><body>404 Not Found</body></html>"
+            self.send_response(404)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
+        with open(file, "rb") as f:
+            body = f.read()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        try:
+            self.wfile.write(body)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+    def log_message(self, format, *args):
+        pass
+
+
+def main():
+    global ROOT
+    ROOT = sys.argv[1]
+    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    print("PORT %d" % server.server_address[1], flush=True)
+
+    def watch_stdin():
+        sys.stdin.read()
+        os._exit(0)
+
+    threading.Thread(target=watch_stdin, daemon=True).start()
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
