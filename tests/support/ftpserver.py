@@ -3,6 +3,9 @@
 
 Usage: ftpserver.py ROOT [--tls CERTFILE]
 
+With --tls it offers TLS on the control connection (AUTH TLS). Its TLS data connections do not
+work with libcurl 7.88 (the server resets them), so tests use it for the login only.
+
 Prints "PORT n" once it listens, then "CMD <line>" for every command it receives. It ends when
 its standard input closes, so it never outlives the test that started it.
 
@@ -56,6 +59,7 @@ def main():
     else:
         handler = handler_class(FTPHandler)
     handler.authorizer = authorizer
+    handler.auth_failed_timeout = 0.1  # a refused login answers at once, keeping tests short
     logging.getLogger("pyftpdlib").addHandler(logging.NullHandler())
     logging.getLogger("pyftpdlib").propagate = False
     server = FTPServer(("127.0.0.1", 0), handler)

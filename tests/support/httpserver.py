@@ -10,6 +10,7 @@ closes, so it never outlives the test that started it.
 Paths with a special first folder:
   /slowMS/rest      waits MS milliseconds, then answers /rest
   /moved/rest       answers 302 with the location /rest
+  /hold/rest        answers /rest once a file named "release" is in ROOT (at most 10 s later)
 """
 import json
 import os
@@ -33,6 +34,13 @@ class Handler(BaseHTTPRequestHandler):
         if slow:
             time.sleep(int(slow.group(1)) / 1000.0)
             path = slow.group(2)
+        if path.startswith("/hold/"):
+            release = os.path.join(ROOT, "release")
+            for _ in range(1000):
+                if os.path.exists(release):
+                    break
+                time.sleep(0.01)
+            path = path[len("/hold"):]
         if path.startswith("/moved/"):
             self.send_response(302)
             self.send_header("Location", path[len("/moved"):])
