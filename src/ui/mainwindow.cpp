@@ -9,6 +9,7 @@
 #include "ui/helptexts.h"
 #include "ui/linkbar.h"
 #include "ui/maprotationdialog.h"
+#include "ui/publicbandialog.h"
 #include "ui/rostertab.h"
 #include "ui/schedulerwindow.h"
 #include "ui/searchtab.h"
@@ -102,6 +103,13 @@ void MainWindow::buildRobotMenu()
 {
     m_robotMenu = menuBar()->addMenu(u"[ !! Vigilor !! ]"_s);
     m_robotMenu->setObjectName(u"VigilorMenu"_s);
+
+    // "[Nyilvános banlista]" stands right before this menu, whatever comes before it.
+    auto* publicBan = new QAction(u"[Nyilvános banlista]"_s, this);
+    publicBan->setObjectName(u"PublicBan"_s);
+    menuBar()->insertAction(m_robotMenu->menuAction(), publicBan);
+    connect(publicBan, &QAction::triggered, this,
+            guard(&m_robot, [this] { PublicBanDialog::openFrom(m_robot, this); }));
     const auto addItem = [this](const QString& name, const QString& caption, auto work) {
         QAction* item = m_robotMenu->addAction(caption);
         item->setObjectName(name);

@@ -4,6 +4,7 @@
 #include "robot/robot.h"
 #include "ui/gameclientgroup.h"
 #include "ui/guard.h"
+#include "ui/importgroup.h"
 #include "ui/settingsbinding.h"
 
 #include <QCheckBox>
@@ -67,6 +68,7 @@ SettingsTab::SettingsTab(Robot& robot, QWidget* parent)
     m_groups->addWidget(watchGroup(), 0, 1, 2, 1);
     m_groups->addWidget(chatGroup(), 2, 0, 1, 2);
     m_groups->addWidget(gameClientGroup(m_robot, this), 2, 2, Qt::AlignTop);
+    m_groups->addWidget(importGroup(m_robot, this), 0, 2, 2, 1);
     m_groups->setRowStretch(2, 1);
     m_groups->setColumnStretch(2, 1);
 }

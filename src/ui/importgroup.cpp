@@ -1,0 +1,121 @@
+#include "ui/importgroup.h"
+
+#include "exchange/importer.h"
+#include "robot/robot.h"
+#include "ui/guard.h"
+#include "ui/settingsbinding.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+
+using namespace Qt::StringLiterals;
+
+namespace vigilor::ui {
+
+namespace {
+
+// `ImportAd`: a drop-down list to choose from, in the import list's order.
+QComboBox* importList(Robot& robot, QWidget* parent)
+{
+    Settings& settings = robot.settings();
+    auto* box = new QComboBox(parent);
+    box->setObjectName(u"ImportAd"_s);
+    box->setAccessibleName(u"Import lista"_s);
+    box->setEditable(false);
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box->setMinimumContentsLength(10);
+    const auto showList = [&settings, box] {
+        const QSignalBlocker quiet(box);
+        box->clear();
+        box->addItems(settings.importList());
+        box->setCurrentIndex(settings.importSelection());
+    };
+    showList();
+    QObject::connect(&settings, &Settings::importListChanged, box, showList);
+    QObject::connect(&settings, &Settings::importSelectionChanged, box, [box](int row) {
+        const QSignalBlocker quiet(box);
+        box->setCurrentIndex(row);
+    });
+    QObject::connect(box, &QComboBox::currentIndexChanged, box,
+                     guard(&robot, [&settings](int row) { settings.setImportSelection(row); }));
+    return box;
+}
+
+// The import interval in minutes: 5 at every start, never stored.
+QSpinBox* intervalBox(Robot& robot, QWidget* parent)
+{
+    Settings& settings = robot.settings();
+    auto* field = new QSpinBox(parent);
+    field->setObjectName(u"ImportInterval"_s);
+    field->setAccessibleName(QString::fromUtf16(keyInfo(Key::TimedImport).caption));
+    field->setRange(Settings::kImportIntervalMin, Settings::kImportIntervalMax);
+    field->setValue(settings.importInterval());
+    QObject::connect(field, &QSpinBox::valueChanged, field, guard(&robot, [&settings](int minutes) {
+                         settings.setImportInterval(minutes);
+                     }));
+    QObject::connect(&settings, &Settings::importIntervalChanged, field, [field](int minutes) {
+        const QSignalBlocker quiet(field);
+        field->setValue(minutes);
+    });
+    return field;
+}
+
+// `ExpAd`: the upload address of the export; what is typed lasts until the program ends.
+QLineEdit* exportAddress(Robot& robot, QWidget* parent)
+{
+    Settings& settings = robot.settings();
+    auto* field = new QLineEdit(settings.uploadAddress(), parent);
+    field->setObjectName(u"ExpAd"_s);
+    field->setAccessibleName(QString::fromUtf16(keyInfo(Key::ExportAlso).caption));
+    QObject::connect(
+        field, &QLineEdit::textEdited, field,
+        guard(&robot, [&settings](const QString& text) { settings.setUploadAddress(text); }));
+    QObject::connect(&settings, &Settings::uploadAddressChanged, field,
+                     [field](const QString& text) {
+                         if (field->text() != text)
+                             field->setText(text);
+                     });
+    return field;
+}
+
+} // namespace
+
+QGroupBox* importGroup(Robot& robot, QWidget* parent)
+{
+    auto* box = new QGroupBox(u"Banlista import és export"_s, parent);
+    box->setObjectName(u"ImportGroup"_s);
+    auto* grid = new QGridLayout(box);
+    exchange::Importer& importer = robot.importer();
+    const auto button = [&](const QString& caption, const QString& name, auto action) {
+        auto* b = new QPushButton(caption, box);
+        b->setObjectName(name);
+        QObject::connect(b, &QPushButton::clicked, box, guard(&robot, action));
+        return b;
+    };
+    QPushButton* add = button(u"+"_s, u"ImpAdd"_s, [&importer] { importer.addAddress(); });
+    QPushButton* remove = button(u"-"_s, u"ImpRem"_s, [&importer] { importer.removeAddress(); });
+    add->setAccessibleName(u"Import cím hozzáadása"_s);
+    remove->setAccessibleName(u"Import cím törlése"_s);
+    for (QPushButton* b : {add, remove})
+        b->setFixedWidth(b->sizeHint().height());
+
+    grid->addWidget(switchBox(robot, Key::TimedImport, u"TimedImport"_s, box), 0, 0, 1, 4);
+    grid->addWidget(intervalBox(robot, box), 1, 0);
+    grid->addWidget(button(u"Import most"_s, u"ImpNow"_s, [&importer] { importer.runNow(); }), 1, 1,
+                    1, 3);
+    grid->addWidget(importList(robot, box), 2, 0, 1, 2);
+    grid->addWidget(add, 2, 2);
+    grid->addWidget(remove, 2, 3);
+    grid->addWidget(switchBox(robot, Key::ExportAlso, u"ExportAlso"_s, box), 3, 0, 1, 4);
+    grid->addWidget(exportAddress(robot, box), 4, 0, 1, 4);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(5, 1);
+    return box;
+}
+
+} // namespace vigilor::ui

@@ -1,0 +1,258 @@
+#include "ui/publicbandialog.h"
+
+#include "exchange/publicbanlist.h"
+#include "link/dialogs.h"
+#include "robot/robot.h"
+#include "ui/guard.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStringListModel>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace vigilor::ui {
+
+using exchange::PublicBanList;
+
+const QString& PublicBanDialog::updatedMessage()
+{
+    static const QString text = u"Banlista frissítve!"_s;
+    return text;
+}
+
+PublicBanDialog::PublicBanDialog(Robot& robot, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_robot(robot),
+      m_model(new PublicBanList(robot.exchangeServices(), this)),
+      m_ownLines(new QStringListModel(this)), m_publicLines(new QStringListModel(this))
+{
+    setObjectName(u"PublicBanForm"_s);
+    setWindowTitle(PublicBanList::title());
+    setModal(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(addressGroup());
+    layout->addWidget(listsRow(), 1);
+    auto* buttons = new QHBoxLayout;
+    m_ok = new QPushButton(u"OK"_s, this);
+    m_ok->setObjectName(u"OKButton"_s);
+    m_cancel = new QPushButton(u"Mégse"_s, this);
+    m_cancel->setObjectName(u"CancelButton"_s);
+    for (QPushButton* button : {m_ok, m_cancel})
+        button->setAutoDefault(false);
+    buttons->addStretch();
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+    layout->addLayout(buttons);
+    resize(640, 440);
+
+    PublicBanList& model = *m_model;
+    connect(m_ok, &QPushButton::clicked, this, guard(&robot, [this] { accept(); }));
+    connect(m_cancel, &QPushButton::clicked, this, guard(&robot, [this] { reject(); }));
+    connect(&model, &PublicBanList::captionChanged, this, &QWidget::setWindowTitle);
+    connect(&model, &PublicBanList::enablingChanged, this, [this] { showEnabling(); });
+    connect(&model, &PublicBanList::busyChanged, this, [this] { showEnabling(); });
+    connect(&model, &PublicBanList::downloadAddressChanged, this, [this](const QString& text) {
+        if (m_downloadField->text() != text)
+            m_downloadField->setText(text);
+    });
+    connect(&model, &PublicBanList::uploadAddressChanged, this, [this](const QString& text) {
+        if (m_uploadField->text() != text)
+            m_uploadField->setText(text);
+    });
+
+    model.open();
+    showEnabling();
+    m_downloadField->setFocus();
+}
+
+PublicBanDialog::~PublicBanDialog() = default;
+
+QWidget* PublicBanDialog::addressGroup()
+{
+    auto* box = new QGroupBox(u"Lista helye"_s, this);
+    box->setObjectName(u"ListPlace"_s);
+    auto* grid = new QGridLayout(box);
+    const auto addRow = [&](int row, const QString& caption, const QString& fieldName,
+                            const QString& buttonCaption, const QString& buttonName,
+                            QLineEdit*& field, QPushButton*& button) {
+        field = new QLineEdit(box);
+        field->setObjectName(fieldName);
+        auto* label = new QLabel(caption, box);
+        label->setObjectName(fieldName + u"Label"_s);
+        label->setBuddy(field);
+        button = new QPushButton(buttonCaption, box);
+        button->setObjectName(buttonName);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(field, row, 1);
+        grid->addWidget(button, row, 2);
+    };
+    addRow(0, u"Banlista Link:"_s, u"BanListLink"_s, u"Letöltés"_s, u"DownloadButton"_s,
+           m_downloadField, m_download);
+    addRow(1, u"Feltöltési cím (user:pass@host):"_s, u"UploadAddress"_s, u"Feltölt"_s,
+           u"UploadButton"_s, m_uploadField, m_upload);
+    // Enter anywhere in the window downloads.
+    m_download->setDefault(true);
+    m_upload->setAutoDefault(false);
+
+    PublicBanList& model = *m_model;
+    connect(m_downloadField, &QLineEdit::textEdited, this,
+            guard(&m_robot, [&model](const QString& text) { model.setDownloadAddress(text); }));
+    connect(m_uploadField, &QLineEdit::textEdited, this,
+            guard(&m_robot, [&model](const QString& text) { model.setUploadAddress(text); }));
+    connect(m_download, &QPushButton::clicked, this,
+            guard(&m_robot, [&model] { model.download(); }));
+    connect(m_upload, &QPushButton::clicked, this, guard(&m_robot, [&model] { model.upload(); }));
+    return box;
+}
+
+QListView* PublicBanDialog::listView(const QString& name, const QString& accessibleName,
+                                     QStringListModel* lines)
+{
+    auto* view = new QListView(this);
+    view->setObjectName(name);
+    view->setAccessibleName(accessibleName);
+    view->setModel(lines);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setUniformItemSizes(true);
+    return view;
+}
+
+QWidget* PublicBanDialog::listsRow()
+{
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    QListView* own = listView(u"OwnList"_s, u"Saját lista"_s, m_ownLines);
+    QListView* theirs = listView(u"PublicList"_s, u"Nyilvános lista"_s, m_publicLines);
+    bindList(own, m_ownLines, true);
+    bindList(theirs, m_publicLines, false);
+
+    PublicBanList& model = *m_model;
+    auto* middle = new QVBoxLayout;
+    middle->addStretch();
+    const auto addButton = [&](const QString& caption, const QString& name, auto action) {
+        auto* button = new QPushButton(caption, row);
+        button->setObjectName(name);
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this, guard(&m_robot, action));
+        middle->addWidget(button);
+    };
+    addButton(u"<<"_s, u"CopyAllToOwn"_s, [&model] { model.copyAllToOwn(); });
+    addButton(u"<"_s, u"CopyToOwn"_s, [&model] { model.mergeToOwn(); });
+    addButton(u">"_s, u"CopyToPublic"_s, [&model] { model.mergeToPublic(); });
+    addButton(u">>"_s, u"CopyAllToPublic"_s, [&model] { model.copyAllToPublic(); });
+    middle->addStretch();
+
+    theirs->installEventFilter(this);
+    m_publicView = theirs;
+
+    layout->addWidget(own, 1);
+    layout->addLayout(middle);
+    layout->addWidget(theirs, 1);
+    return row;
+}
+
+// The view shows the engine's list and selection; the operator's selection goes to the engine.
+void PublicBanDialog::bindList(QListView* view, QStringListModel* lines, bool own)
+{
+    PublicBanList& model = *m_model;
+    const auto showRow = [view, lines](int row) {
+        const QSignalBlocker quiet(view->selectionModel());
+        if (row < 0) {
+            view->selectionModel()->clearSelection();
+            view->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+            return;
+        }
+        const QModelIndex index = lines->index(row);
+        view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        view->scrollTo(index);
+    };
+    const auto showLines = [&model, lines, own, showRow] {
+        const QStringList& shown = own ? model.ownLines() : model.publicLines();
+        if (lines->stringList() != shown)
+            lines->setStringList(shown);
+        showRow(own ? model.ownRow() : model.publicRow());
+    };
+    connect(&model, own ? &PublicBanList::ownLinesChanged : &PublicBanList::publicLinesChanged,
+            this, showLines);
+    connect(&model, own ? &PublicBanList::ownRowChanged : &PublicBanList::publicRowChanged, this,
+            showRow);
+    connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            guard(&m_robot, [&model, own](const QModelIndex& current) {
+                const int row = current.isValid() ? current.row() : -1;
+                if (own)
+                    model.selectOwn(row);
+                else
+                    model.selectPublic(row);
+            }));
+    showLines();
+}
+
+// The Delete key in the public list removes its selected line.
+bool PublicBanDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_publicView && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
+        guarded(&m_robot, [this] { m_model->removePublicLine(); });
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void PublicBanDialog::showEnabling()
+{
+    m_download->setEnabled(m_model->downloadEnabled());
+    m_upload->setEnabled(m_model->uploadEnabled());
+    // The window does not close under a running transfer.
+    m_ok->setEnabled(!m_model->busy());
+    m_cancel->setEnabled(!m_model->busy());
+}
+
+void PublicBanDialog::accept()
+{
+    if (m_model->busy())
+        return;
+    m_model->handOver();
+    closeWith(Accepted);
+}
+
+void PublicBanDialog::reject()
+{
+    if (m_model->busy())
+        return;
+    closeWith(Rejected);
+}
+
+void PublicBanDialog::closeWith(int result)
+{
+    try {
+        m_model->storeAddresses();
+    } catch (const FileError& e) {
+        // The settings file could not be written: said on the console, the window closes.
+        m_robot.reportError(e);
+    } catch (const std::exception& e) {
+        // An upload address too long to be stored: the window stays until it is shortened.
+        m_robot.reportError(e);
+        return;
+    }
+    done(result);
+}
+
+void PublicBanDialog::openFrom(Robot& robot, QWidget* parent)
+{
+    PublicBanDialog dialog(robot, parent);
+    if (dialog.exec() == Accepted)
+        robot.dialogs().message(updatedMessage());
+}
+
+} // namespace vigilor::ui
