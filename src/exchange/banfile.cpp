@@ -13,6 +13,10 @@ DownloadedList readDownloadedList(QByteArrayView body)
         list.problem = DownloadedList::Problem::NotText;
     else
         list.lines = settings::linesFromBytes(body);
+    if (list.lines.size() > kMaxListLines) {
+        list.lines.clear();
+        list.problem = DownloadedList::Problem::TooManyLines;
+    }
     return list;
 }
 

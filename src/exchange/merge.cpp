@@ -43,50 +43,75 @@ bool MergeList::descent(qsizetype row) const
            rules::compareEntries(m_lines[row], m_lines[row + 1]) > 0;
 }
 
-int MergeList::descentsAround(qsizetype row) const
+void MergeList::forgetDescents(qsizetype first, qsizetype last)
 {
-    return int(descent(row - 1)) + int(descent(row));
+    std::erase_if(m_descents, [=](qsizetype at) { return at >= first && at <= last; });
 }
 
-// Before the first line that sorts after the new one. While the list is in order that is the
-// upper bound, found by halving.
+void MergeList::noteDescents(qsizetype first, qsizetype last)
+{
+    for (qsizetype row = first; row <= last; ++row)
+        if (descent(row))
+            m_descents.insert(std::lower_bound(m_descents.begin(), m_descents.end(), row), row);
+}
+
+void MergeList::shiftDescents(qsizetype from, qsizetype by)
+{
+    for (qsizetype& at : m_descents)
+        if (at >= from)
+            at += by;
+}
+
+// Before the first line that sorts after the new one. Within each sorted run those lines are
+// the run's end, found by halving; a run whose last line does not sort after it has none.
 qsizetype MergeList::insertPosition(const QString& line) const
 {
-    if (m_descents > 0)
-        return rules::sortedPosition(m_lines, line);
-    const auto it = std::upper_bound(
-        m_lines.begin(), m_lines.end(), line,
-        [](const QString& a, const QString& b) { return rules::compareEntries(a, b) < 0; });
-    return it - m_lines.begin();
+    const auto after = [&line](const QString& other) {
+        return rules::compareEntries(other, line) > 0;
+    };
+    qsizetype start = 0;
+    const auto firstAfter = [&](qsizetype end) { // the run [start, end)
+        return std::partition_point(m_lines.begin() + start, m_lines.begin() + end,
+                                    [&](const QString& other) { return !after(other); }) -
+               m_lines.begin();
+    };
+    for (qsizetype at : m_descents) {
+        if (after(m_lines[at]))
+            return firstAfter(at + 1);
+        start = at + 1;
+    }
+    return firstAfter(m_lines.size());
 }
 
 void MergeList::insertAt(qsizetype row, const QString& line)
 {
-    m_descents -= int(descent(row - 1));
+    forgetDescents(row - 1, row - 1);
+    shiftDescents(row, 1);
     m_lines.insert(row, line);
     m_keys.insert(row, mergeKey(line));
     count(line, m_keys[row], 1);
-    m_descents += descentsAround(row);
+    noteDescents(row - 1, row);
 }
 
 void MergeList::replaceAt(qsizetype row, const QString& line)
 {
-    m_descents -= descentsAround(row);
+    forgetDescents(row - 1, row);
     count(m_lines[row], m_keys[row], -1);
     m_lines[row] = line;
     count(line, m_keys[row], 1);
-    m_descents += descentsAround(row);
+    noteDescents(row - 1, row);
 }
 
 void MergeList::removeAt(qsizetype row)
 {
     if (row < 0 || row >= m_lines.size())
         return;
-    m_descents -= descentsAround(row);
+    forgetDescents(row - 1, row);
+    shiftDescents(row + 1, -1);
     count(m_lines[row], m_keys[row], -1);
     m_lines.removeAt(row);
     m_keys.removeAt(row);
-    m_descents += int(descent(row - 1));
+    noteDescents(row - 1, row - 1);
 }
 
 MergeList::Result MergeList::merge(const QString& line, bool mayAdd)

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace vigilor::exchange {
 
 // What the merge rule compares of two lines: the entry text (from the third character on,
@@ -45,15 +47,19 @@ private:
     void insertAt(qsizetype row, const QString& line);
     void replaceAt(qsizetype row, const QString& line);
     void count(const QString& line, const QString& key, int delta);
-    int descentsAround(qsizetype row) const;
     bool descent(qsizetype row) const; // lines row and row + 1 out of order
+    void forgetDescents(qsizetype first, qsizetype last);
+    void noteDescents(qsizetype first, qsizetype last);
+    void shiftDescents(qsizetype from, qsizetype by);
     qsizetype insertPosition(const QString& line) const;
 
     QStringList m_lines;
     QStringList m_keys; // mergeKey of each line
     QHash<QString, int> m_folded;
     QHash<QString, int> m_keyCounts;
-    qsizetype m_descents = 0; // neighbours out of order, which replacements in place cause
+    // Where a line sorts after the next one (replacements in place cause that): the list is
+    // a row of sorted runs between these places.
+    std::vector<qsizetype> m_descents;
     qsizetype m_lastAdded = -1;
 };
 

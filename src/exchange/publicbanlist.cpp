@@ -372,10 +372,22 @@ void PublicBanList::downloaded(const QString& url, const DownloadResult& result)
     }
     DownloadedList list = readDownloadedList(result.body);
     if (list.problem != DownloadedList::Problem::None) {
+        QString why;
+        switch (list.problem) {
+        case DownloadedList::Problem::NotText:
+            why = QStringLiteral("a fájl nem szöveg");
+            break;
+        case DownloadedList::Problem::TooManyLines:
+            why = QStringLiteral("a fájl több mint ") + QString::number(kMaxListLines) +
+                  QStringLiteral(" sort tartalmaz");
+            break;
+        default:
+            why = QStringLiteral("a fájl túl nagy");
+            break;
+        }
         report(QStringLiteral("Letöltési hiba (") + withoutCredentials(url) +
-               (list.problem == DownloadedList::Problem::NotText
-                    ? QStringLiteral("): a fájl nem szöveg, nem banlista; a lista nem változott")
-                    : QStringLiteral("): a fájl túl nagy, nem banlista; a lista nem változott")));
+               QStringLiteral("): ") + why +
+               QStringLiteral(", nem banlista; a lista nem változott"));
         emit downloadFinished(false);
         return;
     }

@@ -192,6 +192,13 @@ private slots:
         QCOMPARE(readDownloadedList(big).problem, DownloadedList::Problem::TooLarge);
         QCOMPARE(readDownloadedList(big.first(kMaxListBytes)).problem,
                  DownloadedList::Problem::None);
+        QByteArray many;
+        for (qsizetype i = 0; i < kMaxListLines; ++i)
+            many += "0 x\r\n";
+        QCOMPARE(readDownloadedList(many).lines.size(), kMaxListLines);
+        many += "0 y";
+        QCOMPARE(readDownloadedList(many).problem, DownloadedList::Problem::TooManyLines);
+        QVERIFY(readDownloadedList(many).lines.isEmpty());
     }
 
     void listFileRoundTrip()
