@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <exception>
+
 namespace vigilor::link {
 
 Console::Console(const Clock& clock, QObject* parent) : QObject(parent), m_clock(clock) {}
@@ -89,9 +91,57 @@ QString describe(const QString& fileName, const QString& reason)
            QStringLiteral(" (") + reason + u')';
 }
 
+// The whole file replaced atomically; returns its size.
+qint64 writeLines(const QString& fileName, const QStringList& lines)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw FileError(describe(fileName, file.errorString()));
+    const QByteArray bytes = encodeLines(lines, 0);
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw FileError(describe(fileName, file.errorString()));
+    return bytes.size();
+}
+
 } // namespace
 
 void ConsoleLog::save(const QString& fileName)
+{
+    std::exception_ptr failure;
+    for (qsizetype i = 0; i < m_unwrittenDays.size();) {
+        try {
+            writeLines(m_unwrittenDays[i].fileName, m_unwrittenDays[i].lines);
+        } catch (const FileError&) {
+            if (!failure)
+                failure = std::current_exception();
+            ++i;
+            continue;
+        }
+        if (m_unwrittenDays[i].fileName == m_fileName)
+            m_linesSaved = -1; // that file no longer holds what we know of it
+        m_unwrittenDays.removeAt(i);
+    }
+    try {
+        saveConsole(fileName);
+    } catch (const FileError&) {
+        if (!failure)
+            failure = std::current_exception();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void ConsoleLog::closeDay(const QString& fileName)
+{
+    try {
+        saveConsole(fileName);
+    } catch (const FileError&) {
+        m_unwrittenDays.append({fileName, m_console.lines()});
+        throw;
+    }
+}
+
+void ConsoleLog::saveConsole(const QString& fileName)
 {
     const QStringList& lines = m_console.lines();
     const bool onlyGrown = fileName == m_fileName && m_linesSaved >= 0 &&
@@ -120,16 +170,11 @@ void ConsoleLog::rewrite(const QString& fileName)
 {
     const QStringList& lines = m_console.lines();
     m_linesSaved = -1;
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        throw FileError(describe(fileName, file.errorString()));
-    const QByteArray bytes = encodeLines(lines, 0);
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        throw FileError(describe(fileName, file.errorString()));
+    const qint64 bytes = writeLines(fileName, lines);
     m_fileName = fileName;
     m_generation = m_console.generation();
     m_linesSaved = lines.size();
-    m_bytesSaved = bytes.size();
+    m_bytesSaved = bytes;
 }
 
 void ConsoleLog::load(const QString& fileName, Console& console)

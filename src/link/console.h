@@ -58,15 +58,32 @@ class ConsoleLog final
 public:
     explicit ConsoleLog(const Console& console) : m_console(console) {}
 
-    // Throws FileError when the file cannot be written.
+    // Writes the console to the file, after the closed days still waiting for their files.
+    // Throws FileError when a file cannot be written; what was not written is kept, and the
+    // next save tries again.
     void save(const QString& fileName);
+    // The change of day: the console, the whole closing day, to that day's file. When that
+    // fails the lines are kept for the next saves (and FileError is thrown), so the console can
+    // begin the new day without losing a line of the old one.
+    void closeDay(const QString& fileName);
     // Replaces the console's content by the file's lines. Throws FileError when unreadable.
     void load(const QString& fileName, Console& console);
 
+    // Closed days whose files are still to be written.
+    qsizetype unwrittenDays() const { return m_unwrittenDays.size(); }
+
 private:
+    struct Day
+    {
+        QString fileName;
+        QStringList lines;
+    };
+
+    void saveConsole(const QString& fileName);
     void rewrite(const QString& fileName);
 
     const Console& m_console;
+    QList<Day> m_unwrittenDays;
     QString m_fileName;
     quint64 m_generation = 0;
     qsizetype m_linesSaved = -1; // -1: nothing known about the file

@@ -6,6 +6,7 @@
 #include "roster/roster.h"
 #include "text/clock.h"
 #include "text/cp1250.h"
+#include "text/errors.h"
 #include "text/textutil.h"
 #include "text/timeformat.h"
 
@@ -63,7 +64,7 @@ void ReplyIntake::handleDatagram(const QByteArray& datagram)
         m_console.appendText(text);
     }
 
-    m_log.save(m_logFileName);
+    saveLog();
     if (m_hooks.saveSettings)
         m_hooks.saveSettings();
     if (m_hooks.handled)
@@ -75,20 +76,48 @@ void ReplyIntake::changeOfDay()
     const QDateTime now = m_clock.now();
     const int day = now.date().day();
     if (m_dayMarker != 0 && m_dayMarker != day) {
-        // A failing save of the closing day's file leaves everything as it was, so the break
-        // is tried again at the next datagram and no line of the old day is lost. Once the
-        // console is emptied the break has happened, whatever the saves below do.
-        m_log.save(m_logFileName);
-        m_console.clear();
         m_dayMarker = day;
+        // A closing day's file that cannot be written (a full disk, the logs folder gone) does
+        // not hold up the new day: the log keeps that day's lines and writes them with a later
+        // save, and the datagram is handled all the same.
+        QString closeFailure;
+        try {
+            m_log.closeDay(m_logFileName);
+        } catch (const FileError& e) {
+            closeFailure = e.message();
+        }
+        m_console.clear();
         m_console.consoleLine(QStringLiteral("*** Log break at ") + text::dateTime(now) +
                               QStringLiteral(" ***"));
         m_logFileName = m_logFileNameFor(now.date());
         if (m_hooks.midnight)
             m_hooks.midnight();
-        m_log.save(m_logFileName);
+        // Said after the break, so that the emptied console shows it.
+        if (!closeFailure.isEmpty())
+            logFailed(closeFailure);
+        saveLog();
     }
     m_dayMarker = day;
+}
+
+void ReplyIntake::saveLog()
+{
+    try {
+        m_log.save(m_logFileName);
+    } catch (const FileError& e) {
+        logFailed(e.message());
+        return;
+    }
+    m_logFailureSaid = false;
+}
+
+void ReplyIntake::logFailed(const QString& message)
+{
+    // Once, not at every datagram; again only after a save worked in between.
+    if (m_logFailureSaid)
+        return;
+    m_logFailureSaid = true;
+    m_console.consoleLine(message);
 }
 
 bool ReplyIntake::joinStatus(const QString& text)

@@ -57,6 +57,10 @@ public:
 
 private:
     void changeOfDay();
+    // Saves the day's log (and closed days still unwritten). A failure does not end the
+    // datagram's handling: it is said once on the console, and the next save tries again.
+    void saveLog();
+    void logFailed(const QString& message);
     bool joinStatus(const QString& text); // true when the reply is complete and has players
 
     Console& m_console;
@@ -72,6 +76,7 @@ private:
     quint8 m_fragments = 0;
     int m_dayMarker = 0;
     QString m_logFileName;
+    bool m_logFailureSaid = false; // until a save succeeds again
 };
 
 } // namespace vigilor::link

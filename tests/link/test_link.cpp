@@ -481,9 +481,12 @@ private slots:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         h.feed(reply("some reply\n"));
-        QCOMPARE(h.lastLine(), u"some reply"_s); // the console is kept, the error dropped
-        h.robot.saveNow();                       // the menu path reports the error
-        QVERIFY(h.lines().join(u'\n').contains(u"A fájl nem írható"_s));
+        h.feed(reply("another reply\n"));
+        // The console is kept and the failure said once, not at every datagram.
+        QVERIFY(h.lines().contains(u"another reply"_s));
+        QCOMPARE(h.lines().filter(u"A fájl nem írható"_s).size(), 1);
+        h.robot.saveNow(); // the menu path reports the error every time
+        QCOMPARE(h.lines().filter(u"A fájl nem írható"_s).size(), 2);
         QVERIFY(QFile::remove(logs));
         QVERIFY(QDir().mkpath(logs));
         h.feed(reply("after\n"));
@@ -492,6 +495,45 @@ private slots:
         const QByteArray saved = log.readAll();
         QVERIFY(saved.contains("some reply\r\n"));
         QVERIFY(saved.endsWith("after\r\n"));
+    }
+
+    // The new day's log cannot be made (the logs folder is gone at midnight): every datagram is
+    // handled and dispatched all the same, the failure is said once, and once the folder is back
+    // no line of either day is missing.
+    void midnightWithoutALogsFolder()
+    {
+        Harness h;
+        h.clock.set(QDateTime(QDate(2026, 12, 8), QTime(23, 59, 58)));
+        h.feed(reply("last of the old day\n"));
+        const QStringList oldDay = h.lines();
+        const QString oldLog = h.robot.intake().logFileName();
+        const QString logs = h.dir.path() + u"/logs"_s;
+        QVERIFY(QDir(logs).removeRecursively());
+
+        h.clock.set(QDateTime(QDate(2026, 12, 9), QTime(0, 0, 3)));
+        const QByteArray head = "map: mp_x\nnum score ping guid   name            lastmsg "
+                                "address               qport rate\n-----\n";
+        h.feed(reply(head + "  4     5   40 123456 Night                  0 1.2.3.4:28960  "
+                            "        1234 25000\n\n"));
+        QCOMPARE(h.robot.roster().rows().size(), 1); // the roster and the checks had it
+        QCOMPARE(h.robot.roster().rows()[0][3], u"Night"_s);
+        for (int i = 0; i < 5; ++i)
+            h.feed(reply("more of the new day " + QByteArray::number(i) + "\n"));
+        QCOMPARE(h.lines().filter(u"A fájl nem írható"_s).size(), 1);
+        QVERIFY(h.lines().front().contains(u"*** Log break at 2026.12.09. 0:00:03 ***"_s));
+
+        QVERIFY(QDir().mkpath(logs));
+        h.feed(reply("the folder is back\n"));
+        QFile oldFile(oldLog), newFile(h.robot.intake().logFileName());
+        QVERIFY(oldFile.open(QIODevice::ReadOnly) && newFile.open(QIODevice::ReadOnly));
+        QCOMPARE(oldFile.readAll(), text::toCp1250(QString(oldDay.join(u"\r\n"_s) + u"\r\n"_s)));
+        QCOMPARE(newFile.readAll(), text::toCp1250(QString(h.lines().join(u"\r\n"_s) + u"\r\n"_s)));
+        QVERIFY(h.lines().back() == u"the folder is back"_s);
+
+        // Failing again later is said again.
+        QVERIFY(QDir(logs).removeRecursively());
+        h.feed(reply("gone again\n"));
+        QCOMPARE(h.lines().filter(u"A fájl nem írható"_s).size(), 2);
     }
 
     void logSavedIncrementallyEqualsRewrite()
