@@ -2,6 +2,7 @@
 
 #include "robot/robot.h"
 
+#include <QCoreApplication>
 #include <QTextStream>
 
 #include <csignal>
@@ -13,9 +14,20 @@ namespace vigilor::app {
 
 namespace {
 int g_signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_signal = 0;  // the first termination signal
+volatile std::sig_atomic_t g_closing = 0; // the close after it has begun: the saves come first
 
-void onSignal(int)
+extern "C" void onHardStop(int)
 {
+    ::_exit(g_closing ? 0 : 128 + g_signal);
+}
+
+extern "C" void onSignal(int signal)
+{
+    if (g_signal == 0) {
+        g_signal = signal;
+        ::alarm(TerminationWatcher::kHardStopSeconds);
+    }
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
 }
@@ -81,10 +93,20 @@ TerminationWatcher::TerminationWatcher(std::function<void()> onTerminate, QObjec
         char buffer[16];
         while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
         }
+        if (m_terminated)
+            return;
+        m_terminated = true;
+        g_closing = 1;
         if (m_onTerminate)
             m_onTerminate();
+        // Every event loop ends, a dialog's too; one started later returns at once.
+        QCoreApplication::exit(0);
     });
     struct sigaction action = {};
+    struct sigaction hardStop = {};
+    hardStop.sa_handler = onHardStop;
+    sigemptyset(&hardStop.sa_mask);
+    sigaction(SIGALRM, &hardStop, nullptr);
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

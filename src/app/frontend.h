@@ -32,18 +32,28 @@ void echoConsoleToStdout(Robot& robot);
 // The scheduler's beep without a window: the terminal's bell, when standard output is one.
 void beepOnTerminal(Robot& robot);
 
-// SIGTERM and SIGINT end the program like "Kilépés": the handler only writes to a pipe, the
-// event loop then runs the normal close.
+// SIGTERM and SIGINT end the program like "Kilépés": the handler only writes to a pipe, and
+// the event loop, the main one or that of an open dialog, then runs the normal close (the saves)
+// and ends every event loop, so that an open dialog returns with its safe answer and the program
+// ends. A program that has not reached its main loop yet asks terminated() and does not enter it.
+// The process ends kHardStopSeconds after the signal in any case (a blocking wait, the last
+// commands of the disconnect): with status 0 once the close, which saves first, has begun,
+// otherwise with 128 + the signal's number.
 class TerminationWatcher final : public QObject
 {
     Q_OBJECT
 
 public:
+    static constexpr unsigned kHardStopSeconds = 4;
+
     explicit TerminationWatcher(std::function<void()> onTerminate, QObject* parent = nullptr);
     ~TerminationWatcher() override;
 
+    bool terminated() const { return m_terminated; }
+
 private:
     std::function<void()> m_onTerminate;
+    bool m_terminated = false;
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 

@@ -149,10 +149,12 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     if (firstStart)
         dialogs.message(Robot::firstStartMessage());
     robot.loadSettingsAtStart();
+    if (watcher.terminated())
+        return 0;
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);
-    return app.exec();
+    return watcher.terminated() ? 0 : app.exec();
 }
 
 int runWindow(int argc, char** argv, const QStringList& arguments)
@@ -176,16 +178,21 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     sayDataFolder(robot, folder);
     if (firstStart)
         window.showFirstStartMessage();
+    // A signal while the first-start message was open closed the program: nothing more starts.
+    if (watcher.terminated())
+        return 0;
     QObject::connect(&robot, &Robot::showWindowRequested, &window,
                      [&window] { window.presentAtStart(false); });
     robot.loadSettingsAtStart();
     // Started in the icon area: only the icon, or the window where there is no icon area.
     if (!window.isVisible())
         window.presentAtStart(true);
+    if (watcher.terminated())
+        return 0;
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);
-    return app.exec();
+    return watcher.terminated() ? 0 : app.exec();
 }
 
 } // namespace

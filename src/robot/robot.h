@@ -42,7 +42,15 @@ class Robot final : public QObject, public ErrorSink
 public:
     static const QString& caption();
     static const QString& firstStartMessage();
+    // The forced stop's exit status: 32768 (hexadecimal 8000) where an exit status carries it
+    // (Windows). A POSIX parent sees only the low 8 bits, and 32768 would read as 0, a clean
+    // end, to a shell or a service manager; there it is 1, the plain failure status, which no
+    // other end of the running program gives (0 is a normal end, 2 a wrong command line).
+#ifdef Q_OS_WIN
     static constexpr int kForcedStopExitCode = 0x8000;
+#else
+    static constexpr int kForcedStopExitCode = 1;
+#endif
 
     // programFolder ends with a separator; every data file is programFolder + a bare name.
     Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialogs& dialogs,

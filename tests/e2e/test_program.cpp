@@ -162,6 +162,43 @@ private slots:
         QCOMPARE(second.count("vigilor sikeresen elindult"), 2);
     }
 
+    // SIGTERM or SIGINT while a modal dialog waits for an answer (here the first-start message
+    // of the window) end the program as "Kilépés" does: the day's log and the settings are
+    // written, and the exit status is 0.
+    void terminationWhileADialogIsOpen_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+
+    void terminationWhileADialogIsOpen()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        p.setProcessEnvironment(env);
+        p.start(program(), {u"--data-dir"_s, dir.path()});
+        QVERIFY(p.waitForStarted());
+        // The logs folder is made once the signals are watched, right before the message.
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(dir.path() + u"/logs"_s).isDir(); }, 10000));
+        QTest::qWait(300);
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        const bool ended = p.waitForFinished(5000);
+        if (!ended)
+            p.kill();
+        QVERIFY(ended);
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(QFile::exists(dir.path() + u"/vigilor.ini"_s));
+        QFile log(dir.path() + u"/logs/console ("_s +
+                  vigilor::text::shortDate(QDate::currentDate()) + u").log"_s);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("vigilor sikeresen elindult\r\n"));
+    }
+
     // A settings file that cannot be read stops no start: the program says why and runs on.
     void unreadableSettingsAreReported()
     {

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -15,7 +16,9 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
@@ -26,6 +29,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <cstdio>
 #include <memory>
 
 using namespace vigilor;
@@ -136,6 +140,7 @@ private slots:
     void keysTypedOnTheConsoleGoToTheCommandBox();
     void pacingItemsSetThePacer();
     void iconAndClosing();
+    void forcedStopEndsWithAFailureStatus();
     void errorsReachTheConsole();
     void widgetDialogs();
 };
@@ -530,6 +535,43 @@ void TestUi::iconAndClosing()
     const QByteArray saved = log.readAll();
     QVERIFY(saved.contains("a z\xe1r\xe1s el\xf5tti utols\xf3 sor\r\n"));
     QVERIFY(!saved.contains("Lecsatlakozva"));
+}
+
+// ">> [ ERŐSZAKOS LEÁLLÁS ] <<" ends the process at once, saving nothing, with a status that
+// a parent takes for a failure. The test runs itself as the process that is stopped.
+void TestUi::forcedStopEndsWithAFailureStatus()
+{
+    static const char* const kChildVariable = "VIGILOR_FORCED_STOP_CHILD";
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        Harness h;
+        h.robot.console().consoleLine(u"a line no save may write"_s);
+        h.robot.settings().setFlag(Key::TestBans, !h.robot.settings().flag(Key::TestBans));
+        std::printf("FOLDER=%s\n", qPrintable(h.dir.path()));
+        std::fflush(stdout);
+        QAction* item = nullptr;
+        for (QAction* action : h.window.findChildren<QAction*>())
+            if (action->text() == u">> [ ERŐSZAKOS LEÁLLÁS ] <<"_s)
+                item = action;
+        QVERIFY(item);
+        item->trigger();
+        QFAIL("the forced stop returned");
+    }
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(kChildVariable), u"1"_s);
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {u"forcedStopEndsWithAFailureStatus"_s});
+    QVERIFY(child.waitForFinished(20000));
+    const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+    const qsizetype at = out.indexOf(u"FOLDER="_s);
+    QVERIFY2(at >= 0, qPrintable(out));
+    const QString folder = out.mid(at + 7, out.indexOf(u'\n', at) - at - 7);
+    const auto cleanup = qScopeGuard([&] { QDir(folder).removeRecursively(); });
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QVERIFY(child.exitCode() != 0);
+    QCOMPARE(child.exitCode(), Robot::kForcedStopExitCode);
+    QVERIFY(!QFile::exists(folder + u"/vigilor.ini"_s));
+    QVERIFY(QDir(folder + u"/logs"_s).isEmpty());
 }
 
 void TestUi::errorsReachTheConsole()
