@@ -142,7 +142,7 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     app::beepOnTerminal(robot);
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    app::TerminationWatcher watcher([&robot] { robot.close(); });
+    app::TerminationWatcher watcher([&robot] { guarded(&robot, [&robot] { robot.close(); }); });
 
     const bool firstStart = robot.startUp();
     sayDataFolder(robot, folder);
@@ -172,7 +172,8 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
 
     ui::MainWindow window(robot);
     dialogs.setWindow(&window);
-    app::TerminationWatcher watcher([&window] { window.close(); });
+    app::TerminationWatcher watcher(
+        [&window, &robot] { guarded(&robot, [&window] { window.close(); }); });
 
     const bool firstStart = robot.startUp();
     sayDataFolder(robot, folder);

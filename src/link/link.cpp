@@ -39,7 +39,8 @@ Link::Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, 
     m_pacer.setSingleShot(true);
     m_pacer.setTimerType(Qt::PreciseTimer);
     m_pacer.setInterval(kStartPacerMs);
-    connect(&m_pacer, &QTimer::timeout, this, &Link::onPacerTimeout);
+    connect(&m_pacer, &QTimer::timeout, this,
+            [this] { guarded(m_errors, [this] { onPacerTimeout(); }); });
 
     // Until the settings give the check interval, the roster poll runs every 30 s.
     m_rosterPoll.setObjectName(QStringLiteral("Timer1"));
@@ -111,9 +112,12 @@ void Link::onPacerTimeout()
         m_pacer.start(rest);
         return;
     }
-    guarded(m_errors, [this] { pacerTick(); });
-    if (m_connected && !m_pacer.isActive())
-        m_pacer.start(m_pacerPeriod);
+    // The next tick is armed whatever this one throws.
+    const auto armNext = qScopeGuard([this] {
+        if (m_connected && !m_pacer.isActive())
+            m_pacer.start(m_pacerPeriod);
+    });
+    pacerTick();
 }
 
 int Link::msUntilNextSend() const
