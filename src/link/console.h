@@ -69,9 +69,6 @@ public:
     // Replaces the console's content by the file's lines. Throws FileError when unreadable.
     void load(const QString& fileName, Console& console);
 
-    // Closed days whose files are still to be written.
-    qsizetype unwrittenDays() const { return m_unwrittenDays.size(); }
-
 private:
     struct Day
     {
