@@ -139,19 +139,31 @@ bool ReplyIntake::joinStatus(const QString& text)
             " !! FIGYELEM !! A túl magas csomagtöredezés hibaüzenetekhez vezethet a konzolon!"));
     m_fragments = 0;
 
-    QStringList lines = text::splitLines(reply);
-    const int players = roster::playerCount(lines) % 256;
-    m_roster.setText(lines);
+    const QStringList lines = text::splitLines(reply);
+    // A player line whose number columns cannot be read is left out of the roster, and said
+    // once here, so that the table and the checks serve every other player.
+    QStringList skipped;
+    const QStringList readable = roster::readableLines(lines, &skipped);
+    const auto saySkipped = [this, &skipped] {
+        for (const QString& line : skipped)
+            m_console.consoleLine(QStringLiteral("Hibás játékos sor kihagyva: ") + line);
+    };
+    const int players = roster::playerCount(readable) % 256;
+    m_roster.setText(readable);
+    if (m_hooks.rosterReplaced)
+        m_hooks.rosterReplaced();
     if (players == 0) {
         m_console.consoleLine(lines.isEmpty() ? QString() : lines.front());
         m_console.consoleLine(QStringLiteral("..:: Nincs játékos ::.."));
         m_console.consoleLine(QString());
+        saySkipped();
         m_roster.clearRows();
         return false;
     }
     m_console.consoleLine(QStringLiteral("..:: ") + QString::number(players) +
                           QStringLiteral(" játékos a szerveren ::.."));
     m_console.appendLines(lines);
+    saySkipped();
     m_roster.refresh();
     if (m_hooks.runChecks)
         m_hooks.runChecks();

@@ -28,6 +28,7 @@ public:
     struct Hooks
     {
         std::function<void(const QString&)> channelReply; // the text holding the marker
+        std::function<void()> rosterReplaced;             // every complete status reply
         std::function<void()> runChecks;                  // after a complete roster with players
         std::function<void()> saveSettings;               // after every handled datagram
         std::function<void()> midnight;                   // after the log break line

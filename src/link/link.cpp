@@ -148,6 +148,7 @@ void Link::pacerTick()
     // The head may have been taken meanwhile only by another tick, never by this one.
     if (!m_queue.isEmpty() && m_queue.front() == head)
         m_queue.removeFirst();
+    emit commandSent(head, ++m_sentCount);
     emit queueChanged();
     // From now on the server has the new password: every later command carries it.
     for (qsizetype i = 0; i < m_pendingPasswords.size(); ++i) {

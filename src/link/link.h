@@ -83,7 +83,12 @@ public:
 
     QString trayHint() const { return m_trayHint; }
 
+    // How many datagrams the pacer has sent in this run: the serial number of the last one.
+    quint64 sentCount() const { return m_sentCount; }
+
 signals:
+    // The pacer sent the command; serial is its number among all sends of the run.
+    void commandSent(const QString& command, quint64 serial);
     // UpdateLinkControls ran: the window sets its link-dependent controls from the flag.
     void linkControlsUpdated(bool connected);
     void connectedChanged(bool connected);
@@ -127,6 +132,7 @@ private:
     QHostAddress m_peerAddress;
     quint16 m_peerPort = 0;
     QElapsedTimer m_lastSend;
+    quint64 m_sentCount = 0;
     QString m_trayHint = QStringLiteral("vigilor");
     std::function<void(const QByteArray&)> m_datagramHandler;
     std::function<void(const QString&)> m_sayPublic;

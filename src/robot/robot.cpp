@@ -77,6 +77,7 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     m_link.setDatagramHandler([this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
     link::ReplyIntake::Hooks hooks;
     hooks.channelReply = [this](const QString& reply) { m_interpreter.runChannelCommand(reply); };
+    hooks.rosterReplaced = [this] { m_rules.rosterReplaced(); };
     hooks.runChecks = [this] { m_rules.runChecks(m_roster.text()); };
     hooks.midnight = [this] { m_rules.midnight(); };
     hooks.saveSettings = [this] { m_store.save(); };

@@ -33,39 +33,57 @@ int rightAlignedField(QStringView line, qsizetype first)
     return toNumber(field);
 }
 
+// The columns before the name field: slot, score and ping with their blanks.
+constexpr qsizetype kNameFieldStart = 15;
+// The fields after the name, counted from the end: "%7i " lastmsg, the address padded to 22,
+// "%5i" qport and " %5i" rate.
+constexpr qsizetype kTailColumns = 41;
+
+// Whether the text holds one of the words that mark the reply's header lines.
+bool holdsHeaderWord(QStringView text)
+{
+    // One pass instead of four searches: every rule check reads each line many times.
+    const auto at = [&text](qsizetype i, QStringView word) {
+        return text.size() - i >= word.size() && text.sliced(i, word.size()) == word;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        switch (text[i].unicode()) {
+        case u'q':
+            if (at(i, u"qport"))
+                return true;
+            break;
+        case u'p':
+            if (at(i, u"print"))
+                return true;
+            break;
+        case u'-':
+            if (at(i, u"-----"))
+                return true;
+            break;
+        case u'm':
+            if (at(i, u"map:"))
+                return true;
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 bool isPlayerLine(QStringView line)
 {
     if (line.size() < 7 || line[0] != u' ')
         return false;
-    // One pass instead of four searches: every rule check reads each line many times.
-    const auto at = [&line](qsizetype i, QStringView word) {
-        return line.size() - i >= word.size() && line.sliced(i, word.size()) == word;
-    };
-    for (qsizetype i = 1; i < line.size(); ++i) {
-        switch (line[i].unicode()) {
-        case u'q':
-            if (at(i, u"qport"))
-                return false;
-            break;
-        case u'p':
-            if (at(i, u"print"))
-                return false;
-            break;
-        case u'-':
-            if (at(i, u"-----"))
-                return false;
-            break;
-        case u'm':
-            if (at(i, u"map:"))
-                return false;
-            break;
-        default:
-            break;
-        }
-    }
-    return true;
+    // A name may hold anything, so the header words are looked for only outside it: before the
+    // column after the ping, and in the fields counted from the end (lastmsg, address, qport,
+    // rate). A line too short to hold those is searched whole.
+    const qsizetype nameEnd = line.size() - kTailColumns;
+    if (nameEnd <= kNameFieldStart)
+        return !holdsHeaderWord(line);
+    return !holdsHeaderWord(line.first(kNameFieldStart)) && !holdsHeaderWord(line.sliced(nameEnd));
 }
 
 int playerSlot(QStringView line)
@@ -148,6 +166,25 @@ int playerCount(const QStringList& lines)
 }
 
 int playerCount(QStringView text) { return playerCount(text::splitLines(text)); }
+
+QStringList readableLines(const QStringList& lines, QStringList* skipped)
+{
+    QStringList readable;
+    readable.reserve(lines.size());
+    for (const QString& line : lines) {
+        if (isPlayerLine(line)) {
+            try {
+                readPlayer(line, 0);
+            } catch (const ConversionError&) {
+                if (skipped)
+                    skipped->append(line);
+                continue;
+            }
+        }
+        readable.append(line);
+    }
+    return readable;
+}
 
 PlayerRecord readPlayer(QStringView line, int requiredRate)
 {

@@ -23,6 +23,11 @@ int playerRate(QStringView line, int requiredRate); // requiredRate when not a p
 int playerCount(const QStringList& lines);
 int playerCount(QStringView text);
 
+// The lines without the player lines whose number columns cannot be read, so that one garbled
+// line does not keep the table and the checks from the other players. The left-out lines are
+// appended to skipped.
+QStringList readableLines(const QStringList& lines, QStringList* skipped);
+
 struct PlayerRecord
 {
     int slot = 255;

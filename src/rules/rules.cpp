@@ -1,7 +1,9 @@
 #include "rules/rules.h"
 
+#include "roster/playerline.h"
 #include "settings/settings.h"
 #include "text/clock.h"
+#include "text/errors.h"
 #include "text/timeformat.h"
 
 #include <utility>
@@ -14,13 +16,14 @@ Rules::Rules(Settings& settings, link::Link& link, link::Console& console, Clock
       m_context(settings, link, console, clock, pump, std::move(sayPublic)),
       m_punisher(m_context, m_learning), m_banList(settings, pump),
       m_banCheck(m_context, m_learning, m_punisher), m_watch(m_context, m_punisher),
-      m_menu(m_context, m_banList)
+      m_menu(m_context, m_banList), m_ledger(link)
 {
 }
 
 void Rules::runChecks(const QStringList& rosterLines)
 {
     m_pendingLines = rosterLines;
+    m_pendingSerial = m_ledger.rosterSerial();
     m_pending = true;
     if (m_running)
         return;
@@ -28,7 +31,7 @@ void Rules::runChecks(const QStringList& rosterLines)
     try {
         while (m_pending) {
             m_pending = false;
-            runPass(std::exchange(m_pendingLines, {}));
+            runPass(std::exchange(m_pendingLines, {}), m_pendingSerial);
         }
     } catch (...) {
         m_running = false;
@@ -38,8 +41,36 @@ void Rules::runChecks(const QStringList& rosterLines)
     m_running = false;
 }
 
-void Rules::runPass(const QStringList& lines)
+QStringList Rules::withoutStaleSlots(const QStringList& lines, std::optional<quint64> rosterSerial)
 {
+    if (!rosterSerial)
+        return lines;
+    QStringList fresh;
+    fresh.reserve(lines.size());
+    for (const QString& line : lines) {
+        QString newer;
+        int slot = -1;
+        if (roster::isPlayerLine(line)) {
+            try {
+                slot = roster::playerSlot(line);
+                newer = m_ledger.newerPunishment(slot, *rosterSerial);
+            } catch (const Error&) {
+            }
+        }
+        if (newer.isEmpty()) {
+            fresh.append(line);
+            continue;
+        }
+        m_context.line(QStringLiteral("Elavult lista: a ") + QString::number(slot) +
+                       QStringLiteral(". slot kimarad, mert a lista a \"") + newer +
+                       QStringLiteral("\" elküldése előtt készült"));
+    }
+    return fresh;
+}
+
+void Rules::runPass(const QStringList& rosterLines, std::optional<quint64> rosterSerial)
+{
+    const QStringList lines = withoutStaleSlots(rosterLines, rosterSerial);
     const Settings& s = m_context.settings();
     if (s.flag(Key::TestBans) && !m_banCheck.checkBans(lines) && s.flag(Key::LearningBan))
         m_banCheck.checkLearningBans(lines);

@@ -4,6 +4,7 @@
 #include "rules/banlist.h"
 #include "rules/context.h"
 #include "rules/learninglist.h"
+#include "rules/ledger.h"
 #include "rules/punisher.h"
 #include "rules/rostermenu.h"
 #include "rules/watch.h"
@@ -33,7 +34,12 @@ public:
     // ban list; the learning list when the ban list matched nothing and "IP figyelő" is on;
     // then the freeze, rate and ping checks. A roster that arrives while a pass still runs
     // (window events run inside it) is checked when that pass has ended, not in its middle.
+    // A player line whose slot was punished after the roster's `status` left (or whose
+    // punishment still waits in the queue) is left out of every check of that pass, with a
+    // console line saying why.
     void runChecks(const QStringList& rosterLines);
+    // Every complete `status` reply, with or without players, before its checks run.
+    void rosterReplaced() { m_ledger.rosterReplaced(); }
 
     // The change of day: with "Éjjfélkor törlés" on, the learning list is emptied.
     void midnight();
@@ -47,9 +53,11 @@ public:
     BanCheck& banCheck() { return m_banCheck; }
     Watch& watch() { return m_watch; }
     RosterMenu& menu() { return m_menu; }
+    Ledger& ledger() { return m_ledger; }
 
 private:
-    void runPass(const QStringList& lines);
+    void runPass(const QStringList& lines, std::optional<quint64> rosterSerial);
+    QStringList withoutStaleSlots(const QStringList& lines, std::optional<quint64> rosterSerial);
 
     Dialogs& m_dialogs;
     Context m_context;
@@ -59,9 +67,11 @@ private:
     BanCheck m_banCheck;
     Watch m_watch;
     RosterMenu m_menu;
+    Ledger m_ledger;
     bool m_running = false;
     bool m_pending = false;
     QStringList m_pendingLines;
+    std::optional<quint64> m_pendingSerial;
 };
 
 } // namespace vigilor::rules

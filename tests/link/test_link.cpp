@@ -471,6 +471,41 @@ private slots:
         QCOMPARE(h.robot.roster().rows().size(), 1);
     }
 
+    void malformedPlayerLineSkippedOnce()
+    {
+        Harness h;
+        h.robot.link().connectAction();
+        h.robot.link().pacer().stop();
+        h.robot.settings().setBanList({u"1 Cheat"_s});
+        const qsizetype mark = h.lines().size();
+        h.feed(reply(
+            "map: mp_x\n"
+            "num score ping guid   name            lastmsg address               qport rate\n"
+            "--- ----- ---- ------ --------------- ------- --------------------- ----- -----\n"
+            "  1     5   40 123456 Honest              50 10.0.0.1:28960         4321 25000\n"
+            "  2   abc   40 123456 Garbled             50 10.0.0.2:28960         4321 25000\n"
+            "  3     7   40 123456 Cheat               50 10.0.0.3:28960         4321 25000\n"
+            "\n"));
+        // The other players are shown and checked; the bad line is said once.
+        QCOMPARE(h.robot.roster().rows().size(), 2);
+        QCOMPARE(h.robot.roster().rows()[1][3], u"Cheat"_s);
+        QCOMPARE(h.robot.link().queue(), QStringList{u"clientkick 3"_s});
+        const auto said = [&] {
+            QStringList out;
+            for (qsizetype i = mark; i < h.lines().size(); ++i)
+                out << h.stampless(h.lines()[i]);
+            return out;
+        };
+        QVERIFY(said().contains(u"..:: 2 játékos a szerveren ::.."_s));
+        QCOMPARE(said().filter(u"Hibás játékos sor kihagyva: "_s),
+                 QStringList{u"Hibás játékos sor kihagyva:   2   abc   40 123456 Garbled         "
+                             u"    50 10.0.0.2:28960         4321 25000"_s});
+        // The table's timer redraws without writing anything.
+        const qsizetype after = h.lines().size();
+        h.robot.roster().refreshNow();
+        QCOMPARE(h.lines().size(), after);
+    }
+
     void unwritableLogsFolder()
     {
         Harness h;

@@ -116,6 +116,35 @@ private slots:
         }
     }
 
+    void namesThatLookLikeHeaderWords()
+    {
+        // A name may hold the words that mark header lines; the line is still a player's.
+        for (const QString& name : {u"print"_s, u"xqportx"_s, u"map:"_s, u"-----"_s,
+                                    u"a print b qport c map: d ----- e"_s}) {
+            const QString l = line(6, 3, u"40"_s, name, u"10.0.0.6:28960"_s, 25000);
+            QVERIFY2(isPlayerLine(l), qPrintable(l));
+            QCOMPARE(playerSlot(l), 6);
+            QCOMPARE(playerName(l), name.left(20));
+            QCOMPARE(playerAddress(l), u"10.0.0.6"_s);
+        }
+        // Outside the name the words still mark a line that is no player's.
+        QVERIFY(!isPlayerLine(line(6, 3, u"40"_s, u"Joe"_s, u"print:28960"_s, 25000)));
+        const QString mapInPing = u"  6 map:    40 123456 "_s + u"Joe"_s.leftJustified(16) +
+                                  u"     50 10.0.0.6:28960          4321 25000"_s;
+        QVERIFY(!isPlayerLine(mapInPing));
+    }
+
+    void malformedLinesAreLeftOut()
+    {
+        const QString good = line(1, 9, u"40"_s, u"Good"_s, u"1.2.3.4:5"_s, 25000);
+        const QString bad = u"  2   xyz   40 bad line with letters in the score column"_s;
+        const QString late = line(3, 4, u"41"_s, u"Later"_s, u"1.2.3.5:5"_s, 25000);
+        QStringList skipped;
+        const QStringList readable = readableLines(reply({good, bad, late}), &skipped);
+        QCOMPARE(readable, reply({good, late}));
+        QCOMPARE(skipped, QStringList{bad});
+    }
+
     void markersOnlyWhole()
     {
         // Parts of the marker words do not make a line a header line.

@@ -13,11 +13,13 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace vigilor;
 using namespace vigilor::rules;
 using namespace vigilor::test;
 using namespace Qt::StringLiterals;
+using link::Link;
 using testserver::Player;
 using testserver::RconServer;
 
@@ -155,6 +157,7 @@ struct Live
         robot.settings().setPort(QString::number(server.port()));
         robot.settings().setPassword(u"secret"_s);
         link::ReplyIntake::Hooks hooks;
+        hooks.rosterReplaced = [this] { rules.rosterReplaced(); };
         hooks.runChecks = [this] {
             ++passes;
             rules.runChecks(robot.roster().text());
@@ -407,6 +410,16 @@ private slots:
         u.setBans({u"7 Eve"_s});
         QVERIFY(u.rules.banCheck().checkBans(reply({line(12, 0, u"40"_s, u"Eve"_s)})));
         QCOMPARE(u.queue(), (QStringList{u"clientkick 12"_s}));
+    }
+
+    void namesLikeHeaderWordsAreChecked()
+    {
+        Rig r;
+        r.settings().setFlag(Key::EventNotify, false);
+        r.setBans({u"1 -----"_s, u"1 print"_s});
+        QVERIFY(r.rules.banCheck().checkBans(
+            reply({line(2, 3, u"40"_s, u"--------"_s), line(3, 3, u"40"_s, u"xprintx"_s)})));
+        QCOMPARE(r.queue(), (QStringList{u"clientkick 2"_s, u"clientkick 3"_s}));
     }
 
     void banListBeyondTheLookupLimit()
@@ -857,6 +870,42 @@ private slots:
         QCOMPARE(c.count(u"PingCheck"_s), 2);
     }
 
+    void ledgerTiesRostersToTheirStatus()
+    {
+        QCOMPARE(Ledger::punishedSlot(u"clientkick 4"), 4);
+        QCOMPARE(Ledger::punishedSlot(u"g_killum 12"), 12);
+        QCOMPARE(Ledger::punishedSlot(u"g_smite 0"), 0);
+        QCOMPARE(Ledger::punishedSlot(u"g_kicktospec 7"), 7);
+        for (QStringView other : {u"clientkick ", u"clientkick x", u"clientkick 4 5", u"status",
+                                  u"g_switchteam 4", u"say clientkick 4"})
+            QVERIFY2(!Ledger::punishedSlot(other), qPrintable(other.toString()));
+
+        Rig r;
+        Ledger& ledger = r.rules.ledger();
+        Link& link = r.robot.link();
+        QVERIFY(!ledger.rosterSerial()); // no roster yet: nothing is held back
+        const auto send = [&](const QString& command) {
+            link.enqueueCommand(command);
+            link.pacerTick();
+            return link.sentCount();
+        };
+        const quint64 firstStatus = send(u"status"_s);
+        const quint64 kick = send(u"clientkick 4"_s);
+        const quint64 secondStatus = send(u"status"_s);
+        // Two polls in flight: the first reply answers the first, the next one the second.
+        ledger.rosterReplaced();
+        QCOMPARE(ledger.rosterSerial(), firstStatus);
+        QCOMPARE(ledger.newerPunishment(4, firstStatus), u"clientkick 4"_s);
+        QVERIFY(ledger.newerPunishment(5, firstStatus).isEmpty());
+        ledger.rosterReplaced();
+        QCOMPARE(ledger.rosterSerial(), secondStatus);
+        QVERIFY(ledger.newerPunishment(4, secondStatus).isEmpty());
+        QVERIFY(kick < secondStatus);
+        // A punishment still in the queue is newer than any roster.
+        link.enqueueCommand(u"g_killum 4"_s);
+        QCOMPARE(ledger.newerPunishment(4, secondStatus), u"g_killum 4"_s);
+    }
+
     // ---- the player table's menu ------------------------------------------------------------
 
     void menuItems()
@@ -950,6 +999,56 @@ private slots:
                                              u"Infoert kerdezzetek az adminokat!"_s));
         QVERIFY(l.pass());
         QVERIFY(!l.listed(u"Angel"_s));
+        QVERIFY(!l.server.receivedCommands().contains(u"clientkick 1"_s));
+    }
+
+    void staleRosterPunishesNoOneTwice()
+    {
+        Live l({player(1, u"Honest"_s, 5, 40, u"10.0.1.1:28960"_s),
+                player(4, u"Cheat4"_s, 2, 45, u"10.0.0.4:28960"_s),
+                player(5, u"Cheat5"_s, 2, 45, u"10.0.0.5:28960"_s)});
+        l.server.setFloodGuardMs(0);
+        l.robot.link().setPacerInterval(50);
+        l.robot.settings().setBanList({u"0 Cheat"_s});
+        // The roster poll comes due while the first kick waits, so a status leaves ahead of
+        // the kicks: its reply still lists both cheats.
+        l.clock.onWait = [&l, polled = false]() mutable {
+            if (!std::exchange(polled, true))
+                l.robot.link().enqueueCommand(u"status"_s);
+        };
+        // A newcomer takes slot 4 as soon as it is freed; the cheat of slot 5 is back at once.
+        QObject::connect(
+            &l.server, &RconServer::commandReceived, &l.server, [&l](const QString& command) {
+                QTimer::singleShot(0, &l.server, [&l, command] {
+                    if (command == u"clientkick 4")
+                        l.server.addPlayer(player(4, u"Newcomer"_s, 0, 50, u"10.0.2.4:28960"_s));
+                    if (command == u"clientkick 5")
+                        l.server.addPlayer(player(5, u"Cheat5"_s, 2, 45, u"10.0.0.5:28960"_s));
+                });
+            });
+        QVERIFY(l.pass());
+        QVERIFY(QTest::qWaitFor([&] { return l.passes >= 2; }, 5000));
+        QVERIFY(l.received(u"clientkick 5"_s));
+        QTest::qWait(200); // what a second pass would have queued has left by now
+        QCOMPARE(l.server.receivedCommands().count(u"clientkick 4"_s), 1);
+        QCOMPARE(l.server.receivedCommands().count(u"clientkick 5"_s), 1);
+        const QStringList c = l.robot.console().lines();
+        const auto logged = [&c](const QString& text) {
+            return std::any_of(c.begin(), c.end(),
+                               [&](const QString& x) { return x.endsWith(text); });
+        };
+        QVERIFY(logged(u"Elavult lista: a 4. slot kimarad, mert a lista a \"clientkick 4\" "
+                       u"elküldése előtt készült"_s));
+        QVERIFY(logged(u"Elavult lista: a 5. slot kimarad, mert a lista a \"clientkick 5\" "
+                       u"elküldése előtt készült"_s));
+
+        // A roster taken after the kicks punishes the cheat who is still there, and only him.
+        QVERIFY(l.pass());
+        QVERIFY(QTest::qWaitFor(
+            [&] { return l.server.receivedCommands().count(u"clientkick 5"_s) == 2; }, 5000));
+        QVERIFY(l.pass());
+        QCOMPARE(l.server.receivedCommands().count(u"clientkick 4"_s), 1);
+        QVERIFY(l.listed(u"Newcomer"_s));
         QVERIFY(!l.server.receivedCommands().contains(u"clientkick 1"_s));
     }
 

@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <deque>
+#include <functional>
 
 namespace vigilor::test {
 
@@ -27,7 +28,11 @@ public:
         m_now = m_now.addMSecs(milliseconds);
         if (m_realWaits)
             QTest::qWait(milliseconds);
+        if (onWait)
+            onWait();
     }
+    // Runs at the end of every wait: what a timer coming due during it would do.
+    std::function<void()> onWait;
     // Waits that really pass, for tests where a server on the other end counts time.
     void setRealWaits(bool real) { m_realWaits = real; }
     void set(const QDateTime& when) { m_now = when; }
