@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 
 #include <cerrno>
 #include <cstdlib>
@@ -89,13 +90,24 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
         m_rules.banList().add(text, code);
         emit m_rules.menu().banFormReset();
     };
-    channelHooks.loadSettings = [this] { m_store.load(); };
+    channelHooks.loadSettings = [this] {
+        // What the same command changed before the reload (the ban of "ban overload") is saved
+        // first, so that the reload keeps it. The reload keeps the link the command came
+        // through: dropping it would lose the queue and the reset, and the next connection
+        // would read the same command and go offline again.
+        m_store.save();
+        const QScopedValueRollback keep(m_keepLinkUp, true);
+        m_store.load();
+    };
     channelHooks.saveSettings = [this] { m_store.save(); };
     m_interpreter.setHooks(std::move(channelHooks));
 
     settings::SettingsStore::Hooks storeHooks;
     storeHooks.showMainWindow = [this] { emit showWindowRequested(); };
-    storeHooks.connectAction = [this] { m_link.connectAction(); };
+    storeHooks.connectAction = [this] {
+        if (!(m_keepLinkUp && m_link.isConnected()))
+            m_link.connectAction();
+    };
     storeHooks.disconnectIfConnected = [this] {
         if (m_link.isConnected()) {
             m_link.connectAction();

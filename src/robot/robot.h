@@ -143,6 +143,7 @@ private:
     exchange::Services m_exchange;
     exchange::Importer m_importer;
     bool m_closed = false;
+    bool m_keepLinkUp = false; // while the command channel's "load" runs
 };
 
 } // namespace vigilor

@@ -161,6 +161,29 @@ private slots:
         QVERIFY(!h.robot->console().lines().join(u'\n').contains(u"is:\""_s));
     }
 
+    void channelLoadKeepsTheLinkAndTheCommandsChanges()
+    {
+        Harness h;
+        h.writeSettings("AutoConnect=1\r\n");
+        h.start();
+        QVERIFY(h.robot->link().isConnected());
+        h.robot->saveSettings();
+        // "ban overload" bans and, holding the word, also reloads the settings.
+        h.server.setVariable(u"vigilor"_s, u"ban overload"_s);
+        h.robot->interpreter().pollChannel();
+        QVERIFY(h.waitFor([&] { return h.server.variable(u"vigilor"_s) == u"nil"_s; }));
+        QVERIFY(h.robot->link().isConnected());
+        QVERIFY(h.robot->settings().banList().contains(u"0 overload"_s));
+        QFile bans(h.path(u"bans.txt"_s));
+        QVERIFY(bans.open(QIODevice::ReadOnly));
+        QCOMPARE(bans.readAll(), QByteArray("0 overload\r\n"));
+        QVERIFY(h.server.receivedCommands().contains(u"say ^1vigilor^2> ^7parancs erkezett"_s));
+        // The next poll reads "nil" and the robot stays on duty.
+        h.robot->link().enqueueCommand(u"status"_s);
+        QVERIFY(h.waitFor([&] { return h.server.receivedCommands().endsWith(u"status"_s); }));
+        QVERIFY(h.robot->link().isConnected());
+    }
+
     void midnightClearsTheLearningList()
     {
         Harness h;
