@@ -101,7 +101,7 @@ void BM_RunChannelCommand(benchmark::State& state)
     Settings settings;
     link::Console console(clock);
     link::Link link(settings, console, clock, pump, dialogs, nullptr);
-    channel::Broadcaster broadcaster(settings, link, clock);
+    channel::Broadcaster broadcaster(settings, link, clock, nullptr);
     channel::Interpreter interpreter(settings, link, console, broadcaster, nullptr);
     interpreter.setHooks({[](const QString&, int) {}, [] {}, [] {}});
     settings.setBanList(

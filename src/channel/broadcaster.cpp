@@ -3,20 +3,28 @@
 #include "link/link.h"
 #include "settings/settings.h"
 #include "text/clock.h"
+#include "text/errors.h"
 #include "text/timeformat.h"
 
 namespace vigilor::channel {
 
-Broadcaster::Broadcaster(Settings& settings, link::Link& link, const Clock& clock, QObject* parent)
-    : QObject(parent), m_settings(settings), m_link(link), m_clock(clock)
+Broadcaster::Broadcaster(Settings& settings, link::Link& link, const Clock& clock,
+                         ErrorSink* errors, QObject* parent)
+    : QObject(parent), m_settings(settings), m_link(link), m_clock(clock), m_errors(errors),
+      m_announcer(this), m_timeSignal(this)
 {
     m_announcer.setObjectName(QStringLiteral("Timer3"));
     m_announcer.setInterval(36000); // replaced by the period as soon as the settings are applied
     m_timeSignal.setObjectName(QStringLiteral("Timer4"));
     m_timeSignal.setInterval(kTimeSignalMs);
-    connect(&m_announcer, &QTimer::timeout, this, &Broadcaster::announceNext);
-    connect(&m_timeSignal, &QTimer::timeout, this, &Broadcaster::sayTime);
-    connect(&m_settings, &Settings::changed, this, &Broadcaster::onChanged);
+    // Saying anything queues a command, and queueing may reconnect (the silence check), which
+    // can fail: nothing of that may escape into the event loop.
+    connect(&m_announcer, &QTimer::timeout, this,
+            [this] { guarded(m_errors, [this] { announceNext(); }); });
+    connect(&m_timeSignal, &QTimer::timeout, this,
+            [this] { guarded(m_errors, [this] { sayTime(); }); });
+    connect(&m_settings, &Settings::changed, this,
+            [this](Key key) { guarded(m_errors, [this, key] { onChanged(key); }); });
 }
 
 QString Broadcaster::sayCommand(const QString& text)

@@ -5,6 +5,7 @@
 
 namespace vigilor {
 class Clock;
+class ErrorSink;
 class Settings;
 enum class Key : int;
 } // namespace vigilor
@@ -25,7 +26,8 @@ class Broadcaster final : public QObject
 public:
     static constexpr int kTimeSignalMs = 600000;
 
-    Broadcaster(Settings& settings, link::Link& link, const Clock& clock, QObject* parent = nullptr);
+    Broadcaster(Settings& settings, link::Link& link, const Clock& clock, ErrorSink* errors,
+                QObject* parent = nullptr);
 
     static QString sayCommand(const QString& text); // "say ^1vigilor^2> ^7" + text
 
@@ -46,6 +48,7 @@ private:
     Settings& m_settings;
     link::Link& m_link;
     const Clock& m_clock;
+    ErrorSink* m_errors;
     QTimer m_announcer;
     QTimer m_timeSignal;
     quint8 m_position = 0;

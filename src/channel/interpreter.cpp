@@ -44,15 +44,16 @@ int wholeNumber(const QString& field)
 Interpreter::Interpreter(Settings& settings, link::Link& link, link::Console& console,
                          Broadcaster& broadcaster, ErrorSink* errors, QObject* parent)
     : QObject(parent), m_settings(settings), m_link(link), m_console(console),
-      m_broadcaster(broadcaster), m_errors(errors)
+      m_broadcaster(broadcaster), m_errors(errors), m_poll(this)
 {
     m_poll.setObjectName(u"Timer5"_s);
     m_poll.setInterval(pollPeriod(m_settings.timeInterval()));
     connect(&m_poll, &QTimer::timeout, this,
             [this] { guarded(m_errors, [this] { pollChannel(); }); });
-    connect(&m_settings, &Settings::changed, this, &Interpreter::onChanged);
+    connect(&m_settings, &Settings::changed, this,
+            [this](Key key) { guarded(m_errors, [this, key] { onChanged(key); }); });
     connect(&m_settings, &Settings::timeIntervalSet, this,
-            [this](int seconds) { m_poll.setInterval(pollPeriod(seconds)); });
+            [this](int seconds) noexcept { m_poll.setInterval(pollPeriod(seconds)); });
     if (m_settings.flag(Key::CommandListener))
         m_poll.start();
 }

@@ -30,7 +30,7 @@ constexpr qint64 kMaxDatagramSize = 65536; // more than any UDP payload
 Link::Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, Dialogs& dialogs,
            ErrorSink* errors, QObject* parent)
     : QObject(parent), m_settings(settings), m_console(console), m_clock(clock), m_pump(pump),
-      m_dialogs(dialogs), m_errors(errors)
+      m_dialogs(dialogs), m_errors(errors), m_pacer(this), m_rosterPoll(this)
 {
     // A repeating timer would follow a late tick (a loaded machine, a stopped process) with one
     // on its old schedule, a few milliseconds later, and the server drops a packet that comes
@@ -52,7 +52,7 @@ Link::Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, 
         });
     });
     connect(&m_settings, &Settings::timeIntervalSet, this,
-            [this](int seconds) { m_rosterPoll.setInterval(seconds * 1000); });
+            [this](int seconds) noexcept { m_rosterPoll.setInterval(seconds * 1000); });
 }
 
 Link::~Link()
@@ -224,11 +224,15 @@ void Link::openSocket()
     m_socket = socket;
     m_peerAddress = address;
     m_peerPort = static_cast<quint16>(port);
-    connect(socket, &QUdpSocket::readyRead, this, &Link::readDatagrams);
-    connect(socket, &QAbstractSocket::stateChanged, this, [this, socket](QAbstractSocket::SocketState s) {
-        if (s == QAbstractSocket::UnconnectedState && socket == m_socket && m_connected)
-            sessionClosed();
-    });
+    connect(socket, &QUdpSocket::readyRead, this,
+            [this] { guarded(m_errors, [this] { readDatagrams(); }); });
+    connect(socket, &QAbstractSocket::stateChanged, this,
+            [this, socket](QAbstractSocket::SocketState s) {
+                guarded(m_errors, [&] {
+                    if (s == QAbstractSocket::UnconnectedState && socket == m_socket && m_connected)
+                        sessionClosed();
+                });
+            });
 }
 
 void Link::connectAction()

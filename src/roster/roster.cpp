@@ -15,7 +15,7 @@ const QStringList& Roster::headerRow()
 }
 
 Roster::Roster(const Settings& settings, ErrorSink* errors, QObject* parent)
-    : QObject(parent), m_settings(settings), m_errors(errors)
+    : QObject(parent), m_settings(settings), m_errors(errors), m_listTimer(this)
 {
     m_listTimer.setObjectName(QStringLiteral("ListTimer"));
     m_listTimer.setInterval(1000);

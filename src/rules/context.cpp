@@ -11,7 +11,7 @@ Context::Context(Settings& settings, link::Link& link, link::Console& console, C
     : QObject(parent), m_settings(settings), m_link(link), m_console(console), m_clock(clock),
       m_pump(pump), m_say(std::move(sayPublic))
 {
-    connect(&m_link, &link::Link::connectedChanged, this, [this] { ++m_session; });
+    connect(&m_link, &link::Link::connectedChanged, this, [this]() noexcept { ++m_session; });
 }
 
 void Context::enqueue(const QString& command)

@@ -10,7 +10,8 @@ const QString kStatus = QStringLiteral("status");
 
 Ledger::Ledger(link::Link& link, QObject* parent) : QObject(parent), m_link(link)
 {
-    connect(&m_link, &link::Link::commandSent, this, &Ledger::onSent);
+    connect(&m_link, &link::Link::commandSent, this,
+            [this](const QString& command, quint64 serial) noexcept { onSent(command, serial); });
 }
 
 void Ledger::onSent(const QString& command, quint64 serial)

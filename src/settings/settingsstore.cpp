@@ -73,7 +73,7 @@ SettingsStore::SettingsStore(Settings& settings, const QString& programFolder, Q
 {
     if (!m_folder.isEmpty() && !m_folder.endsWith(u'/') && !m_folder.endsWith(u'\\'))
         m_folder += u'/';
-    connect(&m_settings, &Settings::changed, this, [this](Key key) {
+    connect(&m_settings, &Settings::changed, this, [this](Key key) noexcept {
         m_valuesChanged = true;
         if (key == Key::AutoStart)
             runAutostart();
@@ -89,6 +89,9 @@ void SettingsStore::runAutostart()
     } catch (const std::exception& e) {
         if (m_hooks.reportError)
             m_hooks.reportError(e);
+    } catch (...) {
+        if (m_hooks.reportError)
+            m_hooks.reportError(std::runtime_error("unknown error"));
     }
 }
 

@@ -34,8 +34,9 @@ public:
 
     GradedList(Robot& robot, const QString& listName, const QString& selectorName, GradeOf gradeOf,
                SetGrade setGrade, QWidget* parent)
-        : QObject(parent), m_list(new QListWidget(parent)), m_selector(new QComboBox(parent)),
-          m_gradeOf(std::move(gradeOf)), m_setGrade(std::move(setGrade))
+        : QObject(parent), m_errors(&robot), m_list(new QListWidget(parent)),
+          m_selector(new QComboBox(parent)), m_gradeOf(std::move(gradeOf)),
+          m_setGrade(std::move(setGrade))
     {
         m_list->setObjectName(listName);
         m_list->viewport()->installEventFilter(this);
@@ -102,13 +103,16 @@ protected:
     {
         if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonPress &&
             !m_list->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid()) {
-            clearSelection();
-            m_selector->setCurrentIndex(-1);
+            guarded(m_errors, [this] {
+                clearSelection();
+                m_selector->setCurrentIndex(-1);
+            });
         }
         return QObject::eventFilter(watched, event);
     }
 
 private:
+    ErrorSink* m_errors;
     QListWidget* m_list;
     QComboBox* m_selector;
     GradeOf m_gradeOf;

@@ -239,9 +239,11 @@ void MainWindow::closeEvent(QCloseEvent* event)
 void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
-        QSystemTrayIcon::isSystemTrayAvailable())
-        QTimer::singleShot(0, this, &QWidget::hide);
+    guarded(&m_robot, [this, event] {
+        if (event->type() == QEvent::WindowStateChange && isMinimized() &&
+            QSystemTrayIcon::isSystemTrayAvailable())
+            QTimer::singleShot(0, this, &QWidget::hide);
+    });
 }
 
 } // namespace vigilor::ui

@@ -45,7 +45,7 @@ QPlainTextEdit* makeResultBox(QWidget* parent)
 } // namespace
 
 SearchTab::SearchTab(Robot& robot, QWidget* parent)
-    : QWidget(parent), m_searchButton(new QPushButton(u"Keresés"_s, this))
+    : QWidget(parent), m_errors(&robot), m_searchButton(new QPushButton(u"Keresés"_s, this))
 {
     link::ConsoleSearch& search = robot.search();
 
@@ -121,7 +121,7 @@ void SearchTab::keyPressEvent(QKeyEvent* event)
 {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         m_searchButton->isEnabled()) {
-        m_searchButton->click();
+        guarded(m_errors, [this] { m_searchButton->click(); });
         return;
     }
     QWidget::keyPressEvent(event);

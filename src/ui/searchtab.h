@@ -5,8 +5,9 @@
 class QPushButton;
 
 namespace vigilor {
+class ErrorSink;
 class Robot;
-}
+} // namespace vigilor
 
 namespace vigilor::ui {
 
@@ -24,6 +25,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    ErrorSink* m_errors;
     QPushButton* m_searchButton;
 };
 
