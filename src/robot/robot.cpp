@@ -1,6 +1,7 @@
 #include "robot/robot.h"
 
 #include "link/dialogs.h"
+#include "rules/banentry.h"
 #include "text/clock.h"
 #include "text/timeformat.h"
 
@@ -120,7 +121,15 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
         return m_dialogs.warningQuestion(text);
     };
     storeHooks.reportError = [this](const std::exception& e) { reportError(e); };
-    storeHooks.banListLoaded = [this] { m_rules.banList().sortAsLoaded(); };
+    storeHooks.banListLoaded = [this] {
+        m_rules.banList().sortAsLoaded();
+        const QStringList malformed = rules::malformedEntries(m_settings.banList());
+        if (!malformed.isEmpty())
+            m_console.consoleLine(
+                QStringLiteral("bans.txt: a kód és szóköz nélküli sorokat a robot figyelmen "
+                               "kívül hagyja: ") +
+                malformed.join(QStringLiteral(" | ")));
+    };
     storeHooks.consoleLine = [this](const QString& line) { m_console.consoleLine(line); };
     m_store.setHooks(std::move(storeHooks));
 

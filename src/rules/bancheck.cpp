@@ -69,7 +69,7 @@ bool BanCheck::checkBans(QStringList lines)
             break;
         const QString t = entryText(entry);
         const QString folded = text::asciiLower(t);
-        if (!entryMatchable(t) || !roster.contains(folded))
+        if (!entryMatches(entry) || !roster.contains(folded))
             continue;
         m_context.line(QStringLiteral("Bad guy found: ") + t);
         for (const QString& line : lines) {
@@ -96,7 +96,7 @@ void BanCheck::checkLearningBans(QStringList lines)
         if (!m_context.intact(session))
             break;
         const QString t = entryText(entry);
-        if (!entryMatchable(t) || !roster.contains(text::asciiLower(t)))
+        if (!entryMatches(entry) || !roster.contains(text::asciiLower(t)))
             continue;
         m_context.line(QStringLiteral("Bad guy found: ") + t);
         for (const QString& line : lines) {

@@ -48,6 +48,11 @@ bool entryMatchable(QStringView text)
     return std::any_of(text.begin(), text.end(), [](QChar c) { return c != u' '; });
 }
 
+bool entryMatches(QStringView entry)
+{
+    return wellFormed(entry) && entryMatchable(entryText(entry));
+}
+
 int entryGrade(QStringView entry)
 {
     return wellFormed(entry) ? entry[0].unicode() - u'0' : -1;
@@ -72,8 +77,8 @@ int findEntryCode(QStringView line, const QStringList& entries, EventPump& pump)
         return 0;
     const qsizetype last = std::min<qsizetype>(entries.size(), kLookupLimit) - 1;
     for (qsizetype i = 0; i <= last; ++i) {
-        const QString t = entryText(entries[i]);
-        if (entryMatchable(t) && text::asciiContains(line, text::asciiLower(t)))
+        if (entryMatches(entries[i]) &&
+            text::asciiContains(line, text::asciiLower(entryText(entries[i]))))
             return punishmentCode(entries[i]);
         pump.processEvents();
     }
@@ -97,6 +102,15 @@ qsizetype sortedPosition(const QStringList& entries, QStringView entry)
         return compareEntries(e, entry) > 0;
     });
     return it - entries.begin();
+}
+
+QStringList malformedEntries(const QStringList& entries)
+{
+    QStringList malformed;
+    for (const QString& entry : entries)
+        if (!wellFormed(entry) && !entry.trimmed().isEmpty())
+            malformed.append(entry);
+    return malformed;
 }
 
 QStringList sortedEntries(QStringList entries)

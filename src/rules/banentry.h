@@ -12,7 +12,9 @@ namespace vigilor::rules {
 
 // A ban entry is one line: the punishment code digit 0-4, a blank, then the entry text (a name,
 // a fragment of one, an IP address or its leading part). The ban list and the learning list
-// hold such lines; lines of other forms are kept as they are and punished with code 0.
+// hold such lines. A line of another form (a hand-edited "Johnny") is kept as it is but never
+// matches: read from its third character on it would ban "hnny", and taken whole a stray short
+// line would ban nearly everyone.
 
 constexpr int kGradeCount = 5;
 // FindEntryCode looks at this many entries at most.
@@ -25,6 +27,8 @@ const QStringList& gradeCaptions();
 QString entryText(QStringView entry);
 // The entry text as matching uses it: empty when it never matches (empty or only blanks).
 bool entryMatchable(QStringView text);
+// Whether the entry takes part in matching: a well-formed line whose text is matchable.
+bool entryMatches(QStringView entry);
 // The code digit of a well-formed entry (0-4 and a blank after it), otherwise -1.
 int entryGrade(QStringView entry);
 // What a match punishes with: the entry's grade, 0 for a line of another form.
@@ -46,5 +50,8 @@ qsizetype sortedPosition(const QStringList& entries, QStringView entry);
 // The list in list box order, as it stands after loading "bans.txt"; equal lines keep their
 // order.
 QStringList sortedEntries(QStringList entries);
+
+// The lines of the list that are not ban entries and so never match (blank lines aside).
+QStringList malformedEntries(const QStringList& entries);
 
 } // namespace vigilor::rules

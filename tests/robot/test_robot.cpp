@@ -127,6 +127,21 @@ private slots:
         QVERIFY(h.dialogs.messages().isEmpty()); // a load never shows the listener's warning
     }
 
+    void banLinesWithoutACodeAreSaidAtLoad()
+    {
+        Harness h;
+        h.writeSettings();
+        writeFile(h.path(u"bans.txt"_s), "Johnny\r\n0 Bob\r\n10.0.0.5\r\n");
+        h.start();
+        QCOMPARE(h.robot->console().lines().filter(u"bans.txt"_s).size(), 1);
+        const QString said = h.robot->console().lines().filter(u"bans.txt"_s).front();
+        QVERIFY(said.endsWith(u" >> bans.txt: a kód és szóköz nélküli sorokat a robot figyelmen "
+                              u"kívül hagyja: 10.0.0.5 | Johnny"_s));
+        // The lines stay in the list and the file as they are.
+        QCOMPARE(h.robot->settings().banList(),
+                 (QStringList{u"0 Bob"_s, u"10.0.0.5"_s, u"Johnny"_s}));
+    }
+
     void bannedPlayerIsToldAndKicked()
     {
         Harness h;

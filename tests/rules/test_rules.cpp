@@ -403,13 +403,26 @@ private slots:
         const QStringList debug = t.console().filter(u"DEBUG"_s);
         QCOMPARE(debug,
                  (QStringList{u"DEBUG:  1 will be kicked"_s, u"DEBUG:  1 will be kicked"_s}));
+    }
 
-        // A line of another form in the file punishes with code 0.
-        Rig u;
-        u.settings().setFlag(Key::EventNotify, false);
-        u.setBans({u"7 Eve"_s});
-        QVERIFY(u.rules.banCheck().checkBans(reply({line(12, 0, u"40"_s, u"Eve"_s)})));
-        QCOMPARE(u.queue(), (QStringList{u"clientkick 12"_s}));
+    void banLinesWithoutACodeNeverMatch()
+    {
+        Rig r;
+        r.settings().setFlag(Key::EventNotify, false);
+        const QStringList bans = {u"Johnny"_s, u"10.0.0.5"_s, u"7 Ohnny"_s, u"1 Real"_s};
+        r.setBans(bans);
+        QCOMPARE(malformedEntries(bans + QStringList{u"  "_s, QString()}),
+                 (QStringList{u"Johnny"_s, u"10.0.0.5"_s, u"7 Ohnny"_s}));
+        // Neither the shortened text ("hnny", ".0.0.5") nor the whole line matches.
+        QVERIFY(!r.rules.banCheck().checkBans(
+            reply({line(2, 3, u"40"_s, u"Ohnny"_s, u"110.0.0.55:1"_s),
+                   line(3, 3, u"40"_s, u"Johnny"_s, u"10.0.0.5:1"_s)})));
+        QVERIFY(r.queue().isEmpty());
+        QVERIFY(r.console().filter(u"Bad guy found"_s).isEmpty());
+        // The well-formed entry after them takes its own code.
+        QVERIFY(r.rules.banCheck().checkBans(reply({line(4, 3, u"40"_s, u"Johnny Real"_s)})));
+        QCOMPARE(r.queue(), QStringList{u"clientkick 4"_s});
+        QCOMPARE(findEntryCode(u"Johnny Real", bans, r.pump), 1);
     }
 
     void namesLikeHeaderWordsAreChecked()
