@@ -78,6 +78,7 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     m_link.setSayPublic([this](const QString& text) { m_broadcaster.sayPublic(text); });
     // The disconnect hands the client configuration to the server once more ("Alkalmaz").
     m_link.setLastCommands([this] { m_clientConfig.apply(); });
+    m_rules.menu().setRoster(&m_roster);
     m_link.setDatagramHandler([this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
     link::ReplyIntake::Hooks hooks;
     hooks.channelReply = [this](const QString& reply) { m_interpreter.runChannelCommand(reply); };

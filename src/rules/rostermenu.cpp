@@ -37,8 +37,35 @@ const QList<MenuItem>& listMenuItems()
     return items;
 }
 
+bool RosterMenu::stillThere(const TableRow& row)
+{
+    if (!m_roster)
+        return true;
+    for (const QStringList& cells : m_roster->rows())
+        if (cells.value(0) == row.slot && cells.value(3) == row.name)
+            return true;
+    if (row.slot == roster::Roster::headerRow()[0])
+        m_context.line(QStringLiteral("A művelet elmarad: nincs kiválasztott játékos"));
+    else
+        m_context.line(QStringLiteral("A művelet elmarad: a ") + row.slot +
+                       QStringLiteral(". slotban már nem ") + row.name + QStringLiteral(" van"));
+    return false;
+}
+
 void RosterMenu::run(MenuAction action, const TableRow& row)
 {
+    switch (action) {
+    case MenuAction::Kick:
+    case MenuAction::Kill:
+    case MenuAction::Smite:
+    case MenuAction::SwitchTeam:
+    case MenuAction::Spectate:
+        if (!stillThere(row))
+            return;
+        break;
+    default:
+        break;
+    }
     switch (action) {
     case MenuAction::Refresh:
         return refresh();

@@ -5,6 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace vigilor::roster {
+class Roster;
+}
+
 namespace vigilor::rules {
 
 class BanList;
@@ -61,6 +65,10 @@ public:
     {
     }
 
+    // The actions aimed at a slot act only while the latest roster still shows the row's player
+    // there: a menu opened on one player must not hit another who has taken his slot since.
+    void setRoster(const roster::Roster* roster) { m_roster = roster; }
+
     void run(MenuAction action, const TableRow& row);
 
     void refresh();
@@ -85,9 +93,11 @@ signals:
 
 private:
     void ban(const QString& text, bool titleRow);
+    bool stillThere(const TableRow& row);
 
     Context& m_context;
     BanList& m_banList;
+    const roster::Roster* m_roster = nullptr;
 };
 
 } // namespace vigilor::rules

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <array>
@@ -54,7 +55,8 @@ RosterTab::RosterTab(Robot& robot, QWidget* parent)
             addAction(action); // F5 works wherever the focus is on this tab
         }
         connect(action, &QAction::triggered, this, guard(&robot, [this, what = item.action] {
-                    m_robot.rules().menu().run(what, rules::TableRow::fromCells(selectedCells()));
+                    m_robot.rules().menu().run(
+                        what, m_menuRow.value_or(rules::TableRow::fromCells(selectedCells())));
                 }));
     }
     connect(&robot.rules().menu(), &rules::RosterMenu::consoleTabRequested, this,
@@ -64,7 +66,15 @@ RosterTab::RosterTab(Robot& robot, QWidget* parent)
             }));
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_table, &QWidget::customContextMenuRequested, this, guard(&robot, [this](QPoint at) {
+                if (const QModelIndex under = m_table->indexAt(at); under.isValid())
+                    m_table->selectRow(under.row());
+                m_menuRow = rules::TableRow::fromCells(selectedCells());
                 m_menu->popup(m_table->viewport()->mapToGlobal(at));
+            }));
+    // A chosen item is triggered after the menu has hidden, so the player is let go only once
+    // the events of the moment have run.
+    connect(m_menu, &QMenu::aboutToHide, this, guard(&robot, [this] {
+                QTimer::singleShot(0, this, guard(&m_robot, [this] { m_menuRow.reset(); }));
             }));
 
     connect(&robot.roster(), &roster::Roster::rowsChanged, this,

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "rules/rostermenu.h"
+
 #include <QStringList>
 #include <QWidget>
+
+#include <optional>
 
 class QMenu;
 class QTableWidget;
@@ -32,6 +36,9 @@ private:
     Robot& m_robot;
     QTableWidget* m_table;
     QMenu* m_menu;
+    // The player the menu was opened on: its items act on him, whatever the table shows by the
+    // time one is chosen (it is redrawn every second).
+    std::optional<rules::TableRow> m_menuRow;
 };
 
 } // namespace vigilor::ui

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -139,6 +140,7 @@ private slots:
     void learningList();
     void listMenuItems();
     void listMenuActsOnTheSelectedPlayer();
+    void listMenuActsOnThePlayerItOpenedOn();
     void searchTab();
     void longSearchKeepsTheWindowResponsive();
 };
@@ -495,6 +497,63 @@ void TestBansTab::listMenuActsOnTheSelectedPlayer()
     h.action(u"BanNameItem"_s)->trigger();
     QCOMPARE(h.robot.settings().banList(),
              QStringList({u"0 10.0.0.1"_s, u"0 Player2"_s, u"3 nobody"_s}));
+}
+
+void TestBansTab::listMenuActsOnThePlayerItOpenedOn()
+{
+    Harness h;
+    h.server.setPlayers(players(3)); // slots 1, 2, 3: Player0, Player1, Player2
+    h.server.setFloodGuardMs(0);
+    h.connectToServer();
+    h.robot.link().setPacerInterval(50);
+    auto* table = h.find<QTableWidget>(Tab::Roster, u"Table"_s);
+    auto* menu = h.find<QMenu>(Tab::Roster, u"ListMenu"_s);
+    QVERIFY(h.showTab(Tab::Roster));
+    h.robot.link().enqueueCommand(u"status"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 3, 10000);
+    // The operator opens the menu on a row with the right mouse button.
+    const auto openMenuOn = [&](int row) {
+        const QPoint at = table->visualItemRect(table->item(row, 3)).center();
+        QTest::mouseClick(table->viewport(), Qt::RightButton, {}, at);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(table->viewport(), &event);
+        QTRY_VERIFY(menu->isVisible());
+    };
+    const auto choose = [&](const QString& name) {
+        QAction* item = h.action(name);
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+        QTRY_VERIFY(!menu->isVisible());
+    };
+    const auto rosterWithout = [&](int slot) {
+        h.server.removePlayer(slot);
+        h.robot.link().enqueueCommand(u"status"_s);
+    };
+
+    // Opened on Player1 (slot 2); Player0 leaves meanwhile and the table moves up a row.
+    openMenuOn(1);
+    QCOMPARE(table->item(1, 3)->text(), u"Player1"_s);
+    rosterWithout(1);
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 2, 10000);
+    QCOMPARE(table->item(1, 3)->text(), u"Player2"_s);
+    choose(u"KickItem"_s);
+    QCOMPARE(h.robot.link().queue().filter(u"clientkick"_s), QStringList{u"clientkick 2"_s});
+    QTRY_VERIFY_WITH_TIMEOUT(h.received(u"clientkick 2"_s), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, 10000);
+
+    // Opened on Player2 (slot 3), who leaves and whose slot a newcomer takes: nobody is hit.
+    openMenuOn(0);
+    Player newcomer = players(3)[2];
+    newcomer.name = u"Newcomer"_s;
+    rosterWithout(3);
+    h.server.addPlayer(newcomer);
+    QTRY_COMPARE_WITH_TIMEOUT(table->item(0, 3)->text(), u"Newcomer"_s, 10000);
+    const qsizetype sent = h.server.receivedCommands().size();
+    choose(u"SwitchTeam1"_s);
+    QVERIFY(h.robot.link().queue().isEmpty());
+    QVERIFY(h.robot.console().lines().back().endsWith(
+        u"A művelet elmarad: a 3. slotban már nem Player2 van"_s));
+    QTest::qWait(200);
+    QCOMPARE(h.server.receivedCommands().size(), sent);
 }
 
 void TestBansTab::searchTab()
