@@ -61,12 +61,13 @@ WeaponsTab::WeaponsTab(Robot& robot, QWidget* parent) : QWidget(parent)
         places[table[i].place]->addWidget(box);
         boxes.append(box);
     }
-    connect(&weapons, &WeaponSwitches::checkedChanged, this, [boxes](int index, bool on) {
-        const QSignalBlocker quiet(boxes[index]);
-        boxes[index]->setChecked(on);
-    });
+    connect(&weapons, &WeaponSwitches::checkedChanged, this,
+            guard(&robot, [boxes](int index, bool on) {
+                const QSignalBlocker quiet(boxes[index]);
+                boxes[index]->setChecked(on);
+            }));
     connect(&weapons, &WeaponSwitches::enabledChanged, this,
-            [boxes](int index, bool enabled) { boxes[index]->setEnabled(enabled); });
+            guard(&robot, [boxes](int index, bool enabled) { boxes[index]->setEnabled(enabled); }));
     for (QVBoxLayout* place : std::as_const(places))
         place->addStretch();
 }
