@@ -224,7 +224,7 @@ void MainWindow::showAndRestore()
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    hideTaskbarButton(this);
+    guarded(&m_robot, [this] { hideTaskbarButton(this); });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
