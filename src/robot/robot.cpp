@@ -70,7 +70,7 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
       m_search(m_console, pump), m_store(m_settings, withSeparator(programFolder)),
       m_weapons(m_link), m_clientConfig(m_settings, m_link),
       m_launcher(m_settings, m_console, m_programFolder),
-      m_scheduler(m_settings, clock, this, withSeparator(programFolder)),
+      m_scheduler(m_settings, clock, this, withSeparator(programFolder), this),
       m_exchange{m_settings, m_store, dialogs, pump, *this, m_console, m_transfers,
                  m_store.filePath(QString())},
       m_importer(m_exchange)
@@ -145,8 +145,10 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     m_scheduler.setActions(std::move(tasks));
     // The tasks run at every start wait for the first connection of the run.
     connect(&m_link, &link::Link::linkControlsUpdated, this, [this](bool connected) {
-        if (connected)
-            guarded(this, [this] { m_scheduler.runStartTasksOnce(); });
+        guarded(this, [this, connected] {
+            if (connected)
+                m_scheduler.runStartTasksOnce();
+        });
     });
 }
 

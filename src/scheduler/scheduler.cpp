@@ -69,12 +69,13 @@ Scheduler::~Scheduler() = default;
 Scheduler::Scheduler(Settings& settings, const Clock& clock, ErrorSink* errors,
                      const QString& programFolder, QObject* parent)
     : QObject(parent), m_settings(settings), m_clock(clock), m_errors(errors),
-      m_standardFile(programFolder + kStandardFile)
+      m_standardFile(programFolder + kStandardFile), m_timer(this)
 {
     m_timer.setObjectName(u"SchedulerTimer"_s);
     m_timer.setInterval(kTickMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { guarded(m_errors, [this] { tick(); }); });
-    connect(&m_settings, &Settings::changed, this, &Scheduler::onChanged);
+    connect(&m_settings, &Settings::changed, this,
+            [this](Key key) { guarded(m_errors, [this, key] { onChanged(key); }); });
 }
 
 int Scheduler::append(const Task& task)

@@ -134,7 +134,7 @@ void SchedulerWindow::newTask()
     const QDateTime now = m_robot.clock().now();
     values.date = now.date();
     values.time = now.time();
-    TaskEditor editor(TaskEditor::Mode::Add, values, this);
+    TaskEditor editor(TaskEditor::Mode::Add, values, &m_robot, this);
     editor.move(pos());
     if (editor.exec() != QDialog::Accepted)
         return;
@@ -157,7 +157,7 @@ void SchedulerWindow::editTask()
     const scheduler::EditorValues values = scheduler::editorFromTask(task, base);
     if (values.kindIndex < 0)
         m_robot.dialogs().message(u"ProgramHIBA #"_s + QString::number(tasks.lastFileError()));
-    TaskEditor editor(TaskEditor::Mode::Change, values, this);
+    TaskEditor editor(TaskEditor::Mode::Change, values, &m_robot, this);
     editor.move(pos());
     if (editor.exec() != QDialog::Accepted)
         return;
@@ -221,9 +221,11 @@ void SchedulerWindow::closeEvent(QCloseEvent* event)
 void SchedulerWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    for (int column = 0; column < 3; ++column)
-        m_table->setColumnWidth(column, kFirstColumns[column]);
-    m_table->setColumnWidth(3, std::max(width() - kLastColumnLess, kMinTaskColumn));
+    guarded(&m_robot, [this] {
+        for (int column = 0; column < 3; ++column)
+            m_table->setColumnWidth(column, kFirstColumns[column]);
+        m_table->setColumnWidth(3, std::max(width() - kLastColumnLess, kMinTaskColumn));
+    });
 }
 
 } // namespace vigilor::ui

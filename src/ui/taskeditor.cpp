@@ -1,5 +1,7 @@
 #include "ui/taskeditor.h"
 
+#include "ui/guard.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -37,7 +39,8 @@ QLabel* fieldLabel(const QString& text, QWidget* buddy, QWidget* parent)
 
 } // namespace
 
-TaskEditor::TaskEditor(Mode mode, const scheduler::EditorValues& values, QWidget* parent)
+TaskEditor::TaskEditor(Mode mode, const scheduler::EditorValues& values, ErrorSink* errors,
+                       QWidget* parent)
     : QDialog(parent), m_date(new QDateEdit(this)), m_time(new QTimeEdit(this)),
       m_kind(new QComboBox(this)), m_everyDay(new QCheckBox(scheduler::kEveryDay, this)),
       m_everyStart(new QCheckBox(scheduler::kEveryStart, this)),
@@ -106,9 +109,10 @@ TaskEditor::TaskEditor(Mode mode, const scheduler::EditorValues& values, QWidget
     layout->addLayout(form);
     layout->addLayout(buttons);
 
-    connect(m_kind, &QComboBox::currentIndexChanged, this, &TaskEditor::kindChosen);
-    connect(m_everyDay, &QCheckBox::toggled, this, &TaskEditor::updatePickers);
-    connect(m_everyStart, &QCheckBox::toggled, this, &TaskEditor::updatePickers);
+    connect(m_kind, &QComboBox::currentIndexChanged, this,
+            guard(errors, [this](int index) { kindChosen(index); }));
+    connect(m_everyDay, &QCheckBox::toggled, this, guard(errors, [this] { updatePickers(); }));
+    connect(m_everyStart, &QCheckBox::toggled, this, guard(errors, [this] { updatePickers(); }));
     connect(m_confirm, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 

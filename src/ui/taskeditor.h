@@ -14,6 +14,10 @@ class QPushButton;
 class QStackedWidget;
 class QTimeEdit;
 
+namespace vigilor {
+class ErrorSink;
+}
+
 namespace vigilor::ui {
 
 // "Kalendo Scheduler": the modal editor of one task. The pickers give the date and time, the
@@ -31,7 +35,8 @@ public:
         Change // "Változtat"
     };
 
-    TaskEditor(Mode mode, const scheduler::EditorValues& values, QWidget* parent = nullptr);
+    TaskEditor(Mode mode, const scheduler::EditorValues& values, ErrorSink* errors,
+               QWidget* parent = nullptr);
 
     scheduler::EditorValues values() const;
 
