@@ -38,12 +38,14 @@ Importer::Importer(Services& services, QObject* parent) : QObject(parent), m_ser
     connect(&m_timer, &QTimer::timeout, this,
             [this] { guarded(&m_services.errors, [this] { runNow(); }); });
     connect(&settings, &Settings::changed, this, [this](Key key) {
-        if (key == Key::TimedImport)
-            applySwitch();
+        guarded(&m_services.errors, [this, key] {
+            if (key == Key::TimedImport)
+                applySwitch();
+        });
     });
     // A new period restarts a running timer's count.
     connect(&settings, &Settings::importIntervalChanged, this,
-            [this](int minutes) { m_timer.setInterval(minutes * kMinute); });
+            [this](int minutes) noexcept { m_timer.setInterval(minutes * kMinute); });
     applySwitch();
 }
 
@@ -90,15 +92,17 @@ void Importer::removeAddress()
     settings.setImportList(list);
 }
 
-// Each step of a run hands its errors to the error handler; an error ends the run.
-template <typename Work> void Importer::step(Work work)
+// Each step of a run hands its errors to the error handler; an error ends the run. Nothing
+// escapes: the steps run from the transfers' signals.
+template <typename Work> void Importer::step(Work work) noexcept
 {
-    try {
+    bool failed = true;
+    guarded(&m_services.errors, [&] {
         work();
-    } catch (const std::exception& e) {
-        m_services.errors.reportError(e);
-        finish();
-    }
+        failed = false;
+    });
+    if (failed)
+        guarded(&m_services.errors, [this] { finish(); });
 }
 
 void Importer::runNow()
@@ -113,9 +117,9 @@ void Importer::runNow()
     m_run->setObjectName(QStringLiteral("ImportRun"));
     m_run->limitOwnGrowth(rules::kLookupLimit);
     connect(m_run, &PublicBanList::downloadFinished, this,
-            [this](bool ok) { step([this, ok] { downloaded(ok); }); });
+            [this](bool ok) noexcept { step([this, ok] { downloaded(ok); }); });
     connect(m_run, &PublicBanList::uploadFinished, this,
-            [this](bool completed) { step([this, completed] { uploaded(completed); }); });
+            [this](bool completed) noexcept { step([this, completed] { uploaded(completed); }); });
     step([&] {
         m_run->open();
         const int row = settings.importSelection();

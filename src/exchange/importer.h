@@ -46,7 +46,7 @@ private:
     void downloaded(bool ok);
     void uploaded(bool completed);
     void finish();
-    template <typename Work> void step(Work work);
+    template <typename Work> void step(Work work) noexcept;
 
     Services& m_services;
     QTimer m_timer;

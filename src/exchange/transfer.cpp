@@ -367,7 +367,8 @@ UploadResult upload(const UploadJob& job, const TransferLimits& limits, const Ca
 
 // ---- the runner ----------------------------------------------------------------------------
 
-TransferRunner::TransferRunner(QObject* parent) : QObject(parent)
+TransferRunner::TransferRunner(ErrorSink* errors, QObject* parent)
+    : QObject(parent), m_errors(errors)
 {
     initialiseCurl();
 }
@@ -386,8 +387,11 @@ void TransferRunner::track(QThread* thread, std::shared_ptr<CancelFlag> cancel)
     thread->setParent(this);
     m_jobs.append({thread, std::move(cancel)});
     connect(thread, &QThread::finished, this, [this, thread] {
-        m_jobs.removeIf([thread](const Job& job) { return job.thread == thread || !job.thread; });
-        thread->deleteLater();
+        guarded(m_errors, [this, thread] {
+            m_jobs.removeIf(
+                [thread](const Job& job) { return job.thread == thread || !job.thread; });
+            thread->deleteLater();
+        });
     });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exchange/address.h"
+#include "text/errors.h"
 
 #include <QByteArray>
 #include <QList>
@@ -77,7 +78,8 @@ class TransferRunner final : public QObject
     Q_DISABLE_COPY_MOVE(TransferRunner)
 
 public:
-    explicit TransferRunner(QObject* parent = nullptr);
+    // Errors of the done callbacks go to errors.
+    explicit TransferRunner(ErrorSink* errors, QObject* parent = nullptr);
     ~TransferRunner() override;
 
     const TransferLimits& limits() const { return m_limits; }
@@ -97,7 +99,9 @@ public:
                                            result] { *result = work(limits, *cancel); });
         track(thread, cancel);
         connect(thread, &QThread::finished, receiver,
-                [result, done = std::move(done)] { done(std::move(*result)); });
+                [errors = m_errors, result, done = std::move(done)] {
+                    guarded(errors, [&] { done(std::move(*result)); });
+                });
         thread->start();
         return cancel;
     }
@@ -114,6 +118,7 @@ private:
     void track(QThread* thread, std::shared_ptr<CancelFlag> cancel);
 
     TransferLimits m_limits;
+    ErrorSink* m_errors;
     QList<Job> m_jobs;
 };
 

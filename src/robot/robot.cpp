@@ -70,7 +70,7 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
       m_search(m_console, pump), m_store(m_settings, withSeparator(programFolder)),
       m_weapons(m_link), m_clientConfig(m_settings, m_link),
       m_launcher(m_settings, m_console, m_programFolder),
-      m_scheduler(m_settings, clock, this, withSeparator(programFolder), this),
+      m_scheduler(m_settings, clock, this, withSeparator(programFolder), this), m_transfers(this),
       m_exchange{m_settings, m_store, dialogs, pump, *this, m_console, m_transfers,
                  m_store.filePath(QString())},
       m_importer(m_exchange)

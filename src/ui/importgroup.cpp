@@ -36,11 +36,12 @@ QComboBox* importList(Robot& robot, QWidget* parent)
         box->setCurrentIndex(settings.importSelection());
     };
     showList();
-    QObject::connect(&settings, &Settings::importListChanged, box, showList);
-    QObject::connect(&settings, &Settings::importSelectionChanged, box, [box](int row) {
-        const QSignalBlocker quiet(box);
-        box->setCurrentIndex(row);
-    });
+    QObject::connect(&settings, &Settings::importListChanged, box, guard(&robot, showList));
+    QObject::connect(&settings, &Settings::importSelectionChanged, box,
+                     guard(&robot, [box](int row) {
+                         const QSignalBlocker quiet(box);
+                         box->setCurrentIndex(row);
+                     }));
     QObject::connect(box, &QComboBox::currentIndexChanged, box,
                      guard(&robot, [&settings](int row) { settings.setImportSelection(row); }));
     return box;
@@ -58,10 +59,11 @@ QSpinBox* intervalBox(Robot& robot, QWidget* parent)
     QObject::connect(field, &QSpinBox::valueChanged, field, guard(&robot, [&settings](int minutes) {
                          settings.setImportInterval(minutes);
                      }));
-    QObject::connect(&settings, &Settings::importIntervalChanged, field, [field](int minutes) {
-        const QSignalBlocker quiet(field);
-        field->setValue(minutes);
-    });
+    QObject::connect(&settings, &Settings::importIntervalChanged, field,
+                     guard(&robot, [field](int minutes) {
+                         const QSignalBlocker quiet(field);
+                         field->setValue(minutes);
+                     }));
     return field;
 }
 
@@ -76,10 +78,10 @@ QLineEdit* exportAddress(Robot& robot, QWidget* parent)
         field, &QLineEdit::textEdited, field,
         guard(&robot, [&settings](const QString& text) { settings.setUploadAddress(text); }));
     QObject::connect(&settings, &Settings::uploadAddressChanged, field,
-                     [field](const QString& text) {
+                     guard(&robot, [field](const QString& text) {
                          if (field->text() != text)
                              field->setText(text);
-                     });
+                     }));
     return field;
 }
 

@@ -58,16 +58,19 @@ PublicBanDialog::PublicBanDialog(Robot& robot, QWidget* parent)
     connect(m_ok, &QPushButton::clicked, this, guard(&robot, [this] { accept(); }));
     connect(m_cancel, &QPushButton::clicked, this, guard(&robot, [this] { reject(); }));
     connect(&model, &PublicBanList::captionChanged, this, &QWidget::setWindowTitle);
-    connect(&model, &PublicBanList::enablingChanged, this, [this] { showEnabling(); });
-    connect(&model, &PublicBanList::busyChanged, this, [this] { showEnabling(); });
-    connect(&model, &PublicBanList::downloadAddressChanged, this, [this](const QString& text) {
-        if (m_downloadField->text() != text)
-            m_downloadField->setText(text);
-    });
-    connect(&model, &PublicBanList::uploadAddressChanged, this, [this](const QString& text) {
-        if (m_uploadField->text() != text)
-            m_uploadField->setText(text);
-    });
+    connect(&model, &PublicBanList::enablingChanged, this,
+            guard(&robot, [this] { showEnabling(); }));
+    connect(&model, &PublicBanList::busyChanged, this, guard(&robot, [this] { showEnabling(); }));
+    connect(&model, &PublicBanList::downloadAddressChanged, this,
+            guard(&robot, [this](const QString& text) {
+                if (m_downloadField->text() != text)
+                    m_downloadField->setText(text);
+            }));
+    connect(&model, &PublicBanList::uploadAddressChanged, this,
+            guard(&robot, [this](const QString& text) {
+                if (m_uploadField->text() != text)
+                    m_uploadField->setText(text);
+            }));
 
     model.open();
     showEnabling();
@@ -184,9 +187,9 @@ void PublicBanDialog::bindList(QListView* view, QStringListModel* lines, bool ow
         showRow(own ? model.ownRow() : model.publicRow());
     };
     connect(&model, own ? &PublicBanList::ownLinesChanged : &PublicBanList::publicLinesChanged,
-            this, showLines);
+            this, guard(&m_robot, showLines));
     connect(&model, own ? &PublicBanList::ownRowChanged : &PublicBanList::publicRowChanged, this,
-            showRow);
+            guard(&m_robot, showRow));
     connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this,
             guard(&m_robot, [&model, own](const QModelIndex& current) {
                 const int row = current.isValid() ? current.row() : -1;
