@@ -52,8 +52,14 @@ int main(int argc, char** argv)
                                      u"line, ping may be CNCT or ZMBI, '#' starts a comment."_s,
                                      u"FILE"_s);
     const QCommandLineOption map(u"map"_s, u"Map name."_s, u"NAME"_s);
-    const QCommandLineOption variant(u"variant"_s, u"Game version: uo or cod2 (default uo)."_s,
+    const QCommandLineOption variant(u"variant"_s,
+                                     u"Game version of the guid layout: uo or cod2 (default uo)."_s,
                                      u"uo|cod2"_s, u"uo"_s);
+    const QCommandLineOption layout(
+        u"layout"_s,
+        u"Columns of the status reply: guid (United Offensive and Call of Duty 2, the default) or "
+        u"noguid (early Call of Duty: no guid column, and its chunks and answers)."_s,
+        u"guid|noguid"_s, u"guid"_s);
     const QCommandLineOption flood(u"flood-ms"_s,
                                    u"Drop rcon packets closer than N ms (default 500, 0 off)."_s,
                                    u"N"_s, u"500"_s);
@@ -63,7 +69,7 @@ int main(int argc, char** argv)
         u"On `quit`, close the port and open it again on the same port after N ms, as a "
         u"supervised server restarts (default: the process ends)."_s,
         u"N"_s);
-    parser.addOptions({port, password, players, map, variant, flood, demo, restartAfter});
+    parser.addOptions({port, password, players, map, variant, layout, flood, demo, restartAfter});
     parser.process(app);
 
     bool portOk = false;
@@ -71,19 +77,29 @@ int main(int argc, char** argv)
     bool floodOk = false;
     const int floodMs = parser.value(flood).toInt(&floodOk);
     const QString variantName = parser.value(variant).toLower();
+    const QString layoutName = parser.value(layout).toLower();
     bool restartOk = true;
     const int restartMs =
         parser.isSet(restartAfter) ? parser.value(restartAfter).toInt(&restartOk) : -1;
     if (!portOk || portNumber > 65535 || !floodOk || floodMs < 0 ||
         (variantName != u"uo" && variantName != u"cod2") || !restartOk ||
-        (parser.isSet(restartAfter) && restartMs < 0)) {
-        printError(u"bad --port, --flood-ms, --variant or --restart-after; see --help"_s);
+        (parser.isSet(restartAfter) && restartMs < 0) ||
+        (layoutName != u"guid" && layoutName != u"noguid")) {
+        printError(u"bad --port, --flood-ms, --variant, --layout or --restart-after; see --help"_s);
+        return 2;
+    }
+    const bool noGuid = layoutName == u"noguid";
+    if (noGuid && parser.isSet(variant)) {
+        printError(u"--variant chooses between the games of the guid layout; the noguid layout is "
+                   u"Call of Duty's"_s);
         return 2;
     }
 
     RconServer server;
     server.setVariant(variantName == u"cod2" ? RconServer::Variant::CallOfDuty2
                                              : RconServer::Variant::UnitedOffensive);
+    if (noGuid)
+        server.setLayout(RconServer::Layout::NoGuid);
     server.setPassword(parser.value(password));
     server.setFloodGuardMs(floodMs);
     std::unique_ptr<vigilor::testserver::DemoEvolver> evolver;

@@ -116,6 +116,18 @@ void RconServer::setVariant(Variant variant)
 {
     m_variant = variant;
     m_colonBlank = variant == Variant::CallOfDuty2;
+    const bool callOfDuty = variant == Variant::CallOfDuty;
+    m_layout = callOfDuty ? Layout::NoGuid : Layout::Guid;
+    m_cutBetweenPrints = callOfDuty;
+    m_chunkSize = callOfDuty ? kCallOfDutyChunkSize : kGuidChunkSize;
+}
+
+void RconServer::setLayout(Layout layout)
+{
+    if (layout == Layout::NoGuid)
+        setVariant(Variant::CallOfDuty);
+    else
+        setVariant(m_variant == Variant::CallOfDuty ? Variant::UnitedOffensive : m_variant);
 }
 
 QString RconServer::variable(const QString& name) const
@@ -271,12 +283,12 @@ void RconServer::handle(const QByteArray& data, const QHostAddress& peer, quint1
     }
     m_commands.append(command);
     emit commandReceived(command);
-    const QString output = execute(command);
+    const Output output = execute(command);
     if (m_socket)
         reply(output, peer, peerPort);
 }
 
-QString RconServer::execute(const QString& command)
+RconServer::Output RconServer::execute(const QString& command)
 {
     const QStringList args = tokenize(command);
     if (args.isEmpty())
@@ -285,7 +297,7 @@ QString RconServer::execute(const QString& command)
     const QString arg = args.value(1);
 
     if (verb == u"status")
-        return statusText();
+        return statusPrints();
     if (verb == u"serverinfo")
         return serverInfoText();
     if (verb == u"dumpuser")
@@ -336,27 +348,37 @@ QString RconServer::execute(const QString& command)
            u'"' % var->reset % u"^7\"\n"_s;
 }
 
-QString RconServer::statusText() const
+QStringList RconServer::statusPrints() const
 {
-    QString out = u"map: "_s % variable(u"mapname"_s) %
-                  u"\nnum score ping guid   name            lastmsg address               qport "
-                  u"rate\n--- ----- ---- ------ --------------- ------- --------------------- "
-                  u"----- -----\n"_s;
+    const bool guid = m_layout == Layout::Guid;
+    QStringList out{
+        u"map: "_s % variable(u"mapname"_s) % u'\n',
+        guid ? u"num score ping guid   name            lastmsg address               qport rate\n"_s
+             : u"num score ping name            lastmsg address               qport rate\n"_s,
+        guid
+            ? u"--- ----- ---- ------ --------------- ------- --------------------- ----- -----\n"_s
+            : u"--- ----- ---- --------------- ------- --------------------- ----- -----\n"_s};
+    const auto padding = [](qsizetype used, qsizetype width) {
+        return QString(qMax(qsizetype(0), width - used), u' ');
+    };
     for (const Player& p : m_players) {
-        out += QString::asprintf("%3i %5i ", p.slot, p.score);
+        out << QString::asprintf("%3i ", p.slot) << QString::asprintf("%5i ", p.score);
         if (p.state == Player::Connecting)
-            out += u"CNCT "_s;
+            out << u"CNCT "_s;
         else if (p.state == Player::Zombie)
-            out += u"ZMBI "_s;
+            out << u"ZMBI "_s;
         else
-            out += QString::asprintf("%4i ", p.ping);
-        const QString shown = p.name % u"^7"_s;
-        out += QString::asprintf("%6i ", p.guid) % shown %
-               QString(qMax(qsizetype(0), 16 - text::stripColours(shown).size()), u' ') %
-               QString::asprintf("%7i ", p.lastmsg) % p.address.leftJustified(22) %
-               QString::asprintf("%5i %5i\n", p.qport, p.rate);
+            out << QString::asprintf("%4i ", p.ping);
+        if (guid)
+            out << QString::asprintf("%6i ", p.guid);
+        const QString shown = guid ? QString(p.name % u"^7"_s) : p.name;
+        out << shown << padding(text::stripColours(shown).size(), 16)
+            << QString::asprintf("%7i ", p.lastmsg) << p.address << padding(p.address.size(), 22)
+            << QString::asprintf("%5i", p.qport) << QString::asprintf(" %5i", p.rate) << u"\n"_s;
     }
-    return out % u'\n';
+    out << u"\n"_s;
+    out.removeAll(QString());
+    return out;
 }
 
 QString RconServer::serverInfoText() const
@@ -365,7 +387,10 @@ QString RconServer::serverInfoText() const
     for (const QString& key : {u"g_gametype"_s, u"mapname"_s, u"sv_hostname"_s, u"sv_maxclients"_s})
         out += infoLine(key, variable(key));
     out += infoLine(u"pswrd"_s, variable(u"g_password"_s).isEmpty() ? u"0"_s : u"1"_s);
-    out += infoLine(u"shortversion"_s, m_variant == Variant::CallOfDuty2 ? u"1.3"_s : u"1.51"_s);
+    const QString version = m_variant == Variant::CallOfDuty2       ? u"1.3"_s
+                            : m_variant == Variant::UnitedOffensive ? u"1.51"_s
+                                                                    : u"1.5"_s;
+    out += infoLine(u"shortversion"_s, version);
     return out;
 }
 
@@ -402,18 +427,49 @@ QString RconServer::kick(const QString& slotText)
     return u"Bad client slot: "_s % slotText % u'\n';
 }
 
-void RconServer::reply(const QString& text, const QHostAddress& peer, quint16 peerPort)
+QList<QByteArray> RconServer::chunks(const QStringList& prints) const
+{
+    const auto cut = [this](const QByteArray& bytes, QList<QByteArray>& into) {
+        for (qsizetype at = 0; at < bytes.size(); at += m_chunkSize)
+            into.append(bytes.mid(at, m_chunkSize));
+    };
+    QList<QByteArray> parts;
+    if (!m_cutBetweenPrints) {
+        // Each chunk gets its own header; the cut does not care about line ends.
+        cut(text::toCp1250(prints.join(QString())), parts);
+    } else {
+        // The buffer goes out before a print that would overflow it; only a print longer than
+        // the whole buffer is cut inside.
+        QByteArray buffer;
+        for (const QString& print : prints) {
+            const QByteArray bytes = text::toCp1250(print);
+            if (!buffer.isEmpty() && buffer.size() + bytes.size() > m_chunkSize)
+                parts.append(std::exchange(buffer, {}));
+            if (bytes.size() > m_chunkSize) {
+                cut(bytes, parts);
+                buffer = parts.takeLast();
+            } else {
+                buffer += bytes;
+            }
+        }
+        if (!buffer.isEmpty())
+            parts.append(buffer);
+    }
+    if (parts.isEmpty())
+        parts.append(QByteArray());
+    return parts;
+}
+
+void RconServer::reply(const Output& output, const QHostAddress& peer, quint16 peerPort)
 {
     if (m_dropReplies)
         return;
-    // Each chunk gets its own header; the cut does not care about line ends.
-    const QByteArray body = text::toCp1250(text);
-    const int count = qMax(1, int((body.size() + m_chunkSize - 1) / m_chunkSize));
+    const QList<QByteArray> parts = chunks(output.prints);
+    const int count = int(parts.size());
     for (int index = 0; index < count; ++index) {
         if (m_chunkFilter && !m_chunkFilter(index, count))
             continue;
-        const QByteArray datagram =
-            kReplyHeader + body.mid(qsizetype(index) * m_chunkSize, m_chunkSize);
+        const QByteArray datagram = kReplyHeader + parts[index];
         if (m_holdReplies)
             m_held.append(HeldReply{datagram, peer, peerPort});
         else

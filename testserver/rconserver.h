@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <concepts>
 #include <functional>
 
 class QUdpSocket;
@@ -44,14 +45,32 @@ class RconServer final : public QObject
     Q_OBJECT
 
 public:
-    // The two game versions differ in the wrong-password answer, in the colon form of a
-    // variable's description and in the version shown by `serverinfo`.
+    // The game versions differ in the wrong-password answer, in the colon form of a variable's
+    // description, in the version shown by `serverinfo`, in the columns of `status` (Layout)
+    // and in how long output is cut into datagrams.
     enum class Variant
     {
+        CallOfDuty,
         UnitedOffensive,
         CallOfDuty2
     };
     Q_ENUM(Variant)
+
+    // The columns of a `status` player line. United Offensive and Call of Duty 2 print a guid
+    // column before the name and a ^7 after it; early Call of Duty servers print neither.
+    enum class Layout
+    {
+        Guid,
+        NoGuid
+    };
+    Q_ENUM(Layout)
+
+    // Call of Duty fills a reply buffer of 1024 - 16 bytes (one kept for its terminating zero)
+    // print by print and sends it before a print that would not fit, so its datagrams end
+    // between two fields, sometimes in the middle of a line. United Offensive and Call of
+    // Duty 2 cut their output every 1300 bytes, wherever that falls.
+    static constexpr int kCallOfDutyChunkSize = 1007;
+    static constexpr int kGuidChunkSize = 1300;
 
     // Decides per reply datagram (index of count) whether it is sent; false drops it.
     using ChunkFilter = std::function<bool(int index, int count)>;
@@ -85,13 +104,20 @@ public:
         setVariable(QStringLiteral("rconpassword"), password);
     }
     QString password() const { return variable(QStringLiteral("rconpassword")); }
-    // Also selects the variant's colon form; call setColonBlank() afterwards to override it.
+    // Also selects the variant's layout, chunks and colon form; call setColonBlank() or
+    // setChunkSize() afterwards to override them.
     void setVariant(Variant variant);
     Variant variant() const { return m_variant; }
+    // The no-guid layout is Call of Duty's and selects that variant; the guid layout keeps United
+    // Offensive or Call of Duty 2, and turns Call of Duty into United Offensive.
+    void setLayout(Layout layout);
+    Layout layout() const { return m_layout; }
     void setColonBlank(bool blank) { m_colonBlank = blank; }
     void setMap(const QString& map) { setVariable(QStringLiteral("mapname"), map); }
     void setFloodGuardMs(int ms) { m_floodGuardMs = ms; } // 0 disables the guard
+    // The most a reply datagram carries after its header; the cut stays the variant's.
     void setChunkSize(int bytes) { m_chunkSize = qMax(1, bytes); }
+    int chunkSize() const { return m_chunkSize; }
 
     // Variables; names are case-insensitive. Setting an unknown one creates it with an empty
     // default, as `set` does.
@@ -147,24 +173,42 @@ private:
         quint16 peerPort = 0;
     };
 
+    // What a command prints: one piece per print of the game.
+    struct Output
+    {
+        QStringList prints;
+
+        Output() = default;
+        Output(QStringList pieces) : prints(std::move(pieces)) {}
+        template <typename Text>
+        requires std::convertible_to<Text, QString> Output(Text&& text)
+            : prints{QString(std::forward<Text>(text))}
+        {
+        }
+    };
+
     void readPending();
     void handle(const QByteArray& data, const QHostAddress& peer, quint16 peerPort);
-    QString execute(const QString& command);
-    QString statusText() const;
+    Output execute(const QString& command);
+    // The output as the game prints it, one piece per print.
+    QStringList statusPrints() const;
     QString serverInfoText() const;
     QString dumpUserText(const QString& name) const;
     QString kick(const QString& slotText);
-    void reply(const QString& text, const QHostAddress& peer, quint16 peerPort);
+    void reply(const Output& output, const QHostAddress& peer, quint16 peerPort);
+    QList<QByteArray> chunks(const QStringList& prints) const;
     void defineVariable(const QString& name, const QString& value);
 
     QUdpSocket* m_socket = nullptr;
     QElapsedTimer m_clock;
     Variant m_variant = Variant::UnitedOffensive;
+    Layout m_layout = Layout::Guid;
     bool m_colonBlank = false;
+    bool m_cutBetweenPrints = false;
     quint16 m_port = 0;
     int m_restartAfterQuitMs = -1;
     int m_floodGuardMs = 500;
-    int m_chunkSize = 1300;
+    int m_chunkSize = kGuidChunkSize;
     qint64 m_lastAcceptedMs = -1;
     QMap<QString, Variable> m_variables; // by lower-case name
     QList<Player> m_players;

@@ -152,6 +152,9 @@ private slots:
     void statusLayout();
     void statusReflectsScriptChanges();
     void longStatusIsChunked();
+    void noGuidLayout();
+    void layoutSelectsTheGame();
+    void noGuidStatusCutBetweenPrints();
 
     void variableDescription_data();
     void variableDescription();
@@ -171,6 +174,7 @@ private slots:
     void demoEvolution();
     void executable_data();
     void executable();
+    void executableLayouts();
 
 private:
     std::unique_ptr<RconServer> m_server;
@@ -223,6 +227,9 @@ void TestTestServer::requestsAndPasswords_data()
         << uo << request(u"Secret"_s, u"status"_s) << u"Bad rconpassword.\n"_s << QStringList{};
     QTest::newRow("password is a whole word") << cod2 << QByteArray(ff + "rcon secretx status")
                                               << u"Invalid password.\n"_s << QStringList{};
+    QTest::newRow("wrong password cod")
+        << RconServer::Variant::CallOfDuty << request(u"wrong"_s, u"status"_s)
+        << u"Bad rconpassword.\n"_s << QStringList{};
 }
 
 void TestTestServer::requestsAndPasswords()
@@ -410,6 +417,96 @@ void TestTestServer::longStatusIsChunked()
     }
 }
 
+void TestTestServer::noGuidLayout()
+{
+    m_server->setLayout(RconServer::Layout::NoGuid);
+    Player joe = makePlayer(3, u"Joe"_s, 12, 48);
+    joe.address = u"10.0.0.7:-28960"_s;
+    joe.qport = 4321;
+    Player coloured = makePlayer(12, u"^1Red^7Baron"_s, 345, 999);
+    Player local = makePlayer(1, u"Big Bad Wolf"_s, 2, 5);
+    local.address = u"loopback"_s;
+    Player bot = makePlayer(2, u"Bot1"_s);
+    bot.address = u"bot"_s;
+    bot.state = Player::Connecting;
+    m_server->setMap(u"mp_carentan"_s);
+    m_server->setPlayers({joe, coloured, local, bot});
+
+    const QString status = joinBodies(m_client->statusDatagrams());
+    const QStringList lines = status.split(u'\n');
+    QCOMPARE(lines[0], u"map: mp_carentan"_s);
+    QCOMPARE(lines[1],
+             u"num score ping name            lastmsg address               qport rate"_s);
+    QCOMPARE(lines[2],
+             u"--- ----- ---- --------------- ------- --------------------- ----- -----"_s);
+    QCOMPARE(lines.size(), 3 + 4 + 2);
+    // No guid column and no ^7 after the name: it starts at column 16.
+    QCOMPARE(lines[3],
+             u"  1     2    5 Big Bad Wolf          0 loopback               1001 25000"_s);
+    QCOMPARE(lines[4],
+             u"  2     0 CNCT Bot1                  0 bot                    1002 25000"_s);
+    QCOMPARE(lines[5],
+             u"  3    12   48 Joe                   0 10.0.0.7:-28960        4321 25000"_s);
+    QCOMPARE(lines[6],
+             u" 12   345  999 ^1Red^7Baron              0 192.0.2.13:28960       1012 25000"_s);
+    QVERIFY(status.endsWith(u"25000\n\n"_s));
+}
+
+void TestTestServer::layoutSelectsTheGame()
+{
+    using Layout = RconServer::Layout;
+    using Variant = RconServer::Variant;
+    QCOMPARE(m_server->layout(), Layout::Guid);
+    QCOMPARE(m_server->chunkSize(), RconServer::kGuidChunkSize);
+    m_server->setLayout(Layout::NoGuid);
+    QCOMPARE(m_server->variant(), Variant::CallOfDuty);
+    QCOMPARE(m_server->chunkSize(), RconServer::kCallOfDutyChunkSize);
+    m_server->setLayout(Layout::Guid);
+    QCOMPARE(m_server->variant(), Variant::UnitedOffensive);
+    QCOMPARE(m_server->chunkSize(), RconServer::kGuidChunkSize);
+    m_server->setVariant(Variant::CallOfDuty2);
+    m_server->setLayout(Layout::Guid);
+    QCOMPARE(m_server->variant(), Variant::CallOfDuty2);
+    QVERIFY(m_client->answer(u"status"_s).contains(u" guid "_s));
+    m_server->setVariant(Variant::CallOfDuty);
+    QCOMPARE(m_server->layout(), Layout::NoGuid);
+    QVERIFY(!m_client->answer(u"status"_s).contains(u" guid "_s));
+}
+
+void TestTestServer::noGuidStatusCutBetweenPrints()
+{
+    m_server->setLayout(RconServer::Layout::NoGuid);
+    QList<Player> full;
+    for (int slot = 0; slot < 64; ++slot)
+        full.append(makePlayer(slot, u"^3Player"_s % QString::number(slot), slot * 3, 40 + slot));
+    m_server->setPlayers(full);
+    const QList<QByteArray> got = m_client->statusDatagrams();
+    QVERIFY(got.size() >= 5);
+    QByteArray joined;
+    bool cutInsideALine = false;
+    for (qsizetype i = 0; i < got.size(); ++i) {
+        QVERIFY(got[i].startsWith(kHeader));
+        const QByteArray body = got[i].mid(kHeader.size());
+        QVERIFY(body.size() <= RconServer::kCallOfDutyChunkSize);
+        if (i + 1 < got.size()) {
+            // Full up to the next print, which is never longer than a name and its colours.
+            QVERIFY(body.size() > RconServer::kCallOfDutyChunkSize - 16);
+            QVERIFY(!body.endsWith("\n\n"));
+            cutInsideALine = cutInsideALine || !body.endsWith('\n');
+            // The cut falls between two fields, never inside a number or a name.
+            const char next = got[i + 1].at(kHeader.size());
+            QVERIFY2(body.endsWith(' ') || body.endsWith('\n') || next == ' ' || next == '\n',
+                     QByteArray(body.right(12) + " | " + got[i + 1].mid(kHeader.size(), 12))
+                         .constData());
+        }
+        joined += body;
+    }
+    QVERIFY(cutInsideALine);
+    QVERIFY(got.back().endsWith("\n\n"));
+    QCOMPARE(playerLines(fromCp1250(joined)).size(), 64);
+    QVERIFY(m_client->receiveFor(100).isEmpty());
+}
+
 void TestTestServer::variableDescription_data()
 {
     QTest::addColumn<RconServer::Variant>("variant");
@@ -426,6 +523,8 @@ void TestTestServer::variableDescription_data()
         << uo << 1 << u"\"sv_hostname\" is: \"Night Ops^7\" default: \"Practice Server^7\"\n"_s;
     QTest::newRow("cod2 without blank")
         << cod2 << 0 << u"\"sv_hostname\" is:\"Night Ops^7\" default:\"Practice Server^7\"\n"_s;
+    QTest::newRow("cod") << RconServer::Variant::CallOfDuty << -1
+                         << u"\"sv_hostname\" is:\"Night Ops^7\" default:\"Practice Server^7\"\n"_s;
 }
 
 void TestTestServer::variableDescription()
@@ -517,6 +616,7 @@ void TestTestServer::dumpUserAndServerInfo_data()
     QTest::addColumn<QString>("shortversion");
     QTest::newRow("uo") << RconServer::Variant::UnitedOffensive << u"1.51"_s;
     QTest::newRow("cod2") << RconServer::Variant::CallOfDuty2 << u"1.3"_s;
+    QTest::newRow("cod") << RconServer::Variant::CallOfDuty << u"1.5"_s;
 }
 
 void TestTestServer::dumpUserAndServerInfo()
@@ -837,6 +937,45 @@ void TestTestServer::executable()
         again.terminate();
         QVERIFY(again.waitForFinished(5000));
     }
+}
+
+void TestTestServer::executableLayouts()
+{
+    for (const QStringList& wrong :
+         {QStringList{u"--layout"_s, u"sideways"_s},
+          QStringList{u"--layout"_s, u"noguid"_s, u"--variant"_s, u"cod2"_s}}) {
+        QProcess refused;
+        refused.start(QStringLiteral(VIGILOR_TESTSERVER_EXE),
+                      wrong + QStringList{u"--port"_s, u"0"_s});
+        QVERIFY(refused.waitForFinished(5000));
+        QCOMPARE(refused.exitCode(), 2);
+    }
+
+    quint16 port = 0;
+    {
+        QUdpSocket probe;
+        QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+        port = probe.localPort();
+    }
+    QProcess process;
+    process.start(QStringLiteral(VIGILOR_TESTSERVER_EXE),
+                  {u"--port"_s, QString::number(port), u"--password"_s, u"pw"_s, u"--flood-ms"_s,
+                   u"0"_s, u"--layout"_s, u"noguid"_s, u"--demo"_s});
+    QVERIFY(process.waitForStarted());
+    QByteArray errors;
+    QTRY_VERIFY_WITH_TIMEOUT((errors += process.readAllStandardError()).contains("listening"),
+                             5000);
+    Client client(port);
+    const QString status = client.answer(u"status"_s, u"pw"_s);
+    QVERIFY2(status.contains(
+                 u"\nnum score ping name            lastmsg address               qport rate\n"_s),
+             qPrintable(status));
+    QVERIFY(status.contains(u" Marek "_s));
+    QVERIFY(!status.contains(u"Marek^7"_s));
+    QCOMPARE(client.answer(u"sv_hostname"_s, u"pw"_s),
+             u"\"sv_hostname\" is:\"^2Practice ^7Server^7\" default:\"Practice Server^7\"\n"_s);
+    process.terminate();
+    QVERIFY(process.waitForFinished(5000));
 }
 
 QTEST_GUILESS_MAIN(TestTestServer)
