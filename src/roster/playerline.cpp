@@ -3,6 +3,8 @@
 #include "text/errors.h"
 #include "text/textutil.h"
 
+#include <algorithm>
+
 namespace vigilor::roster {
 namespace {
 
@@ -20,7 +22,8 @@ int toNumber(QStringView field)
     bool ok = false;
     const int value = text::parseDecimal(field, &ok);
     if (!ok)
-        throw ConversionError(u'\'' + field.toString() + QStringLiteral("' is not a valid integer value"));
+        throw ConversionError(u'\'' + field.toString() +
+                              QStringLiteral("' is not a valid integer value"));
     return value;
 }
 
@@ -71,7 +74,43 @@ bool holdsHeaderWord(QStringView text)
     return false;
 }
 
+// The words a server prints in the address field of a client that has no IP address.
+QStringView addressWord(QStringView field)
+{
+    for (const QStringView word : {QStringView(u"loopback"), QStringView(u"bot")}) {
+        if (field.startsWith(word) && (field.size() == word.size() || field[word.size()] == u' '))
+            return word;
+    }
+    return {};
+}
+
+bool isWordAt(QStringView text, qsizetype at, QStringView word)
+{
+    const qsizetype end = at + word.size();
+    return (at == 0 || text[at - 1] == u' ') && (end == text.size() || text[end] == u' ');
+}
+
 } // namespace
+
+StatusLayout statusLayout(const QStringList& lines)
+{
+    for (const QString& line : lines) {
+        if (!line.contains(u" qport ") || isPlayerLine(line))
+            continue;
+        constexpr QStringView kName = u"name";
+        for (qsizetype at = line.indexOf(kName); at >= 0; at = line.indexOf(kName, at + 1)) {
+            if (!isWordAt(line, at, kName))
+                continue;
+            // A name cannot start inside the slot, score and ping columns.
+            const qsizetype column = at + 1;
+            if (column < StatusLayout::kNoGuidNameColumn)
+                return {};
+            return StatusLayout{column};
+        }
+        return {};
+    }
+    return {};
+}
 
 bool isPlayerLine(QStringView line)
 {
@@ -109,11 +148,11 @@ int playerPing(QStringView line)
     return rightAlignedField(line, 12) & 0xffff;
 }
 
-QString playerName(QStringView line)
+QString playerName(QStringView line, StatusLayout layout)
 {
     if (!isPlayerLine(line))
         return {};
-    QStringView name = columns(line, 23, 20);
+    QStringView name = columns(line, layout.nameColumn, 20);
     while (!name.isEmpty() && name.back() == u' ')
         name.chop(1);
     return name.toString();
@@ -128,7 +167,9 @@ QString playerAddress(QStringView line)
     const qsizetype start = std::max<qsizetype>(1, a.size() - 19);
     a = columns(a, start, 19);
     const qsizetype colon = a.indexOf(u':');
-    a = colon < 0 ? QStringView() : a.first(colon);
+    if (colon < 0)
+        return addressWord(a).toString();
+    a = a.first(colon);
     const qsizetype dot = a.indexOf(u'.');
     if (dot >= 0)
         a = columns(a, std::max<qsizetype>(1, dot + 1 - 3), a.size());
@@ -137,6 +178,21 @@ QString playerAddress(QStringView line)
         a = a.mid(blank + 1);
     }
     return a.toString();
+}
+
+bool isRememberableAddress(QStringView address)
+{
+    const auto parts = address.split(u'.');
+    if (parts.size() != 4)
+        return false;
+    for (const QStringView part : parts) {
+        if (part.isEmpty() || part.size() > 3 ||
+            !std::all_of(part.begin(), part.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+            return false;
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
 }
 
 int playerRate(QStringView line, int requiredRate)
@@ -165,7 +221,10 @@ int playerCount(const QStringList& lines)
     return first <= last ? static_cast<int>(last - first + 1) : 0;
 }
 
-int playerCount(QStringView text) { return playerCount(text::splitLines(text)); }
+int playerCount(QStringView text)
+{
+    return playerCount(text::splitLines(text));
+}
 
 QStringList readableLines(const QStringList& lines, QStringList* skipped)
 {
@@ -186,13 +245,13 @@ QStringList readableLines(const QStringList& lines, QStringList* skipped)
     return readable;
 }
 
-PlayerRecord readPlayer(QStringView line, int requiredRate)
+PlayerRecord readPlayer(QStringView line, int requiredRate, StatusLayout layout)
 {
     PlayerRecord record;
     record.slot = playerSlot(line);
     record.score = playerScore(line);
     record.ping = playerPing(line);
-    record.name = playerName(line);
+    record.name = playerName(line, layout);
     record.address = playerAddress(line);
     record.rate = playerRate(line, requiredRate);
     return record;

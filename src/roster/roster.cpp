@@ -19,10 +19,15 @@ Roster::Roster(const Settings& settings, ErrorSink* errors, QObject* parent)
 {
     m_listTimer.setObjectName(QStringLiteral("ListTimer"));
     m_listTimer.setInterval(1000);
-    connect(&m_listTimer, &QTimer::timeout, this, [this] { guarded(m_errors, [this] { refresh(); }); });
+    connect(&m_listTimer, &QTimer::timeout, this,
+            [this] { guarded(m_errors, [this] { refresh(); }); });
 }
 
-void Roster::setText(QStringList lines) { m_text = std::move(lines); }
+void Roster::setText(QStringList lines)
+{
+    m_text = std::move(lines);
+    m_layout = statusLayout(m_text);
+}
 
 void Roster::clearRows()
 {
@@ -74,7 +79,7 @@ void Roster::refresh()
         cells[0] = QString::number(playerSlot(line));
         cells[1] = QString::number(playerScore(line));
         cells[2] = QString::number(playerPing(line));
-        cells[3] = playerName(line);
+        cells[3] = playerName(line, m_layout);
         cells[4] = playerAddress(line);
         cells[5] = QString::number(playerRate(line, requiredRate));
     }

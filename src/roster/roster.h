@@ -1,5 +1,7 @@
 #pragma once
 
+#include "roster/playerline.h"
+
 #include <QList>
 #include <QObject>
 #include <QStringList>
@@ -10,7 +12,7 @@
 namespace vigilor {
 class ErrorSink;
 class Settings;
-}
+} // namespace vigilor
 
 namespace vigilor::roster {
 
@@ -29,7 +31,10 @@ public:
 
     const QStringList& text() const { return m_text; }
     QString joinedText() const { return m_text.join(u'\n'); }
+    // Also takes the layout from the text's column header.
     void setText(QStringList lines);
+    // Where the roster text's names stand, as its header says.
+    StatusLayout layout() const { return m_layout; }
 
     // Player rows of the table: row 1 of the grid is rows()[0]. Cells of rows that a refresh
     // did not reach keep what they held, as a grid does.
@@ -56,6 +61,7 @@ private:
     const Settings& m_settings;
     ErrorSink* m_errors;
     QStringList m_text;
+    StatusLayout m_layout;
     QList<QStringList> m_rows;
     QTimer m_listTimer;
     std::function<bool()> m_windowShowing = [] { return false; };

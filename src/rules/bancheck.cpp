@@ -63,6 +63,7 @@ bool BanCheck::checkBans(QStringList lines)
                        QStringLiteral(" bejegyzésből áll; a 256. utáni találatok büntetését az "
                                       "első 256 bejegyzés határozza meg."));
     const RosterText roster(lines);
+    const roster::StatusLayout layout = roster::statusLayout(lines);
     bool result = false;
     for (const QString& entry : entries) {
         if (!m_context.intact(session))
@@ -78,7 +79,7 @@ bool BanCheck::checkBans(QStringList lines)
             if (!text::asciiContains(line, folded))
                 continue;
             result = true;
-            m_punisher.apply(findEntryCode(line, entries, m_context.pump()), line, entry);
+            m_punisher.apply(findEntryCode(line, entries, m_context.pump()), line, entry, layout);
             m_context.processEvents();
         }
     }
@@ -92,6 +93,7 @@ void BanCheck::checkLearningBans(QStringList lines)
     m_context.line(QStringLiteral("Learning ban"));
     const QStringList entries = m_learning.entries();
     const RosterText roster(lines);
+    const roster::StatusLayout layout = roster::statusLayout(lines);
     for (const QString& entry : entries) {
         if (!m_context.intact(session))
             break;
@@ -110,11 +112,11 @@ void BanCheck::checkLearningBans(QStringList lines)
             settings.setFlag(Key::LearningBan, false);
             try {
                 if (settings.flag(Key::WarnOnLBhit))
-                    m_context.say(QStringLiteral("^3Kedves ^2") + roster::playerName(line) +
+                    m_context.say(QStringLiteral("^3Kedves ^2") + roster::playerName(line, layout) +
                                   QStringLiteral("^3! Allnevezni felesleges!"));
                 m_context.processEvents();
                 const int code = findEntryCode(line, entries, m_context.pump());
-                m_punisher.apply(code, line, entry);
+                m_punisher.apply(code, line, entry, layout);
             } catch (...) {
                 settings.setFlag(Key::LearningBan, true);
                 throw;

@@ -36,14 +36,14 @@ Key rememberSwitch(int code)
 
 } // namespace
 
-void Punisher::punish(int code, const QString& line, const QString& debug, const QString& chat,
-                      const QString& command)
+void Punisher::punish(int code, const QString& line, Layout layout, const QString& debug,
+                      const QString& chat, const QString& command)
 {
     const quint64 session = m_context.session();
     m_context.line(QStringLiteral("DEBUG: ") + slotColumn(line) + debug);
     if (!m_context.intact(session))
         return;
-    m_context.say(roster::playerName(line) + chat);
+    m_context.say(roster::playerName(line, layout) + chat);
     if (code == 0) {
         // The pacer sends the chat line before the kick is queued, so the player reads why.
         m_context.wait(kKickWaitMs);
@@ -59,64 +59,66 @@ void Punisher::punish(int code, const QString& line, const QString& debug, const
         rememberOffender(code, line);
 }
 
-void Punisher::kickWithReason(const QString& line, const QString& reason)
+void Punisher::kickWithReason(const QString& line, const QString& reason, Layout layout)
 {
     if (!roster::isPlayerLine(line))
         return;
-    punish(0, line, QStringLiteral(" will be kicked"),
+    punish(0, line, layout, QStringLiteral(" will be kicked"),
            QStringLiteral("-t az vigilor kirugja, mert megfelelt a ''") + reason +
                QStringLiteral("'' feltetelnek. Infoert kerdezzetek az adminokat!"),
            QStringLiteral("clientkick "));
 }
 
-void Punisher::forceSpectator(const QString& line)
+void Punisher::forceSpectator(const QString& line, Layout layout)
 {
     if (!roster::isPlayerLine(line))
         return;
-    punish(2, line, QStringLiteral(" eröltetése spectatorba"),
+    punish(2, line, layout, QStringLiteral(" eröltetése spectatorba"),
            QStringLiteral(" csak SPECTATOR lehet."), QStringLiteral("g_kicktospec "));
 }
 
-void Punisher::explodePlayer(const QString& line)
+void Punisher::explodePlayer(const QString& line, Layout layout)
 {
     if (!roster::isPlayerLine(line))
         return;
-    punish(3, line, QStringLiteral(" fel lesz robbantva"),
+    punish(3, line, layout, QStringLiteral(" fel lesz robbantva"),
            QStringLiteral("-t az vigilor most megtomi C4-el, mert szemet volt."),
            QStringLiteral("g_smite "));
 }
 
-void Punisher::killPlayer(const QString& line)
+void Punisher::killPlayer(const QString& line, Layout layout)
 {
     if (!roster::isPlayerLine(line))
         return;
-    punish(4, line, QStringLiteral(" megölve"), QStringLiteral(" buntetesben van."),
+    punish(4, line, layout, QStringLiteral(" megölve"), QStringLiteral(" buntetesben van."),
            QStringLiteral("g_killum "));
 }
 
 void Punisher::rememberOffender(int code, const QString& line)
 {
-    m_learning.remember(code, roster::playerAddress(line));
+    const QString address = roster::playerAddress(line);
+    if (roster::isRememberableAddress(address))
+        m_learning.remember(code, address);
 }
 
-void Punisher::apply(int code, const QString& line, const QString& entry)
+void Punisher::apply(int code, const QString& line, const QString& entry, Layout layout)
 {
     switch (code) {
     case 0:
-        kickWithReason(line, entry);
+        kickWithReason(line, entry, layout);
         break;
     case 1:
         if (roster::playerScore(line) >= 1)
             m_context.enqueue(QStringLiteral("clientkick ") + slotText(line));
         break;
     case 2:
-        forceSpectator(line);
+        forceSpectator(line, layout);
         break;
     case 3:
-        explodePlayer(line);
+        explodePlayer(line, layout);
         break;
     case 4:
-        killPlayer(line);
+        killPlayer(line, layout);
         break;
     default:
         break;

@@ -33,6 +33,7 @@ bool Watch::isFrozen(const QString& line)
 void Watch::checkFreeze(const QStringList& lines)
 {
     const quint64 session = m_context.session();
+    const roster::StatusLayout layout = roster::statusLayout(lines);
     m_context.line(QStringLiteral("AntiFreeze"));
     for (const QString& line : checkLines(lines)) {
         if (!m_context.intact(session))
@@ -43,11 +44,12 @@ void Watch::checkFreeze(const QStringList& lines)
         if (isFrozen(line)) {
             if (m_frozen.contains(slot)) {
                 m_context.enqueue(kKick + QString::number(slot));
-                m_context.say(roster::playerName(line) +
+                m_context.say(roster::playerName(line, layout) +
                               QStringLiteral(" kirugva, mert kifagyott"));
             } else {
                 m_frozen.append(slot);
-                m_context.say(roster::playerName(line) + QStringLiteral(" - ^1Kapcsolat akadozik"));
+                m_context.say(roster::playerName(line, layout) +
+                              QStringLiteral(" - ^1Kapcsolat akadozik"));
             }
         } else {
             m_frozen.removeAll(slot);
@@ -58,6 +60,7 @@ void Watch::checkFreeze(const QStringList& lines)
 void Watch::checkRate(const QStringList& lines)
 {
     const quint64 session = m_context.session();
+    const roster::StatusLayout layout = roster::statusLayout(lines);
     const Settings& settings = m_context.settings();
     const int required = settings.requiredRate();
     const QString requiredText = QString::number(required);
@@ -70,7 +73,7 @@ void Watch::checkRate(const QStringList& lines)
         const int rate = roster::playerRate(line, required);
         if (rate == required)
             continue;
-        const QString name = roster::playerName(line);
+        const QString name = roster::playerName(line, layout);
         m_context.line(name + QStringLiteral(" rate-je ") + QString::number(rate));
         if (settings.flag(Key::KickOnBadRate)) {
             m_context.say(name + QStringLiteral("-t az vigilor kirugja, mert a rate-je nem ") +
@@ -84,7 +87,7 @@ void Watch::checkRate(const QStringList& lines)
             m_context.wait(kRateWaitMs);
             if (!m_context.intact(session))
                 return;
-            m_punisher.kickWithReason(line, QStringLiteral("rate"));
+            m_punisher.kickWithReason(line, QStringLiteral("rate"), layout);
             if (!m_context.intact(session))
                 return; // not kicked: the next wrong reading kicks
             m_rateWarnings = 0;
@@ -101,6 +104,7 @@ void Watch::checkRate(const QStringList& lines)
 void Watch::checkPing(const QStringList& lines)
 {
     const quint64 session = m_context.session();
+    const roster::StatusLayout layout = roster::statusLayout(lines);
     const Settings& settings = m_context.settings();
     const int warnLevel = settings.number(Key::PingWarningLevel);
     const int kickLevel = settings.number(Key::PingKickLevel);
@@ -123,13 +127,13 @@ void Watch::checkPing(const QStringList& lines)
                 m_context.enqueue(kick);
                 return;
             }
-            m_context.say(roster::playerName(line) + QStringLiteral("! Tul magas a pinged (") +
-                          QString::number(ping) +
+            m_context.say(roster::playerName(line, layout) +
+                          QStringLiteral("! Tul magas a pinged (") + QString::number(ping) +
                           QStringLiteral("), legyszives csinalj vele valamit!"));
         }
         if (ping >= kickLevel) {
             if (!m_pingWarned.contains(slot)) {
-                m_context.say(roster::playerName(line) +
+                m_context.say(roster::playerName(line, layout) +
                               QStringLiteral("! Csinalj valamit a pingeddel, ^1MOST!! ^3Nem "
                                              "szolok tobbet!"));
                 m_pingWarned.append(slot);

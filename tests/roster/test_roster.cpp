@@ -12,14 +12,20 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A player line in the server's layout: %3i %5i %4i %6i, name padded to 16, %7i lastmsg, the
-// address padded to 22, %5i qport, " %5i" rate.
+const QString kGuidHeader =
+    u"num score ping guid   name            lastmsg address               qport rate"_s;
+const QString kNoGuidHeader =
+    u"num score ping name            lastmsg address               qport rate"_s;
+
+// A player line as the servers print it: %3i %5i %4i, with the guid layout %6i, the name padded
+// to 16, %7i lastmsg, the address padded to 22, %5i qport, " %5i" rate.
 QString line(int slot, int score, const QString& ping, const QString& name, const QString& address,
-             int rate)
+             int rate, bool guid = true)
 {
     QString l = QString::asprintf("%3d %5d ", slot, score);
     l += ping.rightJustified(4) + u' ';
-    l += QString::asprintf("%6d ", 123456);
+    if (guid)
+        l += QString::asprintf("%6d ", 123456);
     l += name.leftJustified(16);
     l += QString::asprintf("%7d ", 50);
     l += address.leftJustified(22);
@@ -27,11 +33,11 @@ QString line(int slot, int score, const QString& ping, const QString& name, cons
     return l;
 }
 
-QStringList reply(const QStringList& players)
+QStringList reply(const QStringList& players, const QString& header = kGuidHeader)
 {
-    QStringList lines{u"map: mp_toujane"_s,
-                      u"num score ping guid   name            lastmsg address               qport rate"_s,
-                      u"--- ----- ---- ------ --------------- ------- --------------------- ----- -----"_s};
+    QStringList lines{
+        u"map: mp_toujane"_s, header,
+        u"--- ----- ---- ------ --------------- ------- --------------------- ----- -----"_s};
     lines += players;
     lines += QString();
     return lines;
@@ -40,7 +46,10 @@ QStringList reply(const QStringList& players)
 class Sink final : public ErrorSink
 {
 public:
-    void reportError(const std::exception& e) override { messages.append(QString::fromUtf8(e.what())); }
+    void reportError(const std::exception& e) override
+    {
+        messages.append(QString::fromUtf8(e.what()));
+    }
     QStringList messages;
 };
 
@@ -81,30 +90,114 @@ private slots:
         QCOMPARE(playerPing(line(4, 7, u"ZMBI"_s, u"a"_s, u"1.2.3.4:1"_s, 1)), 999);
     }
 
+    void names_data()
+    {
+        QTest::addColumn<bool>("guid");
+        QTest::newRow("guid") << true;
+        QTest::newRow("no guid") << false;
+    }
+
     void names()
     {
-        QCOMPARE(playerName(line(1, 0, u"5"_s, u"ABCDEFGHIJKLMNOPQRSTUVWXY"_s, u"1.2.3.4:5"_s, 1)),
-                 u"ABCDEFGHIJKLMNOPQRST"_s);
-        QCOMPARE(playerName(line(1, 0, u"5"_s, u"Big Bad Wolf"_s, u"1.2.3.4:5"_s, 1)),
-                 u"Big Bad Wolf"_s);
-        QCOMPARE(playerName(u"  1     0    5 123456 Trailing    "_s), u"Trailing"_s);
+        QFETCH(bool, guid);
+        const QString header = guid ? kGuidHeader : kNoGuidHeader;
+        const StatusLayout layout = statusLayout(reply({}, header));
+        QCOMPARE(layout.nameColumn, guid ? 23 : 16);
+        // The record reads the name as the reader does; the other fields do not move.
+        const auto name = [&](const QString& printed) {
+            const PlayerRecord r =
+                readPlayer(line(1, 0, u"5"_s, printed, u"1.2.3.4:5"_s, 1, guid), 0, layout);
+            return r.slot == 1 && r.address == u"1.2.3.4" && r.rate == 1 ? r.name : u"<moved>"_s;
+        };
+        QCOMPARE(name(u"ABCDEFGHIJKLMNOPQRSTUVWXY"_s), u"ABCDEFGHIJKLMNOPQRST"_s);
+        QCOMPARE(name(u"Big Bad Wolf"_s), u"Big Bad Wolf"_s);
+        QCOMPARE(name(u"  Lead"_s), u"  Lead"_s);
+        QCOMPARE(name(u"x"_s), u"x"_s);
+        QCOMPARE(name(u"Sixteen chars ok"_s), u"Sixteen chars ok"_s);
+        const QString shortLine =
+            guid ? u"  1     0    5 123456 Trailing    "_s : u"  1     0    5 Trailing    "_s;
+        QCOMPARE(playerName(shortLine, layout), u"Trailing"_s);
+    }
+
+    void layoutFromTheHeader()
+    {
+        QCOMPARE(statusLayout(reply({}, kGuidHeader)), StatusLayout{});
+        QCOMPARE(statusLayout(reply({}, kNoGuidHeader)).nameColumn, 16);
+        // A longer guid column moves the name as far as the header says.
+        QCOMPARE(statusLayout(reply({}, u"num score ping guid                             name   "
+                                        u"         lastmsg address               qport rate"_s))
+                     .nameColumn,
+                 49);
+        // Missing or unknown headers keep the guid layout's columns.
+        QCOMPARE(statusLayout({}), StatusLayout{});
+        QCOMPARE(statusLayout(QStringList{u"map: x"_s, QString()}), StatusLayout{});
+        QCOMPARE(
+            statusLayout(reply({}, u"num score ping player          lastmsg address qport rate"_s)),
+            StatusLayout{});
+        QCOMPARE(statusLayout(reply({}, u"num name score ping lastmsg address qport rate"_s)),
+                 StatusLayout{});
+        QCOMPARE(statusLayout(reply({}, u"num score ping guid   names           qport rate"_s)),
+                 StatusLayout{});
+        // A player whose name holds the header's words is no header.
+        const QString tricky = line(2, 1, u"40"_s, u"a qport name"_s, u"1.2.3.4:5"_s, 1, false);
+        QCOMPARE(statusLayout(QStringList{u"map: x"_s, tricky, QString()}), StatusLayout{});
+        QCOMPARE(statusLayout(QStringList{u"map: x"_s, tricky, kNoGuidHeader}).nameColumn, 16);
     }
 
     void addresses()
     {
         QCOMPARE(playerAddress(line(1, 0, u"5"_s, u"x"_s, u"192.168.100.200:28960"_s, 1)),
                  u"192.168.100.200"_s);
-        QCOMPARE(playerAddress(line(1, 0, u"5"_s, u"x"_s, u"loopback"_s, 1)), QString());
         QCOMPARE(playerAddress(u" 1 short"_s), QString());
+        // A stretch without a colon is no address, unless it is a word servers print there.
+        QCOMPARE(playerAddress(line(1, 0, u"5"_s, u"x"_s, u"192.168.100.200"_s, 1)), QString());
+        QCOMPARE(playerAddress(line(1, 0, u"5"_s, u"x"_s, u"loopbacks"_s, 1)), QString());
+        QCOMPARE(playerAddress(line(1, 0, u"5"_s, u"x"_s, u"robot"_s, 1)), QString());
+    }
+
+    void addressesAsServersPrintThem_data()
+    {
+        QTest::addColumn<QString>("printed");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("remembered");
+        QTest::newRow("negative port") << u"203.0.113.7:-27960"_s << u"203.0.113.7"_s << true;
+        QTest::newRow("negative port, field full")
+            << u"203.100.113.255:-3276"_s << u"203.100.113.255"_s << true;
+        QTest::newRow("loopback") << u"loopback"_s << u"loopback"_s << false;
+        QTest::newRow("bot") << u"bot"_s << u"bot"_s << false;
+    }
+
+    void addressesAsServersPrintThem()
+    {
+        QFETCH(QString, printed);
+        QFETCH(QString, address);
+        QFETCH(bool, remembered);
+        for (const bool guid : {true, false}) {
+            const QString l = line(4, 2, u"40"_s, u"Some One"_s, printed, 25000, guid);
+            QCOMPARE(playerAddress(l), address);
+            QCOMPARE(playerRate(l, 1), 25000);
+            QCOMPARE(playerSlot(l), 4);
+        }
+        QCOMPARE(isRememberableAddress(address), remembered);
+    }
+
+    void rememberableAddresses()
+    {
+        for (const QString& a : {u"1.2.3.4"_s, u"255.255.255.255"_s, u"10.0.0.1"_s})
+            QVERIFY2(isRememberableAddress(a), qPrintable(a));
+        for (const QString& a :
+             {QString(), u"loopback"_s, u"bot"_s, u"1.2.3"_s, u"1.2.3.4.5"_s, u"256.1.1.1"_s,
+              u"1.2.3.x"_s, u"1..3.4"_s, u"1234.1.1.1"_s, u" 1.2.3.4"_s})
+            QVERIFY2(!isRememberableAddress(a), qPrintable(a));
     }
 
     void nonPlayerLines()
     {
-        const QStringList notPlayers = {u"map: mp_x"_s,    u" num score ping qport"_s,
-                                        u" --- -----"_s,   u"x print y"_s,
+        const QStringList notPlayers = {u"map: mp_x"_s,     u" num score ping qport"_s,
+                                        u" --- -----"_s,    u"x print y"_s,
                                         u"Joe 1 2 3 4 5"_s, u" 12345"_s,
-                                        u"  1 x print"_s, u"  1 -----x"_s, u"  1 map: abc"_s,
-                                        u"  3 12 qport"_s};
+                                        u"  1 x print"_s,   u"  1 -----x"_s,
+                                        u"  1 map: abc"_s,  u"  3 12 qport"_s};
         for (const QString& l : notPlayers) {
             QVERIFY2(!isPlayerLine(l), qPrintable(l));
             QCOMPARE(playerSlot(l), 255);
@@ -184,8 +277,10 @@ private slots:
                               line(7, -2, u"CNCT"_s, u"Beta Two"_s, u"5.6.7.8:9"_s, 3000)}));
         roster.refresh();
         QCOMPARE(roster.rows().size(), 2);
-        QCOMPARE(roster.rows()[0], (QStringList{u"0"_s, u"5"_s, u"40"_s, u"Alpha"_s, u"1.2.3.4"_s, u"25000"_s}));
-        QCOMPARE(roster.rows()[1], (QStringList{u"7"_s, u"-2"_s, u"999"_s, u"Beta Two"_s, u"5.6.7.8"_s, u"3000"_s}));
+        QCOMPARE(roster.rows()[0],
+                 (QStringList{u"0"_s, u"5"_s, u"40"_s, u"Alpha"_s, u"1.2.3.4"_s, u"25000"_s}));
+        QCOMPARE(roster.rows()[1],
+                 (QStringList{u"7"_s, u"-2"_s, u"999"_s, u"Beta Two"_s, u"5.6.7.8"_s, u"3000"_s}));
         QVERIFY(changed.count() >= 1);
 
         // A bad line ends the refresh there; rows filled before it stay, the error is thrown.
@@ -201,6 +296,29 @@ private slots:
 
         roster.clearRows();
         QVERIFY(roster.rows().isEmpty());
+    }
+
+    void tableInTheNoGuidLayout()
+    {
+        Settings settings;
+        Roster roster(settings, nullptr);
+        roster.setText(reply({line(0, 5, u"40"_s, u"Big Bad Wolf"_s, u"loopback"_s, 25000, false),
+                              line(9, 1, u"ZMBI"_s, u"ABCDEFGHIJKLMNOPQRSTUVWXY"_s,
+                                   u"198.51.100.9:-1234"_s, 5000, false)},
+                             kNoGuidHeader));
+        QCOMPARE(roster.layout().nameColumn, 16);
+        roster.refresh();
+        QCOMPARE(roster.rows().size(), 2);
+        QCOMPARE(roster.rows()[0], (QStringList{u"0"_s, u"5"_s, u"40"_s, u"Big Bad Wolf"_s,
+                                                u"loopback"_s, u"25000"_s}));
+        QCOMPARE(roster.rows()[1], (QStringList{u"9"_s, u"1"_s, u"999"_s, u"ABCDEFGHIJKLMNOPQRST"_s,
+                                                u"198.51.100.9"_s, u"5000"_s}));
+        // The next roster brings its own header.
+        roster.setText(reply({line(0, 5, u"40"_s, u"Alpha"_s, u"bot"_s, 25000)}));
+        QCOMPARE(roster.layout(), StatusLayout{});
+        roster.refresh();
+        QCOMPARE(roster.rows()[0][3], u"Alpha"_s);
+        QCOMPARE(roster.rows()[0][4], u"bot"_s);
     }
 
     void listTimerFollowsTheWindow()

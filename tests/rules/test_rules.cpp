@@ -10,6 +10,7 @@
 #include "text/errors.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,14 +28,20 @@ namespace {
 
 const QString kSay = u"say ^1vigilor^2> ^7"_s;
 
-// A player line in the server's layout, as the status reply prints it.
+// A player line as the status reply prints it, in the guid layout or without the guid column.
 QString line(int slot, int score, const QString& ping, const QString& name,
-             const QString& address = u"10.9.9.9:28960"_s, int rate = 25000)
+             const QString& address = u"10.9.9.9:28960"_s, int rate = 25000, bool guid = true)
 {
     return QString::asprintf("%3d %5d ", slot, score) + ping.rightJustified(4) + u' ' +
-           QString::asprintf("%6d ", 123456) + name.leftJustified(16) +
+           (guid ? QString::asprintf("%6d ", 123456) : QString()) + name.leftJustified(16) +
            QString::asprintf("%7d ", 50) + address.leftJustified(22) +
            QString::asprintf("%5d %5d", 4321, rate);
+}
+
+QString noGuidLine(int slot, int score, const QString& ping, const QString& name,
+                   const QString& address = u"10.9.9.9:28960"_s, int rate = 25000)
+{
+    return line(slot, score, ping, name, address, rate, false);
 }
 
 QStringList reply(const QStringList& players)
@@ -43,6 +50,15 @@ QStringList reply(const QStringList& players)
                u"map: mp_toujane"_s,
                u"num score ping guid   name            lastmsg address               qport rate"_s,
                u"--- ----- ---- ------ --------------- ------- --------------------- ----- -----"_s} +
+           players + QStringList{QString()};
+}
+
+QStringList noGuidReply(const QStringList& players)
+{
+    return QStringList{
+               u"map: mp_carentan"_s,
+               u"num score ping name            lastmsg address               qport rate"_s,
+               u"--- ----- ---- --------------- ------- --------------------- ----- -----"_s} +
            players + QStringList{QString()};
 }
 
@@ -691,6 +707,32 @@ private slots:
         QVERIFY(r.console().contains(u"Slow rate-je 5000"_s));
     }
 
+    void checksNameThePlayerWhereTheHeaderSays()
+    {
+        Rig r;
+        r.settings().setFlag(Key::WarnOnLBhit, true);
+        r.rules.learning().remember(4, u"10.0.0.9"_s);
+        r.rules.banCheck().checkLearningBans(
+            noGuidReply({noGuidLine(3, 2, u"40"_s, u"Big Bad Wolf"_s, u"10.0.0.9:28960"_s)}));
+        QCOMPARE(r.queue(),
+                 (QStringList{kSay + u"^3Kedves ^2Big Bad Wolf^3! Allnevezni felesleges!"_s,
+                              kSay + u"Big Bad Wolf buntetesben van."_s, u"g_killum 3"_s}));
+
+        const qsizetype before = r.queue().size();
+        Watch& w = r.rules.watch();
+        w.checkRate(noGuidReply({noGuidLine(2, 1, u"40"_s, u"Slow Poke"_s, u"1.1.1.1:1"_s, 5000)}));
+        QCOMPARE(r.queue().mid(before),
+                 (QStringList{kSay + u"Slow Poke konzolba ird be: /rate 25000"_s}));
+        const QStringList frozen =
+            noGuidReply({noGuidLine(5, 3, u"CNCT"_s, u"ABCDEFGHIJKLMNOPQRSTUVWXY"_s)});
+        w.checkFreeze(frozen);
+        w.checkFreeze(frozen);
+        QCOMPARE(
+            r.queue().mid(before + 1),
+            (QStringList{kSay + u"ABCDEFGHIJKLMNOPQRST - ^1Kapcsolat akadozik"_s, u"clientkick 5"_s,
+                         kSay + u"ABCDEFGHIJKLMNOPQRST kirugva, mert kifagyott"_s}));
+    }
+
     void rateCheckSharedCounterAndAggressive()
     {
         Rig r;
@@ -1013,6 +1055,92 @@ private slots:
         QVERIFY(l.pass());
         QVERIFY(!l.listed(u"Angel"_s));
         QVERIFY(!l.server.receivedCommands().contains(u"clientkick 1"_s));
+    }
+
+    void namesInBothLayouts_data()
+    {
+        QTest::addColumn<RconServer::Layout>("layout");
+        QTest::newRow("guid") << RconServer::Layout::Guid;
+        QTest::newRow("no guid") << RconServer::Layout::NoGuid;
+    }
+
+    void namesInBothLayouts()
+    {
+        QFETCH(RconServer::Layout, layout);
+        Live l({player(1, u"Big Bad Wolf"_s, 5, 40, u"10.0.1.1:28960"_s),
+                player(2, u"ABCDEFGHIJKLMNOPQRSTUVWXY"_s, 3, 40, u"10.0.1.2:28960"_s),
+                player(3, u"^1Red^7Baron"_s, 2, 40, u"10.0.1.3:28960"_s)});
+        l.server.setLayout(layout);
+        l.server.setFloodGuardMs(0);
+        l.robot.link().setPacerInterval(50);
+        // The reply comes in many datagrams; only the first holds the column header.
+        l.server.setChunkSize(90);
+        QVERIFY(l.pass());
+        const QList<QStringList>& rows = l.robot.roster().rows();
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[0].mid(3, 2), (QStringList{u"Big Bad Wolf"_s, u"10.0.1.1"_s}));
+        QCOMPARE(rows[1].mid(3, 2), (QStringList{u"ABCDEFGHIJKLMNOPQRST"_s, u"10.0.1.2"_s}));
+        QCOMPARE(rows[2].mid(3, 2), (QStringList{u"RedBaron"_s, u"10.0.1.3"_s}));
+        QVERIFY(l.robot.console()
+                    .lines()
+                    .filter(u" csomagrészlet érkezett"_s)
+                    .constLast()
+                    .contains(QRegularExpression(u">> ([3-9]|\\d\\d+) csomag"_s)));
+    }
+
+    void noGuidServerBanByNameAndKickMessage()
+    {
+        Live l({player(1, u"Honest Abe"_s, 5, 40, u"10.0.1.1:28960"_s),
+                player(4, u"^1Chea^7ter Pro"_s, 2, 45, u"10.0.0.4:-4242"_s)});
+        l.server.setLayout(RconServer::Layout::NoGuid);
+        l.server.setFloodGuardMs(0);
+        l.robot.link().setPacerInterval(50);
+        l.robot.settings().setBanList({u"0 cheater"_s});
+        QVERIFY(l.pass());
+        const QString kickChat =
+            u"Cheater Pro-t az vigilor kirugja, mert megfelelt a ''0 cheater'' "
+            u"feltetelnek. Infoert kerdezzetek az adminokat!"_s;
+        QVERIFY(l.heard(kickChat));
+        QVERIFY(l.received(u"clientkick 4"_s));
+        QVERIFY(l.at(u"say ^1vigilor^2> ^7"_s + kickChat) < l.at(u"clientkick 4"_s));
+        // The port printed as a negative number is cut off like any other.
+        QCOMPARE(l.rules.learning().entries(), (QStringList{u"0 10.0.0.4"_s}));
+        QVERIFY(l.pass());
+        QVERIFY(!l.listed(u"Cheater Pro"_s));
+        QVERIFY(l.listed(u"Honest Abe"_s));
+
+        // The table's name is the one the player's details are asked for.
+        l.rules.menu().run(MenuAction::Dump, TableRow::fromCells(l.robot.roster().rows().value(0)));
+        QVERIFY(l.received(u"dumpuser \"Honest Ab\""_s));
+        QVERIFY(!l.server.receivedCommands().contains(u"clientkick 1"_s));
+    }
+
+    void addressesAsServersPrintThem()
+    {
+        Live l({player(1, u"Local"_s, 5, 40, u"loopback"_s),
+                player(2, u"Sniper"_s, 3, 40, u"bot"_s),
+                player(3, u"Far"_s, 2, 40, u"203.0.113.9:-31000"_s),
+                player(5, u"Other"_s, 4, 40, u"10.0.0.5:28960"_s)});
+        l.server.setLayout(RconServer::Layout::NoGuid);
+        l.server.setFloodGuardMs(0);
+        l.robot.link().setPacerInterval(50);
+        QVERIFY(l.pass());
+        QStringList addresses;
+        for (const QStringList& row : l.robot.roster().rows())
+            addresses << row.value(4);
+        QCOMPARE(addresses,
+                 (QStringList{u"loopback"_s, u"bot"_s, u"203.0.113.9"_s, u"10.0.0.5"_s}));
+
+        // Entries match the addresses as printed; none but a real address is remembered.
+        l.robot.settings().setBanList({u"0 loopback"_s, u"3 bot"_s, u"2 203.0.113.9:-31000"_s});
+        QVERIFY(l.pass());
+        QVERIFY(l.received(u"clientkick 1"_s));
+        QVERIFY(l.received(u"g_smite 2"_s));
+        QVERIFY(l.received(u"g_kicktospec 3"_s));
+        QVERIFY(l.heard(u"Local-t az vigilor kirugja, mert megfelelt a ''0 loopback'' feltetelnek. "
+                        u"Infoert kerdezzetek az adminokat!"_s));
+        QCOMPARE(l.rules.learning().entries(), (QStringList{u"2 203.0.113.9"_s}));
+        QVERIFY(!l.server.receivedCommands().contains(u"clientkick 5"_s));
     }
 
     void staleRosterPunishesNoOneTwice()
