@@ -78,8 +78,9 @@ void BM_SearchHourPrefix(benchmark::State& state)
     CountingPump pump;
     qsizetype found = 0;
     for (auto _ : state) {
-        const QStringList results =
-            link::ConsoleSearch::search(console.lines(), u" 12:", false, caseSensitive, &pump);
+        link::LineStore results;
+        link::ConsoleSearch::search(console.content(), u" 12:", false, caseSensitive, results,
+                                    &pump);
         found = results.size();
         benchmark::DoNotOptimize(found);
     }

@@ -2,15 +2,13 @@
 // console already holds 1,000 or 250,000 lines. The day's log is saved after every reply, so
 // this measures whether that save costs the new lines only.
 #include "benchsupport.h"
+#include "consoledata.h"
 #include "link/dialogs.h"
 #include "robot/robot.h"
-#include "testserver/rconserver.h"
 #include "text/clock.h"
 
 #include <QCoreApplication>
-#include <QNetworkDatagram>
 #include <QTemporaryDir>
-#include <QUdpSocket>
 
 #include <benchmark/benchmark.h>
 
@@ -18,37 +16,6 @@ using namespace vigilor;
 using namespace vigilor::bench;
 
 namespace {
-
-// The datagrams of one `status` reply exactly as the practice server sends them.
-QList<QByteArray> statusDatagrams(int players)
-{
-    testserver::RconServer server;
-    server.setPassword(QStringLiteral("bench"));
-    server.start();
-    for (int i = 0; i < players; ++i) {
-        testserver::Player p;
-        p.slot = i;
-        p.score = i;
-        p.ping = 30 + i;
-        p.name = QStringLiteral("^3Player^7%1").arg(i);
-        p.address = QStringLiteral("10.1.%1.%2:28960").arg(i / 250).arg(i % 250 + 1);
-        server.addPlayer(p);
-    }
-    QUdpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, server.port());
-    client.write(QByteArray("\xff\xff\xff\xffrcon \"bench\" status"));
-    QList<QByteArray> datagrams;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 3000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        while (client.hasPendingDatagrams())
-            datagrams.append(client.receiveDatagram().data());
-        if (!datagrams.isEmpty() && datagrams.back().endsWith("\n\n"))
-            break;
-    }
-    return datagrams;
-}
 
 void BM_StatusReply(benchmark::State& state)
 {

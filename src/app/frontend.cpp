@@ -64,9 +64,9 @@ void echoConsoleToStdout(Robot& robot)
 {
     auto print = [&robot](qsizetype first) {
         QTextStream out(stdout);
-        const QStringList& lines = robot.console().lines();
-        for (qsizetype i = first; i < lines.size(); ++i)
-            out << lines[i] << '\n';
+        const link::Console& console = robot.console();
+        for (qsizetype i = first; i < console.size(); ++i)
+            out << console.line(i) << '\n';
         out.flush();
     };
     QObject::connect(&robot.console(), &link::Console::linesAppended, &robot, print);

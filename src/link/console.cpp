@@ -31,7 +31,7 @@ void Console::consoleLine(const QString& text)
     if (parts.isEmpty()) {
         m_lines.append(stamp());
     } else {
-        m_lines.append(stamp() + parts.front());
+        m_lines.append(QString(stamp() + parts.front()));
         for (qsizetype i = 1; i < parts.size(); ++i)
             m_lines.append(parts[i]);
     }
@@ -51,7 +51,8 @@ void Console::appendLines(const QStringList& lines)
     if (lines.isEmpty())
         return;
     const qsizetype first = m_lines.size();
-    m_lines.append(lines);
+    for (const QString& line : lines)
+        m_lines.append(line);
     emit linesAppended(first);
 }
 
@@ -62,27 +63,49 @@ void Console::clear()
     emit contentReset();
 }
 
-void Console::replace(QStringList lines)
+void Console::replace(const QStringList& lines)
 {
-    m_lines = std::move(lines);
+    m_lines.clear();
+    for (const QString& line : lines)
+        m_lines.append(line);
+    ++m_generation;
+    emit contentReset();
+}
+
+void Console::replaceWithText(QByteArrayView cp1250)
+{
+    m_lines.clear();
+    m_lines.appendText(cp1250);
     ++m_generation;
     emit contentReset();
 }
 
 namespace {
 
-QByteArray encodeLines(const QStringList& lines, qsizetype from)
+// The day's log is written in pieces of about this size, so that rewriting a long day does not
+// hold a second copy of it in memory.
+constexpr qsizetype kWriteBytes = 1 << 20;
+
+// Writes lines [from, end), each followed by CR LF; returns the bytes written, or -1 when the
+// device refused some.
+qint64 writePieces(QIODevice& file, const Lines& lines, qsizetype from)
 {
-    qsizetype size = 0;
-    for (qsizetype i = from; i < lines.size(); ++i)
-        size += lines[i].size() + 2;
-    QByteArray bytes;
-    bytes.reserve(size);
+    QByteArray piece;
+    qint64 written = 0;
+    const auto flush = [&] {
+        if (file.write(piece) != piece.size())
+            return false;
+        written += piece.size();
+        piece.clear();
+        return true;
+    };
     for (qsizetype i = from; i < lines.size(); ++i) {
-        bytes += text::toCp1250(lines[i]);
-        bytes += "\r\n";
+        piece += lines.bytes(i);
+        piece += "\r\n";
+        if (piece.size() >= kWriteBytes && !flush())
+            return -1;
     }
-    return bytes;
+    return flush() ? written : -1;
 }
 
 QString describe(const QString& fileName, const QString& reason)
@@ -92,15 +115,15 @@ QString describe(const QString& fileName, const QString& reason)
 }
 
 // The whole file replaced atomically; returns its size.
-qint64 writeLines(const QString& fileName, const QStringList& lines)
+qint64 writeLines(const QString& fileName, const Lines& lines)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         throw FileError(describe(fileName, file.errorString()));
-    const QByteArray bytes = encodeLines(lines, 0);
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    const qint64 written = writePieces(file, lines, 0);
+    if (written < 0 || !file.commit())
         throw FileError(describe(fileName, file.errorString()));
-    return bytes.size();
+    return written;
 }
 
 } // namespace
@@ -136,14 +159,14 @@ void ConsoleLog::closeDay(const QString& fileName)
     try {
         saveConsole(fileName);
     } catch (const FileError&) {
-        m_unwrittenDays.append({fileName, m_console.lines()});
+        m_unwrittenDays.append({fileName, m_console.content().snapshot()});
         throw;
     }
 }
 
 void ConsoleLog::saveConsole(const QString& fileName)
 {
-    const QStringList& lines = m_console.lines();
+    const LineStore& lines = m_console.content();
     const bool onlyGrown = fileName == m_fileName && m_linesSaved >= 0 &&
                            m_generation == m_console.generation() &&
                            m_linesSaved <= lines.size();
@@ -152,15 +175,16 @@ void ConsoleLog::saveConsole(const QString& fileName)
         if (m_linesSaved == lines.size())
             return;
         QFile file(fileName);
-        const QByteArray bytes = encodeLines(lines, m_linesSaved);
+        const qsizetype from = m_linesSaved;
         // Whatever happens below, the file no longer matches what we know of it until written.
         m_linesSaved = -1;
         if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
             throw FileError(describe(fileName, file.errorString()));
-        if (file.write(bytes) != bytes.size() || !file.flush())
+        const qint64 written = writePieces(file, lines, from);
+        if (written < 0 || !file.flush())
             throw FileError(describe(fileName, file.errorString()));
         m_linesSaved = lines.size();
-        m_bytesSaved += bytes.size();
+        m_bytesSaved += written;
         return;
     }
     rewrite(fileName);
@@ -168,7 +192,7 @@ void ConsoleLog::saveConsole(const QString& fileName)
 
 void ConsoleLog::rewrite(const QString& fileName)
 {
-    const QStringList& lines = m_console.lines();
+    const LineStore& lines = m_console.content();
     m_linesSaved = -1;
     const qint64 bytes = writeLines(fileName, lines);
     m_fileName = fileName;
@@ -185,9 +209,12 @@ void ConsoleLog::load(const QString& fileName, Console& console)
                         QDir::toNativeSeparators(fileName) + QStringLiteral(" (") +
                         file.errorString() + u')');
     const QByteArray bytes = file.readAll();
-    QStringList lines = text::splitLines(text::fromCp1250(bytes));
-    const qsizetype count = lines.size();
-    console.replace(std::move(lines));
+    if (file.error() != QFile::NoError)
+        throw FileError(QStringLiteral("A fájl nem olvasható: ") +
+                        QDir::toNativeSeparators(fileName) + QStringLiteral(" (") +
+                        file.errorString() + u')');
+    console.replaceWithText(bytes);
+    const qsizetype count = console.size();
     // Appending later keeps the file identical to a rewrite only when every line of it ended
     // in CR LF, as our own saves write it.
     const bool ownFormat = bytes.count('\n') == count && bytes.count('\r') == count &&

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/linestore.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -11,7 +13,9 @@ namespace vigilor::link {
 
 // The console: the operator's view of the server's replies and the program's event log. It is
 // never trimmed; it is emptied only at the change of day and replaced by the day's log file at
-// start. Views pull what they have not shown yet (linesAppended gives the first new line).
+// start. Each line is kept once, here, in code page 1250 (what the day's log holds); the window,
+// the search and the log read them from here. Views pull what they have not shown yet
+// (linesAppended gives the first new line).
 class Console final : public QObject
 {
     Q_OBJECT
@@ -20,8 +24,11 @@ class Console final : public QObject
 public:
     explicit Console(const Clock& clock, QObject* parent = nullptr);
 
-    const QStringList& lines() const { return m_lines; }
+    const LineStore& content() const { return m_lines; }
     qsizetype size() const { return m_lines.size(); }
+    QString line(qsizetype i) const { return m_lines.line(i); }
+    // Decoded copies of the lines from first on: for tests and short tails, not for the day.
+    QStringList lines(qsizetype first = 0) const { return m_lines.toStringList(first); }
 
     // Counts the clear and replace operations: while it stays the same the console has only
     // grown, which lets the day's log be saved by appending.
@@ -35,7 +42,9 @@ public:
     void appendLines(const QStringList& lines);
 
     void clear();
-    void replace(QStringList lines);
+    void replace(const QStringList& lines);
+    // Replaces the content by the lines of a code page 1250 text (a day's log file).
+    void replaceWithText(QByteArrayView cp1250);
 
     QString stamp() const;
 
@@ -45,7 +54,7 @@ signals:
 
 private:
     const Clock& m_clock;
-    QStringList m_lines;
+    LineStore m_lines;
     quint64 m_generation = 0;
 };
 
@@ -73,7 +82,7 @@ private:
     struct Day
     {
         QString fileName;
-        QStringList lines;
+        Lines lines; // the closed day, sharing the console's chunks of that day
     };
 
     void saveConsole(const QString& fileName);

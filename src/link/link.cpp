@@ -87,11 +87,11 @@ void Link::sendFromCommandBox(const QString& command)
 
 void Link::checkSilence()
 {
-    const QStringList& lines = m_console.lines();
-    if (lines.size() < 2)
+    const qsizetype size = m_console.size();
+    if (size < 2)
         return;
-    if (!lines[lines.size() - 1].contains(kStatusEcho) ||
-        !lines[lines.size() - 2].contains(kStatusEcho))
+    if (!m_console.line(size - 1).contains(kStatusEcho) ||
+        !m_console.line(size - 2).contains(kStatusEcho))
         return;
     // Two status polls went out and nothing at all was written in between: the server is
     // gone. The line written first keeps the check from firing again inside the reconnect.

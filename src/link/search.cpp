@@ -4,24 +4,53 @@
 #include "text/clock.h"
 #include "text/textutil.h"
 
+#include "text/cp1250.h"
+
 #include <QElapsedTimer>
+
+#include <algorithm>
+#include <array>
+#include <string_view>
 
 namespace vigilor::link {
 
 namespace {
 
-bool startsWithFolded(QStringView text, QStringView foldedPrefix)
+// The needle as the bytes of the lines hold it: cut to its first 255 characters, folded unless
+// the case counts. Empty when the code page cannot hold one of its characters, since no line
+// can then contain it.
+QByteArray prepareNeedle(QStringView needle, bool caseSensitive)
 {
-    if (foldedPrefix.size() > text.size())
-        return false;
-    for (qsizetype i = 0; i < foldedPrefix.size(); ++i) {
-        char16_t c = text[i].unicode();
-        if (c >= u'A' && c <= u'Z')
-            c += 32;
-        if (c != foldedPrefix[i].unicode())
-            return false;
+    const QStringView head = needle.left(ConsoleSearch::kMaxChars);
+    const QString folded = caseSensitive ? head.toString() : text::asciiLower(head);
+    QByteArray bytes;
+    bytes.reserve(folded.size());
+    for (const QChar c : folded) {
+        const int b = text::cp1250Byte(c);
+        if (b < 0)
+            return {};
+        bytes += char(b);
     }
-    return true;
+    return bytes;
+}
+
+char foldAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c + 32) : c;
+}
+
+// Whether the hay (a blank, then the line's first 255 bytes) holds the prepared needle. The hay
+// is built in a buffer on the stack, folded when the case does not count.
+bool hayHolds(QByteArrayView line, std::string_view needle, bool caseSensitive)
+{
+    std::array<char, ConsoleSearch::kMaxChars + 1> hay;
+    const qsizetype length = std::min(line.size(), ConsoleSearch::kMaxChars);
+    hay[0] = ' ';
+    if (caseSensitive)
+        std::copy_n(line.data(), length, hay.begin() + 1);
+    else
+        std::transform(line.data(), line.data() + length, hay.begin() + 1, foldAscii);
+    return std::string_view(hay.data(), size_t(length + 1)).find(needle) != std::string_view::npos;
 }
 
 } // namespace
@@ -31,32 +60,16 @@ ConsoleSearch::ConsoleSearch(const Console& console, EventPump& pump, QObject* p
 {
 }
 
-bool ConsoleSearch::hayContains(QStringView line, QStringView needle, bool caseSensitive)
+void ConsoleSearch::search(const Lines& source, QStringView needle, bool reverse,
+                           bool caseSensitive, LineStore& results, EventPump* pump,
+                           const std::function<bool()>& cancelled)
 {
-    if (needle.isEmpty())
-        return false;
-    const QStringView head = line.left(kMaxChars);
-    // The hay is a blank followed by head, built here without a copy: a needle that begins
-    // with a blank also matches where head begins with the rest of it.
-    if (needle.front() == u' ') {
-        const QStringView rest = needle.mid(1);
-        if (caseSensitive ? head.startsWith(rest) : startsWithFolded(head, rest))
-            return true;
-    }
-    return caseSensitive ? head.contains(needle) : text::asciiContains(head, needle);
-}
-
-QStringList ConsoleSearch::search(QStringList source, QStringView needle, bool reverse,
-                                  bool caseSensitive, EventPump* pump,
-                                  const std::function<bool()>& cancelled)
-{
-    const QString prepared = caseSensitive ? needle.left(kMaxChars).toString()
-                                           : text::asciiLower(needle.left(kMaxChars));
-    QStringList results;
+    const QByteArray prepared = prepareNeedle(needle, caseSensitive);
+    const std::string_view wanted(prepared.constData(), size_t(prepared.size()));
     QElapsedTimer sincePump;
     sincePump.start();
     qsizetype linesSincePump = 0;
-    for (const QString& line : std::as_const(source)) {
+    for (qsizetype i = 0; i < source.size(); ++i) {
         if (pump && (++linesSincePump >= kPumpLines ||
                      (linesSincePump % kClockCheckLines == 0 && sincePump.elapsed() >= kPumpMs))) {
             pump->processEvents();
@@ -65,10 +78,11 @@ QStringList ConsoleSearch::search(QStringList source, QStringView needle, bool r
             if (cancelled && cancelled())
                 break;
         }
-        if (hayContains(line, prepared, caseSensitive) != reverse)
-            results.append(line);
+        const QByteArrayView line = source.bytes(i);
+        const bool found = !wanted.empty() && hayHolds(line, wanted, caseSensitive);
+        if (found != reverse)
+            results.appendBytes(line);
     }
-    return results;
 }
 
 void ConsoleSearch::setNeedle(const QString& needle)
@@ -87,7 +101,7 @@ void ConsoleSearch::setWithinResults(bool on)
     emit withinResultsChanged(on);
 }
 
-void ConsoleSearch::setResults(QStringList results)
+void ConsoleSearch::setResults(LineStore results)
 {
     m_results = std::move(results);
     emit resultsChanged();
@@ -109,12 +123,15 @@ bool ConsoleSearch::run()
             emit self->searchingChanged(false);
         }
     };
-    QStringList found;
+    LineStore found;
     {
         Done done{this};
-        // Everything is taken by value: the operator may edit the field while events run.
-        found = search(m_withinResults ? m_results : m_console.lines(), QString(m_needle),
-                       m_reverse, m_caseSensitive, &m_pump, [this] { return m_cancelled; });
+        // Everything is taken by value: the operator may edit the field while events run, and
+        // the console may grow or be emptied at midnight.
+        const Lines source =
+            m_withinResults ? m_results.snapshot() : m_console.content().snapshot();
+        search(source, QString(m_needle), m_reverse, m_caseSensitive, found, &m_pump,
+               [this] { return m_cancelled; });
     }
     if (m_cancelled)
         return true;

@@ -3,15 +3,13 @@
 #include "robot/robot.h"
 #include "text/clock.h"
 #include "ui/guard.h"
+#include "ui/linesview.h"
 
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -26,25 +24,6 @@ namespace {
 
 constexpr int kQueueViewMs = 250;
 constexpr int kQueueViewWidth = 120;
-
-QPlainTextEdit* makeConsoleView(QWidget* parent)
-{
-    auto* view = new QPlainTextEdit(parent);
-    view->setObjectName(u"console"_s);
-    view->setReadOnly(true);
-    view->setUndoRedoEnabled(false);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setFamilies({u"Lucida Console"_s, font.family()});
-    view->setFont(font);
-    QPalette palette = view->palette();
-    palette.setColor(QPalette::Base, QColor(0x00, 0x80, 0x80));
-    palette.setColor(QPalette::Text, Qt::white);
-    view->setPalette(palette);
-    return view;
-}
 
 // A key that types characters; a shortcut (Ctrl with a letter, say) stays with the console. AltGr
 // arrives as Ctrl with Alt on some desktops, and types characters.
@@ -61,7 +40,7 @@ bool typesText(const QKeyEvent* key)
 } // namespace
 
 ConsoleTab::ConsoleTab(Robot& robot, QWidget* parent)
-    : QWidget(parent), m_robot(robot), m_console(makeConsoleView(this)),
+    : QWidget(parent), m_robot(robot), m_console(new LinesView(this)),
       m_queueView(new QListWidget(this)), m_commandBox(new QLineEdit(this)),
       m_chatBox(new QLineEdit(this)), m_queueTimer(new QTimer(this))
 {
@@ -116,12 +95,15 @@ ConsoleTab::ConsoleTab(Robot& robot, QWidget* parent)
     connect(m_chatBox, &QLineEdit::returnPressed, say, &QPushButton::click);
     m_console->installEventFilter(this);
 
+    // The view reads the console's own lines; it is only told that they changed.
     link::Console& console = robot.console();
-    connect(&console, &link::Console::linesAppended, this,
-            guard(&robot, [this](qsizetype first) { appendLines(first); }));
-    connect(&console, &link::Console::contentReset, this,
-            guard(&robot, [this] { showAllLines(); }));
-    showAllLines();
+    m_console->setObjectName(u"console"_s);
+    m_console->setAccessibleName(u"Konzol"_s);
+    m_console->setLines(&console.content());
+    connect(&console, &link::Console::linesAppended, m_console,
+            guard(&robot, [this] { m_console->linesAppended(); }));
+    connect(&console, &link::Console::contentReset, m_console,
+            guard(&robot, [this] { m_console->linesReset(); }));
 
     m_queueTimer->setObjectName(u"Timer6"_s);
     m_queueTimer->setInterval(kQueueViewMs);
@@ -153,45 +135,11 @@ bool ConsoleTab::eventFilter(QObject* watched, QEvent* event)
 // the queue view starts refreshing itself again.
 void ConsoleTab::tabSheet4Show()
 {
-    showLastLine();
+    m_console->showLastLine();
     // A window shown for the first time still gets its final size from the window system.
-    QTimer::singleShot(0, this, guard(&m_robot, [this] { showLastLine(); }));
+    QTimer::singleShot(0, this, guard(&m_robot, [this] { m_console->showLastLine(); }));
     refreshQueueView();
     m_queueTimer->start();
-}
-
-void ConsoleTab::showLastLine()
-{
-    QTextCursor last = m_console->textCursor();
-    last.movePosition(QTextCursor::End);
-    last.movePosition(QTextCursor::StartOfBlock);
-    m_console->setTextCursor(last);
-    m_console->verticalScrollBar()->setValue(m_console->verticalScrollBar()->maximum());
-    m_console->horizontalScrollBar()->setValue(0);
-}
-
-void ConsoleTab::showAllLines()
-{
-    const QStringList& lines = m_robot.console().lines();
-    m_console->setPlainText(lines.join(u'\n'));
-    m_linesShown = lines.size();
-}
-
-void ConsoleTab::appendLines(qsizetype first)
-{
-    const QStringList& lines = m_robot.console().lines();
-    if (first != m_linesShown || first > lines.size()) {
-        showAllLines();
-        return;
-    }
-    if (first == lines.size())
-        return;
-    QString text = lines.sliced(first).join(u'\n');
-    // A console of one empty line is an empty document, where an append starts no new line.
-    if (m_linesShown == 1 && lines.constFirst().isEmpty())
-        text.prepend(u'\n');
-    m_console->appendPlainText(text);
-    m_linesShown = lines.size();
 }
 
 void ConsoleTab::refreshQueueView()

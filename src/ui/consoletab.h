@@ -5,7 +5,6 @@
 
 class QLineEdit;
 class QListWidget;
-class QPlainTextEdit;
 class QTimer;
 
 namespace vigilor {
@@ -14,9 +13,11 @@ class Robot;
 
 namespace vigilor::ui {
 
+class LinesView;
+
 // The tab "Konzol": the console with its toolbar, the command and chat boxes, and the queue view
-// beside the console. The console view mirrors the engine's console: it loads all lines in one
-// go and then appends what is new, so a day's log of a quarter of a million lines stays quick.
+// beside the console. The console view shows the engine's console lines themselves and lays out
+// only those in sight, so a day's log of a quarter of a million lines stays quick and small.
 class ConsoleTab final : public QWidget
 {
     Q_OBJECT
@@ -31,9 +32,6 @@ protected:
 
 private:
     void tabSheet4Show();
-    void showLastLine();
-    void showAllLines();
-    void appendLines(qsizetype first);
     void refreshQueueView();
     void queueViewTick();
     void sendClick();
@@ -44,13 +42,12 @@ private:
     void updateLinkControls(bool connected);
 
     Robot& m_robot;
-    QPlainTextEdit* m_console;
+    LinesView* m_console;
     QListWidget* m_queueView;
     QLineEdit* m_commandBox;
     QLineEdit* m_chatBox;
     QTimer* m_queueTimer;
     QList<QWidget*> m_linkControls; // enabled while connected
-    qsizetype m_linesShown = 0;
     QStringList m_queueShown;
 };
 

@@ -2,13 +2,12 @@
 
 #include "robot/robot.h"
 #include "ui/guard.h"
+#include "ui/linesview.h"
 
 #include <QCheckBox>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -24,22 +23,6 @@ void whiteOnTeal(QWidget* widget)
     palette.setColor(QPalette::Base, QColor(0x00, 0x80, 0x80));
     palette.setColor(QPalette::Text, Qt::white);
     widget->setPalette(palette);
-}
-
-QPlainTextEdit* makeResultBox(QWidget* parent)
-{
-    auto* box = new QPlainTextEdit(parent);
-    box->setObjectName(u"Search"_s);
-    box->setReadOnly(true);
-    box->setUndoRedoEnabled(false);
-    box->setLineWrapMode(QPlainTextEdit::NoWrap);
-    box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setFamilies({u"Lucida Console"_s, font.family()});
-    box->setFont(font);
-    whiteOnTeal(box);
-    return box;
 }
 
 } // namespace
@@ -94,12 +77,16 @@ SearchTab::SearchTab(Robot& robot, QWidget* parent)
     clear->setAutoDefault(true); // Enter on it clears rather than searches
     connect(clear, &QPushButton::clicked, this, guard(&robot, [&search] { search.clear(); }));
 
-    QPlainTextEdit* results = makeResultBox(this);
-    const auto showResults = [results, &search] {
-        results->setPlainText(search.results().join(u'\n'));
-    };
-    showResults();
-    connect(&search, &link::ConsoleSearch::resultsChanged, results, guard(&robot, showResults));
+    // The result box shows the search's own result lines, from the first one.
+    auto* results = new LinesView(this);
+    results->setObjectName(u"Search"_s);
+    results->setAccessibleName(u"Találatok"_s);
+    results->setLines(&search.results());
+    results->setCaret({});
+    connect(&search, &link::ConsoleSearch::resultsChanged, results, guard(&robot, [results] {
+        results->linesReset();
+        results->setCaret({});
+    }));
 
     auto* top = new QHBoxLayout;
     top->addWidget(needle, 1);

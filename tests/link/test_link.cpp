@@ -51,7 +51,7 @@ struct Harness : RobotFixture
         // interleave with the commands under test.
         robot.settings().setFlag(Key::EventNotify, false);
     }
-    const QStringList& lines() { return robot.console().lines(); }
+    QStringList lines() { return robot.console().lines(); }
     QString lastLine() { return lines().isEmpty() ? QString() : lines().back(); }
     // Feeds a datagram as if it came from the server, errors dropped as the socket does.
     void feed(const QByteArray& datagram)

@@ -135,7 +135,7 @@ struct Rig
     {
         QStringList out;
         for (qsizetype i = mark; i < robot.console().size(); ++i) {
-            const QString& l = robot.console().lines()[i];
+            const QString l = robot.console().line(i);
             out << l.mid(l.indexOf(u" >> "_s) + 4);
         }
         return out;

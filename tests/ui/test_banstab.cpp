@@ -1,6 +1,7 @@
 // The tabs "Banlista" and "Keresés" and the player table's pop-up menu, on the main window of a
 // whole Robot driven through its widgets under the offscreen platform; the practice server on
 // 127.0.0.1 answers the link.
+#include "ui/linesview.h"
 #include "windowfixture.h"
 
 #include <QAction>
@@ -12,7 +13,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -45,9 +45,9 @@ QStringList texts(const QListWidget* list)
     return rows;
 }
 
-QStringList lines(const QPlainTextEdit* box)
+QStringList lines(const ui::LinesView* box)
 {
-    const QString text = box->toPlainText();
+    const QString text = box->text();
     return text.isEmpty() ? QStringList() : text.split(u'\n');
 }
 
@@ -566,7 +566,7 @@ void TestBansTab::searchTab()
     auto* within = h.find<QCheckBox>(Tab::Search, u"CheckBox23"_s);
     auto* search = h.find<QPushButton>(Tab::Search, u"SearchBtn"_s);
     auto* clear = h.find<QPushButton>(Tab::Search, u"Button7"_s);
-    auto* results = h.find<QPlainTextEdit>(Tab::Search, u"Search"_s);
+    auto* results = h.find<ui::LinesView>(Tab::Search, u"Search"_s);
     QVERIFY(needle && reverse && caseSensitive && within && search && clear && results);
 
     QVERIFY(needle->font().bold());
@@ -579,7 +579,6 @@ void TestBansTab::searchTab()
     QCOMPARE(search->text(), u"Keresés"_s);
     QVERIFY(search->isDefault());
     QCOMPARE(clear->text(), u"Törlés"_s);
-    QVERIFY(results->isReadOnly());
     QCOMPARE(results->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     QCOMPARE(results->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     QCOMPARE(results->palette().color(QPalette::Text), QColor(Qt::white));
@@ -609,7 +608,7 @@ void TestBansTab::searchTab()
 
     // "Törlés" empties the box and the field and switches narrowing off.
     click(clear);
-    QCOMPARE(results->toPlainText(), QString());
+    QCOMPARE(results->lineCount(), 0);
     QVERIFY(needle->text().isEmpty());
     QVERIFY(!within->isChecked());
 
@@ -648,7 +647,7 @@ void TestBansTab::longSearchKeepsTheWindowResponsive()
     auto* search = h.find<QPushButton>(Tab::Search, u"SearchBtn"_s);
     auto* clear = h.find<QPushButton>(Tab::Search, u"Button7"_s);
     auto* within = h.find<QCheckBox>(Tab::Search, u"CheckBox23"_s);
-    auto* results = h.find<QPlainTextEdit>(Tab::Search, u"Search"_s);
+    auto* results = h.find<ui::LinesView>(Tab::Search, u"Search"_s);
     QStringList day;
     for (int i = 0; i < 50000; ++i)
         day << u"[2026.12.08.] %1:%2:00 >> sor %3"_s.arg(i % 24)
@@ -673,7 +672,7 @@ void TestBansTab::longSearchKeepsTheWindowResponsive()
     click(search);
     QCOMPARE(enabledWhileSearching, QList<bool>{false});
     QVERIFY(search->isEnabled());
-    QVERIFY(results->toPlainText().isEmpty());
+    QCOMPARE(results->lineCount(), 0);
     QVERIFY(needle->text().isEmpty());
     QVERIFY(!within->isChecked());
 

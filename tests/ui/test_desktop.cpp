@@ -2,6 +2,7 @@
 // Hungarian dialog texts), an unreadable settings file at start, and the console tab's first
 // view; under the offscreen platform.
 #include "ui/application.h"
+#include "ui/linesview.h"
 #include "ui/widgetdialogs.h"
 #include "windowfixture.h"
 
@@ -10,12 +11,10 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextBlock>
 #include <QTimer>
 
 #include <algorithm>
@@ -209,18 +208,16 @@ void TestDesktop::consoleOpensAtTheLastLineFromTheLeft()
     for (int i = 0; i < 300; ++i)
         h.robot.console().consoleLine(u"sor %1 "_s.arg(i) + QString(300, u'x'));
     QVERIFY(h.showActive());
-    auto* console = h.find<QPlainTextEdit>(u"console"_s);
+    auto* console = h.find<ui::LinesView>(u"console"_s);
     QScrollBar* across = console->horizontalScrollBar();
     QScrollBar* down = console->verticalScrollBar();
 
     const auto opensAtTheLastLine = [&] {
         QTRY_VERIFY(down->value() == down->maximum() && across->value() == 0 &&
-                    console->viewport()->rect().contains(console->cursorRect()));
+                    console->viewport()->rect().contains(console->cellRect(console->caret())));
         QVERIFY(down->maximum() > 0);
         QVERIFY(across->maximum() > 0); // the lines are wider than the view
-        const QTextCursor cursor = console->textCursor();
-        QCOMPARE(cursor.block(), console->document()->lastBlock());
-        QCOMPARE(cursor.positionInBlock(), 0);
+        QCOMPARE(console->caret(), (ui::LinesView::Position{console->lineCount() - 1, 0}));
     };
     h.window.showTab(MainWindow::Tab::Console);
     opensAtTheLastLine();

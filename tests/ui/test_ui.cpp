@@ -1,5 +1,6 @@
 // The main window on a whole Robot, driven through its widgets under the offscreen platform,
 // with the practice server on 127.0.0.1 for the link.
+#include "ui/linesview.h"
 #include "ui/widgetdialogs.h"
 #include "windowfixture.h"
 
@@ -15,7 +16,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -25,7 +25,6 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 
@@ -98,7 +97,7 @@ struct Harness : WindowFixture
 
     Harness() : WindowFixture(kPassword) {}
     bool enabled(const QString& name) const { return find(name)->isEnabled(); }
-    QPlainTextEdit* consoleView() const { return find<QPlainTextEdit>(u"console"_s); }
+    ui::LinesView* consoleView() const { return find<ui::LinesView>(u"console"_s); }
     QLineEdit* commandBox() const { return find<QLineEdit>(u"Edit4"_s); }
     QSystemTrayIcon* tray() const { return window.findChild<QSystemTrayIcon*>(); }
 
@@ -136,7 +135,6 @@ private slots:
     void commandBoxGoesToTheHeadOfTheQueue();
     void queueViewRunsWhileShowing();
     void tableMirrorsTheRoster();
-    void consoleViewMirrorsTheConsole();
     void keysTypedOnTheConsoleGoToTheCommandBox();
     void pacingItemsSetThePacer();
     void iconAndClosing();
@@ -167,8 +165,8 @@ void TestUi::windowAtStart()
     QCOMPARE(h.currentTab(), u"Beállítások"_s);
 
     // The start lines reached the view, built before them.
-    QCOMPARE(h.consoleView()->toPlainText(), h.robot.console().lines().join(u'\n'));
-    QVERIFY(h.consoleView()->toPlainText().endsWith(u"Program verzió: "_s + Robot::caption()));
+    QCOMPARE(h.consoleView()->text(), h.robot.console().lines().join(u'\n'));
+    QVERIFY(h.consoleView()->text().endsWith(u"Program verzió: "_s + Robot::caption()));
 
     QMenu* menu = h.window.menuBar()->findChild<QMenu*>(u"VigilorMenu"_s);
     QVERIFY(menu);
@@ -219,8 +217,7 @@ void TestUi::secondStartShowsTheDaysConsole()
     Robot robot(folder, clock, pump, dialogs);
     QVERIFY(!robot.startUp());
     MainWindow window(robot);
-    const QStringList shown =
-        window.findChild<QPlainTextEdit*>(u"console"_s)->toPlainText().split(u'\n');
+    const QStringList shown = window.findChild<ui::LinesView*>(u"console"_s)->text().split(u'\n');
     QCOMPARE(shown.mid(0, firstRun.size()), firstRun);
     QCOMPARE(shown, robot.console().lines());
     QVERIFY(shown.size() > firstRun.size());
@@ -351,8 +348,10 @@ void TestUi::queueViewRunsWhileShowing()
     QVERIFY(timer->isActive());
     QTRY_COMPARE(h.consoleView()->verticalScrollBar()->value(),
                  h.consoleView()->verticalScrollBar()->maximum());
-    QCOMPARE(h.consoleView()->textCursor().block(), h.consoleView()->document()->lastBlock());
-    QVERIFY(h.consoleView()->viewport()->rect().contains(h.consoleView()->cursorRect()));
+    // The caret at the start of the last line, in sight.
+    ui::LinesView* view = h.consoleView();
+    QCOMPARE(view->caret(), (ui::LinesView::Position{view->lineCount() - 1, 0}));
+    QVERIFY(view->viewport()->rect().contains(view->cellRect(view->caret())));
 
     // A hidden window stops the view's own refresh; showing the tab again restarts it.
     h.window.hide();
@@ -414,52 +413,12 @@ void TestUi::tableMirrorsTheRoster()
              QStringList({u"7"_s, u"12"_s, u"48"_s, u"Some body"_s, u"192.0.2.9"_s, u"25000"_s}));
 }
 
-void TestUi::consoleViewMirrorsTheConsole()
-{
-    Harness h;
-    link::Console& console = h.robot.console();
-    QPlainTextEdit* view = h.consoleView();
-    QVERIFY(view->isReadOnly());
-    QCOMPARE(view->lineWrapMode(), QPlainTextEdit::NoWrap);
-    QCOMPARE(view->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(view->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(view->palette().color(QPalette::Text), QColor(Qt::white));
-    QCOMPARE(view->palette().color(QPalette::Base), QColor(0x00, 0x80, 0x80));
-    QCOMPARE(view->font().families().value(0), u"Lucida Console"_s);
-
-    const auto shown = [&] { return view->toPlainText(); };
-    console.consoleLine(u"egy"_s);
-    console.appendText(u"kettő\nhárom\n"_s);
-    QCOMPARE(shown(), console.lines().join(u'\n'));
-
-    // A day's long log is loaded whole and then grows line by line.
-    QStringList day;
-    day.reserve(250000);
-    for (int i = 0; i < 250000; ++i)
-        day << u"[2026.12.08.] 12:34:56 >> sor %1"_s.arg(i);
-    console.replace(day);
-    QCOMPARE(view->blockCount(), 250000);
-    console.consoleLine(u"utolsó"_s);
-    QCOMPARE(view->blockCount(), 250001);
-    QCOMPARE(view->document()->lastBlock().text(), console.lines().constLast());
-    QCOMPARE(view->document()->firstBlock().text(), day.constFirst());
-
-    // Emptied, and a console of one empty line, an empty document, still starts a new line.
-    console.clear();
-    QCOMPARE(shown(), QString());
-    console.replace({QString()});
-    console.appendText(u"első"_s);
-    console.appendText(u"második"_s);
-    QCOMPARE(console.lines(), QStringList({QString(), u"első"_s, u"második"_s}));
-    QCOMPARE(shown(), u"\nelső\nmásodik"_s);
-}
-
 void TestUi::keysTypedOnTheConsoleGoToTheCommandBox()
 {
     Harness h;
     QVERIFY(h.show());
     h.window.showTab(MainWindow::Tab::Console);
-    QPlainTextEdit* view = h.consoleView();
+    ui::LinesView* view = h.consoleView();
     QLineEdit* box = h.commandBox();
     box->setText(u"sta"_s);
     view->setFocus();
@@ -583,7 +542,7 @@ void TestUi::errorsReachTheConsole()
     h.clickConnect(); // the socket cannot be opened: the error goes to the console
     QVERIFY(!h.robot.link().isConnected());
     QVERIFY(h.robot.console().lines().join(u'\n').contains(u"Socket Error"_s));
-    QVERIFY(h.consoleView()->toPlainText().contains(u"Socket Error"_s));
+    QVERIFY(h.consoleView()->text().contains(u"Socket Error"_s));
     QCOMPARE(h.find<QPushButton>(u"Button1"_s)->text(), u"Csatlakozás"_s);
 }
 

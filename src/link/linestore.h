@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace vigilor::link {
+
+// Lines of text held as code page 1250 bytes, one byte a character, packed into large chunks
+// with an index of where each line lies. A day's console of a quarter of a million lines takes
+// about the size of its log file; a list of strings would take four times that.
+//
+// Lines is the read-only side. Copying it is cheap (it shares the chunks and the index pages)
+// and the copy keeps reading the lines as they stood: a store only ever grows at its end or is
+// emptied whole, so whatever it does later never touches what a copy sees.
+class Lines
+{
+public:
+    Lines();
+    ~Lines();
+    Lines(const Lines&);
+    Lines& operator=(const Lines&);
+    Lines(Lines&&) noexcept;
+    Lines& operator=(Lines&&) noexcept;
+
+    qsizetype size() const { return m_size; }
+    bool isEmpty() const { return m_size == 0; }
+
+    QByteArrayView bytes(qsizetype i) const;
+    QString line(qsizetype i) const;
+    qsizetype length(qsizetype i) const;
+    QString last() const { return m_size ? line(m_size - 1) : QString(); }
+
+    // Decoded lines [first, first + count); count -1 means up to the end.
+    QStringList toStringList(qsizetype first = 0, qsizetype count = -1) const;
+    // The lines joined with line feeds, as a text box would hold them.
+    QString text() const { return toStringList().join(u'\n'); }
+
+    // The longest line's length in characters, and the length of all lines together.
+    qsizetype maxLength() const { return m_maxLength; }
+    qint64 characters() const { return m_characters; }
+
+    // Positions in the lines joined with line feeds (the text of a text box): where line i
+    // starts, and the line a position lies in (a line's ending line feed counts to it).
+    qint64 textOffset(qsizetype i) const;
+    qsizetype lineAt(qint64 textOffset) const;
+    qint64 textLength() const { return m_size ? m_characters + m_size - 1 : 0; }
+
+protected:
+    struct Ref
+    {
+        quint32 chunk;
+        quint32 offset;
+        quint32 length;
+    };
+    // Lines are packed one after the other from the start of a chunk; a line that does not fit
+    // in what is left of the last chunk begins a new one.
+    struct Chunk
+    {
+        std::unique_ptr<char[]> data;
+        quint32 capacity = 0;
+        quint32 used = 0;
+        qint64 charactersBefore = 0; // in the lines before the chunk's first line
+    };
+    static constexpr qsizetype kPageLines = 4096;
+    using Page = std::array<Ref, kPageLines>;
+
+    const Ref& ref(qsizetype i) const { return (*m_pages[i / kPageLines])[i % kPageLines]; }
+
+    std::vector<std::shared_ptr<Chunk>> m_chunks;
+    std::vector<std::shared_ptr<Page>> m_pages;
+    qsizetype m_size = 0;
+    qsizetype m_maxLength = 0;
+    qint64 m_characters = 0;
+};
+
+// The writable store: appends lines at the end and empties itself. Not copyable (two stores
+// appending into shared chunks would overwrite each other); snapshot() gives the read-only copy.
+class LineStore final : public Lines
+{
+public:
+    LineStore() = default;
+    LineStore(const LineStore&) = delete;
+    LineStore& operator=(const LineStore&) = delete;
+    LineStore(LineStore&&) noexcept = default;
+    LineStore& operator=(LineStore&&) noexcept = default;
+
+    Lines snapshot() const { return *this; }
+
+    // One line without line breaks; characters outside the code page are stored as '?'.
+    void append(QStringView line);
+    // One line already in code page 1250, without line breaks.
+    void appendBytes(QByteArrayView line);
+    // A code page 1250 text split at LF, CR and CR LF; a final line break gives no empty last
+    // line. Returns the number of lines added.
+    qsizetype appendText(QByteArrayView text);
+    void clear() { *this = LineStore(); }
+
+private:
+    char* place(qsizetype length);
+};
+
+} // namespace vigilor::link
