@@ -35,6 +35,7 @@ void Console::consoleLine(const QString& text)
         for (qsizetype i = 1; i < parts.size(); ++i)
             m_lines.append(parts[i]);
     }
+    m_packer.schedule();
     emit linesAppended(first);
 }
 
@@ -53,6 +54,7 @@ void Console::appendLines(const QStringList& lines)
     const qsizetype first = m_lines.size();
     for (const QString& line : lines)
         m_lines.append(line);
+    m_packer.schedule();
     emit linesAppended(first);
 }
 
@@ -68,23 +70,25 @@ void Console::replace(const QStringList& lines)
     m_lines.clear();
     for (const QString& line : lines)
         m_lines.append(line);
+    m_packer.schedule();
     ++m_generation;
     emit contentReset();
 }
 
-void Console::replaceWithText(QByteArrayView cp1250)
+void Console::replace(LineStore lines)
 {
-    m_lines.clear();
-    m_lines.appendText(cp1250);
+    m_lines = std::move(lines);
+    m_packer.schedule();
     ++m_generation;
     emit contentReset();
 }
 
 namespace {
 
-// The day's log is written in pieces of about this size, so that rewriting a long day does not
-// hold a second copy of it in memory.
+// The day's log is written and read in pieces of about these sizes, so that a long day is never
+// held a second time in memory.
 constexpr qsizetype kWriteBytes = 1 << 20;
+constexpr qint64 kReadBytes = 4 << 20;
 
 // Writes lines [from, end), each followed by CR LF; returns the bytes written, or -1 when the
 // device refused some.
@@ -204,26 +208,51 @@ void ConsoleLog::rewrite(const QString& fileName)
 void ConsoleLog::load(const QString& fileName, Console& console)
 {
     QFile file(fileName);
+    const auto unreadable = [&] {
+        return FileError(QStringLiteral("A fájl nem olvasható: ") +
+                         QDir::toNativeSeparators(fileName) + QStringLiteral(" (") +
+                         file.errorString() + u')');
+    };
     if (!file.open(QIODevice::ReadOnly))
-        throw FileError(QStringLiteral("A fájl nem olvasható: ") +
-                        QDir::toNativeSeparators(fileName) + QStringLiteral(" (") +
-                        file.errorString() + u')');
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFile::NoError)
-        throw FileError(QStringLiteral("A fájl nem olvasható: ") +
-                        QDir::toNativeSeparators(fileName) + QStringLiteral(" (") +
-                        file.errorString() + u')');
-    console.replaceWithText(bytes);
-    const qsizetype count = console.size();
+        throw unreadable();
+    // Piece by piece; each piece is taken up to its last line feed and the rest waits for the
+    // next, so a CR LF cut in two still ends one line.
+    LineStore lines;
+    QByteArray pending;
+    qint64 size = 0;
+    qint64 lineFeeds = 0;
+    qint64 returns = 0;
+    QByteArray ending;
+    for (;;) {
+        const QByteArray piece = file.read(kReadBytes);
+        if (piece.isEmpty()) {
+            if (file.error() != QFile::NoError)
+                throw unreadable();
+            break;
+        }
+        size += piece.size();
+        lineFeeds += piece.count('\n');
+        returns += piece.count('\r');
+        ending = piece.size() >= 2 ? piece.right(2) : QByteArray(ending + piece).right(2);
+        pending += piece;
+        const qsizetype cut = pending.lastIndexOf('\n');
+        if (cut >= 0) {
+            lines.appendText(QByteArrayView(pending).first(cut + 1));
+            pending.remove(0, cut + 1);
+        }
+    }
+    lines.appendText(pending);
+    const qsizetype count = lines.size();
+    console.replace(std::move(lines));
     // Appending later keeps the file identical to a rewrite only when every line of it ended
     // in CR LF, as our own saves write it.
-    const bool ownFormat = bytes.count('\n') == count && bytes.count('\r') == count &&
-                           (bytes.isEmpty() || bytes.endsWith("\r\n"));
+    const bool ownFormat =
+        lineFeeds == count && returns == count && (size == 0 || ending == "\r\n");
     if (&console == &m_console && ownFormat) {
         m_fileName = fileName;
         m_generation = console.generation();
         m_linesSaved = count;
-        m_bytesSaved = bytes.size();
+        m_bytesSaved = size;
     } else {
         m_linesSaved = -1;
     }

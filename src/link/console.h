@@ -43,8 +43,7 @@ public:
 
     void clear();
     void replace(const QStringList& lines);
-    // Replaces the content by the lines of a code page 1250 text (a day's log file).
-    void replaceWithText(QByteArrayView cp1250);
+    void replace(LineStore lines);
 
     QString stamp() const;
 
@@ -55,6 +54,7 @@ signals:
 private:
     const Clock& m_clock;
     LineStore m_lines;
+    LinePacker m_packer{m_lines};
     quint64 m_generation = 0;
 };
 

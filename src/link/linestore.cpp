@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace vigilor::link {
 
 namespace {
@@ -13,8 +17,78 @@ namespace {
 // line gets a chunk of its own size.
 constexpr qsizetype kFirstChunkBytes = 4096;
 constexpr qsizetype kChunkBytes = 1 << 20;
+// zlib's fastest level: a console's text still packs to a fifth or less.
+constexpr int kPackLevel = 1;
+// Packed chunks held unpacked at once: what is in sight, what a search or a save reads, and
+// one to spare.
+constexpr int kUnpackedChunks = 3;
 
 } // namespace
+
+struct Lines::Chunk
+{
+    Chunk() = default;
+    Chunk(const Chunk&) = delete;
+    Chunk& operator=(const Chunk&) = delete;
+    ~Chunk();
+
+    const char* bytes() const;
+
+    std::unique_ptr<char[]> data; // while being written, and while not packed
+    QByteArray packed;            // zlib, once full and packed
+    mutable QByteArray unpacked;  // a packed chunk read lately (see the cache below)
+    quint32 capacity = 0;
+    quint32 used = 0;
+    qint64 charactersBefore = 0; // in the lines before the chunk's first line
+};
+
+namespace {
+
+// The packed chunks read lately, the latest first; the chunks hold their unpacked bytes, this
+// only decides which of them let go. Everything runs on the one thread of the event loop.
+std::array<const Lines::Chunk*, kUnpackedChunks> g_unpacked{};
+
+void forgetUnpacked(const Lines::Chunk* chunk)
+{
+    const auto end = g_unpacked.end();
+    const auto at = std::find(g_unpacked.begin(), end, chunk);
+    if (at != end) {
+        std::move(at + 1, end, at);
+        g_unpacked.back() = nullptr;
+    }
+}
+
+// Puts the chunk first; the one that falls off the end lets its bytes go.
+void rememberUnpacked(const Lines::Chunk* chunk)
+{
+    forgetUnpacked(chunk);
+    if (const Lines::Chunk* oldest = g_unpacked.back())
+        oldest->unpacked = QByteArray();
+    std::move_backward(g_unpacked.begin(), g_unpacked.end() - 1, g_unpacked.end());
+    g_unpacked.front() = chunk;
+}
+
+} // namespace
+
+Lines::Chunk::~Chunk()
+{
+    forgetUnpacked(this);
+}
+
+const char* Lines::Chunk::bytes() const
+{
+    if (data)
+        return data.get();
+    if (unpacked.size() != qsizetype(used)) {
+        unpacked = qUncompress(packed);
+        // Only short of memory can unpacking fail; the lines then read as question marks.
+        if (unpacked.size() != qsizetype(used))
+            unpacked.fill('?', used);
+    }
+    if (g_unpacked.front() != this)
+        rememberUnpacked(this);
+    return unpacked.constData();
+}
 
 Lines::Lines() = default;
 Lines::~Lines() = default;
@@ -26,17 +100,12 @@ Lines& Lines::operator=(Lines&&) noexcept = default;
 QByteArrayView Lines::bytes(qsizetype i) const
 {
     const Ref& r = ref(i);
-    return QByteArrayView(m_chunks[r.chunk]->data.get() + r.offset, r.length);
+    return QByteArrayView(m_chunks[r.chunk]->bytes() + r.offset, r.length);
 }
 
 QString Lines::line(qsizetype i) const
 {
     return text::fromCp1250(bytes(i));
-}
-
-qsizetype Lines::length(qsizetype i) const
-{
-    return ref(i).length;
 }
 
 QStringList Lines::toStringList(qsizetype first, qsizetype count) const
@@ -48,6 +117,14 @@ QStringList Lines::toStringList(qsizetype first, qsizetype count) const
     for (qsizetype i = first; i < end; ++i)
         list.append(line(i));
     return list;
+}
+
+qint64 Lines::footprint() const
+{
+    qint64 bytes = qint64(m_pages.size() * sizeof(Page));
+    for (const auto& chunk : m_chunks)
+        bytes += chunk->data ? chunk->capacity : chunk->packed.size();
+    return bytes;
 }
 
 qint64 Lines::textOffset(qsizetype i) const
@@ -147,6 +224,48 @@ qsizetype LineStore::appendText(QByteArrayView text)
             ++p;
     }
     return added;
+}
+
+bool LineStore::packOne()
+{
+    if (!hasUnpacked())
+        return false;
+    Chunk& chunk = *m_chunks[size_t(m_packed++)];
+    QByteArray packed =
+        qCompress(reinterpret_cast<const uchar*>(chunk.data.get()), chunk.used, kPackLevel);
+    // A chunk that would not shrink by much (or could not be packed) stays as it is.
+    if (!packed.isEmpty() && packed.size() < qsizetype(chunk.used) / 4 * 3) {
+        packed.squeeze();
+        chunk.packed = std::move(packed);
+        chunk.data.reset();
+    }
+    return hasUnpacked();
+}
+
+LinePacker::LinePacker(LineStore& store) : m_store(store)
+{
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(0);
+    QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { packNext(); });
+}
+
+void LinePacker::schedule()
+{
+    if (m_store.hasUnpacked() && !m_timer.isActive())
+        m_timer.start();
+}
+
+void LinePacker::packNext()
+{
+    if (m_store.packOne()) {
+        m_timer.start();
+        return;
+    }
+#ifdef __GLIBC__
+    // The chunks let go lie between newer allocations, where the allocator keeps them for
+    // itself unless asked to give them back.
+    malloc_trim(0);
+#endif
 }
 
 } // namespace vigilor::link

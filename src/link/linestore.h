@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+#include <QTimer>
 
 #include <array>
 #include <memory>
@@ -11,9 +12,11 @@
 
 namespace vigilor::link {
 
-// Lines of text held as code page 1250 bytes, one byte a character, packed into large chunks
-// with an index of where each line lies. A day's console of a quarter of a million lines takes
-// about the size of its log file; a list of strings would take four times that.
+// Lines of text held as code page 1250 bytes, one byte a character, packed one after the other
+// into chunks of up to 1 MiB with an index of where each line lies (12 bytes a line). Full
+// chunks can be packed further with zlib (packOne, run by LinePacker while the window idles):
+// a busy day's console then takes a few megabytes instead of the size of its log file. Reading a
+// line of a packed chunk unpacks that chunk into a small cache shared by all stores.
 //
 // Lines is the read-only side. Copying it is cheap (it shares the chunks and the index pages)
 // and the copy keeps reading the lines as they stood: a store only ever grows at its end or is
@@ -31,9 +34,10 @@ public:
     qsizetype size() const { return m_size; }
     bool isEmpty() const { return m_size == 0; }
 
+    // The line's bytes; valid until the next read from any store or until window events run.
     QByteArrayView bytes(qsizetype i) const;
     QString line(qsizetype i) const;
-    qsizetype length(qsizetype i) const;
+    qsizetype length(qsizetype i) const { return ref(i).length; }
     QString last() const { return m_size ? line(m_size - 1) : QString(); }
 
     // Decoded lines [first, first + count); count -1 means up to the end.
@@ -44,6 +48,8 @@ public:
     // The longest line's length in characters, and the length of all lines together.
     qsizetype maxLength() const { return m_maxLength; }
     qint64 characters() const { return m_characters; }
+    // The memory the chunks and the index take, unpacked copies in the cache left out.
+    qint64 footprint() const;
 
     // Positions in the lines joined with line feeds (the text of a text box): where line i
     // starts, and the line a position lies in (a line's ending line feed counts to it).
@@ -51,21 +57,16 @@ public:
     qsizetype lineAt(qint64 textOffset) const;
     qint64 textLength() const { return m_size ? m_characters + m_size - 1 : 0; }
 
+    // Lines lie one after the other from the start of a chunk; a line that does not fit in
+    // what is left of the last chunk begins a new one. Defined in the .cpp.
+    struct Chunk;
+
 protected:
     struct Ref
     {
         quint32 chunk;
         quint32 offset;
         quint32 length;
-    };
-    // Lines are packed one after the other from the start of a chunk; a line that does not fit
-    // in what is left of the last chunk begins a new one.
-    struct Chunk
-    {
-        std::unique_ptr<char[]> data;
-        quint32 capacity = 0;
-        quint32 used = 0;
-        qint64 charactersBefore = 0; // in the lines before the chunk's first line
     };
     static constexpr qsizetype kPageLines = 4096;
     using Page = std::array<Ref, kPageLines>;
@@ -101,8 +102,30 @@ public:
     qsizetype appendText(QByteArrayView text);
     void clear() { *this = LineStore(); }
 
+    // Whether a full chunk waits to be packed, and packing the oldest one (a few milliseconds
+    // for a mebibyte). Returns whether another one waits.
+    bool hasUnpacked() const { return m_packed + 1 < qsizetype(m_chunks.size()); }
+    bool packOne();
+
 private:
     char* place(qsizetype length);
+
+    qsizetype m_packed = 0; // the chunks before this one are packed (or not worth packing)
+};
+
+// Packs a store's full chunks one at a time from the event loop, so that loading a long day's
+// log or appending to it never waits for the packing. Tell it whenever the store has grown.
+class LinePacker final
+{
+public:
+    explicit LinePacker(LineStore& store);
+    void schedule();
+
+private:
+    void packNext();
+
+    LineStore& m_store;
+    QTimer m_timer;
 };
 
 } // namespace vigilor::link

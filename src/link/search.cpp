@@ -104,6 +104,7 @@ void ConsoleSearch::setWithinResults(bool on)
 void ConsoleSearch::setResults(LineStore results)
 {
     m_results = std::move(results);
+    m_packer.schedule();
     emit resultsChanged();
 }
 

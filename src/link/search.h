@@ -86,6 +86,7 @@ private:
     bool m_searching = false;
     bool m_cancelled = false;
     LineStore m_results;
+    LinePacker m_packer{m_results};
 };
 
 } // namespace vigilor::link

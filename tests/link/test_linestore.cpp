@@ -133,6 +133,43 @@ private slots:
         checkOffsets(before);
     }
 
+    void packedChunksReadAsWritten()
+    {
+        LineStore store;
+        QStringList expected;
+        for (int i = 0; i < 120000; ++i) {
+            expected << u"%1     0   48 Player%1          0 10.0.%2.%3:28960  %1 25000"_s
+                            .arg(i % 64)
+                            .arg(i % 250)
+                            .arg(i % 7);
+            store.append(expected.back());
+        }
+        const Lines before = store.snapshot();
+        QVERIFY(store.footprint() > store.characters());
+        // Packed from the event loop, all but the chunk being written last.
+        link::LinePacker packer(store);
+        packer.schedule();
+        QTRY_VERIFY(!store.hasUnpacked());
+        QVERIFY(!store.packOne());
+        QVERIFY2(store.footprint() < store.characters() / 2,
+                 qPrintable(u"%1 of %2"_s.arg(store.footprint()).arg(store.characters())));
+        QCOMPARE(all(store), expected);
+        QCOMPARE(all(before), expected);
+        // Reading around more chunks than the cache holds, to and fro.
+        for (int round = 0; round < 3; ++round)
+            for (qsizetype i = round; i < store.size(); i += 9973)
+                QCOMPARE(store.line(i), expected[i]);
+        for (qsizetype i = store.size() - 1; i >= 0; i -= 7919)
+            QCOMPARE(before.line(i), expected[i]);
+        checkOffsets(store);
+        // Growing on after the packing, and emptied with chunks in the cache.
+        store.append(u"utána"_s);
+        QCOMPARE(store.last(), u"utána"_s);
+        QCOMPARE(store.line(0), expected.front());
+        store.clear();
+        QCOMPARE(before.line(1), expected[1]);
+    }
+
     void longDayLogRoundTrip()
     {
         QTemporaryDir dir;
@@ -165,6 +202,20 @@ private slots:
         again.consoleLine(u"újra"_s);
         againLog.save(name);
         QCOMPARE(read(name), expected + text::toCp1250(again.line(again.size() - 1)) + "\r\n");
+
+        // A CR LF cut in two by the pieces the file is read in still ends one line.
+        QFile cut(name);
+        QVERIFY(cut.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const QByteArray first((4 << 20) - 1, 'x');
+        cut.write(first + "\r\ny\r\n");
+        cut.close();
+        againLog.load(name, again);
+        QCOMPARE(again.size(), 2);
+        QCOMPARE(again.content().bytes(0), first);
+        QCOMPARE(again.line(1), u"y"_s);
+        again.consoleLine(u"z"_s);
+        againLog.save(name);
+        QCOMPARE(read(name), first + "\r\ny\r\n" + text::toCp1250(again.line(2)) + "\r\n");
     }
 };
 
