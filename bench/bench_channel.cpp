@@ -78,9 +78,8 @@ void BM_SearchHourPrefix(benchmark::State& state)
     CountingPump pump;
     qsizetype found = 0;
     for (auto _ : state) {
-        link::LineStore results;
-        link::ConsoleSearch::search(console.content(), u" 12:", false, caseSensitive, results,
-                                    &pump);
+        const link::Lines results =
+            link::ConsoleSearch::search(console.content(), u" 12:", false, caseSensitive, &pump);
         found = results.size();
         benchmark::DoNotOptimize(found);
     }
@@ -142,4 +141,7 @@ BENCHMARK(BM_RunChannelCommand)->Unit(benchmark::kNanosecond);
 
 } // namespace
 
-int main(int argc, char** argv) { return vigilor::bench::runBenchmarks(argc, argv); }
+int main(int argc, char** argv)
+{
+    return vigilor::bench::runBenchmarks(argc, argv);
+}

@@ -121,7 +121,9 @@ QStringList Lines::toStringList(qsizetype first, qsizetype count) const
 
 qint64 Lines::footprint() const
 {
-    qint64 bytes = qint64(m_pages.size() * sizeof(Page));
+    qint64 bytes = qint64(m_pages.size() * sizeof(Page) + m_starts.size() * sizeof(Starts));
+    if (m_picked)
+        return bytes; // the chunks are the source's
     for (const auto& chunk : m_chunks)
         bytes += chunk->data ? chunk->capacity : chunk->packed.size();
     return bytes;
@@ -131,8 +133,20 @@ qint64 Lines::textOffset(qsizetype i) const
 {
     if (i >= m_size)
         return textLength() + (m_size ? 1 : 0);
+    if (m_picked)
+        return (*m_starts[i / kPageLines])[i % kPageLines];
     const Ref& r = ref(i);
     return m_chunks[r.chunk]->charactersBefore + r.offset + i;
+}
+
+void Lines::addRef(const Ref& r)
+{
+    if (m_size % kPageLines == 0)
+        m_pages.push_back(std::make_shared<Page>());
+    (*m_pages.back())[m_size % kPageLines] = r;
+    ++m_size;
+    m_characters += r.length;
+    m_maxLength = std::max<qsizetype>(m_maxLength, r.length);
 }
 
 qsizetype Lines::lineAt(qint64 offset) const
@@ -166,16 +180,10 @@ char* LineStore::place(qsizetype length)
         chunk->charactersBefore = m_characters;
         m_chunks.push_back(std::move(chunk));
     }
-    if (m_size % kPageLines == 0)
-        m_pages.push_back(std::make_shared<Page>());
     Chunk& chunk = *m_chunks.back();
-    (*m_pages.back())[m_size % kPageLines] = {quint32(m_chunks.size() - 1), chunk.used,
-                                              quint32(length)};
+    addRef({quint32(m_chunks.size() - 1), chunk.used, quint32(length)});
     char* at = chunk.data.get() + chunk.used;
     chunk.used += quint32(length);
-    ++m_size;
-    m_characters += length;
-    m_maxLength = std::max(m_maxLength, length);
     return at;
 }
 
@@ -240,6 +248,22 @@ bool LineStore::packOne()
         chunk.data.reset();
     }
     return hasUnpacked();
+}
+
+PickedLines::PickedLines(const Lines& source) : m_sourcePages(source.m_pages)
+{
+    // The source's chunks, in the same order, so that its index entries hold here as they are.
+    m_chunks = source.m_chunks;
+    m_picked = true;
+}
+
+void PickedLines::pick(qsizetype i)
+{
+    const qint64 start = m_size ? textOffset(m_size - 1) + ref(m_size - 1).length + 1 : 0;
+    if (m_size % kPageLines == 0)
+        m_starts.push_back(std::make_shared<Starts>());
+    (*m_starts.back())[m_size % kPageLines] = start;
+    addRef((*m_sourcePages[size_t(i / kPageLines)])[i % kPageLines]);
 }
 
 LinePacker::LinePacker(LineStore& store) : m_store(store)

@@ -20,7 +20,9 @@ namespace vigilor::link {
 //
 // Lines is the read-only side. Copying it is cheap (it shares the chunks and the index pages)
 // and the copy keeps reading the lines as they stood: a store only ever grows at its end or is
-// emptied whole, so whatever it does later never touches what a copy sees.
+// emptied whole, so whatever it does later never touches what a copy sees. PickedLines are lines
+// chosen out of another Lines (the search's results): they read that one's chunks and keep
+// only an index of their own.
 class Lines
 {
 public:
@@ -62,6 +64,8 @@ public:
     struct Chunk;
 
 protected:
+    friend class PickedLines;
+
     struct Ref
     {
         quint32 chunk;
@@ -72,9 +76,15 @@ protected:
     using Page = std::array<Ref, kPageLines>;
 
     const Ref& ref(qsizetype i) const { return (*m_pages[i / kPageLines])[i % kPageLines]; }
+    void addRef(const Ref& r);
 
     std::vector<std::shared_ptr<Chunk>> m_chunks;
     std::vector<std::shared_ptr<Page>> m_pages;
+    // Picked lines do not lie one after the other in the chunks, so they keep where each of
+    // them starts in the joined text; empty for a store's own lines.
+    using Starts = std::array<qint64, kPageLines>;
+    std::vector<std::shared_ptr<Starts>> m_starts;
+    bool m_picked = false;
     qsizetype m_size = 0;
     qsizetype m_maxLength = 0;
     qint64 m_characters = 0;
@@ -111,6 +121,23 @@ private:
     char* place(qsizetype length);
 
     qsizetype m_packed = 0; // the chunks before this one are packed (or not worth packing)
+};
+
+// Lines picked out of a source in its order, by their numbers there, without copying a byte:
+// the picked lines share the source's chunks (12 bytes of index and 8 of position a line).
+class PickedLines final : public Lines
+{
+public:
+    explicit PickedLines(const Lines& source);
+    PickedLines(const PickedLines&) = delete;
+    PickedLines& operator=(const PickedLines&) = delete;
+
+    // Line i of the source becomes the last picked line.
+    void pick(qsizetype i);
+    Lines snapshot() const { return *this; }
+
+private:
+    std::vector<std::shared_ptr<Page>> m_sourcePages;
 };
 
 // Packs a store's full chunks one at a time from the event loop, so that loading a long day's

@@ -60,10 +60,11 @@ ConsoleSearch::ConsoleSearch(const Console& console, EventPump& pump, QObject* p
 {
 }
 
-void ConsoleSearch::search(const Lines& source, QStringView needle, bool reverse,
-                           bool caseSensitive, LineStore& results, EventPump* pump,
-                           const std::function<bool()>& cancelled)
+Lines ConsoleSearch::search(const Lines& source, QStringView needle, bool reverse,
+                            bool caseSensitive, EventPump* pump,
+                            const std::function<bool()>& cancelled)
 {
+    PickedLines results(source);
     const QByteArray prepared = prepareNeedle(needle, caseSensitive);
     const std::string_view wanted(prepared.constData(), size_t(prepared.size()));
     QElapsedTimer sincePump;
@@ -78,11 +79,11 @@ void ConsoleSearch::search(const Lines& source, QStringView needle, bool reverse
             if (cancelled && cancelled())
                 break;
         }
-        const QByteArrayView line = source.bytes(i);
-        const bool found = !wanted.empty() && hayHolds(line, wanted, caseSensitive);
+        const bool found = !wanted.empty() && hayHolds(source.bytes(i), wanted, caseSensitive);
         if (found != reverse)
-            results.appendBytes(line);
+            results.pick(i);
     }
+    return results.snapshot();
 }
 
 void ConsoleSearch::setNeedle(const QString& needle)
@@ -101,10 +102,9 @@ void ConsoleSearch::setWithinResults(bool on)
     emit withinResultsChanged(on);
 }
 
-void ConsoleSearch::setResults(LineStore results)
+void ConsoleSearch::setResults(Lines results)
 {
     m_results = std::move(results);
-    m_packer.schedule();
     emit resultsChanged();
 }
 
@@ -124,15 +124,14 @@ bool ConsoleSearch::run()
             emit self->searchingChanged(false);
         }
     };
-    LineStore found;
+    Lines found;
     {
         Done done{this};
         // Everything is taken by value: the operator may edit the field while events run, and
         // the console may grow or be emptied at midnight.
-        const Lines source =
-            m_withinResults ? m_results.snapshot() : m_console.content().snapshot();
-        search(source, QString(m_needle), m_reverse, m_caseSensitive, found, &m_pump,
-               [this] { return m_cancelled; });
+        const Lines source = m_withinResults ? m_results : m_console.content().snapshot();
+        found = search(source, QString(m_needle), m_reverse, m_caseSensitive, &m_pump,
+                       [this] { return m_cancelled; });
     }
     if (m_cancelled)
         return true;

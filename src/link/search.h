@@ -34,16 +34,15 @@ public:
 
     ConsoleSearch(const Console& console, EventPump& pump, QObject* parent = nullptr);
 
-    // Appends to results the lines of source whose hay (a blank and the line's first 255
-    // characters) contains the needle's first 255 characters, or, when reverse, the lines whose
+    // The lines of source (picked out of it, not copied) whose hay (a blank and the line's first
+    // 255 characters) contains the needle's first 255 characters, or, when reverse, the lines whose
     // hay does not. Folding is ASCII only and applies to both sides unless caseSensitive. An
     // empty needle is found nowhere, and so is one holding a character the code page lacks.
     // Lets window events run through pump (when given) during a long search; source is a
     // snapshot, so whatever happens to the console meanwhile is not searched. Stops early,
     // keeping what it found, once cancelled() turns true (checked after each pump).
-    static void search(const Lines& source, QStringView needle, bool reverse, bool caseSensitive,
-                       LineStore& results, EventPump* pump = nullptr,
-                       const std::function<bool()>& cancelled = {});
+    static Lines search(const Lines& source, QStringView needle, bool reverse, bool caseSensitive,
+                        EventPump* pump = nullptr, const std::function<bool()>& cancelled = {});
 
     // "[Keresési tippek]" in the "[ S.O.S ]" menu: the whole message box text.
     static const QString& tipsText();
@@ -58,7 +57,8 @@ public:
     // the console. Turns itself on after every search.
     bool withinResults() const { return m_withinResults; }
     void setWithinResults(bool on);
-    const LineStore& results() const { return m_results; }
+    // The result box's lines: the console's own lines where the search found them.
+    const Lines& results() const { return m_results; }
     bool isSearching() const { return m_searching; }
 
     // "Keresés". A press while a search is running (through the pump) is ignored; returns
@@ -75,7 +75,7 @@ signals:
     void searchingChanged(bool searching);
 
 private:
-    void setResults(LineStore results);
+    void setResults(Lines results);
 
     const Console& m_console;
     EventPump& m_pump;
@@ -85,8 +85,7 @@ private:
     bool m_withinResults = false;
     bool m_searching = false;
     bool m_cancelled = false;
-    LineStore m_results;
-    LinePacker m_packer{m_results};
+    Lines m_results;
 };
 
 } // namespace vigilor::link

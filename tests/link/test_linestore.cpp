@@ -133,6 +133,41 @@ private slots:
         checkOffsets(before);
     }
 
+    void pickedLinesReadTheSourcesBytes()
+    {
+        LineStore store;
+        QStringList expected;
+        for (int i = 0; i < 70000; ++i) {
+            store.append(i % 5000 == 3 ? QString() : u"sor %1 árvíz"_s.arg(i));
+            if (i % 3 == 0)
+                expected << store.last();
+        }
+        link::PickedLines picked(store);
+        for (qsizetype i = 0; i < store.size(); i += 3)
+            picked.pick(i);
+        const Lines every = picked.snapshot();
+        QCOMPARE(all(every), expected);
+        QVERIFY(every.bytes(1).data() == store.bytes(3).data()); // the very bytes, not a copy
+        QCOMPARE(every.maxLength(), expected.back().size());
+        checkOffsets(every);
+
+        // Picked again out of the picked lines, after the source was packed and emptied.
+        link::LinePacker packer(store);
+        packer.schedule();
+        QTRY_VERIFY(!store.hasUnpacked());
+        store.clear();
+        link::PickedLines narrowed(every);
+        QStringList fewer;
+        for (qsizetype i = 5; i < every.size(); i += 1000) {
+            narrowed.pick(i);
+            fewer << expected[i];
+        }
+        QCOMPARE(all(narrowed), fewer);
+        checkOffsets(narrowed);
+        QVERIFY(narrowed.footprint() < 2 * 4096 * 20);
+        QCOMPARE(all(link::PickedLines(store)), QStringList());
+    }
+
     void packedChunksReadAsWritten()
     {
         LineStore store;
