@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -99,8 +100,20 @@ Lines& Lines::operator=(Lines&&) noexcept = default;
 
 QByteArrayView Lines::bytes(qsizetype i) const
 {
-    const Ref& r = ref(i);
-    return QByteArrayView(m_chunks[r.chunk]->bytes() + r.offset, r.length);
+    const qint64 from = start(i);
+    const qsizetype length = qsizetype(end(i) - from);
+    if (length == 0)
+        return {};
+    if (m_source) {
+        const Numbers& numbers = *m_numbers[size_t(i / kPageLines)];
+        return m_source->bytes(numbers[i % kPageLines]).first(length);
+    }
+    // The last chunk whose first line does not start after this one.
+    const auto after =
+        std::upper_bound(m_chunks.begin(), m_chunks.end(), from,
+                         [](qint64 at, const auto& chunk) { return at < chunk->charactersBefore; });
+    const Chunk& chunk = **(after - 1);
+    return QByteArrayView(chunk.bytes() + (from - chunk.charactersBefore), length);
 }
 
 QString Lines::line(qsizetype i) const
@@ -121,9 +134,7 @@ QStringList Lines::toStringList(qsizetype first, qsizetype count) const
 
 qint64 Lines::footprint() const
 {
-    qint64 bytes = qint64(m_pages.size() * sizeof(Page) + m_starts.size() * sizeof(Starts));
-    if (m_picked)
-        return bytes; // the chunks are the source's
+    qint64 bytes = qint64(m_pages.size() * sizeof(Page) + m_numbers.size() * sizeof(Numbers));
     for (const auto& chunk : m_chunks)
         bytes += chunk->data ? chunk->capacity : chunk->packed.size();
     return bytes;
@@ -133,20 +144,26 @@ qint64 Lines::textOffset(qsizetype i) const
 {
     if (i >= m_size)
         return textLength() + (m_size ? 1 : 0);
-    if (m_picked)
-        return (*m_starts[i / kPageLines])[i % kPageLines];
-    const Ref& r = ref(i);
-    return m_chunks[r.chunk]->charactersBefore + r.offset + i;
+    return start(i) + i;
 }
 
-void Lines::addRef(const Ref& r)
+qsizetype Lines::room() const
 {
-    if (m_size % kPageLines == 0)
+    const qint64 base = m_size % kPageLines ? m_pages.back()->base : m_characters;
+    return qsizetype(std::numeric_limits<quint32>::max() - (m_characters - base));
+}
+
+void Lines::addLine(qsizetype length)
+{
+    if (m_size % kPageLines == 0) {
         m_pages.push_back(std::make_shared<Page>());
-    (*m_pages.back())[m_size % kPageLines] = r;
+        m_pages.back()->base = m_characters;
+    }
+    m_characters += length;
+    Page& last = *m_pages.back();
+    last.ends[m_size % kPageLines] = quint32(m_characters - last.base);
     ++m_size;
-    m_characters += r.length;
-    m_maxLength = std::max<qsizetype>(m_maxLength, r.length);
+    m_maxLength = std::max(m_maxLength, length);
 }
 
 qsizetype Lines::lineAt(qint64 offset) const
@@ -175,20 +192,23 @@ char* LineStore::place(qsizetype length)
                 : std::min<qsizetype>(qsizetype(m_chunks.back()->capacity) * 2, kChunkBytes);
         const qsizetype capacity = std::max(grown, length);
         auto chunk = std::make_shared<Chunk>();
-        chunk->data.reset(new char[capacity]);
+        chunk->data.reset(new char[size_t(capacity)]);
         chunk->capacity = quint32(capacity);
         chunk->charactersBefore = m_characters;
         m_chunks.push_back(std::move(chunk));
     }
     Chunk& chunk = *m_chunks.back();
-    addRef({quint32(m_chunks.size() - 1), chunk.used, quint32(length)});
     char* at = chunk.data.get() + chunk.used;
     chunk.used += quint32(length);
+    addLine(length);
     return at;
 }
 
+// A page's lines take at most 4 GiB together, far beyond any console; a line that would go
+// beyond keeps what fits.
 void LineStore::append(QStringView line)
 {
+    line = line.first(std::min(line.size(), room()));
     char* out = place(line.size());
     for (const QChar c : line) {
         const char16_t u = c.unicode();
@@ -203,6 +223,7 @@ void LineStore::append(QStringView line)
 
 void LineStore::appendBytes(QByteArrayView line)
 {
+    line = line.first(std::min(line.size(), room()));
     if (!line.isEmpty())
         std::memcpy(place(line.size()), line.data(), size_t(line.size()));
     else
@@ -250,20 +271,24 @@ bool LineStore::packOne()
     return hasUnpacked();
 }
 
-PickedLines::PickedLines(const Lines& source) : m_sourcePages(source.m_pages)
+PickedLines::PickedLines(const Lines& source)
 {
-    // The source's chunks, in the same order, so that its index entries hold here as they are.
-    m_chunks = source.m_chunks;
-    m_picked = true;
+    if (source.m_source) {
+        m_source = source.m_source;
+        m_through = source.m_numbers;
+    } else {
+        m_source = std::make_shared<const Lines>(source);
+    }
 }
 
 void PickedLines::pick(qsizetype i)
 {
-    const qint64 start = m_size ? textOffset(m_size - 1) + ref(m_size - 1).length + 1 : 0;
+    const qsizetype number =
+        m_through.empty() ? i : qsizetype((*m_through[size_t(i / kPageLines)])[i % kPageLines]);
     if (m_size % kPageLines == 0)
-        m_starts.push_back(std::make_shared<Starts>());
-    (*m_starts.back())[m_size % kPageLines] = start;
-    addRef((*m_sourcePages[size_t(i / kPageLines)])[i % kPageLines]);
+        m_numbers.push_back(std::make_shared<Numbers>());
+    (*m_numbers.back())[m_size % kPageLines] = quint32(number);
+    addLine(std::min(m_source->length(number), room()));
 }
 
 LinePacker::LinePacker(LineStore& store) : m_store(store)

@@ -13,7 +13,7 @@
 namespace vigilor::link {
 
 // Lines of text held as code page 1250 bytes, one byte a character, packed one after the other
-// into chunks of up to 1 MiB with an index of where each line lies (12 bytes a line). Full
+// into chunks of up to 1 MiB with an index of where each line ends (4 bytes a line). Full
 // chunks can be packed further with zlib (packOne, run by LinePacker while the window idles):
 // a busy day's console then takes a few megabytes instead of the size of its log file. Reading a
 // line of a packed chunk unpacks that chunk into a small cache shared by all stores.
@@ -21,8 +21,8 @@ namespace vigilor::link {
 // Lines is the read-only side. Copying it is cheap (it shares the chunks and the index pages)
 // and the copy keeps reading the lines as they stood: a store only ever grows at its end or is
 // emptied whole, so whatever it does later never touches what a copy sees. PickedLines are lines
-// chosen out of another Lines (the search's results): they read that one's chunks and keep
-// only an index of their own.
+// chosen out of another Lines (the search's results): they read that one's bytes and keep only
+// an index of their own.
 class Lines
 {
 public:
@@ -39,7 +39,7 @@ public:
     // The line's bytes; valid until the next read from any store or until window events run.
     QByteArrayView bytes(qsizetype i) const;
     QString line(qsizetype i) const;
-    qsizetype length(qsizetype i) const { return ref(i).length; }
+    qsizetype length(qsizetype i) const { return qsizetype(end(i) - start(i)); }
     QString last() const { return m_size ? line(m_size - 1) : QString(); }
 
     // Decoded lines [first, first + count); count -1 means up to the end.
@@ -66,25 +66,35 @@ public:
 protected:
     friend class PickedLines;
 
-    struct Ref
-    {
-        quint32 chunk;
-        quint32 offset;
-        quint32 length;
-    };
     static constexpr qsizetype kPageLines = 4096;
-    using Page = std::array<Ref, kPageLines>;
+    // The lines' characters counted one after the other, without line breaks: line i runs from
+    // end(i - 1) to end(i). A page holds the start of its first line and the ends of its lines
+    // relative to that.
+    struct Page
+    {
+        qint64 base = 0;
+        std::array<quint32, kPageLines> ends;
+    };
+    using Numbers = std::array<quint32, kPageLines>;
 
-    const Ref& ref(qsizetype i) const { return (*m_pages[i / kPageLines])[i % kPageLines]; }
-    void addRef(const Ref& r);
+    const Page& page(qsizetype i) const { return *m_pages[size_t(i / kPageLines)]; }
+    qint64 start(qsizetype i) const
+    {
+        const Page& p = page(i);
+        return i % kPageLines ? p.base + p.ends[i % kPageLines - 1] : p.base;
+    }
+    qint64 end(qsizetype i) const { return page(i).base + page(i).ends[i % kPageLines]; }
+    // The longest line the last page still has room for.
+    qsizetype room() const;
+    void addLine(qsizetype length);
 
+    // A store's own lines lie in its chunks; a chunk's lines start at its charactersBefore.
     std::vector<std::shared_ptr<Chunk>> m_chunks;
     std::vector<std::shared_ptr<Page>> m_pages;
-    // Picked lines do not lie one after the other in the chunks, so they keep where each of
-    // them starts in the joined text; empty for a store's own lines.
-    using Starts = std::array<qint64, kPageLines>;
-    std::vector<std::shared_ptr<Starts>> m_starts;
-    bool m_picked = false;
+    // Picked lines: the lines they were picked from (never picked ones themselves) and the
+    // numbers of the picked lines there.
+    std::shared_ptr<const Lines> m_source;
+    std::vector<std::shared_ptr<Numbers>> m_numbers;
     qsizetype m_size = 0;
     qsizetype m_maxLength = 0;
     qint64 m_characters = 0;
@@ -124,7 +134,7 @@ private:
 };
 
 // Lines picked out of a source in its order, by their numbers there, without copying a byte:
-// the picked lines share the source's chunks (12 bytes of index and 8 of position a line).
+// 8 bytes a line. Picking out of picked lines reads the first source, whatever the depth.
 class PickedLines final : public Lines
 {
 public:
@@ -137,7 +147,7 @@ public:
     Lines snapshot() const { return *this; }
 
 private:
-    std::vector<std::shared_ptr<Page>> m_sourcePages;
+    std::vector<std::shared_ptr<Numbers>> m_through; // the source's numbers when it was picked
 };
 
 // Packs a store's full chunks one at a time from the event loop, so that loading a long day's
