@@ -15,7 +15,10 @@
 
 namespace vigilor::link {
 
-Console::Console(const Clock& clock, QObject* parent) : QObject(parent), m_clock(clock) {}
+Console::Console(const Clock& clock, ErrorSink* errors, QObject* parent)
+    : QObject(parent), m_clock(clock), m_packer(m_lines, errors)
+{
+}
 
 QString Console::stamp() const
 {
@@ -172,8 +175,7 @@ void ConsoleLog::saveConsole(const QString& fileName)
 {
     const LineStore& lines = m_console.content();
     const bool onlyGrown = fileName == m_fileName && m_linesSaved >= 0 &&
-                           m_generation == m_console.generation() &&
-                           m_linesSaved <= lines.size();
+                           m_generation == m_console.generation() && m_linesSaved <= lines.size();
     const QFileInfo info(fileName);
     if (onlyGrown && info.exists() && info.size() == m_bytesSaved) {
         if (m_linesSaved == lines.size())

@@ -7,7 +7,8 @@
 
 namespace vigilor {
 class Clock;
-}
+class ErrorSink;
+} // namespace vigilor
 
 namespace vigilor::link {
 
@@ -22,7 +23,8 @@ class Console final : public QObject
     Q_DISABLE_COPY_MOVE(Console)
 
 public:
-    explicit Console(const Clock& clock, QObject* parent = nullptr);
+    // errors: where the packing of the lines reports what goes wrong.
+    explicit Console(const Clock& clock, ErrorSink* errors = nullptr, QObject* parent = nullptr);
 
     const LineStore& content() const { return m_lines; }
     qsizetype size() const { return m_lines.size(); }
@@ -54,7 +56,7 @@ signals:
 private:
     const Clock& m_clock;
     LineStore m_lines;
-    LinePacker m_packer{m_lines};
+    LinePacker m_packer;
     quint64 m_generation = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "link/linestore.h"
 
 #include "text/cp1250.h"
+#include "text/errors.h"
 
 #include <algorithm>
 #include <cstring>
@@ -291,11 +292,12 @@ void PickedLines::pick(qsizetype i)
     addLine(std::min(m_source->length(number), room()));
 }
 
-LinePacker::LinePacker(LineStore& store) : m_store(store)
+LinePacker::LinePacker(LineStore& store, ErrorSink* errors) : m_store(store), m_errors(errors)
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(0);
-    QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { packNext(); });
+    QObject::connect(&m_timer, &QTimer::timeout, &m_timer,
+                     [this] { guarded(m_errors, [this] { packNext(); }); });
 }
 
 void LinePacker::schedule()

@@ -10,6 +10,10 @@
 #include <memory>
 #include <vector>
 
+namespace vigilor {
+class ErrorSink;
+}
+
 namespace vigilor::link {
 
 // Lines of text held as code page 1250 bytes, one byte a character, packed one after the other
@@ -155,13 +159,15 @@ private:
 class LinePacker final
 {
 public:
-    explicit LinePacker(LineStore& store);
+    // Errors while packing go to errors (or are dropped without one): the chunk stays unpacked.
+    explicit LinePacker(LineStore& store, ErrorSink* errors = nullptr);
     void schedule();
 
 private:
     void packNext();
 
     LineStore& m_store;
+    ErrorSink* m_errors;
     QTimer m_timer;
 };
 

@@ -58,7 +58,7 @@ const QString& Robot::firstStartMessage()
 Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialogs& dialogs,
              QObject* parent)
     : QObject(parent), m_programFolder(withSeparator(programFolder)), m_clock(clock), m_pump(pump),
-      m_dialogs(dialogs), m_console(clock), m_consoleLog(m_console),
+      m_dialogs(dialogs), m_console(clock, this), m_consoleLog(m_console),
       m_roster(m_settings, this, this),
       m_link(m_settings, m_console, clock, pump, dialogs, this, this),
       m_intake(m_console, m_consoleLog, m_roster, clock, pump,

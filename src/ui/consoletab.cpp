@@ -40,7 +40,7 @@ bool typesText(const QKeyEvent* key)
 } // namespace
 
 ConsoleTab::ConsoleTab(Robot& robot, QWidget* parent)
-    : QWidget(parent), m_robot(robot), m_console(new LinesView(this)),
+    : QWidget(parent), m_robot(robot), m_console(new LinesView(&robot, this)),
       m_queueView(new QListWidget(this)), m_commandBox(new QLineEdit(this)),
       m_chatBox(new QLineEdit(this)), m_queueTimer(new QTimer(this))
 {

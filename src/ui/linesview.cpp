@@ -1,6 +1,7 @@
 #include "ui/linesview.h"
 
 #include "link/linestore.h"
+#include "ui/guard.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -229,8 +230,8 @@ QAccessibleInterface* accessibleFactory(const QString&, QObject* object)
 
 } // namespace
 
-LinesView::LinesView(QWidget* parent)
-    : QAbstractScrollArea(parent), m_copyAction(new QAction(u"Másolás"_s, this)),
+LinesView::LinesView(ErrorSink* errors, QWidget* parent)
+    : QAbstractScrollArea(parent), m_errors(errors), m_copyAction(new QAction(u"Másolás"_s, this)),
       m_selectAllAction(new QAction(u"Az összes kijelölése"_s, this))
 {
     static const bool factoryInstalled = [] {
@@ -255,11 +256,11 @@ LinesView::LinesView(QWidget* parent)
     m_copyAction->setShortcuts(QKeySequence::Copy);
     m_copyAction->setShortcutContext(Qt::WidgetShortcut);
     m_copyAction->setEnabled(false);
-    connect(m_copyAction, &QAction::triggered, this, [this] { copy(); });
+    connect(m_copyAction, &QAction::triggered, this, guard(m_errors, [this] { copy(); }));
     m_selectAllAction->setObjectName(u"selectAllLines"_s);
     m_selectAllAction->setShortcuts(QKeySequence::SelectAll);
     m_selectAllAction->setShortcutContext(Qt::WidgetShortcut);
-    connect(m_selectAllAction, &QAction::triggered, this, [this] { selectAll(); });
+    connect(m_selectAllAction, &QAction::triggered, this, guard(m_errors, [this] { selectAll(); }));
     addAction(m_copyAction);
     addAction(m_selectAllAction);
     updateMetrics();
@@ -711,7 +712,68 @@ bool LinesView::moveByKey(QKeyEvent* event)
     return false;
 }
 
+// The event loop's calls: whatever goes wrong in them goes to the error handler.
 void LinesView::keyPressEvent(QKeyEvent* event)
+{
+    guarded(m_errors, [&] { onKeyPress(event); });
+}
+
+void LinesView::mousePressEvent(QMouseEvent* event)
+{
+    guarded(m_errors, [&] { onMousePress(event); });
+}
+
+void LinesView::mouseMoveEvent(QMouseEvent* event)
+{
+    guarded(m_errors, [&] { onMouseMove(event); });
+}
+
+void LinesView::mouseReleaseEvent(QMouseEvent* event)
+{
+    guarded(m_errors, [&] { onMouseRelease(event); });
+}
+
+void LinesView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    guarded(m_errors, [&] { onMouseDoubleClick(event); });
+}
+
+void LinesView::timerEvent(QTimerEvent* event)
+{
+    guarded(m_errors, [&] { onTimer(event); });
+}
+
+void LinesView::contextMenuEvent(QContextMenuEvent* event)
+{
+    guarded(m_errors, [&] { onContextMenu(event); });
+}
+
+void LinesView::resizeEvent(QResizeEvent* event)
+{
+    guarded(m_errors, [&] { onResize(event); });
+}
+
+void LinesView::focusInEvent(QFocusEvent* event)
+{
+    guarded(m_errors, [&] { onFocusIn(event); });
+}
+
+void LinesView::focusOutEvent(QFocusEvent* event)
+{
+    guarded(m_errors, [&] { onFocusOut(event); });
+}
+
+void LinesView::changeEvent(QEvent* event)
+{
+    guarded(m_errors, [&] { onChange(event); });
+}
+
+void LinesView::paintEvent(QPaintEvent* event)
+{
+    guarded(m_errors, [&] { onPaint(event); });
+}
+
+void LinesView::onKeyPress(QKeyEvent* event)
 {
     if (event->matches(QKeySequence::Copy)) {
         copy();
@@ -730,7 +792,7 @@ void LinesView::keyPressEvent(QKeyEvent* event)
     QAbstractScrollArea::keyPressEvent(event);
 }
 
-void LinesView::mousePressEvent(QMouseEvent* event)
+void LinesView::onMousePress(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
@@ -750,7 +812,7 @@ void LinesView::mousePressEvent(QMouseEvent* event)
     m_dragging = true;
 }
 
-void LinesView::mouseMoveEvent(QMouseEvent* event)
+void LinesView::onMouseMove(QMouseEvent* event)
 {
     if (!m_dragging || !(event->buttons() & Qt::LeftButton))
         return;
@@ -769,7 +831,7 @@ void LinesView::dragTo(QPoint point)
     setCaret(positionAt(point), true);
 }
 
-void LinesView::mouseReleaseEvent(QMouseEvent* event)
+void LinesView::onMouseRelease(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
@@ -780,7 +842,7 @@ void LinesView::mouseReleaseEvent(QMouseEvent* event)
         clipboard->setText(selectedText(), QClipboard::Selection);
 }
 
-void LinesView::mouseDoubleClickEvent(QMouseEvent* event)
+void LinesView::onMouseDoubleClick(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
@@ -790,7 +852,7 @@ void LinesView::mouseDoubleClickEvent(QMouseEvent* event)
     m_tripleClick.start(QApplication::doubleClickInterval(), this);
 }
 
-void LinesView::timerEvent(QTimerEvent* event)
+void LinesView::onTimer(QTimerEvent* event)
 {
     if (event->timerId() == m_autoScroll.timerId()) {
         // Scrolls a line a tick towards the pointer held above or below the view.
@@ -804,7 +866,7 @@ void LinesView::timerEvent(QTimerEvent* event)
     }
 }
 
-void LinesView::contextMenuEvent(QContextMenuEvent* event)
+void LinesView::onContextMenu(QContextMenuEvent* event)
 {
     auto* menu = new QMenu(this);
     menu->setObjectName(u"linesMenu"_s);
@@ -819,7 +881,7 @@ void LinesView::scrollContentsBy(int, int)
     viewport()->update();
 }
 
-void LinesView::resizeEvent(QResizeEvent* event)
+void LinesView::onResize(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     const bool follow = atEnd();
@@ -828,26 +890,26 @@ void LinesView::resizeEvent(QResizeEvent* event)
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
-void LinesView::focusInEvent(QFocusEvent* event)
+void LinesView::onFocusIn(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
 }
 
-void LinesView::focusOutEvent(QFocusEvent* event)
+void LinesView::onFocusOut(QFocusEvent* event)
 {
     QAbstractScrollArea::focusOutEvent(event);
     viewport()->update();
 }
 
-void LinesView::changeEvent(QEvent* event)
+void LinesView::onChange(QEvent* event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         updateMetrics();
 }
 
-void LinesView::paintEvent(QPaintEvent* event)
+void LinesView::onPaint(QPaintEvent* event)
 {
     QPainter painter(viewport());
     painter.setFont(font());

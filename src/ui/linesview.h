@@ -8,6 +8,10 @@
 
 class QAction;
 
+namespace vigilor {
+class ErrorSink;
+}
+
 namespace vigilor::link {
 class Lines;
 }
@@ -34,7 +38,8 @@ public:
         auto operator<=>(const Position&) const = default;
     };
 
-    explicit LinesView(QWidget* parent = nullptr);
+    // Errors in the view's event handlers go to errors.
+    explicit LinesView(ErrorSink* errors, QWidget* parent = nullptr);
     ~LinesView() override;
 
     // The lines shown (nullptr: none). The store must outlive the view, or be replaced first.
@@ -97,6 +102,18 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void onKeyPress(QKeyEvent* event);
+    void onMousePress(QMouseEvent* event);
+    void onMouseMove(QMouseEvent* event);
+    void onMouseRelease(QMouseEvent* event);
+    void onMouseDoubleClick(QMouseEvent* event);
+    void onTimer(QTimerEvent* event);
+    void onContextMenu(QContextMenuEvent* event);
+    void onResize(QResizeEvent* event);
+    void onFocusIn(QFocusEvent* event);
+    void onFocusOut(QFocusEvent* event);
+    void onChange(QEvent* event);
+    void onPaint(QPaintEvent* event);
     void updateMetrics();
     void updateScrollBars();
     void ensureCaretVisible();
@@ -113,6 +130,7 @@ private:
     bool moveByKey(QKeyEvent* event);
     void dragTo(QPoint viewportPoint);
 
+    ErrorSink* m_errors;
     const link::Lines* m_lines = nullptr;
     qsizetype m_linesNotified = 0; // what screen readers were last told about
     Position m_caret;

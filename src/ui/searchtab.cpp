@@ -78,7 +78,7 @@ SearchTab::SearchTab(Robot& robot, QWidget* parent)
     connect(clear, &QPushButton::clicked, this, guard(&robot, [&search] { search.clear(); }));
 
     // The result box shows the search's own result lines, from the first one.
-    auto* results = new LinesView(this);
+    auto* results = new LinesView(&robot, this);
     results->setObjectName(u"Search"_s);
     results->setAccessibleName(u"Találatok"_s);
     results->setLines(&search.results());
