@@ -93,7 +93,13 @@ QString Interpreter::commandText(const QString& reply)
     const qsizetype end = reply.indexOf(kDefault, start);
     if (end < 0)
         return {};
-    return text::asciiLower(QStringView(reply).mid(start, end - start));
+    // The variable's value is one line. A garbled answer must not carry a line break into a
+    // chat line, where the server would take what follows for a command of its own.
+    QString command = text::asciiLower(QStringView(reply).mid(start, end - start));
+    std::replace_if(
+        command.begin(), command.end(),
+        [](QChar c) { return c == u'\n' || c == u'\r' || c == QChar(0); }, QChar(u' '));
+    return command;
 }
 
 QString Interpreter::madeUpAnswer(const QString& command)

@@ -53,7 +53,8 @@ public:
     void runChannelCommand(const QString& reply);
 
     // The value between the marker (with or without a blank after "is:") and the first
-    // `" default` behind it, lower-cased; empty when either is missing.
+    // `" default` behind it, lower-cased, line breaks and NULs as blanks; empty when either is
+    // missing.
     static QString commandText(const QString& reply);
     // The answer the console buttons and the scheduler hand over:
     // "vigilor" is:"<command>" default is:""

@@ -1,7 +1,6 @@
 #include "settings/inifile.h"
 
 #include "settings/textfile.h"
-#include "text/cp1250.h"
 #include "text/textutil.h"
 
 namespace vigilor::settings {
@@ -77,7 +76,7 @@ QByteArray IniFile::toBytes() const
         for (const Entry& e : s.entries)
             text += e.key + u'=' + e.value + QStringLiteral("\r\n");
     }
-    return text::toCp1250(text);
+    return storedBytes(text);
 }
 
 const IniFile::Section* IniFile::section(QStringView name) const
@@ -118,12 +117,13 @@ void IniFile::setValue(QStringView sectionName, QStringView key, const QString& 
     Section* s = section(sectionName);
     if (!s)
         s = &addSection(sectionName);
+    // The writer's spelling wins, so a saved file always spells the names alike, and saving it
+    // again writes the same bytes.
+    s->name = sectionName.toString();
     const QString folded = text::asciiLower(key);
     const auto it = s->byFoldedKey.constFind(folded);
     if (it != s->byFoldedKey.cend()) {
-        // The writer's spelling wins, so a saved file always spells the names alike.
         s->entries[*it] = {key.toString(), clean};
-        s->name = sectionName.toString();
         return;
     }
     s->byFoldedKey.insert(folded, qsizetype(s->entries.size()));

@@ -15,8 +15,8 @@ namespace vigilor::settings {
 // first occurrence of a key (and of a section) wins, lines starting with ';' or '#', blank
 // lines, lines without '=' and text before the first section are skipped, and LF, CR and CR LF
 // all end a line. A key's value is everything after its first '=', exactly as it stands.
-// Writing produces a clean file: CR LF line ends, sections and keys in the order of their first
-// write (or of the file that was read), nothing else.
+// Writing produces a clean file (storedBytes: code page 1250): CR LF line ends, sections and keys
+// in the order of their first write (or of the file that was read), nothing else.
 class IniFile
 {
 public:

@@ -8,6 +8,22 @@ namespace {
 
 using enum ValueType;
 
+// A list line is one line of a list file: a line break inside it would split it in two there,
+// and a NUL would make the whole file unreadable as text. Such characters become blanks.
+QStringList asFileLines(const QStringList& lines)
+{
+    const auto breaks = [](QChar c) { return c == u'\n' || c == u'\r' || c == QChar(0); };
+    const auto needs = [&](const QString& line) {
+        return std::any_of(line.begin(), line.end(), breaks);
+    };
+    if (std::none_of(lines.begin(), lines.end(), needs))
+        return lines;
+    QStringList clean = lines;
+    for (QString& line : clean)
+        std::replace_if(line.begin(), line.end(), breaks, QChar(u' '));
+    return clean;
+}
+
 // Section, key, type, default, range and caption of every value, in the file's order of keys.
 constexpr KeyInfo kKeys[] = {
     {Key::EventNotify, "System", u"EventNotify", Boolean, 1, 0, 1, u"Vigilor beírhat közösbe"},
@@ -142,25 +158,28 @@ void Settings::resetToDefaults()
 
 void Settings::setBanList(const QStringList& entries)
 {
-    if (m_banList == entries)
+    const QStringList clean = asFileLines(entries);
+    if (m_banList == clean)
         return;
-    m_banList = entries;
+    m_banList = clean;
     emit banListChanged();
 }
 
 void Settings::setMessages(const QStringList& lines)
 {
-    if (m_messages == lines)
+    const QStringList clean = asFileLines(lines);
+    if (m_messages == clean)
         return;
-    m_messages = lines;
+    m_messages = clean;
     emit messagesChanged();
 }
 
 void Settings::setImportList(const QStringList& addresses)
 {
-    if (m_importList == addresses)
+    const QStringList clean = asFileLines(addresses);
+    if (m_importList == clean)
         return;
-    m_importList = addresses;
+    m_importList = clean;
     emit importListChanged();
     if (m_importSelection >= m_importList.size())
         setImportSelection(m_importList.isEmpty() ? -1 : int(m_importList.size()) - 1);

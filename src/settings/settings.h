@@ -122,7 +122,8 @@ public:
     void setTimeInterval(int seconds) { apply(Key::TimeInterval, seconds); }
     int requiredRate() const { return number(Key::RequiredRate); }
 
-    // The lists the settings store keeps in files beside the settings file.
+    // The lists the settings store keeps in files beside the settings file, one line per item:
+    // a line break or NUL inside an item becomes a blank.
     const QStringList& banList() const { return m_banList; }
     void setBanList(const QStringList& entries);
     const QStringList& messages() const { return m_messages; }

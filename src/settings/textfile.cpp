@@ -85,6 +85,20 @@ StoredText decodeStoredText(QByteArrayView bytes)
     return stored;
 }
 
+QByteArray storedBytes(QStringView text)
+{
+    return storedBytes(text::toCp1250(text));
+}
+
+QByteArray storedBytes(const QByteArray& cp1250)
+{
+    const bool marked = cp1250.startsWith("\xFF\xFE") || cp1250.startsWith("\xFE\xFF") ||
+                        cp1250.startsWith("\xEF\xBB\xBF");
+    if (!marked && !plainUtf8(cp1250))
+        return cp1250;
+    return QByteArrayLiteral("\xEF\xBB\xBF") + text::fromCp1250(cp1250).toUtf8();
+}
+
 QStringList linesFromBytes(QByteArrayView bytes)
 {
     return text::splitLines(decodeStoredText(bytes).text);
@@ -101,7 +115,7 @@ QByteArray linesToBytes(const QStringList& lines)
         bytes += text::toCp1250(line);
         bytes += "\r\n";
     }
-    return bytes;
+    return storedBytes(bytes);
 }
 
 std::optional<QByteArray> readFileIfPresent(const QString& path)

@@ -141,6 +141,9 @@ private slots:
             << u"\"vigilor\" is:\"rsay ÁRVÍZ Tűrő\" default:\"\""_s << u"rsay ÁrvÍz tűrő"_s;
         QTest::newRow("no default part") << u"\"vigilor\" is:\"ban joe\""_s << QString();
         QTest::newRow("empty value") << u"\"vigilor\" is:\"\" default:\"\""_s << QString();
+        QTest::newRow("line breaks and NULs as blanks")
+            << u"\"vigilor\" is:\"rsay a\nquit\r\n"_s + QChar(0) + u"b\" default:\"\""_s
+            << u"rsay a quit   b"_s;
         QTest::newRow("text around")
             << u"x\n\"vigilor\" is:\"Status\" default:\"\"\n\n"_s << u"status"_s;
     }

@@ -199,6 +199,35 @@ private slots:
         QVERIFY(h.robot->link().isConnected());
     }
 
+    // A garbled channel answer cannot split a ban entry or a message over two lines of their
+    // files, blank a list file out with a NUL, or smuggle a command of its own into a chat line.
+    void garbledChannelAnswerKeepsEveryLineOneLine()
+    {
+        Harness h;
+        h.writeSettings("AutoConnect=1\r\n");
+        writeFile(h.path(u"Messages.txt"_s), "first\r\n");
+        h.start();
+        QVERIFY(h.robot->link().isConnected());
+        const auto answer = [&](const QByteArray& value) {
+            h.robot->intake().handleDatagram("\xff\xff\xff\xffprint\n\"vigilor\" is:\"" + value +
+                                             "^7\" default:\"nil^7\"\n");
+        };
+        answer(QByteArray("ban evil\r\n0 x\0y", 15));
+        answer("anounce two\nlines");
+        answer("rsay hi\nquit");
+        QCOMPARE(h.robot->settings().banList(), QStringList{u"0 evil  0 x y"_s});
+        QCOMPARE(h.robot->settings().messages(), QStringList{u"two lines"_s});
+        QVERIFY(h.robot->link().queue().contains(u"say ^1vigilor^2> ^7hi quit"_s));
+        QFile bans(h.path(u"bans.txt"_s));
+        QVERIFY(bans.open(QIODevice::ReadOnly));
+        QCOMPARE(bans.readAll(), QByteArray("0 evil  0 x y\r\n"));
+
+        Robot again(h.dir.path() + u'/', h.clock, h.pump, h.dialogs);
+        again.loadSettings();
+        QCOMPARE(again.settings().banList(), h.robot->settings().banList());
+        QCOMPARE(again.settings().messages(), h.robot->settings().messages());
+    }
+
     void midnightClearsTheLearningList()
     {
         Harness h;

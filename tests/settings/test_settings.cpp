@@ -537,6 +537,33 @@ private slots:
         QCOMPARE(f.read(u"SyncURLs.txt"_s), QByteArray("http://\xe1.example\r\n"));
     }
 
+    // Text whose code page 1250 bytes the reader would take for UTF-8 or UTF-16 is written so
+    // that it reads back as it was; everything else stays code page 1250.
+    void everyWrittenFileReadsBackAsWritten()
+    {
+        Folder f;
+        f.settings.setBanList({u"0 Ă©"_s, u"0 ßŠ"_s});
+        f.settings.setMessages({u"˙ţ like a mark"_s});
+        f.settings.setImportList({u"http://á.example"_s});
+        f.settings.setText(Key::EdName, u"Ă©"_s);
+        f.store->save();
+        QCOMPARE(f.read(u"bans.txt"_s),
+                 QByteArray("\xEF\xBB\xBF" "0 \xC4\x82\xC2\xA9\r\n0 \xC3\x9F\xC5\xA0\r\n"));
+        QVERIFY(f.read(u"Messages.txt"_s).startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(f.read(u"SyncURLs.txt"_s), QByteArray("http://\xe1.example\r\n"));
+        // The accented letters of its own keys rule UTF-8 out: the settings file stays as it is.
+        QVERIFY(f.read(u"vigilor.ini"_s).startsWith("[System]\r\n"));
+
+        Folder again;
+        for (const QString& name : {u"vigilor.ini"_s, u"bans.txt"_s, u"Messages.txt"_s})
+            again.write(name, f.read(name));
+        again.store->load();
+        QCOMPARE(again.settings.banList(), f.settings.banList());
+        QCOMPARE(again.settings.messages(), f.settings.messages());
+        QCOMPARE(again.settings.text(Key::EdName), u"Ă©"_s);
+        QVERIFY(again.notes.isEmpty()); // nothing taken for damaged
+    }
+
     // ---- other encodings, damaged files and their backups ---------------------------------------
 
     void decodingChoosesTheEncoding_data()
@@ -830,6 +857,25 @@ private slots:
         const QByteArray clean = f.read(u"vigilor.ini"_s);
         verifyClean(clean);
         QVERIFY(clean.size() < noise.size() / 10);
+    }
+
+    // A hand-edited file is written once in the program's spelling; saving it again after a
+    // load writes the very same bytes.
+    void aRewrittenFileIsAFixedPoint()
+    {
+        Folder f;
+        f.write(u"vigilor.ini"_s,
+                "; by hand\n[system]\n time;interval = =-1\n[SERVERINFO]\nip=h\n");
+        f.store->load();
+        f.store->save();
+        const QByteArray first = f.read(u"vigilor.ini"_s);
+        QVERIFY(first.startsWith("[System]\r\ntime;interval= =-1\r\nEventNotify=1\r\n"));
+        QVERIFY(first.contains("\r\n[ServerInfo]\r\nIP=h\r\n"));
+        Folder again;
+        again.write(u"vigilor.ini"_s, first);
+        again.store->load();
+        again.store->save();
+        QCOMPARE(again.read(u"vigilor.ini"_s), first);
     }
 
     // ---- the password -------------------------------------------------------------------------
