@@ -1,0 +1,178 @@
+#include "support/fuzzsupport.h"
+
+#include "settings/settingsstore.h"
+#include "text/cp1250.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace vigilor::fuzz {
+
+namespace {
+
+QString g_scratch;
+
+} // namespace
+
+void initialise(int* argc, char*** argv)
+{
+    static QCoreApplication* app = nullptr;
+    if (app)
+        return;
+    // One folder per process: ctest runs several targets side by side.
+    const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                             ? QStringLiteral("/dev/shm")
+                             : QDir::tempPath();
+    g_scratch = base + QStringLiteral("/vigilor-fuzz-") + QString::number(::getpid()) + u'/';
+    QDir().mkpath(g_scratch);
+    // Without Qt: its own globals may be gone by then.
+    static const std::string scratch = QFile::encodeName(g_scratch).toStdString();
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch, ignored);
+    });
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(g_scratch + QStringLiteral("config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(g_scratch + QStringLiteral("data")));
+    // The engine's few warnings would drown libFuzzer's own output.
+    qputenv("QT_LOGGING_RULES", "*.debug=false;*.warning=false");
+    // Never destroyed: libFuzzer ends the process from inside its loop.
+    app = new QCoreApplication(*argc, *argv);
+}
+
+QString freshFolder(const QString& name)
+{
+    const QString path = g_scratch + name + u'/';
+    QDir(path).removeRecursively();
+    QDir().mkpath(path);
+    return path;
+}
+
+QString asStored(const QString& text)
+{
+    return text::fromCp1250(text::toCp1250(text));
+}
+
+QStringList asStored(const QStringList& lines)
+{
+    QStringList stored;
+    for (const QString& line : lines)
+        stored.append(asStored(line));
+    return stored;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        fail(QStringLiteral("cannot write ") + path);
+}
+
+void fail(const QString& what)
+{
+    std::fprintf(stderr, "\n*** property failed: %s\n", what.toUtf8().constData());
+    std::fflush(stderr);
+    std::abort();
+}
+
+SettingsState stateOf(const Settings& settings)
+{
+    SettingsState state;
+    for (int i = 0; i < kKeyCount; ++i)
+        state.values[i] = settings.value(Key(i));
+    state.banList = settings.banList();
+    state.messages = settings.messages();
+    state.importList = settings.importList();
+    state.importSelection = settings.importSelection();
+    state.uploadAddress = settings.uploadAddress();
+    state.importInterval = settings.importInterval();
+    return state;
+}
+
+QString printable(const QString& text)
+{
+    QString shown;
+    for (QChar c : text) {
+        if (c.unicode() < 0x20 || c == u'\\')
+            shown +=
+                QStringLiteral("\\x") + QString::number(c.unicode(), 16).rightJustified(2, u'0');
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+QString describeLines(const QStringList& lines)
+{
+    QStringList quoted;
+    for (const QString& line : lines)
+        quoted.append(u'"' + printable(line) + u'"');
+    return u'[' + quoted.join(QStringLiteral(", ")) + u']';
+}
+
+QString difference(const SettingsState& a, const SettingsState& b)
+{
+    for (int i = 0; i < kKeyCount; ++i) {
+        if (a.values[i] != b.values[i])
+            return QString::fromUtf16(keyInfo(Key(i)).name) + QStringLiteral(": '") +
+                   printable(a.values[i].toString()) + QStringLiteral("' / '") +
+                   printable(b.values[i].toString()) + u'\'';
+    }
+    if (a.banList != b.banList)
+        return QStringLiteral("bans ") + describeLines(a.banList) + QStringLiteral(" / ") +
+               describeLines(b.banList);
+    if (a.messages != b.messages)
+        return QStringLiteral("messages ") + describeLines(a.messages) + QStringLiteral(" / ") +
+               describeLines(b.messages);
+    if (a.importList != b.importList)
+        return QStringLiteral("imports ") + describeLines(a.importList) + QStringLiteral(" / ") +
+               describeLines(b.importList);
+    if (a.importSelection != b.importSelection)
+        return QStringLiteral("import selection");
+    if (a.uploadAddress != b.uploadAddress)
+        return QStringLiteral("upload address");
+    if (a.importInterval != b.importInterval)
+        return QStringLiteral("import interval");
+    return QStringLiteral("none");
+}
+
+void checkRanges(const Settings& settings)
+{
+    for (int i = 0; i < kKeyCount; ++i) {
+        const KeyInfo& info = keyInfo(Key(i));
+        const QVariant v = settings.value(Key(i));
+        if (info.type == ValueType::Text)
+            continue;
+        const int n = v.toInt();
+        if (info.type == ValueType::Boolean)
+            FUZZ_CHECK(n == 0 || n == 1, QString::fromUtf16(info.name));
+        else
+            FUZZ_CHECK(n >= info.minimum && n <= info.maximum,
+                       QString::fromUtf16(info.name) + QStringLiteral(" = ") + QString::number(n));
+    }
+    FUZZ_CHECK(settings.importSelection() >= -1 &&
+                   settings.importSelection() < settings.importList().size(),
+               QString::number(settings.importSelection()));
+}
+
+void quietHooks(settings::SettingsStore& store)
+{
+    settings::SettingsStore::Hooks hooks;
+    hooks.autostart = {};
+    store.setHooks(std::move(hooks));
+}
+
+} // namespace vigilor::fuzz

@@ -1,0 +1,83 @@
+#pragma once
+
+// What every fuzz target shares: the application object, a scratch folder for the files the
+// engine writes, the check that stops the run with a message, and a comparable picture of the
+// settings.
+
+#include "settings/settings.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace vigilor {
+namespace settings {
+class SettingsStore;
+}
+} // namespace vigilor
+
+namespace vigilor::fuzz {
+
+// Once per process: a QCoreApplication, and a scratch folder (on tmpfs where there is one)
+// that also holds the XDG configuration and data folders, so that no input ever writes an
+// autostart entry or anything else outside it.
+void initialise(int* argc, char*** argv);
+
+// An empty folder under the scratch folder, emptied again at every call; ends with '/'.
+QString freshFolder(const QString& name);
+
+// What code page 1250 keeps of a text: a character it lacks becomes '?'.
+QString asStored(const QString& text);
+QStringList asStored(const QStringList& lines);
+
+QByteArray readFile(const QString& path);
+void writeFile(const QString& path, const QByteArray& bytes);
+
+// A property that does not hold: prints it and aborts, so libFuzzer keeps the input.
+[[noreturn]] void fail(const QString& what);
+
+#define FUZZ_CHECK(condition, detail)                                                              \
+    do {                                                                                           \
+        if (!(condition))                                                                          \
+            ::vigilor::fuzz::fail(QStringLiteral(#condition) + QStringLiteral(": ") + (detail));   \
+    } while (false)
+
+// The input as bytes and as text (code page 1250, as the program reads the network).
+inline QByteArray bytesOf(const std::uint8_t* data, std::size_t size)
+{
+    return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
+}
+
+// Every value and list the settings hold.
+struct SettingsState
+{
+    std::array<QVariant, kKeyCount> values;
+    QStringList banList;
+    QStringList messages;
+    QStringList importList;
+    int importSelection = -1;
+    QString uploadAddress;
+    int importInterval = 0;
+
+    bool operator==(const SettingsState&) const = default;
+};
+SettingsState stateOf(const Settings& settings);
+// The first difference, for the message of a failed check.
+QString difference(const SettingsState& a, const SettingsState& b);
+
+// Every number within its control's range.
+void checkRanges(const Settings& settings);
+
+// A settings store for `folder` whose reactions reach nothing outside it.
+void quietHooks(settings::SettingsStore& store);
+
+// For messages: control characters as \xNN, lines quoted.
+QString printable(const QString& text);
+QString describeLines(const QStringList& lines);
+
+} // namespace vigilor::fuzz
