@@ -2,6 +2,7 @@
 
 #include "link/dialogs.h"
 #include "rules/banentry.h"
+#include "settings/textfile.h"
 #include "text/clock.h"
 #include "text/timeformat.h"
 
@@ -164,6 +165,13 @@ bool Robot::startUp()
 {
     const bool firstStart = !QFileInfo::exists(filePath(QStringLiteral("vigilor.ini")));
 
+    // A save that a kill or a power cut interrupted may have left its new content beside the
+    // file under a temporary name; the file itself holds its previous content.
+    const QStringList leftovers =
+        settings::removeLeftovers(m_programFolder, settings::SettingsStore::writtenFiles()) +
+        settings::removeLeftovers(filePath(QStringLiteral("logs")),
+                                  {QStringLiteral("console (*).log")});
+
     int logsError = 0;
     const QString logs = filePath(QStringLiteral("logs"));
     if (!QFileInfo(logs).isDir()) {
@@ -180,6 +188,8 @@ bool Robot::startUp()
     else
         m_console.consoleLine(QStringLiteral("vigilor sikeresen elindult"));
     m_console.consoleLine(QStringLiteral("Program verzió: ") + caption());
+    for (const QString& path : leftovers)
+        m_console.consoleLine(QStringLiteral("Félbeszakadt mentés maradéka törölve: ") + path);
     guarded(this, [this] { m_scheduler.loadStandardFile(); });
     return firstStart;
 }

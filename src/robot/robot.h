@@ -84,9 +84,10 @@ public:
     QString filePath(const QString& name) const { return m_programFolder + name; }
     QString logFileNameFor(const QDate& date) const;
 
-    // The window set-up: logs folder, the day's log file name, the day's earlier console and
-    // the start lines; then the scheduler's task file. Returns true on a first start (no
-    // settings file yet); the caller shows the first-start message then.
+    // The window set-up: what interrupted saves left behind removed, logs folder, the day's log
+    // file name, the day's earlier console and the start lines; then the scheduler's task file.
+    // Returns true on a first start (no settings file yet); the caller shows the first-start
+    // message then.
     bool startUp();
 
     // ">> Beállítások mentése <<": the console log, then the settings. Errors to the console.

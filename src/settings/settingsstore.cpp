@@ -68,6 +68,14 @@ const QString& SettingsStore::resetWarning()
     return text;
 }
 
+QStringList SettingsStore::writtenFiles()
+{
+    QStringList names;
+    for (const QString& name : {kSettingsFile, kBansFile, kMessagesFile, kImportFile})
+        names << name << backupPath(name);
+    return names;
+}
+
 SettingsStore::SettingsStore(Settings& settings, const QString& programFolder, QObject* parent)
     : QObject(parent), m_settings(settings), m_folder(programFolder)
 {

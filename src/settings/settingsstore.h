@@ -42,6 +42,8 @@ public:
     static inline const QString kImportFile = QStringLiteral("SyncURLs.txt");
     static inline const QString kImportExtraFile = QStringLiteral("Imports.ban");
     static const QString& resetWarning();
+    // The names of the files this store writes in its folder, backups included.
+    static QStringList writtenFiles();
 
     // The steps of the sequences that belong to other parts of the program.
     struct Hooks

@@ -4,6 +4,7 @@
 #include "text/errors.h"
 #include "text/textutil.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -160,6 +161,30 @@ void replaceFile(const QString& path, const QByteArray& content)
         fail(file.error() == QFileDevice::RenameError
                  ? QStringLiteral("a régi fájl nem cserélhető le")
                  : QStringLiteral("írási hiba, talán megtelt a lemez"));
+}
+
+QStringList removeLeftovers(const QString& folder, const QStringList& patterns)
+{
+    const auto temporarySuffix = [](QStringView name) {
+        if (name.size() < 8 || name[name.size() - 7] != u'.')
+            return false;
+        return std::all_of(name.end() - 6, name.end(), [](QChar c) {
+            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+        });
+    };
+    QStringList filters;
+    for (const QString& pattern : patterns)
+        filters.append(pattern + QStringLiteral(".??????"));
+    QStringList removed;
+    const QDir dir(folder);
+    for (const QFileInfo& info : dir.entryInfoList(filters, QDir::Files | QDir::Hidden | QDir::System |
+                                                           QDir::CaseSensitive)) {
+        if (info.isSymLink() || !info.isFile() || !temporarySuffix(info.fileName()))
+            continue;
+        if (QFile::remove(info.filePath()))
+            removed.append(info.filePath());
+    }
+    return removed;
 }
 
 QString backupPath(const QString& path)

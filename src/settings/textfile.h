@@ -43,6 +43,12 @@ std::optional<QByteArray> readFileIfPresent(const QString& path);
 // an interrupted write leaves the previous content. Throws FileError naming the file.
 void replaceFile(const QString& path, const QByteArray& content);
 
+// A replacement cut short by a sudden end of the program (a kill, a power cut) can leave its new
+// content beside the file under a temporary name: the file's name, a dot and six letters or
+// digits. Removes such leftovers of the files matching `patterns` (bare names, `*` and `?`
+// allowed) in `folder`: only regular files of exactly that form. Returns the removed paths.
+QStringList removeLeftovers(const QString& folder, const QStringList& patterns);
+
 // Keeps `content` as path + ".bak" before a file the program could not read as it stands is
 // replaced. An existing backup is never overwritten: returns false then, true after writing one.
 // Throws FileError when the backup cannot be written.

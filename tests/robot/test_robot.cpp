@@ -114,6 +114,37 @@ private slots:
         QVERIFY(content.contains("IP=127.0.0.1\r\n"));
     }
 
+    // A save cut short by a kill leaves its new content under a temporary name beside the file.
+    // The next start removes such leftovers of its own files, and nothing else.
+    void startRemovesWhatInterruptedSavesLeft()
+    {
+        Harness h;
+        h.writeSettings();
+        QVERIFY(QDir(h.dir.path()).mkpath(u"logs/bans.txt.Folder"_s));
+        const QStringList leftovers = {u"vigilor.ini.AbCdEf"_s, u"bans.txt.x9Y8z7"_s,
+                                       u"vigilor.ini.bak.QwErTy"_s, u"SyncURLs.txt.aaaaaa"_s,
+                                       u"logs/console (2026.12.07.).log.ZzZzZz"_s};
+        const QStringList others = {u"vigilor.ini.AbCdE"_s,  u"vigilor.ini.AbCd-f"_s,
+                                    u"notes.txt.AbCdEf"_s,   u"VIGILOR.INI.AbCdEf"_s,
+                                    u"bans.txt.bak"_s,       u"logs/other.log.AbCdEf"_s,
+                                    u"xbans.txt.AbCdEf"_s,   u"logs/console (x).log.AbCdEfG"_s};
+        for (const QString& name : leftovers + others)
+            writeFile(h.path(name), "x\r\n");
+        QVERIFY(QFile::link(h.path(u"notes.txt.AbCdEf"_s), h.path(u"Messages.txt.LnkLnk"_s)));
+        QVERIFY(QDir(h.dir.path()).mkdir(u"bans.txt.Folder"_s));
+        h.start();
+        for (const QString& name : leftovers)
+            QVERIFY2(!QFileInfo::exists(h.path(name)), qPrintable(name));
+        for (const QString& name : others + QStringList{u"Messages.txt.LnkLnk"_s, u"vigilor.ini"_s,
+                                                        u"bans.txt.Folder"_s})
+            QVERIFY2(QFileInfo::exists(h.path(name)), qPrintable(name));
+        const QString console = h.robot->console().lines().join(u'\n');
+        for (const QString& name : leftovers)
+            QVERIFY2(console.contains(u"Félbeszakadt mentés maradéka törölve: "_s + h.path(name)),
+                     qPrintable(console));
+        QCOMPARE(h.robot->settings().port(), QString::number(h.server.port())); // loaded as before
+    }
+
     void storedServerAutoConnectAndIntervals()
     {
         Harness h;
