@@ -44,8 +44,11 @@ QString cleanedReply(const QByteArray& datagram)
     return text;
 }
 
-RobotHarness::RobotHarness() : m_folder(freshFolder(QStringLiteral("robot")))
+RobotHarness::RobotHarness(const QHash<QString, QByteArray>& files)
+    : m_folder(freshFolder(QStringLiteral("robot")))
 {
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        writeFile(m_folder + it.key(), it.value());
     m_robot = std::make_unique<Robot>(m_folder, m_clock, m_pump, m_dialogs);
     m_robot->startUp();
     Settings& s = m_robot->settings();
@@ -61,6 +64,9 @@ RobotHarness::RobotHarness() : m_folder(freshFolder(QStringLiteral("robot")))
     m_robot->link().connectAction();
     if (!m_robot->link().isConnected())
         fail(QStringLiteral("the link did not connect"));
+    // Every datagram saves the settings: saved once here, a save after a datagram that is not a
+    // channel reply must write the same bytes.
+    m_robot->saveNow();
 }
 
 RobotHarness::~RobotHarness() = default;
@@ -75,6 +81,10 @@ void RobotHarness::deliver(const QByteArray& datagram)
     const QStringList rosterBefore = r.roster().text();
     const quint64 generation = r.console().generation();
     const qsizetype consoleBefore = r.console().size();
+    const QHash<QString, QByteArray> filesBefore =
+        channel ? QHash<QString, QByteArray>() : savedFiles();
+    const QList<scheduler::Task> tasksBefore = r.scheduler().tasks();
+    const int dialogsBefore = dialogsShown();
 
     bool completed = true;
     try {
@@ -97,6 +107,12 @@ void RobotHarness::deliver(const QByteArray& datagram)
     if (!channel) {
         const SettingsState after = stateOf(r.settings());
         FUZZ_CHECK(after == before, difference(before, after));
+        FUZZ_CHECK(savedFiles() == filesBefore, QStringList(savedFiles().keys()).join(u' '));
+        FUZZ_CHECK(r.scheduler().tasks() == tasksBefore,
+                   QString::number(r.scheduler().tasks().size()));
+        FUZZ_CHECK(dialogsShown() == dialogsBefore, m_dialogs.messages().join(u'|'));
+        FUZZ_CHECK(r.transfers().running() == 0 && !r.importer().running(),
+                   QStringLiteral("transfer"));
         const bool newRoster = !r.roster().text().isSharedWith(rosterBefore);
         const bool checksRan = newRoster && roster::playerCount(r.roster().text()) % 256 != 0;
         if (!checksRan)
@@ -116,6 +132,21 @@ void RobotHarness::finish()
     m_robot->saveNow();
     checkLog(true);
     checkSavedSettings();
+}
+
+QHash<QString, QByteArray> RobotHarness::savedFiles() const
+{
+    QHash<QString, QByteArray> files;
+    const QDir folder(m_folder);
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        files.insert(name, readFile(m_folder + name));
+    return files;
+}
+
+int RobotHarness::dialogsShown() const
+{
+    return int(m_dialogs.messages().size() + m_dialogs.questions().size() +
+               m_dialogs.inputs().size());
 }
 
 // The day's log holds the console as it stood at the last save: a beginning of the console,

@@ -4,6 +4,7 @@
 #include "support/fakes.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <memory>
@@ -18,7 +19,8 @@ namespace vigilor::fuzz {
 class RobotHarness final
 {
 public:
-    RobotHarness();
+    // files: bare names and contents placed in the folder before the program starts.
+    explicit RobotHarness(const QHash<QString, QByteArray>& files = {});
     ~RobotHarness();
 
     Robot& robot() { return *m_robot; }
@@ -26,8 +28,10 @@ public:
 
     // Hands one datagram to the intake as the socket does, then checks what must hold:
     // - only the engine's own errors end a datagram's handling (no other exception, no crash);
-    // - a datagram that is not a channel reply changes no setting and queues no command, unless
-    //   it completed a roster with players, whose checks may punish;
+    // - a datagram that is not a channel reply reaches nothing outside the console: it changes
+    //   no setting, no file but the day's log and no task, shows no dialog, starts no transfer,
+    //   and queues no command, unless it completed a roster with players, whose checks may
+    //   punish;
     // - after a channel reply, the files the robot saved read back as the settings it holds,
     //   and the command channel's reset is the last command queued;
     // - numbers stay in their ranges, console lines hold no line break, and the day's log file
@@ -41,6 +45,9 @@ public:
 private:
     void checkLog(bool whole);
     void checkSavedSettings();
+    // Every file in the folder but the day's logs, with its content.
+    QHash<QString, QByteArray> savedFiles() const;
+    int dialogsShown() const;
 
     QString m_folder;
     test::FakeClock m_clock;

@@ -1,5 +1,6 @@
 #include "robot/robot.h"
 
+#include "exchange/address.h"
 #include "link/dialogs.h"
 #include "rules/banentry.h"
 #include "settings/textfile.h"
@@ -168,7 +169,9 @@ bool Robot::startUp()
     // A save that a kill or a power cut interrupted may have left its new content beside the
     // file under a temporary name; the file itself holds its previous content.
     const QStringList leftovers =
-        settings::removeLeftovers(m_programFolder, settings::SettingsStore::writtenFiles()) +
+        settings::removeLeftovers(m_programFolder, settings::SettingsStore::writtenFiles()
+                                                       << scheduler::Scheduler::kStandardFile
+                                                       << exchange::kListFileName) +
         settings::removeLeftovers(filePath(QStringLiteral("logs")),
                                   {QStringLiteral("console (*).log")});
 

@@ -123,6 +123,7 @@ private slots:
         QVERIFY(QDir(h.dir.path()).mkpath(u"logs/bans.txt.Folder"_s));
         const QStringList leftovers = {u"vigilor.ini.AbCdEf"_s, u"bans.txt.x9Y8z7"_s,
                                        u"vigilor.ini.bak.QwErTy"_s, u"SyncURLs.txt.aaaaaa"_s,
+                                       u"Scheduling.ini.Sch123"_s, u"rconpb.ban.Ban456"_s,
                                        u"logs/console (2026.12.07.).log.ZzZzZz"_s};
         const QStringList others = {u"vigilor.ini.AbCdE"_s,  u"vigilor.ini.AbCd-f"_s,
                                     u"notes.txt.AbCdEf"_s,   u"VIGILOR.INI.AbCdEf"_s,
