@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <iterator>
@@ -212,6 +213,10 @@ void SettingsStore::keepOriginal(const QString& path, bool& keep)
 
 void SettingsStore::load()
 {
+    // The load lets events run (the connect action, the reactions); a datagram handled then
+    // asks for a save, which would write the half-loaded model over the files not read yet.
+    m_loading = true;
+    const auto loaded = qScopeGuard([this] { m_loading = false; });
     int filesRead = 0;
     try {
         loadFiles(filesRead);
@@ -361,6 +366,8 @@ void SettingsStore::writeIni()
 
 void SettingsStore::save()
 {
+    if (m_loading)
+        return;
     writeList(kBansFile, m_settings.banList(), m_bans);
 
     // Nearly every save finds no value changed and the file as this store left it.

@@ -77,6 +77,8 @@ public:
     QString filePath(const QString& name) const { return m_folder + name; }
 
     void load();
+    // Does nothing while a load runs (a datagram handled amid the load asks for one); the next
+    // save after it writes the loaded settings.
     void save();
     // Returns false when the operator said no.
     bool reset();
@@ -118,6 +120,7 @@ private:
     FileMemo m_iniMemo;
     bool m_iniKeepOriginal = false;
     bool m_valuesChanged = true; // since the settings file last matched the model
+    bool m_loading = false;      // saves wait until the load is over
     ListFile m_bans;
     ListFile m_messages;
     ListFile m_imports;

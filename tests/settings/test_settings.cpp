@@ -758,6 +758,33 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(FileError, g.store->save());
     }
 
+    // The connect action amid the load lets events run, and a datagram handled then asks for a
+    // save: it must not write the half-loaded settings over the files still to be read.
+    void saveAmidTheLoadWritesNothing()
+    {
+        Folder f;
+        const QByteArray ini = "[System]\r\nAutoConnect=1\r\nTimeInterval=300\r\n"
+                               "[ServerInfo]\r\nIP=127.0.0.1\r\nPort=28960\r\nPWD=qu\r\n";
+        f.write(u"vigilor.ini"_s, ini);
+        f.write(u"bans.txt"_s, "0 cheater\r\n");
+        f.write(u"Messages.txt"_s, "Szia!\r\n");
+        f.write(u"SyncURLs.txt"_s, "http://lista.example/\r\n");
+        SettingsStore::Hooks hooks = f.hooks();
+        hooks.connectAction = [&f] { f.store->save(); };
+        f.store->setHooks(hooks);
+        f.store->load();
+        QCOMPARE(f.settings.messages(), QStringList{u"Szia!"_s});
+        QCOMPARE(f.settings.importList(), QStringList{u"http://lista.example/"_s});
+        QCOMPARE(f.read(u"Messages.txt"_s), QByteArray("Szia!\r\n"));
+        QCOMPARE(f.read(u"vigilor.ini"_s), ini);
+        f.store->save();
+        Settings again;
+        f.restart(again);
+        QCOMPARE(again.messages(), f.settings.messages());
+        QCOMPARE(again.importList(), f.settings.importList());
+        QCOMPARE(again.timeInterval(), 300);
+    }
+
     // ---- the INI reader -----------------------------------------------------------------------
 
     void exoticIniInput_data()
