@@ -8,9 +8,16 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs="$(nproc)"
 source scripts/buildflags.sh
-cmake -S . -B build "${build_flags[@]}"
-cmake --build build -j"$jobs"
-(cd build && ctest --output-on-failure -j"$jobs")
-cmake -S . -B build-engine "${build_flags[@]}" "${engine_flags[@]}"
-cmake --build build-engine -j"$jobs"
-(cd build-engine && ctest --output-on-failure -j"$jobs")
+# Each step's wall time, so that the log shows where the minutes go.
+step() {
+  local started=$SECONDS
+  "$@"
+  echo "== $(( SECONDS - started )) s: $*"
+}
+step cmake -S . -B build "${build_flags[@]}"
+step cmake --build build -j"$jobs"
+(cd build && step ctest --output-on-failure -j"$jobs")
+step cmake -S . -B build-engine "${build_flags[@]}" "${engine_flags[@]}"
+step cmake --build build-engine -j"$jobs"
+(cd build-engine && step ctest --output-on-failure -j"$jobs")
+echo "== $SECONDS s in all"
