@@ -3,7 +3,8 @@
 # everything within a few minutes on two cores.
 build_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=ON
              "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g0 -DNDEBUG")
-# The engine alone, built by clang under the sanitizers, with the fuzz targets: test.sh's second
-# build and fuzz.sh's, so that ccache serves one from the other.
-engine_flags=(-DCMAKE_CXX_COMPILER=clang++-15 -DVIGILOR_BUILD_UI=OFF
+# The engine alone (no QtWidgets), built by clang under the sanitizers, with the fuzz targets and
+# without the tests (the first build runs those): test.sh's second build and fuzz.sh's, so that
+# ccache serves one from the other.
+engine_flags=(-DCMAKE_CXX_COMPILER=clang++-15 -DVIGILOR_BUILD_UI=OFF -DVIGILOR_BUILD_TESTS=OFF
               -DVIGILOR_SANITIZE=ON -DVIGILOR_FUZZ=ON)

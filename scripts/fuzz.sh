@@ -13,7 +13,7 @@ targets=()
 for source in fuzz/fuzz_*.cpp; do
   targets+=("$(basename "$source" .cpp)")
 done
-cmake -S . -B build-fuzz "${build_flags[@]}" "${engine_flags[@]}" -DVIGILOR_BUILD_TESTS=OFF > /dev/null
+cmake -S . -B build-fuzz "${build_flags[@]}" "${engine_flags[@]}" > /dev/null
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}"
 mkdir -p build-fuzz/artifacts build-fuzz/logs
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything twice and runs every test of both builds:
-# - build/: everything, with the window (the default compiler);
+# Installs what is missing, builds twice and runs the tests of both builds:
+# - build/: everything, with the window (the default compiler), and every test;
 # - build-engine/: the engine alone without QtWidgets, with clang-15 under AddressSanitizer and
-#   UndefinedBehaviorSanitizer: its tests, and each fuzz target for 10 s from its seed corpus.
+#   UndefinedBehaviorSanitizer, and the fuzz targets, each run for 10 s from its seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
