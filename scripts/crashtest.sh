@@ -10,4 +10,6 @@ scripts/install-deps.sh
 source scripts/buildflags.sh
 cmake -S . -B build "${build_flags[@]}" > /dev/null
 cmake --build build -j"$(nproc)" --target vigilor test_crash
+# Qt Test ends a test function after 5 minutes unless told otherwise; a kill takes about 0.5 s.
+export QTEST_FUNCTION_TIMEOUT=$(( (kills * 3 + 300) * 1000 ))
 VIGILOR_CRASH_KILLS="$kills" build/bin/test_crash -maxwarnings 0 | grep -v '^PASS\|^Config\|^\*\*\*\*'
