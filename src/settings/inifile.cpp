@@ -35,7 +35,15 @@ IniFile IniFile::parseText(QStringView text)
         qsizetype end = start;
         while (end < n && text[end] != u'\n' && text[end] != u'\r')
             ++end;
-        const QStringView line = text.sliced(start, end - start);
+        const QStringView raw = text.sliced(start, end - start);
+        // In names a NUL (only a damaged file holds one) reads as a blank: two names told apart
+        // by it would be written alike.
+        QStringView line = raw;
+        QString cleaned;
+        if (raw.contains(QChar(0))) {
+            cleaned = raw.toString().replace(QChar(0), u' ');
+            line = cleaned;
+        }
         start = end + 1;
         if (end + 1 < n && text[end] == u'\r' && text[end + 1] == u'\n')
             ++start;
@@ -63,12 +71,12 @@ IniFile IniFile::parseText(QStringView text)
         if (current->byFoldedKey.contains(folded))
             continue;
         current->byFoldedKey.insert(folded, qsizetype(current->entries.size()));
-        current->entries.push_back({key.toString(), line.sliced(equals + 1).toString()});
+        current->entries.push_back({key.toString(), raw.sliced(equals + 1).toString()});
     }
     return ini;
 }
 
-QByteArray IniFile::toBytes() const
+QString IniFile::text() const
 {
     QString text;
     for (const Section& s : m_sections) {
@@ -76,7 +84,21 @@ QByteArray IniFile::toBytes() const
         for (const Entry& e : s.entries)
             text += e.key + u'=' + e.value + QStringLiteral("\r\n");
     }
-    return storedBytes(text);
+    // A value read from a damaged file may hold a NUL, which would make the file read as
+    // damaged at every start.
+    return text.replace(QChar(0), u' ');
+}
+
+QByteArray IniFile::toBytes() const
+{
+    const QString text = this->text();
+    const QByteArray bytes = storedBytes(text);
+    // Names that differ only in characters code page 1250 lacks are written alike ('?'), and
+    // the reader keeps the first of them: the file is written as it reads back, so that every
+    // later save writes it the same.
+    if (decodeStoredText(bytes).text != text)
+        return storedBytes(parse(bytes).text());
+    return bytes;
 }
 
 const IniFile::Section* IniFile::section(QStringView name) const

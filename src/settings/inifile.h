@@ -14,7 +14,8 @@ namespace vigilor::settings {
 // hand or damaged: section and key names are matched without regard to ASCII letter case, the
 // first occurrence of a key (and of a section) wins, lines starting with ';' or '#', blank
 // lines, lines without '=' and text before the first section are skipped, and LF, CR and CR LF
-// all end a line. A key's value is everything after its first '=', exactly as it stands.
+// all end a line. A key's value is everything after its first '=', exactly as it stands; in
+// section and key names a NUL reads as a blank, and no NUL is ever written.
 // Writing produces a clean file (storedBytes: code page 1250): CR LF line ends, sections and keys
 // in the order of their first write (or of the file that was read), nothing else.
 class IniFile
@@ -48,6 +49,7 @@ private:
         QHash<QString, qsizetype> byFoldedKey;
     };
 
+    QString text() const;
     Section* section(QStringView name);
     const Section* section(QStringView name) const;
     Section& addSection(QStringView name);

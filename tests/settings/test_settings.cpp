@@ -903,6 +903,27 @@ private slots:
         again.store->load();
         again.store->save();
         QCOMPARE(again.read(u"vigilor.ini"_s), first);
+
+        // Keys that only letters code page 1250 lacks tell apart are written alike, and a NUL
+        // of a damaged file is a blank: the rewrite holds each once, and reads back as written.
+        for (const QByteArray& file :
+             {encoded(u"[System]\r\nx☺=1\r\nx☻=2\r\nTimeInterval=90\r\n"_s, u"utf-8 bom"_s),
+              encoded(u"[System]\r\na"_s + QChar(0) + u"=1\r\na =2\r\n"_s, u"utf-16le"_s)}) {
+            Folder g;
+            g.write(u"vigilor.ini"_s, file);
+            g.store->load();
+            g.store->save();
+            const QByteArray rewritten = g.read(u"vigilor.ini"_s);
+            QVERIFY(!rewritten.contains('\0'));
+            QCOMPARE(rewritten.count("x?="), file.contains("x") ? 1 : 0);
+            QCOMPARE(rewritten.count("\r\na="), file.contains("x") ? 0 : 1);
+            Folder h;
+            h.write(u"vigilor.ini"_s, rewritten);
+            h.store->load();
+            QVERIFY2(h.notes.isEmpty(), qPrintable(h.notes.join(u'\n')));
+            h.store->save();
+            QCOMPARE(h.read(u"vigilor.ini"_s), rewritten);
+        }
     }
 
     // ---- the password -------------------------------------------------------------------------
