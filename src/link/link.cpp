@@ -3,6 +3,7 @@
 #include "link/console.h"
 #include "link/datagram.h"
 #include "link/dialogs.h"
+#include "link/lookup.h"
 #include "settings/settings.h"
 #include "text/clock.h"
 #include "text/errors.h"
@@ -30,7 +31,7 @@ constexpr qint64 kMaxDatagramSize = 65536; // more than any UDP payload
 Link::Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, Dialogs& dialogs,
            ErrorSink* errors, QObject* parent)
     : QObject(parent), m_settings(settings), m_console(console), m_clock(clock), m_pump(pump),
-      m_dialogs(dialogs), m_errors(errors), m_pacer(this), m_rosterPoll(this)
+      m_dialogs(dialogs), m_errors(errors), m_pacer(this), m_rosterPoll(this), m_retry(this)
 {
     // A repeating timer would follow a late tick (a loaded machine, a stopped process) with one
     // on its old schedule, a few milliseconds later, and the server drops a packet that comes
@@ -51,12 +52,26 @@ Link::Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, 
                 enqueueCommand(QStringLiteral("status"));
         });
     });
+    // The next try after a failed connect, while the connection is still wanted.
+    m_retry.setObjectName(QStringLiteral("ReconnectTimer"));
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        guarded(m_errors, [this] {
+            if (!m_connecting || m_connected)
+                return;
+            attempt();
+            if (!m_connecting)
+                updateLinkControls();
+        });
+    });
     connect(&m_settings, &Settings::timeIntervalSet, this,
             [this](int seconds) noexcept { m_rosterPoll.setInterval(seconds * 1000); });
 }
 
 Link::~Link()
 {
+    if (m_lookup)
+        m_lookup->cancel();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
@@ -184,27 +199,66 @@ void Link::updateLinkControls()
     emit linkControlsUpdated(m_connected);
 }
 
-void Link::openSocket()
+QString Link::serverName() const
 {
-    const QString host = m_settings.host();
+    return m_settings.host() + u':' + m_settings.port();
+}
+
+void Link::attempt()
+{
+    m_retry.stop();
+    // A field emptied while the next try waited: there is nothing to connect to any more.
+    if (m_settings.host().isEmpty() || m_settings.port().isEmpty() ||
+        m_settings.password().isEmpty()) {
+        stopConnecting(true);
+        return;
+    }
     bool portOk = false;
     const uint port = m_settings.port().trimmed().toUInt(&portOk);
-    if (!portOk || port == 0 || port > 65535)
-        throw SocketError(QStringLiteral("Socket Error: érvénytelen port: ") + m_settings.port());
-    QHostAddress address(host.trimmed());
-    if (address.isNull()) {
-        const QHostInfo info = QHostInfo::fromName(host.trimmed());
-        if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
-            throw SocketError(QStringLiteral("Socket Error: a gépnév nem található: ") + host +
-                              QStringLiteral(" (") + info.errorString() + u')');
-        address = info.addresses().front();
-        for (const QHostAddress& candidate : info.addresses()) {
+    if (!portOk || port == 0 || port > 65535) {
+        attemptFailed(QStringLiteral("érvénytelen port: ") + m_settings.port(), false);
+        return;
+    }
+    const QString host = m_settings.host().trimmed();
+    const QHostAddress address(host);
+    if (!address.isNull()) {
+        if (const QString failure = openSocket(address, quint16(port)); !failure.isEmpty())
+            attemptFailed(failure, true);
+        return;
+    }
+    m_lookup = NameLookup::start(host, this, [this, port](const QHostInfo& info) {
+        guarded(m_errors, [&] { lookedUp(info, quint16(port)); });
+    });
+}
+
+void Link::lookedUp(const QHostInfo& info, quint16 port)
+{
+    m_lookup.reset();
+    if (!m_connecting || m_connected)
+        return;
+    const QList<QHostAddress> addresses = info.addresses();
+    QString failure;
+    if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
+        failure = QStringLiteral("a gépnév nem található: ") + info.hostName() +
+                  QStringLiteral(" (") + info.errorString() + u')';
+    } else {
+        QHostAddress address = addresses.front();
+        for (const QHostAddress& candidate : addresses) {
             if (candidate.protocol() == QAbstractSocket::IPv4Protocol) {
                 address = candidate;
                 break;
             }
         }
+        failure = openSocket(address, port);
     }
+    if (!failure.isEmpty())
+        attemptFailed(failure, true);
+    if (!m_connecting)
+        updateLinkControls();
+}
+
+QString Link::openSocket(const QHostAddress& address, quint16 port)
+{
     auto* socket = new QUdpSocket(this);
     const QHostAddress local = address.protocol() == QAbstractSocket::IPv6Protocol
                                    ? QHostAddress(QHostAddress::AnyIPv6)
@@ -212,18 +266,18 @@ void Link::openSocket()
     if (!socket->bind(local, 0, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
         const QString reason = socket->errorString();
         delete socket;
-        throw SocketError(QStringLiteral("Socket Error: ") + reason);
+        return reason;
     }
-    socket->connectToHost(address, static_cast<quint16>(port));
+    socket->connectToHost(address, port);
     if (socket->state() != QAbstractSocket::ConnectedState &&
         !socket->waitForConnected(1000)) {
         const QString reason = socket->errorString();
         delete socket;
-        throw SocketError(QStringLiteral("Socket Error: ") + reason);
+        return reason;
     }
     m_socket = socket;
     m_peerAddress = address;
-    m_peerPort = static_cast<quint16>(port);
+    m_peerPort = port;
     connect(socket, &QUdpSocket::readyRead, this,
             [this] { guarded(m_errors, [this] { readDatagrams(); }); });
     connect(socket, &QAbstractSocket::stateChanged, this,
@@ -233,6 +287,66 @@ void Link::openSocket()
                         sessionClosed();
                 });
             });
+    becomeConnected();
+    return {};
+}
+
+void Link::becomeConnected()
+{
+    m_connecting = false;
+    m_failures = 0;
+    m_connected = true;
+    emit connectedChanged(true);
+    const QString where = serverName();
+    m_trayHint = QStringLiteral("Vigilor - ") + where;
+    emit trayHintChanged(m_trayHint);
+    m_pump.processEvents();
+    if (m_sayPublic)
+        m_sayPublic(QStringLiteral("Csatlakozva ") + text::dateTime(m_clock.now()) +
+                    QStringLiteral("-kor"));
+    m_console.consoleLine(QStringLiteral("Csatlakozás szerverhez: ") + where);
+    emit consoleTabRequested();
+}
+
+// A name that does not resolve, no route, no network yet: all of them may pass (a server
+// started at boot comes up before its name server), so the robot tries again by itself. The
+// console tells the first failure and then every tenth, which keeps a day's log readable while
+// a server is away for hours.
+void Link::attemptFailed(const QString& reason, bool tryAgain)
+{
+    ++m_failures;
+    QString line = QStringLiteral("Nem sikerült csatlakozni a szerverhez: ") + serverName() +
+                   QStringLiteral(" (") + reason + u')';
+    if (!tryAgain) {
+        m_connecting = false;
+        m_console.consoleLine(line + u'.');
+        return;
+    }
+    const int shift = qMin(m_failures - 1, 16);
+    const int pause = int(qMin<qint64>(qint64(kFirstRetryMs) << shift, kLongestRetryMs));
+    m_retry.start(pause);
+    if (m_failures != 1 && m_failures % kFailuresPerLine != 0)
+        return;
+    if (m_failures > 1)
+        line += QStringLiteral(", ") + QString::number(m_failures) +
+                QStringLiteral(". sikertelen kísérlet");
+    m_console.consoleLine(line + QStringLiteral(". Újrapróbálkozás ") +
+                          QString::number(pause / 1000) +
+                          QStringLiteral(" mp múlva; a \"Csatlakozás\" gomb leállítja."));
+}
+
+void Link::stopConnecting(bool say)
+{
+    if (!m_connecting)
+        return;
+    m_connecting = false;
+    m_retry.stop();
+    if (m_lookup) {
+        m_lookup->cancel();
+        m_lookup.reset();
+    }
+    if (say)
+        m_console.consoleLine(QStringLiteral("Csatlakozás leállítva: ") + serverName());
 }
 
 void Link::connectAction()
@@ -240,30 +354,29 @@ void Link::connectAction()
     // A disconnect that is sending its last commands is not started again meanwhile.
     if (m_disconnecting)
         return;
+    // A connection still being made (its name looked up, its next try waiting) is given up.
+    if (m_connecting) {
+        stopConnecting(true);
+        updateLinkControls();
+        return;
+    }
     if (m_settings.host().isEmpty() || m_settings.port().isEmpty() ||
         m_settings.password().isEmpty())
         return;
     m_pump.processEvents();
-    const QString where = m_settings.host() + u':' + m_settings.port();
     if (!m_connected) {
-        openSocket();
-        m_connected = true;
-        emit connectedChanged(true);
-        m_trayHint = QStringLiteral("Vigilor - ") + where;
-        emit trayHintChanged(m_trayHint);
-        m_pump.processEvents();
-        if (m_sayPublic)
-            m_sayPublic(QStringLiteral("Csatlakozva ") + text::dateTime(m_clock.now()) +
-                        QStringLiteral("-kor"));
-        m_console.consoleLine(QStringLiteral("Csatlakozás szerverhez: ") + where);
-        emit consoleTabRequested();
+        if (m_connecting)
+            return; // a connect started by an event run just now
+        m_connecting = true;
+        m_failures = 0;
+        attempt();
     } else {
         m_disconnecting = true;
         const auto done = qScopeGuard([this] { m_disconnecting = false; });
         // A server gone silent is reconnected at once: there is nobody to say goodbye to.
         if (!m_reconnecting)
             sendLastCommands();
-        m_console.consoleLine(QStringLiteral("Lecsatlakozás szerverről: ") + where);
+        m_console.consoleLine(QStringLiteral("Lecsatlakozás szerverről: ") + serverName());
         QUdpSocket* socket = m_socket;
         m_socket = nullptr;
         if (socket) {

@@ -8,7 +8,9 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
+class QHostInfo;
 class QUdpSocket;
 
 namespace vigilor {
@@ -22,6 +24,7 @@ class Settings;
 namespace vigilor::link {
 
 class Console;
+class NameLookup;
 
 // The link to the one watched server: the UDP socket, the command queue and its pacer
 // (`rctimer`), the roster poll (`Timer1`), the connected flag, the silence check and the
@@ -37,12 +40,23 @@ public:
     static constexpr int kServerFloodWindowMs = 500;
     // The longest the disconnect spends sending its last commands before the socket closes.
     static constexpr int kLastCommandsMs = 6000;
+    // The pause before the next try after a connect failed: the first, doubled after every
+    // further failure, up to the longest.
+    static constexpr int kFirstRetryMs = 5000;
+    static constexpr int kLongestRetryMs = 60000;
+    // Of the failures in a row, the console tells the first and then every this many.
+    static constexpr int kFailuresPerLine = 10;
 
     Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, Dialogs& dialogs,
          ErrorSink* errors, QObject* parent = nullptr);
     ~Link() override;
 
     bool isConnected() const { return m_connected; }
+    // A connection is wanted but not made yet: its host name is being looked up, or the next
+    // try waits after a failure.
+    bool isConnecting() const { return m_connecting; }
+    // Failed tries since the connection was last asked for.
+    int failedAttempts() const { return m_failures; }
     const QStringList& queue() const { return m_queue; }
 
     // The one entry every subsystem queues commands through. While disconnected the command is
@@ -62,9 +76,17 @@ public:
     // The single-shot timer behind the pacer; each tick arms the next.
     QTimer& pacer() { return m_pacer; }
     QTimer& rosterPoll() { return m_rosterPoll; }
+    // The single-shot timer of the next try after a failed connect.
+    QTimer& retryTimer() { return m_retry; }
 
-    // "Csatlakozás" / "Szétkapcsol". Throws SocketError when the socket cannot be opened.
+    // "Csatlakozás" / "Szétkapcsol". Connects (a host name is looked up first, off the event
+    // loop), disconnects, or gives up a connection that is still being made. A connect that
+    // fails is told on the console and tried again on its own, with a growing pause, until it
+    // succeeds or is given up; only a port that is no port is not tried again.
     void connectAction();
+    // Gives up a connection that is still being made, saying so when `say` (the program's end
+    // does not).
+    void stopConnecting(bool say);
     // "Jelszó váltás", "Lezár", "Kinyit".
     void changePassword();
     void lockServer();
@@ -108,7 +130,16 @@ private:
     int msUntilNextSend() const;
     void updateLinkControls();
     void checkSilence();
-    void openSocket();
+    // One try at the connection: the port checked, the host looked up when it is a name (the
+    // try then goes on in lookedUp), the socket opened.
+    void attempt();
+    void lookedUp(const QHostInfo& info, quint16 port);
+    // Opens the socket towards the address; on success the link is connected. Returns the
+    // reason of a failure, empty on success.
+    QString openSocket(const QHostAddress& address, quint16 port);
+    void becomeConnected();
+    void attemptFailed(const QString& reason, bool tryAgain);
+    QString serverName() const;
     void sessionClosed();
     void readDatagrams();
     void clearQueue();
@@ -128,6 +159,10 @@ private:
     QList<PendingPassword> m_pendingPasswords;
     QTimer m_rosterPoll;
     bool m_connected = false;
+    bool m_connecting = false;
+    int m_failures = 0;
+    QTimer m_retry;
+    std::shared_ptr<NameLookup> m_lookup;
     QPointer<QUdpSocket> m_socket;
     QHostAddress m_peerAddress;
     quint16 m_peerPort = 0;

@@ -110,11 +110,16 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
 
     settings::SettingsStore::Hooks storeHooks;
     storeHooks.showMainWindow = [this] { emit showWindowRequested(); };
+    // Whatever the connect does, the load goes on to its end: a failure of the connect is the
+    // connect's own (it says so and tries again), never a settings file that did not load.
     storeHooks.connectAction = [this] {
-        if (!(m_keepLinkUp && m_link.isConnected()))
-            m_link.connectAction();
+        guarded(this, [this] {
+            if (!(m_keepLinkUp && m_link.isConnected()))
+                m_link.connectAction();
+        });
     };
     storeHooks.disconnectIfConnected = [this] {
+        m_link.stopConnecting(true);
         if (m_link.isConnected()) {
             m_link.connectAction();
             m_pump.processEvents();
@@ -244,6 +249,7 @@ void Robot::close()
     guarded(this, [this] { saveSettings(); });
     guarded(this, [this] { m_scheduler.programEnds(); });
     guarded(this, [this] {
+        m_link.stopConnecting(false);
         if (m_link.isConnected())
             m_link.connectAction();
     });

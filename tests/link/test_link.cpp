@@ -1,10 +1,12 @@
 // The link, the reply intake and the console log, driven through a whole Robot over real UDP
 // against the practice server on 127.0.0.1.
 #include "link/datagram.h"
+#include "support/fakenames.h"
 #include "support/robotfixture.h"
 #include "text/cp1250.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -192,13 +194,166 @@ private slots:
                  u"say ^1vigilor^2> ^7Csatlakozva 2026.12.08. 12:34:56-kor"_s);
     }
 
-    void unresolvableHostGoesToConsole()
+    // A port that is no port cannot come right by waiting: said once, and not tried again.
+    void portThatIsNoPortIsSaidOnce()
     {
         Harness h;
         h.robot.settings().setPort(u"notaport"_s);
-        guarded(&h.robot, [&] { h.robot.link().connectAction(); });
+        h.robot.link().connectAction();
         QVERIFY(!h.robot.link().isConnected());
-        QVERIFY(h.lines().join(u'\n').contains(u"Socket Error"_s));
+        QVERIFY(!h.robot.link().isConnecting());
+        QVERIFY(!h.robot.link().retryTimer().isActive());
+        QCOMPARE(h.stampless(h.lastLine()),
+                 u"Nem sikerült csatlakozni a szerverhez: 127.0.0.1:notaport (érvénytelen port: "
+                 "notaport)."_s);
+    }
+
+    // A name that does not resolve yet: the robot tries again by itself, 5 s after the first
+    // failure, then twice as long each time up to a minute, and says only the first failure and
+    // every tenth. Each try asks the resolver afresh, so the name is connected to at the first
+    // try after it starts to resolve.
+    void connectRetriesWithAGrowingPause()
+    {
+        if (!FakeNames::activeHere())
+            QSKIP("needs the test's name server preloaded (ctest does that)");
+        FakeNames names;
+        names.useHere();
+        QVERIFY(names.write("later.teszt -\n"));
+        Harness h;
+        link::Link& link = h.robot.link();
+        h.robot.settings().setHost(u"later.teszt"_s);
+        const QString where = u"later.teszt:"_s + QString::number(h.server.port());
+        const auto failureLines = [&] {
+            return h.lines().filter(u"Nem sikerült csatlakozni a szerverhez: "_s + where);
+        };
+
+        link.connectAction();
+        QVERIFY(link.isConnecting());
+        QVERIFY(!link.isConnected());
+        QTRY_COMPARE(link.failedAttempts(), 1);
+        QVERIFY(link.retryTimer().isActive());
+        QCOMPARE(link.retryTimer().interval(), 5000);
+        QCOMPARE(failureLines().size(), 1);
+        QVERIFY2(h.stampless(h.lastLine())
+                     .startsWith(u"Nem sikerült csatlakozni a szerverhez: "_s + where +
+                                 u" (a gépnév nem található: later.teszt ("_s),
+                 qPrintable(h.lastLine()));
+        QVERIFY(h.lastLine().endsWith(
+            u"). Újrapróbálkozás 5 mp múlva; a \"Csatlakozás\" gomb leállítja."_s));
+
+        const int pauses[] = {10000, 20000, 40000, 60000, 60000, 60000, 60000, 60000, 60000, 60000};
+        for (int failures = 2; failures <= 11; ++failures) {
+            QVERIFY(QMetaObject::invokeMethod(&link.retryTimer(), "timeout", Qt::DirectConnection));
+            QTRY_COMPARE(link.failedAttempts(), failures);
+            QCOMPARE(link.retryTimer().interval(), pauses[failures - 2]);
+            QVERIFY(link.isConnecting());
+            QCOMPARE(failureLines().size(), failures < 10 ? 1 : 2);
+        }
+        QVERIFY2(failureLines().last().endsWith(
+                     u"), 10. sikertelen kísérlet. Újrapróbálkozás 60 mp múlva; a "
+                     "\"Csatlakozás\" gomb leállítja."_s),
+                 qPrintable(failureLines().last()));
+        QVERIFY(h.server.receivedCommands().isEmpty());
+
+        QVERIFY(names.write("later.teszt 127.0.0.1\n"));
+        QSignalSpy controls(&link, &link::Link::linkControlsUpdated);
+        QVERIFY(QMetaObject::invokeMethod(&link.retryTimer(), "timeout", Qt::DirectConnection));
+        QTRY_VERIFY(link.isConnected());
+        QVERIFY(!link.isConnecting());
+        QVERIFY(!link.retryTimer().isActive());
+        QCOMPARE(link.failedAttempts(), 0);
+        QCOMPARE(h.stampless(h.lastLine()), u"Csatlakozás szerverhez: "_s + where);
+        QCOMPARE(controls.count(), 1);
+        QVERIFY(link.pacer().isActive());
+        link.enqueueCommand(u"status"_s);
+        QVERIFY(h.waitForCommands(1));
+    }
+
+    // The lookup never holds the event loop, and the button gives up a connection still being
+    // made: during the lookup and while the next try waits.
+    void connectButtonGivesUpAConnectionBeingMade()
+    {
+        if (!FakeNames::activeHere())
+            QSKIP("needs the test's name server preloaded (ctest does that)");
+        FakeNames names;
+        names.useHere();
+        QVERIFY(names.write("slow.teszt 127.0.0.1 1500\nnever.teszt -\n"));
+        Harness h;
+        link::Link& link = h.robot.link();
+        h.robot.settings().setHost(u"slow.teszt"_s);
+        QElapsedTimer took;
+        took.start();
+        link.connectAction();
+        QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
+        QVERIFY(link.isConnecting());
+        QTimer ticks;
+        int ticked = 0;
+        connect(&ticks, &QTimer::timeout, this, [&ticked]() noexcept { ++ticked; });
+        ticks.start(50);
+        QTRY_VERIFY(ticked >= 5); // the event loop runs while the resolver thinks
+
+        link.connectAction();
+        QVERIFY(!link.isConnecting());
+        QCOMPARE(h.stampless(h.lastLine()),
+                 u"Csatlakozás leállítva: slow.teszt:"_s + QString::number(h.server.port()));
+        QTest::qWait(2000); // the resolver answers meanwhile: nobody takes the answer
+        QVERIFY(!link.isConnected());
+        QVERIFY(!link.retryTimer().isActive());
+
+        h.robot.settings().setHost(u"never.teszt"_s);
+        link.connectAction();
+        QTRY_VERIFY(link.retryTimer().isActive());
+        link.connectAction();
+        QVERIFY(!link.isConnecting());
+        QVERIFY(!link.retryTimer().isActive());
+        QVERIFY(h.stampless(h.lastLine()).startsWith(u"Csatlakozás leállítva: never.teszt:"_s));
+        // Pressed again, the button connects anew: a fresh series of tries.
+        link.connectAction();
+        QVERIFY(link.isConnecting());
+        QTRY_COMPARE(link.failedAttempts(), 1);
+        // A field emptied meanwhile ends the tries at the next one.
+        h.robot.settings().setPassword(QString());
+        QVERIFY(QMetaObject::invokeMethod(&link.retryTimer(), "timeout", Qt::DirectConnection));
+        QVERIFY(!link.isConnecting());
+        QVERIFY(h.server.receivedCommands().isEmpty());
+    }
+
+    // The silence check's reconnect falls back on the same tries when the server's name is gone.
+    void silenceCheckReconnectFallsBackOnRetries()
+    {
+        if (!FakeNames::activeHere())
+            QSKIP("needs the test's name server preloaded (ctest does that)");
+        FakeNames names;
+        names.useHere();
+        QVERIFY(names.write("srv.teszt 127.0.0.1\n"));
+        Harness h;
+        link::Link& link = h.robot.link();
+        h.robot.settings().setHost(u"srv.teszt"_s);
+        h.server.setDropReplies(true);
+        link.connectAction();
+        QTRY_VERIFY(link.isConnected());
+        link.enqueueCommand(u"status"_s);
+        link.enqueueCommand(u"status"_s);
+        QVERIFY(h.waitForCommands(2, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return link.queue().isEmpty(); }, 3000));
+        QVERIFY(names.write("srv.teszt -\n"));
+        const qsizetype before = h.lines().size();
+        link.enqueueCommand(u"status"_s);
+        QVERIFY(!link.isConnected());
+        QVERIFY(link.isConnecting());
+        QTRY_COMPARE(link.failedAttempts(), 1);
+        QStringList after;
+        for (qsizetype i = before; i < h.lines().size(); ++i)
+            after << h.stampless(h.lines()[i]);
+        QCOMPARE(after.size(), 4);
+        QCOMPARE(after[0], u"A kapcsolat a szerverrel megszakadt! Újrakapcsolódás..."_s);
+        QCOMPARE(after[2], u"Lecsatlakozva"_s);
+        QVERIFY(after[3].startsWith(u"Nem sikerült csatlakozni a szerverhez: srv.teszt:"_s));
+
+        QVERIFY(names.write("srv.teszt 127.0.0.1\n"));
+        QVERIFY(QMetaObject::invokeMethod(&link.retryTimer(), "timeout", Qt::DirectConnection));
+        QTRY_VERIFY(link.isConnected());
+        QVERIFY(h.lastLine().contains(u"Csatlakozás szerverhez: srv.teszt:"_s));
     }
 
     void silenceCheckReconnects()

@@ -263,7 +263,8 @@ private slots:
         link::Link& link = f.robot.link();
         const QString port = s.port();
         const QString echo = u"Parancs küldés: \"status\""_s;
-        const QString failure = u"Socket Error: érvénytelen port: 0"_s;
+        const QString failure =
+            u"Nem sikerült csatlakozni a szerverhez: 127.0.0.1:0 (érvénytelen port: 0)."_s;
 
         QStringList names;
         QStringList failed;

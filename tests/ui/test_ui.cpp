@@ -539,10 +539,12 @@ void TestUi::errorsReachTheConsole()
     QTest::keyClicks(h.find(u"Edit1"_s), u"127.0.0.1"_s);
     QTest::keyClicks(h.find(u"Edit3"_s), u"x1"_s);
     QTest::keyClicks(h.find(u"Edit2"_s), kPassword);
-    h.clickConnect(); // the socket cannot be opened: the error goes to the console
+    h.clickConnect(); // the socket cannot be opened: the connect says so on the console
     QVERIFY(!h.robot.link().isConnected());
-    QVERIFY(h.robot.console().lines().join(u'\n').contains(u"Socket Error"_s));
-    QVERIFY(h.consoleView()->text().contains(u"Socket Error"_s));
+    const QString failure =
+        u"Nem sikerült csatlakozni a szerverhez: 127.0.0.1:x1 (érvénytelen port: x1)."_s;
+    QVERIFY(h.robot.console().lines().join(u'\n').contains(failure));
+    QVERIFY(h.consoleView()->text().contains(failure));
     QCOMPARE(h.find<QPushButton>(u"Button1"_s)->text(), u"Csatlakozás"_s);
 }
 
