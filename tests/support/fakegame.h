@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 namespace vigilor::test {
@@ -18,15 +19,16 @@ inline bool writeRecorder(const QString& path,
     if (!script.open(QIODevice::WriteOnly))
         return false;
     script.write(firstLine.toUtf8() +
-                 "\nlog=\"$(dirname \"$0\")/record\"\n"
+                 "\nlog=\"${0%/*}/record\"\n"
                  "{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$log.part\"\n"
                  "mv \"$log.part\" \"$log\"\n");
     script.close();
     return script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
 }
 
-// A folder first on the PATH holding a fake `wine`, and a game client with blanks in its path,
-// both the recording script.
+// A PATH of the test's own, one folder holding a fake `wine` (and the `mv` the recording script
+// needs), so that a wine the machine has is never found; and a game client with blanks in its
+// path. Both are the recording script.
 struct FakeGame
 {
     QTemporaryDir bin;
@@ -36,7 +38,9 @@ struct FakeGame
 
     FakeGame()
     {
-        qputenv("PATH", QFile::encodeName(bin.path()) + ':' + oldPath);
+        QFile::link(QStandardPaths::findExecutable(QStringLiteral("mv")),
+                    bin.path() + QStringLiteral("/mv"));
+        qputenv("PATH", QFile::encodeName(bin.path()));
         QDir(games.path()).mkpath(QStringLiteral("Call of Duty 2"));
         client = games.path() + QStringLiteral("/Call of Duty 2/CoD2MP_s.EXE");
         writeRecorder(bin.path() + QStringLiteral("/wine"));
