@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include "text/textutil.h"
+
 #include <algorithm>
 
 namespace vigilor {
@@ -91,6 +93,15 @@ static_assert(tableInOrder());
 } // namespace
 
 const KeyInfo& keyInfo(Key key) { return kKeys[static_cast<int>(key)]; }
+
+std::optional<Key> keyNamed(QStringView name)
+{
+    const QString folded = text::asciiLower(name);
+    for (const KeyInfo& info : kKeys)
+        if (text::asciiLower(QString::fromUtf16(info.name)) == folded)
+            return info.key;
+    return std::nullopt;
+}
 
 Settings::Settings(QObject* parent) : QObject(parent)
 {

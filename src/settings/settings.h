@@ -6,6 +6,7 @@
 #include <QVariant>
 
 #include <array>
+#include <optional>
 
 namespace vigilor {
 
@@ -79,6 +80,8 @@ struct KeyInfo
 };
 
 const KeyInfo& keyInfo(Key key);
+// The key the settings file spells so, letter case aside (ASCII letters).
+std::optional<Key> keyNamed(QStringView name);
 constexpr int kKeyCount = static_cast<int>(Key::Count);
 
 // The live settings. Widgets bind to these values both ways and the engine reacts to their

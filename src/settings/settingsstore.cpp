@@ -403,6 +403,26 @@ void SettingsStore::writePublicAddresses(const QString& banUrl, const QString& u
     writeIni();
 }
 
+void SettingsStore::writeStoredTexts(const QList<std::pair<Key, QString>>& texts)
+{
+    refreshIni();
+    if (!QFileInfo::exists(filePath(kSettingsFile))) {
+        for (Key key : kSaveOrder)
+            saveValue(key);
+        for (Key key : {Key::IP, Key::Port, Key::PWD})
+            saveText(key, QString());
+    }
+    for (const auto& [key, text] : texts)
+        saveText(key, text);
+    writeIni();
+}
+
+QVariant SettingsStore::fileValue(Key key)
+{
+    refreshIni();
+    return storedValue(key);
+}
+
 bool SettingsStore::reset()
 {
     if (m_hooks.confirmReset && !m_hooks.confirmReset(resetWarning()))

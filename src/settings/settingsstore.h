@@ -83,6 +83,14 @@ public:
     // Returns false when the operator said no.
     bool reset();
 
+    // The set-up without a window: each key's text written into the settings file as given
+    // (the stored form: a scrambled password, an encoded upload address), nothing else of the
+    // file changed; a missing file is first made as a save of the defaults makes it. Throws
+    // FileError when the file cannot be read or written.
+    void writeStoredTexts(const QList<std::pair<Key, QString>>& texts);
+    // The key's value in the settings file as the load reads it (the default when missing).
+    QVariant fileValue(Key key);
+
     // The public ban list window's addresses (section "System"), written into the file as it
     // is; nothing else of it changes. Throws Error before writing anything when the upload
     // address is too long to encode.
