@@ -1,7 +1,11 @@
 // Vigilor: the command line, the start-up sequence and the front end (window or terminal).
 #include "app/datafolder.h"
 #include "app/frontend.h"
+#include "app/instancelock.h"
+#include "app/servicenotifier.h"
+#include "link/lookup.h"
 #include "robot/robot.h"
+#include "settings/setup.h"
 #include "testserver/demo.h"
 #include "testserver/rconserver.h"
 #include "text/clock.h"
@@ -11,10 +15,17 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QMessageBox>
 #include <QTextStream>
+#include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,7 +36,24 @@ struct Options
     bool headless = false;
     bool demo = false;
     QString dataDir;
+    QStringList assignments; // --set KEY=VALUE: the set-up without a window
+    bool passwordStdin = false;
 };
+
+// The exit statuses besides 0 (a normal end) and the forced stop's.
+constexpr int kExitFolderInUse = 1;
+constexpr int kExitWrongCommandLine = 2;
+// How long the window's word about a data folder in use stays up before the program ends.
+constexpr int kInUseMessageMs = 3000;
+
+bool isSetUp(const QStringList& arguments)
+{
+    for (const QString& a : arguments)
+        if (a == QStringLiteral("--set") || a.startsWith(QStringLiteral("--set=")) ||
+            a == QStringLiteral("--password-stdin"))
+            return true;
+    return false;
+}
 
 bool displayAvailable()
 {
@@ -57,13 +85,23 @@ Options parseOptions(const QStringList& arguments)
     const QCommandLineOption headless(QStringLiteral("headless"),
                                       QStringLiteral("Run without a window; every console line "
                                                      "goes to standard output."));
-    parser.addOptions({help, version, dataDir, demo, headless});
+    const QCommandLineOption set(
+        QStringLiteral("set"),
+        QStringLiteral("Write KEY=VALUE into the data folder's vigilor.ini (made with the "
+                       "defaults when missing) and exit without starting the robot; may be "
+                       "given many times. Keys and values are the settings file's own."),
+        QStringLiteral("KEY=VALUE"));
+    const QCommandLineOption passwordStdin(
+        QStringLiteral("password-stdin"),
+        QStringLiteral("With the set-up: read the rcon password from the first line of standard "
+                       "input and store it scrambled, as the settings file keeps it."));
+    parser.addOptions({help, version, dataDir, demo, headless, set, passwordStdin});
     QTextStream out(stdout);
     QTextStream err(stderr);
     if (!parser.parse(arguments)) {
         err << parser.errorText() << "\n\n" << parser.helpText();
         err.flush();
-        std::exit(2);
+        std::exit(kExitWrongCommandLine);
     }
     if (parser.isSet(help)) {
         out << parser.helpText();
@@ -79,12 +117,14 @@ Options parseOptions(const QStringList& arguments)
         err << "Unexpected argument: " << parser.positionalArguments().front() << "\n\n"
             << parser.helpText();
         err.flush();
-        std::exit(2);
+        std::exit(kExitWrongCommandLine);
     }
     Options options;
     options.headless = parser.isSet(headless) || !displayAvailable();
     options.demo = parser.isSet(demo);
     options.dataDir = parser.value(dataDir);
+    options.assignments = parser.values(set);
+    options.passwordStdin = parser.isSet(passwordStdin);
     return options;
 }
 
@@ -128,6 +168,109 @@ void connectDemo(Robot& robot)
     });
 }
 
+void printError(const QString& text)
+{
+    QTextStream err(stderr);
+    err << text << '\n';
+    err.flush();
+}
+
+// One line of standard input, without echo when it is a terminal.
+std::optional<QString> readPasswordLine()
+{
+    const bool terminal = ::isatty(STDIN_FILENO);
+    termios saved = {};
+    if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+        std::fputs("Jelszó: ", stderr);
+        std::fflush(stderr);
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    std::string line;
+    const bool read = bool(std::getline(std::cin, line));
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::fputs("\n", stderr);
+    }
+    if (!read && line.empty())
+        return std::nullopt;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QString::fromLocal8Bit(line);
+}
+
+// --set and --password-stdin: the data folder's settings file written, nothing started.
+int runSetUp(int argc, char** argv, const QStringList& arguments)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vigilor"));
+    const Options options = parseOptions(arguments);
+    const app::DataFolder folder = dataFolder(options);
+    app::DataFolderLock lock;
+    QString refusal;
+    if (!lock.acquire(folder.path, &refusal)) {
+        printError(refusal);
+        return kExitFolderInUse;
+    }
+    const QString file = folder.path + settings::SettingsStore::kSettingsFile;
+    const auto unchanged = [&file] {
+        printError(QStringLiteral("vigilor: a beállítások fájlja nem változott: ") + file);
+    };
+    std::optional<QString> password;
+    if (options.passwordStdin) {
+        password = readPasswordLine();
+        if (!password) {
+            printError(QStringLiteral("vigilor: --password-stdin: a szabványos bemeneten nincs "
+                                      "jelszó"));
+            unchanged();
+            return kExitWrongCommandLine;
+        }
+    }
+    const settings::SetupResult result =
+        settings::setUpSettingsFile(folder.path, options.assignments, password);
+    for (const QString& note : result.notes)
+        printError(note);
+    if (!result.written) {
+        for (const QString& error : result.errors)
+            printError(QStringLiteral("vigilor: ") + error);
+        unchanged();
+        return result.fileError ? kExitFolderInUse : kExitWrongCommandLine;
+    }
+    QTextStream(stdout) << QStringLiteral("Beállítások beírva: ") << file << '\n';
+    return 0;
+}
+
+// Another program runs on the folder: it is said (in a message box that closes by itself when
+// there is a window) and this one ends before it touches anything.
+bool refuseFolderInUse(app::DataFolderLock& lock, const app::DataFolder& folder, bool window)
+{
+    QString refusal;
+    if (lock.acquire(folder.path, &refusal))
+        return false;
+    printError(refusal);
+    if (window) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Vigilor"), refusal, QMessageBox::Ok);
+        QTimer::singleShot(kInUseMessageMs, &box, &QDialog::accept);
+        box.exec();
+    }
+    return true;
+}
+
+// The end of main: a name lookup whose resolver has not answered yet would hold the program up
+// (the application's objects wait for the lookup's thread), for as long as a name server that
+// does not answer takes. Everything is saved by now, so the process ends without them.
+int finish(int status, app::DataFolderLock& lock)
+{
+    if (link::NameLookup::running() > 0) {
+        lock.release();
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(status);
+    }
+    return status;
+}
+
 int runHeadless(int argc, char** argv, const QStringList& arguments)
 {
     QCoreApplication app(argc, argv);
@@ -137,7 +280,12 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     SystemPump pump;
     app::ConsoleDialogs dialogs;
     const app::DataFolder folder = dataFolder(options);
+    app::DataFolderLock lock;
+    if (refuseFolderInUse(lock, folder, false))
+        return kExitFolderInUse;
     Robot robot(folder.path, clock, pump, dialogs);
+    app::ServiceNotifier service;
+    QObject::connect(&robot, &Robot::quitRequested, &service, &app::ServiceNotifier::stopping);
     app::echoConsoleToStdout(robot);
     app::beepOnTerminal(robot);
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
@@ -149,12 +297,13 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     if (firstStart)
         dialogs.message(Robot::firstStartMessage());
     robot.loadSettingsAtStart();
+    service.ready();
     if (watcher.terminated())
-        return 0;
+        return finish(0, lock);
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);
-    return watcher.terminated() ? 0 : app.exec();
+    return finish(watcher.terminated() ? 0 : app.exec(), lock);
 }
 
 int runWindow(int argc, char** argv, const QStringList& arguments)
@@ -166,9 +315,14 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     SystemPump pump;
     ui::WidgetDialogs dialogs;
     const app::DataFolder folder = dataFolder(options);
+    app::DataFolderLock lock;
+    if (refuseFolderInUse(lock, folder, true))
+        return kExitFolderInUse;
     Robot robot(folder.path, clock, pump, dialogs);
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    app::ServiceNotifier service;
+    QObject::connect(&robot, &Robot::quitRequested, &service, &app::ServiceNotifier::stopping);
 
     ui::MainWindow window(robot);
     dialogs.setWindow(&window);
@@ -188,12 +342,13 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     // Started in the icon area: only the icon, or the window where there is no icon area.
     if (!window.isVisible())
         window.presentAtStart(true);
+    service.ready();
     if (watcher.terminated())
-        return 0;
+        return finish(0, lock);
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);
-    return watcher.terminated() ? 0 : app.exec();
+    return finish(watcher.terminated() ? 0 : app.exec(), lock);
 }
 
 } // namespace
@@ -203,6 +358,8 @@ int main(int argc, char** argv)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    if (isSetUp(arguments))
+        return runSetUp(argc, argv, arguments);
     bool headless = !displayAvailable();
     for (const QString& a : arguments)
         headless = headless || a == QStringLiteral("--headless");

@@ -178,11 +178,14 @@ wait_for "$work/server.out" "listening on 127.0.0.1:$port"
 # The instance "practice-1": what %h and %i stand for when systemd starts it.
 instance=practice-1
 folder="$data/servers/$instance"
-"${as_user[@]}" mkdir -p "$folder"
-# The settings an operator brings from the desktop: the server, the saved password ("pppp",
-# scrambled by position into "qrst") and the connect at start.
-printf '[System]\r\nSaveServerInfo=1\r\nAutoConnect=1\r\n[ServerInfo]\r\nIP=127.0.0.1\r\nPort=%s\r\nPWD=qrst\r\n' \
-  "$port" | "${as_user[@]}" tee "$folder/vigilor.ini" > /dev/null
+# The folder set up as the README says, without a window: the server, the connect at start and
+# the password from standard input ("pppp", kept scrambled by position as "qrst").
+grep -qx "Type=notify" "$unit" || fail "the unit does not wait for the program's word"
+grep -qE "^WatchdogSec=[1-9]" "$unit" || fail "the unit has no watchdog"
+printf 'pppp\n' | "${as_user[@]}" "${run_env[@]}" vigilor --data-dir "$folder" --set IP=127.0.0.1 \
+  --set Port="$port" --set AutoConnect=1 --password-stdin > "$work/setup.out" 2>&1 ||
+  { cat "$work/setup.out"; fail "the set-up without a window failed"; }
+[ "$(ls -A "$folder")" = vigilor.ini ] || fail "the set-up left more than vigilor.ini: $(ls -A "$folder")"
 command=${exec_start//%h/$home}
 command=${command//%i/$instance}
 # shellcheck disable=SC2086 # the unit's command line, split into words as systemd splits it
