@@ -293,7 +293,7 @@ QString Link::openSocket(const QHostAddress& address, quint16 port)
 
 void Link::becomeConnected()
 {
-    m_connecting = false;
+    setConnecting(false);
     m_failures = 0;
     m_connected = true;
     emit connectedChanged(true);
@@ -318,7 +318,7 @@ void Link::attemptFailed(const QString& reason, bool tryAgain)
     QString line = QStringLiteral("Nem sikerült csatlakozni a szerverhez: ") + serverName() +
                    QStringLiteral(" (") + reason + u')';
     if (!tryAgain) {
-        m_connecting = false;
+        setConnecting(false);
         m_console.consoleLine(line + u'.');
         return;
     }
@@ -335,11 +335,19 @@ void Link::attemptFailed(const QString& reason, bool tryAgain)
                           QStringLiteral(" mp múlva; a \"Csatlakozás\" gomb leállítja."));
 }
 
+void Link::setConnecting(bool connecting)
+{
+    if (m_connecting == connecting)
+        return;
+    m_connecting = connecting;
+    emit connectingChanged(connecting);
+}
+
 void Link::stopConnecting(bool say)
 {
     if (!m_connecting)
         return;
-    m_connecting = false;
+    setConnecting(false);
     m_retry.stop();
     if (m_lookup) {
         m_lookup->cancel();
@@ -367,7 +375,7 @@ void Link::connectAction()
     if (!m_connected) {
         if (m_connecting)
             return; // a connect started by an event run just now
-        m_connecting = true;
+        setConnecting(true);
         m_failures = 0;
         attempt();
     } else {

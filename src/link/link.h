@@ -114,6 +114,8 @@ signals:
     // UpdateLinkControls ran: the window sets its link-dependent controls from the flag.
     void linkControlsUpdated(bool connected);
     void connectedChanged(bool connected);
+    // A connection began or ended being made (isConnecting).
+    void connectingChanged(bool connecting);
     void trayHintChanged(const QString& hint);
     void consoleTabRequested();
     void queueChanged();
@@ -139,6 +141,7 @@ private:
     QString openSocket(const QHostAddress& address, quint16 port);
     void becomeConnected();
     void attemptFailed(const QString& reason, bool tryAgain);
+    void setConnecting(bool connecting);
     QString serverName() const;
     void sessionClosed();
     void readDatagrams();

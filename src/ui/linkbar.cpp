@@ -114,6 +114,15 @@ LinkBar::LinkBar(Robot& robot, QWidget* parent) : QWidget(parent)
             guard(&robot, [connectButton](bool connected) {
                 connectButton->setText(connected ? u"Szétkapcsol"_s : u"Csatlakozás"_s);
             }));
+    // While a connection is being made (its name looked up, its next try waiting) the button
+    // gives it up; it says so to whoever points at it or reads it out.
+    connect(&link, &link::Link::connectingChanged, this,
+            guard(&robot, [connectButton](bool connecting) {
+                const QString hint =
+                    connecting ? u"Csatlakozás folyamatban: a gomb leállítja"_s : QString();
+                connectButton->setToolTip(hint);
+                connectButton->setAccessibleDescription(hint);
+            }));
     connect(&link, &link::Link::linkControlsUpdated, this,
             guard(&robot, [this](bool connected) { updateLinkControls(connected); }));
 }

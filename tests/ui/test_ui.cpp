@@ -1,5 +1,6 @@
 // The main window on a whole Robot, driven through its widgets under the offscreen platform,
 // with the practice server on 127.0.0.1 for the link.
+#include "support/fakenames.h"
 #include "ui/linesview.h"
 #include "ui/widgetdialogs.h"
 #include "windowfixture.h"
@@ -140,6 +141,7 @@ private slots:
     void iconAndClosing();
     void forcedStopEndsWithAFailureStatus();
     void errorsReachTheConsole();
+    void connectingIsShownOnTheButton();
     void widgetDialogs();
 };
 
@@ -546,6 +548,34 @@ void TestUi::errorsReachTheConsole()
     QVERIFY(h.robot.console().lines().join(u'\n').contains(failure));
     QVERIFY(h.consoleView()->text().contains(failure));
     QCOMPARE(h.find<QPushButton>(u"Button1"_s)->text(), u"Csatlakozás"_s);
+}
+
+// A name that does not resolve yet: the button keeps its caption, tells a screen reader that it
+// gives the tries up now, and does so when pressed.
+void TestUi::connectingIsShownOnTheButton()
+{
+    if (!FakeNames::activeHere())
+        QSKIP("needs the test's name server preloaded (ctest does that)");
+    FakeNames names;
+    names.useHere();
+    QVERIFY(names.write("nincs.teszt -\n"));
+    Harness h;
+    QTest::keyClicks(h.find(u"Edit1"_s), u"nincs.teszt"_s);
+    QTest::keyClicks(h.find(u"Edit3"_s), QString::number(h.server.port()));
+    QTest::keyClicks(h.find(u"Edit2"_s), kPassword);
+    auto* button = h.find<QPushButton>(u"Button1"_s);
+    h.clickConnect();
+    QVERIFY(h.robot.link().isConnecting());
+    QTRY_COMPARE(h.robot.link().failedAttempts(), 1);
+    QCOMPARE(button->text(), u"Csatlakozás"_s);
+    QCOMPARE(button->accessibleDescription(), u"Csatlakozás folyamatban: a gomb leállítja"_s);
+    QCOMPARE(button->toolTip(), button->accessibleDescription());
+    QVERIFY(
+        h.consoleView()->text().contains(u"Nem sikerült csatlakozni a szerverhez: nincs.teszt:"_s));
+    h.clickConnect();
+    QVERIFY(!h.robot.link().isConnecting());
+    QVERIFY(button->accessibleDescription().isEmpty());
+    QVERIFY(h.enabled(u"Edit1"_s));
 }
 
 void TestUi::widgetDialogs()
