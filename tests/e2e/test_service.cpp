@@ -197,6 +197,13 @@ private:
         store.save();
     }
 
+    static void terminalAndWindow()
+    {
+        QTest::addColumn<bool>("window");
+        QTest::newRow("terminal") << false;
+        QTest::newRow("window") << true;
+    }
+
 private slots:
     void initTestCase() { QVERIFY(m_scratch.isValid()); }
 
@@ -249,12 +256,7 @@ private slots:
 
     // A name server that does not answer holds neither the program nor its end: SIGTERM during
     // the lookup ends it at once, with everything saved.
-    void slowNameServerHoldsNothing_data()
-    {
-        QTest::addColumn<bool>("window");
-        QTest::newRow("terminal") << false;
-        QTest::newRow("window") << true;
-    }
+    void slowNameServerHoldsNothing_data() { terminalAndWindow(); }
 
     void slowNameServerHoldsNothing()
     {
@@ -286,12 +288,7 @@ private slots:
 
     // Two programs on one data folder: the second says so and ends with status 1 within a few
     // seconds, before it touches a file or sends anything; the first runs on untouched.
-    void secondProgramOnAFolderInUse_data()
-    {
-        QTest::addColumn<bool>("window");
-        QTest::newRow("terminal") << false;
-        QTest::newRow("window") << true;
-    }
+    void secondProgramOnAFolderInUse_data() { terminalAndWindow(); }
 
     void secondProgramOnAFolderInUse()
     {

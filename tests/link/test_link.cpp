@@ -70,6 +70,22 @@ struct Harness : RobotFixture
     QString stampless(const QString& line) { return line.mid(line.indexOf(u" >> "_s) + 4); }
 };
 
+// A robot whose server is a host name that the test's own name server answers.
+struct NamedHarness : Harness
+{
+    FakeNames names;
+    bool named = false;
+
+    NamedHarness(const QString& host, const QByteArray& hosts)
+    {
+        names.useHere();
+        named = names.write(hosts);
+        robot.settings().setHost(host);
+    }
+};
+
+const char* const kNeedsNames = "needs the test's name server preloaded (ctest does that)";
+
 } // namespace
 
 class TestLink final : public QObject
@@ -215,13 +231,10 @@ private slots:
     void connectRetriesWithAGrowingPause()
     {
         if (!FakeNames::activeHere())
-            QSKIP("needs the test's name server preloaded (ctest does that)");
-        FakeNames names;
-        names.useHere();
-        QVERIFY(names.write("later.teszt -\n"));
-        Harness h;
+            QSKIP(kNeedsNames);
+        NamedHarness h(u"later.teszt"_s, "later.teszt -\n");
+        QVERIFY(h.named);
         link::Link& link = h.robot.link();
-        h.robot.settings().setHost(u"later.teszt"_s);
         const QString where = u"later.teszt:"_s + QString::number(h.server.port());
         const auto failureLines = [&] {
             return h.lines().filter(u"Nem sikerült csatlakozni a szerverhez: "_s + where);
@@ -255,7 +268,7 @@ private slots:
                  qPrintable(failureLines().last()));
         QVERIFY(h.server.receivedCommands().isEmpty());
 
-        QVERIFY(names.write("later.teszt 127.0.0.1\n"));
+        QVERIFY(h.names.write("later.teszt 127.0.0.1\n"));
         QSignalSpy controls(&link, &link::Link::linkControlsUpdated);
         QVERIFY(QMetaObject::invokeMethod(&link.retryTimer(), "timeout", Qt::DirectConnection));
         QTRY_VERIFY(link.isConnected());
@@ -274,13 +287,10 @@ private slots:
     void connectButtonGivesUpAConnectionBeingMade()
     {
         if (!FakeNames::activeHere())
-            QSKIP("needs the test's name server preloaded (ctest does that)");
-        FakeNames names;
-        names.useHere();
-        QVERIFY(names.write("slow.teszt 127.0.0.1 1500\nnever.teszt -\n"));
-        Harness h;
+            QSKIP(kNeedsNames);
+        NamedHarness h(u"slow.teszt"_s, "slow.teszt 127.0.0.1 1500\nnever.teszt -\n");
+        QVERIFY(h.named);
         link::Link& link = h.robot.link();
-        h.robot.settings().setHost(u"slow.teszt"_s);
         QElapsedTimer took;
         took.start();
         link.connectAction();
@@ -322,13 +332,10 @@ private slots:
     void silenceCheckReconnectFallsBackOnRetries()
     {
         if (!FakeNames::activeHere())
-            QSKIP("needs the test's name server preloaded (ctest does that)");
-        FakeNames names;
-        names.useHere();
-        QVERIFY(names.write("srv.teszt 127.0.0.1\n"));
-        Harness h;
+            QSKIP(kNeedsNames);
+        NamedHarness h(u"srv.teszt"_s, "srv.teszt 127.0.0.1\n");
+        QVERIFY(h.named);
         link::Link& link = h.robot.link();
-        h.robot.settings().setHost(u"srv.teszt"_s);
         h.server.setDropReplies(true);
         link.connectAction();
         QTRY_VERIFY(link.isConnected());
@@ -336,7 +343,7 @@ private slots:
         link.enqueueCommand(u"status"_s);
         QVERIFY(h.waitForCommands(2, 5000));
         QVERIFY(QTest::qWaitFor([&] { return link.queue().isEmpty(); }, 3000));
-        QVERIFY(names.write("srv.teszt -\n"));
+        QVERIFY(h.names.write("srv.teszt -\n"));
         const qsizetype before = h.lines().size();
         link.enqueueCommand(u"status"_s);
         QVERIFY(!link.isConnected());
@@ -350,7 +357,7 @@ private slots:
         QCOMPARE(after[2], u"Lecsatlakozva"_s);
         QVERIFY(after[3].startsWith(u"Nem sikerült csatlakozni a szerverhez: srv.teszt:"_s));
 
-        QVERIFY(names.write("srv.teszt 127.0.0.1\n"));
+        QVERIFY(h.names.write("srv.teszt 127.0.0.1\n"));
         QVERIFY(QMetaObject::invokeMethod(&link.retryTimer(), "timeout", Qt::DirectConnection));
         QTRY_VERIFY(link.isConnected());
         QVERIFY(h.lastLine().contains(u"Csatlakozás szerverhez: srv.teszt:"_s));
