@@ -403,6 +403,19 @@ void SettingsStore::writePublicAddresses(const QString& banUrl, const QString& u
     writeIni();
 }
 
+QString SettingsStore::uploadPins()
+{
+    refreshIni();
+    return m_ini.value(kSystem, kUploadPinsKey).value_or(QString());
+}
+
+void SettingsStore::writeUploadPins(const QString& pins)
+{
+    refreshIni();
+    m_ini.setValue(kSystem, kUploadPinsKey, pins);
+    writeIni();
+}
+
 bool SettingsStore::reset()
 {
     if (m_hooks.confirmReset && !m_hooks.confirmReset(resetWarning()))

@@ -4,13 +4,17 @@
 #include "exchange/banfile.h"
 #include "exchange/importer.h"
 #include "exchange/merge.h"
+#include "exchange/pins.h"
 #include "exchange/publicbanlist.h"
+#include "exchange/transfer.h"
 #include "rules/banentry.h"
 #include "support/robotfixture.h"
 #include "text/cp1250.h"
 #include "text/textutil.h"
 
 #include <QRandomGenerator>
+
+#include <curl/curl.h>
 #include <QTest>
 
 using namespace vigilor;
@@ -201,6 +205,49 @@ private slots:
         QVERIFY(readDownloadedList(many).lines.isEmpty());
     }
 
+    // Every failure of a transfer is said in Hungarian, never with libcurl's English text.
+    void failureReasonsAreHungarian()
+    {
+        for (int code = 1; code <= CURL_LAST; ++code) {
+            const QString reason = failureReason(code);
+            const QString english = QString::fromLatin1(curl_easy_strerror(CURLcode(code)));
+            QVERIFY2(!reason.isEmpty() && !reason.contains(english),
+                     qPrintable(QString::number(code) + u' ' + reason));
+        }
+        QCOMPARE(failureReason(CURLE_PARTIAL_FILE),
+                 u"a fájl csonkán érkezett, a kapcsolat a vége előtt megszakadt"_s);
+        QCOMPARE(failureReason(CURLE_QUOTE_ERROR), u"a szerver visszautasította a parancsot"_s);
+    }
+
+    void webPages()
+    {
+        QVERIFY(isWebPage({u"0 Bob"_s}, u"text/html"_s));
+        QVERIFY(isWebPage({u"0 Bob"_s}, u"Text/HTML; charset=utf-8"_s));
+        QVERIFY(isWebPage({QString(), u"  "_s, u" <!doctype html>"_s, u"0 Bob"_s}, QString()));
+        QVERIFY(isWebPage({u"<?xml version=\"1.0\"?>"_s}, u"text/plain"_s));
+        QVERIFY(!isWebPage({u"0 Bob"_s, u"<html>"_s}, u"application/octet-stream"_s));
+        QVERIFY(!isWebPage({}, QString()));
+        QVERIFY(!isWebPage({u"0 <b>"_s}, u"text/plain"_s));
+    }
+
+    // A certificate's key pin, and the pins line of the settings file.
+    void serverPins()
+    {
+        QVERIFY(!publicKeyPin(QByteArray()));
+        QVERIFY(!publicKeyPin(QByteArray("\x30\x82\xff\xff", 4)));
+        QVERIFY(!publicKeyPin(QByteArray("\x30\x03\x30\x01\x00", 5)));
+        QCOMPARE(derFromPem("no certificate"), QByteArray());
+
+        const ServerPins pins = readServerPins(
+            u"ftp.example:21=sha256//AAAA;;[::1]:2121=ca; Bad Entry ;x:21=other;=ca"_s);
+        QCOMPARE(pins.size(), 2);
+        QCOMPARE(pins.value(u"ftp.example:21"_s), u"sha256//AAAA"_s);
+        QCOMPARE(pins.value(u"[::1]:2121"_s), u"ca"_s);
+        QCOMPARE(readServerPins(serverPinsText(pins)), pins);
+        QCOMPARE(pinName(Endpoint{u"FTP.Example"_s, 2121}), u"ftp.example:2121"_s);
+        QCOMPARE(pinName(Endpoint{u"::1"_s, 21}), u"[::1]:21"_s);
+    }
+
     void listFileRoundTrip()
     {
         const QStringList lines{u"0 Bob"_s, QString(), u"3 árvíz"_s, u"4 1.2.3."_s};
@@ -388,13 +435,21 @@ private slots:
 
     // ---- the import list and the timer ---------------------------------------------------
 
+    // While the import list holds entries, one is selected: the next run has an address.
     void importListAddAndRemove()
     {
         RobotFixture f(u"pw"_s);
         Settings& settings = f.robot.settings();
         Importer& importer = f.robot.importer();
-        settings.setImportList({u"http://one.example/"_s});
-        settings.setImportSelection(-1);
+        QCOMPARE(settings.importSelection(), -1);
+
+        // Added to the empty list: the address becomes the selection.
+        f.dialogs.answerInput(u"one.example/"_s);
+        importer.addAddress();
+        QCOMPARE(settings.importList(), QStringList{u"http://one.example/"_s});
+        QCOMPARE(settings.importSelection(), 0);
+        settings.setImportSelection(-1); // no way to select nothing while there are entries
+        QCOMPARE(settings.importSelection(), 0);
 
         f.dialogs.answerInput(u"two.example/lists"_s);
         importer.addAddress();
@@ -402,12 +457,12 @@ private slots:
                  u"Új távoli banlista hozzáadása|Add meg az URL-t:|http://"_s);
         QCOMPARE(settings.importList(),
                  (QStringList{u"http://one.example/"_s, u"http://two.example/lists"_s}));
-        QCOMPARE(settings.importSelection(), -1); // the selection does not move
+        QCOMPARE(settings.importSelection(), 0); // the selection does not move
 
-        f.dialogs.answerInput(u"HTTP://ONE.example/"_s); // there already: selected
+        f.dialogs.answerInput(u"HTTP://TWO.example/lists"_s); // there already: selected
         importer.addAddress();
         QCOMPARE(settings.importList().size(), 2);
-        QCOMPARE(settings.importSelection(), 0);
+        QCOMPARE(settings.importSelection(), 1);
 
         f.dialogs.answerInput(u"https://secure.example/"_s); // a scheme of its own stays
         importer.addAddress();
@@ -421,13 +476,25 @@ private slots:
         importer.addAddress();
         QCOMPARE(settings.importList().last(), u"http://"_s);
 
+        // Removed: the entry after it is selected, or the one before it for the last.
         settings.setImportSelection(1);
         importer.removeAddress();
         QCOMPARE(settings.importList(), (QStringList{u"http://one.example/"_s,
                                                      u"https://secure.example/"_s, u"http://"_s}));
+        QCOMPARE(settings.importSelection(), 1);
+        settings.setImportSelection(2);
+        importer.removeAddress();
+        QCOMPARE(settings.importSelection(), 1);
+        importer.removeAddress();
+        importer.removeAddress();
+        QVERIFY(settings.importList().isEmpty());
         QCOMPARE(settings.importSelection(), -1);
-        importer.removeAddress(); // none selected: nothing
-        QCOMPARE(settings.importList().size(), 3);
+        importer.removeAddress(); // none left: nothing
+        QVERIFY(settings.importList().isEmpty());
+
+        // A list replaced whole (SyncURLs.txt, say) gets its first entry selected.
+        settings.setImportList({u"http://a.example/"_s, u"http://b.example/"_s});
+        QCOMPARE(settings.importSelection(), 0);
     }
 
     void importTimer()
