@@ -119,7 +119,8 @@ QByteArray derFromPem(QByteArrayView pem)
     const qsizetype to = pem.indexOf(end, from + begin.size());
     if (to < 0)
         return {};
-    const QByteArray base64 = pem.sliced(from + begin.size(), to - from - begin.size()).toByteArray();
+    const QByteArray base64 =
+        pem.sliced(from + begin.size(), to - from - begin.size()).toByteArray();
     const auto decoded = QByteArray::fromBase64Encoding(
         QByteArray(base64).replace('\r', "").replace('\n', "").replace(' ', ""),
         QByteArray::AbortOnBase64DecodingErrors);

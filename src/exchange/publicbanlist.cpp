@@ -171,8 +171,7 @@ void PublicBanList::setBusyMerging(bool merging)
         emit busyChanged(busy());
 }
 
-void PublicBanList::setTransfer(std::shared_ptr<Cancel> cancel, Transfer kind,
-                                const QString& where)
+void PublicBanList::setTransfer(std::shared_ptr<Cancel> cancel, Transfer kind, const QString& where)
 {
     const bool before = busy();
     m_transfer = std::move(cancel);
@@ -191,10 +190,10 @@ void PublicBanList::cancelTransfer()
     const QString where = m_transferWhere;
     setTransfer(nullptr);
     m_afterMerge = {};
-    m_services.console.consoleLine(
-        (kind == Transfer::Download ? QStringLiteral("A letöltés megszakítva (")
-                                    : QStringLiteral("A feltöltés megszakítva (")) +
-        where + QStringLiteral("); a listák nem változtak."));
+    m_services.console.consoleLine((kind == Transfer::Download
+                                        ? QStringLiteral("A letöltés megszakítva (")
+                                        : QStringLiteral("A feltöltés megszakítva (")) +
+                                   where + QStringLiteral("); a listák nem változtak."));
     if (kind == Transfer::Download)
         emit downloadFinished(false);
     else
@@ -385,9 +384,8 @@ void PublicBanList::download()
                     [this, url, number](DownloadResult result) {
                         if (!current(number))
                             return; // cancelled
-                        whenIdle([this, url, result = std::move(result)] {
-                            downloaded(url, result);
-                        });
+                        whenIdle(
+                            [this, url, result = std::move(result)] { downloaded(url, result); });
                     }),
                 Transfer::Download, withoutCredentials(url));
 }
@@ -472,8 +470,7 @@ void PublicBanList::upload()
         emit uploadFinished(false);
         return;
     }
-    const UploadJob job{*endpoint,       target->user, target->password, target->folder,
-                        content,         pin};
+    const UploadJob job{*endpoint, target->user, target->password, target->folder, content, pin};
     const QString where = QStringLiteral("ftp://") + target->host + target->folder;
     const quint64 number = ++m_transferNumber;
     setTransfer(m_services.transfers.run<UploadResult>(

@@ -218,8 +218,8 @@ size_t header(char* bytes, size_t size, size_t count, void* user)
         // A new response (after a redirection, or a "100 Continue"): forget the last one's.
         responses->framed = !line.startsWith("HTTP/1") && !line.startsWith("HTTP/0");
         responses->chunked = false;
-    } else if (line.size() > 18 && line.first(18).compare("transfer-encoding:",
-                                                           Qt::CaseInsensitive) == 0) {
+    } else if (line.size() > 18 &&
+               line.first(18).compare("transfer-encoding:", Qt::CaseInsensitive) == 0) {
         responses->chunked = line.sliced(18).toByteArray().toLower().contains("chunked");
     } else if (line.size() >= 4 && line[3] == ' ') {
         bool ok = false;
@@ -430,10 +430,9 @@ bool listingNames(const QByteArray& listing, const QByteArray& name)
 {
     for (const QByteArray& raw : listing.split('\n')) {
         const QByteArray line = raw.trimmed();
-        if (line == name ||
-            (line.endsWith(name) && line.size() > name.size() &&
-             (line[line.size() - name.size() - 1] == ' ' ||
-              line[line.size() - name.size() - 1] == '\t')))
+        if (line == name || (line.endsWith(name) && line.size() > name.size() &&
+                             (line[line.size() - name.size() - 1] == ' ' ||
+                              line[line.size() - name.size() - 1] == '\t')))
             return true;
     }
     return false;
@@ -624,7 +623,8 @@ private:
         // Also bounds the QUIT that libcurl sends when the handle is cleaned up: it waits with
         // the response time-out of the last step.
         const qint64 response = std::min<qint64>(left, m_responseTimeoutMs);
-        m_easy.set(CURLOPT_SERVER_RESPONSE_TIMEOUT, long(std::max<qint64>(1, (response + 999) / 1000)));
+        m_easy.set(CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                   long(std::max<qint64>(1, (response + 999) / 1000)));
         return m_easy.perform();
     }
 
@@ -726,7 +726,8 @@ UploadResult upload(const UploadJob& job, const TransferLimits& limits, Cancel& 
     if ((code = session.store(job.content)) != CURLE_OK)
         return failed(code, QStringLiteral("a fájl tárolása ideiglenes néven (") +
                                 kTemporaryListName + u')');
-    const QString renameStep = QStringLiteral("átnevezés ") + kListFileName + QStringLiteral(" névre");
+    const QString renameStep =
+        QStringLiteral("átnevezés ") + kListFileName + QStringLiteral(" névre");
     if ((code = session.rename()) != CURLE_OK) {
         if (code != CURLE_QUOTE_ERROR)
             return failed(code, renameStep);

@@ -152,20 +152,18 @@ public:
     {
         auto cancel = std::make_shared<Cancel>();
         track(cancel);
-        QtConcurrent::run(m_pool,
-                          [work = std::move(work), limits = m_limits, cancel] {
-                              return work(limits, *cancel);
-                          })
-            .then(receiver, [receiver, errors = m_errors, done = std::move(done)](Result result) {
-                // A transfer over before then() was attached comes here at once: the caller
-                // gets its result from the event loop all the same.
-                QMetaObject::invokeMethod(
-                    receiver,
-                    [errors, done, result = std::move(result)]() mutable {
-                        guarded(errors, [&] { done(std::move(result)); });
-                    },
-                    Qt::QueuedConnection);
-            });
+        QtConcurrent::run(m_pool, [work = std::move(work), limits = m_limits, cancel] {
+            return work(limits, *cancel);
+        }).then(receiver, [receiver, errors = m_errors, done = std::move(done)](Result result) {
+            // A transfer over before then() was attached comes here at once: the caller
+            // gets its result from the event loop all the same.
+            QMetaObject::invokeMethod(
+                receiver,
+                [errors, done, result = std::move(result)]() mutable {
+                    guarded(errors, [&] { done(std::move(result)); });
+                },
+                Qt::QueuedConnection);
+        });
         return cancel;
     }
 

@@ -182,8 +182,8 @@ void Settings::setImportList(const QStringList& addresses)
     if (m_importList == clean)
         return;
     const qsizetype before = m_importList.size();
-    const bool appended = clean.size() > before && std::equal(m_importList.cbegin(),
-                                                              m_importList.cend(), clean.cbegin());
+    const bool appended = clean.size() > before &&
+                          std::equal(m_importList.cbegin(), m_importList.cend(), clean.cbegin());
     m_importList = clean;
     emit importListChanged();
     if (m_importSelection >= m_importList.size())

@@ -14,8 +14,8 @@
 
 #include <QRandomGenerator>
 
-#include <curl/curl.h>
 #include <QTest>
+#include <curl/curl.h>
 
 using namespace vigilor;
 using namespace vigilor::exchange;

@@ -76,8 +76,8 @@ QStringList steps(const QStringList& commands)
     QStringList result;
     for (const QString& line : commands) {
         const QString verb = line.section(u' ', 0, 0);
-        if (QStringList{u"USER"_s, u"PASS"_s, u"CWD"_s, u"LIST"_s, u"DELE"_s, u"STOR"_s,
-                        u"RNFR"_s, u"RNTO"_s}
+        if (QStringList{u"USER"_s, u"PASS"_s, u"CWD"_s, u"LIST"_s, u"DELE"_s, u"STOR"_s, u"RNFR"_s,
+                        u"RNTO"_s}
                 .contains(verb))
             result.append(line);
     }
@@ -101,10 +101,10 @@ bool noLibcurlText(const QString& console)
 QString opensslPin(const QString& certificate)
 {
     QProcess shell;
-    shell.start(u"/bin/sh"_s,
-                {u"-c"_s, u"openssl x509 -in \"$1\" -pubkey -noout | openssl pkey -pubin "
-                          u"-outform der | openssl dgst -sha256 -binary | base64"_s,
-                 u"sh"_s, certificate});
+    shell.start(u"/bin/sh"_s, {u"-c"_s,
+                               u"openssl x509 -in \"$1\" -pubkey -noout | openssl pkey -pubin "
+                               u"-outform der | openssl dgst -sha256 -binary | base64"_s,
+                               u"sh"_s, certificate});
     shell.waitForFinished(20'000);
     return u"sha256//"_s + QString::fromLatin1(shell.readAllStandardOutput().trimmed());
 }
@@ -373,10 +373,9 @@ private slots:
         QVERIFY(local.open(QIODevice::ReadOnly));
         QCOMPARE(local.readAll(), expected);
         // Stored beside it under a temporary name, then renamed onto it.
-        const QStringList replaced{u"USER user"_s,           u"PASS secret"_s,
-                                   u"CWD /dir"_s,            u"LIST"_s,
-                                   u"STOR rconpb.ban.tmp"_s, u"RNFR rconpb.ban.tmp"_s,
-                                   u"RNTO rconpb.ban"_s,     u"LIST"_s};
+        const QStringList replaced{
+            u"USER user"_s,           u"PASS secret"_s,         u"CWD /dir"_s,        u"LIST"_s,
+            u"STOR rconpb.ban.tmp"_s, u"RNFR rconpb.ban.tmp"_s, u"RNTO rconpb.ban"_s, u"LIST"_s};
         QCOMPARE(steps(m_ftp->lines()), replaced);
         QVERIFY(!QFile::exists(m_ftp->path(u"dir/rconpb.ban.tmp"_s)));
 
@@ -420,8 +419,8 @@ private slots:
         QCOMPARE(w.dialogs.messages().last(), u"Frissítés sikeres!"_s);
         QCOMPARE(steps(m_ftp->lines()).mid(2),
                  (QStringList{u"LIST"_s, u"STOR rconpb.ban.tmp"_s, u"RNFR rconpb.ban.tmp"_s,
-                              u"RNTO rconpb.ban"_s, u"DELE rconpb.ban"_s,
-                              u"RNFR rconpb.ban.tmp"_s, u"RNTO rconpb.ban"_s, u"LIST"_s}));
+                              u"RNTO rconpb.ban"_s, u"DELE rconpb.ban"_s, u"RNFR rconpb.ban.tmp"_s,
+                              u"RNTO rconpb.ban"_s, u"LIST"_s}));
         QCOMPARE(m_ftp->read(u"rconpb.ban"_s).size(), 20'000 * 15);
 
         // A server that renames nothing: the old file is deleted nevertheless only when the new
@@ -433,9 +432,9 @@ private slots:
         QCOMPARE(m_ftp->read(u"rconpb.ban"_s).size(), 20'000 * 15);
         QCOMPARE(steps(m_ftp->lines()).mid(2),
                  (QStringList{u"LIST"_s, u"STOR rconpb.ban.tmp"_s, u"RNFR rconpb.ban.tmp"_s,
-                              u"RNTO rconpb.ban"_s, u"DELE rconpb.ban"_s,
-                              u"RNFR rconpb.ban.tmp"_s, u"RNTO rconpb.ban"_s,
-                              u"STOR rconpb.ban"_s, u"DELE rconpb.ban.tmp"_s, u"LIST"_s}));
+                              u"RNTO rconpb.ban"_s, u"DELE rconpb.ban"_s, u"RNFR rconpb.ban.tmp"_s,
+                              u"RNTO rconpb.ban"_s, u"STOR rconpb.ban"_s, u"DELE rconpb.ban.tmp"_s,
+                              u"LIST"_s}));
         QVERIFY2(w.console().contains(u"a szerver nem nevezte át az ideiglenes fájlt, ezért a "
                                       u"lista közvetlenül rconpb.ban néven tárolódott"_s),
                  qPrintable(w.console()));
@@ -445,10 +444,12 @@ private slots:
         QVERIFY2(dying.running(), qPrintable(dying.errors()));
         dying.write(u"rconpb.ban"_s, old);
         w.robot.console().clear();
-        QVERIFY2(!w.upload(u"dier:secret@127.0.0.1:"_s + QString::number(dying.port())),
-                 qPrintable(w.console() + dying.lines().join(u'|') + w.dialogs.messages().join(u'|')));
+        QVERIFY2(
+            !w.upload(u"dier:secret@127.0.0.1:"_s + QString::number(dying.port())),
+            qPrintable(w.console() + dying.lines().join(u'|') + w.dialogs.messages().join(u'|')));
         QCOMPARE(dying.read(u"rconpb.ban"_s), old);
-        QVERIFY2(w.console().contains(u"Feltöltési hiba (ftp://127.0.0.1:"_s), qPrintable(w.console()));
+        QVERIFY2(w.console().contains(u"Feltöltési hiba (ftp://127.0.0.1:"_s),
+                 qPrintable(w.console()));
         QVERIFY(w.console().contains(u"a fájl tárolása ideiglenes néven (rconpb.ban.tmp)"_s));
         QVERIFY(noLibcurlText(w.console()));
         QVERIFY(!w.console().contains(u"secret"_s));
@@ -467,9 +468,8 @@ private slots:
         QVERIFY(QFile::exists(m_ftp->path(u"rconpb.ban"_s)));
         QCOMPARE(m_ftp->read(u"rconpb.ban"_s), QByteArray());
         QCOMPARE(steps(m_ftp->lines()),
-                 (QStringList{u"USER user"_s, u"PASS secret"_s, u"LIST"_s,
-                              u"STOR rconpb.ban.tmp"_s, u"RNFR rconpb.ban.tmp"_s,
-                              u"RNTO rconpb.ban"_s, u"LIST"_s}));
+                 (QStringList{u"USER user"_s, u"PASS secret"_s, u"LIST"_s, u"STOR rconpb.ban.tmp"_s,
+                              u"RNFR rconpb.ban.tmp"_s, u"RNTO rconpb.ban"_s, u"LIST"_s}));
     }
 
     void uploadFailures()
@@ -602,8 +602,8 @@ private slots:
         w.robot.transfers().setLimits(limits);
         QVERIFY2(w.upload(address), qPrintable(w.console()));
         QVERIFY(!w.console().contains(u"kulcs"_s));
-        QVERIFY(w.settingsFile().contains(QByteArray("PublicUploadPins=127.0.0.1:" +
-                                                     QByteArray::number(server.port()) + "=ca")));
+        QVERIFY(w.settingsFile().contains(
+            QByteArray("PublicUploadPins=127.0.0.1:" + QByteArray::number(server.port()) + "=ca")));
 
         // Someone else's self-signed certificate on that address: not trusted on sight.
         QVERIFY(server.start(server.makeCertificate(u"impostor"_s, u"IP:127.0.0.1"_s)));

@@ -46,18 +46,18 @@ public:
                      QString::number(QRandomGenerator::global()->generate64(), 36))
     {
         // Every folder on the way to the home must be open to the user vsftpd becomes.
-        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                QFile::ExeOwner | QFile::ReadGroup |
-                                                QFile::ExeGroup | QFile::ReadOther |
-                                                QFile::ExeOther);
+        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                QFile::ReadGroup | QFile::ExeGroup |
+                                                QFile::ReadOther | QFile::ExeOther);
         QDir(m_dir.path()).mkpath(QStringLiteral("home"));
         QDir(m_dir.path()).mkpath(QStringLiteral("empty"));
         m_ok = run(QStringLiteral("/usr/sbin/useradd"),
                    {QStringLiteral("-M"), QStringLiteral("-d"), home(), QStringLiteral("-s"),
                     QStringLiteral("/bin/sh"), m_user});
         m_userAdded = m_ok;
-        m_ok = m_ok && run(QStringLiteral("/usr/sbin/chpasswd"), {},
-                           (m_user + u':' + m_password + u'\n').toUtf8()) &&
+        m_ok = m_ok &&
+               run(QStringLiteral("/usr/sbin/chpasswd"), {},
+                   (m_user + u':' + m_password + u'\n').toUtf8()) &&
                run(QStringLiteral("/usr/bin/chown"), {m_user, home()});
         m_port = freePort();
     }
@@ -74,14 +74,21 @@ public:
     QString makeCertificate(const QString& name, const QString& altName = QString())
     {
         const QString path = m_dir.filePath(name + QStringLiteral(".pem"));
-        QStringList arguments{QStringLiteral("req"),    QStringLiteral("-x509"),
-                              QStringLiteral("-newkey"), QStringLiteral("ec"),
-                              QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                              QStringLiteral("-nodes"), QStringLiteral("-days"),
-                              QStringLiteral("2"),      QStringLiteral("-subj"),
+        QStringList arguments{QStringLiteral("req"),
+                              QStringLiteral("-x509"),
+                              QStringLiteral("-newkey"),
+                              QStringLiteral("ec"),
+                              QStringLiteral("-pkeyopt"),
+                              QStringLiteral("ec_paramgen_curve:prime256v1"),
+                              QStringLiteral("-nodes"),
+                              QStringLiteral("-days"),
+                              QStringLiteral("2"),
+                              QStringLiteral("-subj"),
                               QStringLiteral("/CN=ftp.") + name + QStringLiteral(".test"),
-                              QStringLiteral("-keyout"), path,
-                              QStringLiteral("-out"),   path};
+                              QStringLiteral("-keyout"),
+                              path,
+                              QStringLiteral("-out"),
+                              path};
         if (!altName.isEmpty())
             arguments << QStringLiteral("-addext") << QStringLiteral("subjectAltName=") + altName;
         return run(QStringLiteral("/usr/bin/openssl"), arguments) ? path : QString();
