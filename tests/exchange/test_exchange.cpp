@@ -233,6 +233,31 @@ private slots:
     // A certificate's key pin, and the pins line of the settings file.
     void serverPins()
     {
+        // Made with `openssl req -x509`; its pin as the openssl command computes it.
+        const QByteArray pem = "Cert:-----BEGIN CERTIFICATE-----\n"
+                               "MIIBgzCCASmgAwIBAgIUWveMd/lj3ZgP507m2DXuS9z7eIgwCgYIKoZIzj0EAwIw\n"
+                               "FzEVMBMGA1UEAwwMYmFucy5leGFtcGxlMB4XDTI2MTIwODE3MjEyMloXDTM2MTIw\n"
+                               "NTE3MjEyMlowFzEVMBMGA1UEAwwMYmFucy5leGFtcGxlMFkwEwYHKoZIzj0CAQYI\n"
+                               "KoZIzj0DAQcDQgAEVDCkoJtEARzvaB/npdNTPruHjjG4x6GRimligiRf4vhN3tsn\n"
+                               "qY62I06Am2hZweTtHYIRZO80C3R4jLFOLcl90KNTMFEwHQYDVR0OBBYEFHCWO5uZ\n"
+                               "gSVAC7FOkHm3OIpAZ4WVMB8GA1UdIwQYMBaAFHCWO5uZgSVAC7FOkHm3OIpAZ4WV\n"
+                               "MA8GA1UdEwEB/wQFMAMBAf8wCgYIKoZIzj0EAwIDSAAwRQIgSeN1aq/rCo3NlXnf\n"
+                               "TnmqV6mb/6dCWswWlz/kJSjDLI4CIQCbeoDak+rcdBubuKmr8Ts5UeINoxBeAR+X\n"
+                               "4oN8iRWVog==\n"
+                               "-----END CERTIFICATE-----\n";
+        const QByteArray der = derFromPem(pem);
+        QCOMPARE(der.size(), 391);
+        QCOMPARE(publicKeyPin(der), u"sha256//ohaJeSIT/K6HrIih6g+qXh6IvII1kpUroPgEIFuX3uU="_s);
+        // Cut anywhere or with bytes changed, it never reads past its end.
+        for (qsizetype cut = 0; cut < der.size(); ++cut)
+            QVERIFY2(!publicKeyPin(der.first(cut)), qPrintable(QString::number(cut)));
+        QRandomGenerator random(22);
+        for (int round = 0; round < 2000; ++round) {
+            QByteArray changed = der;
+            for (int i = 0; i < 3; ++i)
+                changed[random.bounded(int(changed.size()))] = char(random.bounded(256));
+            publicKeyPin(changed);
+        }
         QVERIFY(!publicKeyPin(QByteArray()));
         QVERIFY(!publicKeyPin(QByteArray("\x30\x82\xff\xff", 4)));
         QVERIFY(!publicKeyPin(QByteArray("\x30\x03\x30\x01\x00", 5)));

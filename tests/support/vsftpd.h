@@ -51,9 +51,14 @@ public:
                                                 QFile::ReadOther | QFile::ExeOther);
         QDir(m_dir.path()).mkpath(QStringLiteral("home"));
         QDir(m_dir.path()).mkpath(QStringLiteral("empty"));
-        m_ok = run(QStringLiteral("/usr/sbin/useradd"),
-                   {QStringLiteral("-M"), QStringLiteral("-d"), home(), QStringLiteral("-s"),
-                    QStringLiteral("/bin/sh"), m_user});
+        // Another program adding a user at the same moment holds the lock of /etc/passwd.
+        for (int attempt = 0; attempt < 5 && !m_ok; ++attempt) {
+            if (attempt > 0)
+                QThread::msleep(300);
+            m_ok = run(QStringLiteral("/usr/sbin/useradd"),
+                       {QStringLiteral("-M"), QStringLiteral("-d"), home(), QStringLiteral("-s"),
+                        QStringLiteral("/bin/sh"), m_user});
+        }
         m_userAdded = m_ok;
         m_ok = m_ok &&
                run(QStringLiteral("/usr/sbin/chpasswd"), {},
