@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
           qt6-translations-l10n libcurl4-openssl-dev libbenchmark-dev python3-pyftpdlib
+          vsftpd openssl
           dpkg-dev appstream desktop-file-utils groff-base libsystemd-dev
           libxcb1-dev xvfb xauth x11-utils tzdata clang-15 libfuzzer-15-dev)
 missing=()

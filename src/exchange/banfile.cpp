@@ -20,6 +20,19 @@ DownloadedList readDownloadedList(QByteArrayView body)
     return list;
 }
 
+bool isWebPage(const QStringList& lines, QStringView contentType)
+{
+    const QStringView type = contentType.left(contentType.indexOf(u';')).trimmed();
+    if (type.compare(u"text/html", Qt::CaseInsensitive) == 0)
+        return true;
+    for (const QString& line : lines) {
+        const QStringView text = QStringView(line).trimmed();
+        if (!text.isEmpty())
+            return text.startsWith(u'<');
+    }
+    return false;
+}
+
 QByteArray listFileBytes(const QStringList& lines)
 {
     return settings::linesToBytes(lines);

@@ -30,6 +30,11 @@ struct DownloadedList
 };
 DownloadedList readDownloadedList(QByteArrayView body);
 
+// Whether a downloaded list is a web page (a parked domain, a hosting welcome page, a login page
+// answered with status 200) rather than a ban list: served as "text/html", or its first line
+// with more than blanks starts with "<", which no ban entry does.
+bool isWebPage(const QStringList& lines, QStringView contentType);
+
 // The public list file as it is uploaded: each line in code page 1250 followed by CR LF.
 QByteArray listFileBytes(const QStringList& lines);
 

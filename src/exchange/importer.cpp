@@ -88,7 +88,7 @@ void Importer::removeAddress()
         return;
     QStringList list = settings.importList();
     list.removeAt(row);
-    settings.setImportSelection(-1);
+    // The entry after it takes the selection (the one before, for the last).
     settings.setImportList(list);
 }
 
@@ -113,6 +113,14 @@ void Importer::runNow()
         return;
     }
     Settings& settings = m_services.settings;
+    const int row = settings.importSelection();
+    if (row < 0 || row >= settings.importList().size()) {
+        m_services.errors.reportError(
+            Error(QStringLiteral("Import: az import listában nincs letöltési cím, az import "
+                                 "elmaradt (a \"+\" gombbal adható hozzá).")));
+        emit runFinished();
+        return;
+    }
     m_run = new PublicBanList(m_services, this);
     m_run->setObjectName(QStringLiteral("ImportRun"));
     m_run->limitOwnGrowth(rules::kLookupLimit);
@@ -122,8 +130,7 @@ void Importer::runNow()
             [this](bool completed) noexcept { step([this, completed] { uploaded(completed); }); });
     step([&] {
         m_run->open();
-        const int row = settings.importSelection();
-        m_run->setDownloadAddress(row >= 0 ? settings.importList()[row] : QString());
+        m_run->setDownloadAddress(settings.importList()[row]);
         m_run->download();
     });
 }

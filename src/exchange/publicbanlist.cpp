@@ -2,8 +2,10 @@
 
 #include "exchange/address.h"
 #include "exchange/banfile.h"
+#include "exchange/pins.h"
 #include "exchange/services.h"
 #include "exchange/transfer.h"
+#include "link/console.h"
 #include "link/dialogs.h"
 #include "settings/settings.h"
 #include "settings/settingsstore.h"
@@ -81,7 +83,7 @@ PublicBanList::PublicBanList(Services& services, QObject* parent)
 PublicBanList::~PublicBanList()
 {
     if (m_transfer)
-        m_transfer->store(true);
+        m_transfer->request();
 }
 
 void PublicBanList::open()
@@ -169,12 +171,33 @@ void PublicBanList::setBusyMerging(bool merging)
         emit busyChanged(busy());
 }
 
-void PublicBanList::setTransfer(std::shared_ptr<std::atomic_bool> cancel)
+void PublicBanList::setTransfer(std::shared_ptr<Cancel> cancel, Transfer kind, const QString& where)
 {
     const bool before = busy();
     m_transfer = std::move(cancel);
+    m_transferKind = kind;
+    m_transferWhere = where;
     if (busy() != before)
         emit busyChanged(busy());
+}
+
+void PublicBanList::cancelTransfer()
+{
+    if (!m_transfer)
+        return;
+    m_transfer->request();
+    const Transfer kind = m_transferKind;
+    const QString where = m_transferWhere;
+    setTransfer(nullptr);
+    m_afterMerge = {};
+    m_services.console.consoleLine((kind == Transfer::Download
+                                        ? QStringLiteral("A letöltés megszakítva (")
+                                        : QStringLiteral("A feltöltés megszakítva (")) +
+                                   where + QStringLiteral("); a listák nem változtak."));
+    if (kind == Transfer::Download)
+        emit downloadFinished(false);
+    else
+        emit uploadFinished(false);
 }
 
 // A transfer's result waits until a merge that lets events run has ended, so that no list
@@ -263,8 +286,10 @@ void PublicBanList::copyAll(Direction direction)
             return;
     }
     setBusyMerging(false);
-    // The last line of the source list ends selected.
+    // The last line of the source list ends selected, and it alone: a selection left in the
+    // target list would look like the line ">" or "<" is about to copy.
     (toOwn ? m_publicRow : m_ownRow) = int(source.size()) - 1;
+    (toOwn ? m_ownRow : m_publicRow) = -1;
     if (toOwn)
         emit ownLinesChanged();
     else
@@ -350,28 +375,34 @@ void PublicBanList::download()
         emit downloadFinished(false);
         return;
     }
+    const quint64 number = ++m_transferNumber;
     setTransfer(m_services.transfers.run<DownloadResult>(
-        this,
-        [url](const TransferLimits& limits, const CancelFlag& cancel) {
-            return exchange::download(url, limits, cancel);
-        },
-        [this, url](DownloadResult result) {
-            whenIdle([this, url, result = std::move(result)] { downloaded(url, result); });
-        }));
+                    this,
+                    [url](const TransferLimits& limits, Cancel& cancel) {
+                        return exchange::download(url, limits, cancel);
+                    },
+                    [this, url, number](DownloadResult result) {
+                        if (!current(number))
+                            return; // cancelled
+                        whenIdle(
+                            [this, url, result = std::move(result)] { downloaded(url, result); });
+                    }),
+                Transfer::Download, withoutCredentials(url));
 }
 
 void PublicBanList::downloaded(const QString& url, const DownloadResult& result)
 {
     setTransfer(nullptr);
-    if (result.status == DownloadResult::Status::Cancelled)
-        return;
     if (result.status != DownloadResult::Status::Ok) {
-        report(result.error);
+        if (result.status == DownloadResult::Status::Failed)
+            report(result.error);
         emit downloadFinished(false);
         return;
     }
     DownloadedList list = readDownloadedList(result.body);
-    if (list.problem != DownloadedList::Problem::None) {
+    const bool webPage =
+        list.problem == DownloadedList::Problem::None && isWebPage(list.lines, result.contentType);
+    if (list.problem != DownloadedList::Problem::None || webPage) {
         QString why;
         switch (list.problem) {
         case DownloadedList::Problem::NotText:
@@ -381,8 +412,11 @@ void PublicBanList::downloaded(const QString& url, const DownloadResult& result)
             why = QStringLiteral("a fájl több mint ") + QString::number(kMaxListLines) +
                   QStringLiteral(" sort tartalmaz");
             break;
-        default:
+        case DownloadedList::Problem::TooLarge:
             why = QStringLiteral("a fájl túl nagy");
+            break;
+        case DownloadedList::Problem::None:
+            why = QStringLiteral("a szerver weblapot küldött (HTML)");
             break;
         }
         report(QStringLiteral("Letöltési hiba (") + withoutCredentials(url) +
@@ -426,22 +460,62 @@ void PublicBanList::upload()
         emit uploadFinished(false);
         return;
     }
-    const UploadJob job{*endpoint, target->user, target->password, target->folder, content};
+    const QString server = pinName(*endpoint);
+    QString pin;
+    try {
+        pin = readServerPins(m_services.store.uploadPins()).value(server);
+    } catch (const std::exception& e) {
+        // Unknown whether the server was trusted before: no upload rather than a weaker one.
+        m_services.errors.reportError(e);
+        emit uploadFinished(false);
+        return;
+    }
+    const UploadJob job{*endpoint, target->user, target->password, target->folder, content, pin};
+    const QString where = QStringLiteral("ftp://") + target->host + target->folder;
+    const quint64 number = ++m_transferNumber;
     setTransfer(m_services.transfers.run<UploadResult>(
-        this,
-        [job](const TransferLimits& limits, const CancelFlag& cancel) {
-            return exchange::upload(job, limits, cancel);
-        },
-        [this](UploadResult result) {
-            whenIdle([this, result = std::move(result)] { uploaded(result); });
-        }));
+                    this,
+                    [job](const TransferLimits& limits, Cancel& cancel) {
+                        return exchange::upload(job, limits, cancel);
+                    },
+                    [this, number, server, pin, where](UploadResult result) {
+                        if (!current(number))
+                            return; // cancelled
+                        if (!result.newPin.isEmpty() && result.newPin != pin)
+                            keepPin(server, result.newPin, where);
+                        whenIdle([this, result = std::move(result)] { uploaded(result); });
+                    }),
+                Transfer::Upload, where);
+}
+
+// What the upload learnt of the server's encryption, for the uploads after it.
+void PublicBanList::keepPin(const QString& server, const QString& pin, const QString& where)
+{
+    try {
+        ServerPins pins = readServerPins(m_services.store.uploadPins());
+        pins.insert(server, pin);
+        m_services.store.writeUploadPins(serverPinsText(pins));
+    } catch (const std::exception& e) {
+        m_services.errors.reportError(e);
+    }
+    if (pin != kVerifiedByAuthority)
+        m_services.console.consoleLine(
+            QStringLiteral("Az FTP-szerver (") + where +
+            QStringLiteral(") tanúsítványa nem hitelesíthető; az első feltöltéskor a program "
+                           "elfogadta, és megjegyezte a nyilvános kulcsát: ") +
+            pin +
+            QStringLiteral(". A további feltöltések csak ezzel a kulccsal és csak titkosítva "
+                           "mennek erre a szerverre."));
 }
 
 void PublicBanList::uploaded(const UploadResult& result)
 {
     setTransfer(nullptr);
+    if (!result.warning.isEmpty())
+        m_services.console.consoleLine(result.warning);
     switch (result.status) {
     case UploadResult::Status::Cancelled:
+        emit uploadFinished(false);
         return;
     case UploadResult::Status::Failed:
         report(result.error);

@@ -7,12 +7,12 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 
 namespace vigilor::exchange {
 
+class Cancel;
 struct DownloadResult;
 struct Services;
 struct UploadResult;
@@ -24,7 +24,8 @@ struct UploadResult;
 //
 // Transfers run off the window's thread (see TransferRunner); while one runs, or while a long
 // merge lets window events run, the instance is busy and the actions that would change its
-// lists or start another transfer do nothing.
+// lists or start another transfer do nothing. A running transfer can be cancelled; its
+// finished signal fires on every path.
 class PublicBanList final : public QObject
 {
     Q_OBJECT
@@ -72,10 +73,14 @@ public:
     // "Feltölt": the public list written to "rconpb.ban" in the program folder, then uploaded
     // to the folder of the upload address. Ends with uploadFinished.
     void upload();
+    // "Mégse" during a transfer: it stops within a second, the lists stay as they were, and its
+    // finished signal fires now (not ok).
+    void cancelTransfer();
     // "<" and ">": the selected line of one list merged into the other (the merge rule).
     void mergeToOwn();
     void mergeToPublic();
     // "<<" and ">>": every line of one list merged into the other, from the first to the last.
+    // Afterwards the last line of the source list is the one selected line of the window.
     void copyAllToOwn();
     void copyAllToPublic();
     // The Delete key in the public list.
@@ -102,7 +107,8 @@ signals:
     void captionChanged(const QString& caption);
     void enablingChanged();
     void busyChanged(bool busy);
-    // ok: the public list now holds the downloaded lines.
+    // ok: the public list now holds the downloaded lines. Fires for every download started,
+    // also a failed or cancelled one.
     void downloadFinished(bool ok);
     // completed: the file was stored and the listing looked at afterwards.
     void uploadFinished(bool completed);
@@ -113,12 +119,19 @@ private:
         ToOwn,
         ToPublic
     };
+    enum class Transfer
+    {
+        Download,
+        Upload
+    };
 
     void setCaption(const QString& caption);
     void evaluateDownload();
     void evaluateUpload();
     void setBusyMerging(bool merging);
-    void setTransfer(std::shared_ptr<std::atomic_bool> cancel);
+    void setTransfer(std::shared_ptr<Cancel> cancel, Transfer kind = Transfer::Download,
+                     const QString& where = QString());
+    bool current(quint64 transfer) const { return m_transfer && transfer == m_transferNumber; }
     void mergeSelected(Direction direction);
     void copyAll(Direction direction);
     void mergeLine(Direction direction, const QString& line);
@@ -126,6 +139,7 @@ private:
     void whenIdle(std::function<void()> work);
     void downloaded(const QString& url, const DownloadResult& result);
     void uploaded(const UploadResult& result);
+    void keepPin(const QString& server, const QString& pin, const QString& where);
     void report(const QString& message);
 
     Services& m_services;
@@ -140,7 +154,10 @@ private:
     bool m_downloadEnabled = false;
     bool m_uploadEnabled = false;
     bool m_merging = false;
-    std::shared_ptr<std::atomic_bool> m_transfer; // cancels the running transfer
+    std::shared_ptr<Cancel> m_transfer; // cancels the running transfer
+    Transfer m_transferKind = Transfer::Download;
+    QString m_transferWhere;      // its address, for the console
+    quint64 m_transferNumber = 0; // counts the transfers started; a late result is dropped
     std::function<void()> m_afterMerge;           // a transfer's result that arrived during a merge
     QElapsedTimer m_sinceEvents;
     int m_ownLimit = -1;

@@ -185,20 +185,27 @@ void Settings::setMessages(const QStringList& lines)
     emit messagesChanged();
 }
 
+// A list with entries always has one selected, so that an import run has an address: an entry
+// appended to a list without a selection becomes the selection.
 void Settings::setImportList(const QStringList& addresses)
 {
     const QStringList clean = asFileLines(addresses);
     if (m_importList == clean)
         return;
+    const qsizetype before = m_importList.size();
+    const bool appended = clean.size() > before &&
+                          std::equal(m_importList.cbegin(), m_importList.cend(), clean.cbegin());
     m_importList = clean;
     emit importListChanged();
     if (m_importSelection >= m_importList.size())
-        setImportSelection(m_importList.isEmpty() ? -1 : int(m_importList.size()) - 1);
+        setImportSelection(int(m_importList.size()) - 1);
+    else if (m_importSelection < 0 && !m_importList.isEmpty())
+        setImportSelection(appended ? int(before) : 0);
 }
 
 void Settings::setImportSelection(int row)
 {
-    row = std::clamp(row, -1, int(m_importList.size()) - 1);
+    row = std::clamp(row, m_importList.isEmpty() ? -1 : 0, int(m_importList.size()) - 1);
     if (m_importSelection == row)
         return;
     m_importSelection = row;

@@ -131,6 +131,7 @@ public:
     void setBanList(const QStringList& entries);
     const QStringList& messages() const { return m_messages; }
     void setMessages(const QStringList& lines);
+    // The import list: while it holds entries, one of them is selected (-1 only when empty).
     const QStringList& importList() const { return m_importList; }
     void setImportList(const QStringList& addresses);
     int importSelection() const { return m_importSelection; }

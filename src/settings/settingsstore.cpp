@@ -423,6 +423,19 @@ QVariant SettingsStore::fileValue(Key key)
     return storedValue(key);
 }
 
+QString SettingsStore::uploadPins()
+{
+    refreshIni();
+    return m_ini.value(kSystem, kUploadPinsKey).value_or(QString());
+}
+
+void SettingsStore::writeUploadPins(const QString& pins)
+{
+    refreshIni();
+    m_ini.setValue(kSystem, kUploadPinsKey, pins);
+    writeIni();
+}
+
 bool SettingsStore::reset()
 {
     if (m_hooks.confirmReset && !m_hooks.confirmReset(resetWarning()))

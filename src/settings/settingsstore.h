@@ -96,6 +96,13 @@ public:
     // address is too long to encode.
     void writePublicAddresses(const QString& banUrl, const QString& uploadAddress);
 
+    // What the ban-list upload knows of its FTP servers' encryption (one line, see
+    // exchange/pins.h), kept as `PublicUploadPins` in section "System". Read from the file as it
+    // is now, written into it at once; no other part of the program touches it.
+    static inline const QString kUploadPinsKey = QStringLiteral("PublicUploadPins");
+    QString uploadPins();
+    void writeUploadPins(const QString& pins);
+
 private:
     struct ListFile
     {

@@ -43,7 +43,14 @@ QComboBox* importList(Robot& robot, QWidget* parent)
                          box->setCurrentIndex(row);
                      }));
     QObject::connect(box, &QComboBox::currentIndexChanged, box,
-                     guard(&robot, [&settings](int row) { settings.setImportSelection(row); }));
+                     guard(&robot, [&settings, box](int row) {
+                         settings.setImportSelection(row);
+                         // A list with entries keeps one selected.
+                         if (box->currentIndex() != settings.importSelection()) {
+                             const QSignalBlocker quiet(box);
+                             box->setCurrentIndex(settings.importSelection());
+                         }
+                     }));
     return box;
 }
 

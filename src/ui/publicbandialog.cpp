@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
-#include <QSignalBlocker>
 #include <QStringListModel>
 #include <QVBoxLayout>
 
@@ -106,10 +105,12 @@ QWidget* PublicBanDialog::addressGroup()
     m_download->setDefault(true);
     m_upload->setAutoDefault(false);
 
+    // Every change of a field evaluates the enabling rule: typed, pasted, set by the program or
+    // through the accessibility interface (dictation, on-screen keyboards).
     PublicBanList& model = *m_model;
-    connect(m_downloadField, &QLineEdit::textEdited, this,
+    connect(m_downloadField, &QLineEdit::textChanged, this,
             guard(&m_robot, [&model](const QString& text) { model.setDownloadAddress(text); }));
-    connect(m_uploadField, &QLineEdit::textEdited, this,
+    connect(m_uploadField, &QLineEdit::textChanged, this,
             guard(&m_robot, [&model](const QString& text) { model.setUploadAddress(text); }));
     connect(m_download, &QPushButton::clicked, this,
             guard(&m_robot, [&model] { model.download(); }));
@@ -166,11 +167,12 @@ QWidget* PublicBanDialog::listsRow()
 }
 
 // The view shows the engine's list and selection; the operator's selection goes to the engine.
+// The selection model's signals stay on, so that the view repaints the rows whose selection
+// changed (and tells screen readers); their echo to the engine changes nothing.
 void PublicBanDialog::bindList(QListView* view, QStringListModel* lines, bool own)
 {
     PublicBanList& model = *m_model;
     const auto showRow = [view, lines](int row) {
-        const QSignalBlocker quiet(view->selectionModel());
         if (row < 0) {
             view->selectionModel()->clearSelection();
             view->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
@@ -216,9 +218,8 @@ void PublicBanDialog::showEnabling()
 {
     m_download->setEnabled(m_model->downloadEnabled());
     m_upload->setEnabled(m_model->uploadEnabled());
-    // The window does not close under a running transfer.
+    // Nothing is handed over under a running transfer; "Mégse" cancels it.
     m_ok->setEnabled(!m_model->busy());
-    m_cancel->setEnabled(!m_model->busy());
 }
 
 void PublicBanDialog::accept()
@@ -229,10 +230,11 @@ void PublicBanDialog::accept()
     closeWith(Accepted);
 }
 
+// "Mégse", Escape and the window's close: a running transfer stops, and the window closes with
+// the lists as they were before it.
 void PublicBanDialog::reject()
 {
-    if (m_model->busy())
-        return;
+    m_model->cancelTransfer();
     closeWith(Rejected);
 }
 

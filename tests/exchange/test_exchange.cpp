@@ -4,14 +4,18 @@
 #include "exchange/banfile.h"
 #include "exchange/importer.h"
 #include "exchange/merge.h"
+#include "exchange/pins.h"
 #include "exchange/publicbanlist.h"
+#include "exchange/transfer.h"
 #include "rules/banentry.h"
 #include "support/robotfixture.h"
 #include "text/cp1250.h"
 #include "text/textutil.h"
 
 #include <QRandomGenerator>
+
 #include <QTest>
+#include <curl/curl.h>
 
 using namespace vigilor;
 using namespace vigilor::exchange;
@@ -201,6 +205,74 @@ private slots:
         QVERIFY(readDownloadedList(many).lines.isEmpty());
     }
 
+    // Every failure of a transfer is said in Hungarian, never with libcurl's English text.
+    void failureReasonsAreHungarian()
+    {
+        for (int code = 1; code <= CURL_LAST; ++code) {
+            const QString reason = failureReason(code);
+            const QString english = QString::fromLatin1(curl_easy_strerror(CURLcode(code)));
+            QVERIFY2(!reason.isEmpty() && !reason.contains(english),
+                     qPrintable(QString::number(code) + u' ' + reason));
+        }
+        QCOMPARE(failureReason(CURLE_PARTIAL_FILE),
+                 u"a fájl csonkán érkezett, a kapcsolat a vége előtt megszakadt"_s);
+        QCOMPARE(failureReason(CURLE_QUOTE_ERROR), u"a szerver visszautasította a parancsot"_s);
+    }
+
+    void webPages()
+    {
+        QVERIFY(isWebPage({u"0 Bob"_s}, u"text/html"_s));
+        QVERIFY(isWebPage({u"0 Bob"_s}, u"Text/HTML; charset=utf-8"_s));
+        QVERIFY(isWebPage({QString(), u"  "_s, u" <!doctype html>"_s, u"0 Bob"_s}, QString()));
+        QVERIFY(isWebPage({u"<?xml version=\"1.0\"?>"_s}, u"text/plain"_s));
+        QVERIFY(!isWebPage({u"0 Bob"_s, u"<html>"_s}, u"application/octet-stream"_s));
+        QVERIFY(!isWebPage({}, QString()));
+        QVERIFY(!isWebPage({u"0 <b>"_s}, u"text/plain"_s));
+    }
+
+    // A certificate's key pin, and the pins line of the settings file.
+    void serverPins()
+    {
+        // Made with `openssl req -x509`; its pin as the openssl command computes it.
+        const QByteArray pem = "Cert:-----BEGIN CERTIFICATE-----\n"
+                               "MIIBgzCCASmgAwIBAgIUWveMd/lj3ZgP507m2DXuS9z7eIgwCgYIKoZIzj0EAwIw\n"
+                               "FzEVMBMGA1UEAwwMYmFucy5leGFtcGxlMB4XDTI2MTIwODE3MjEyMloXDTM2MTIw\n"
+                               "NTE3MjEyMlowFzEVMBMGA1UEAwwMYmFucy5leGFtcGxlMFkwEwYHKoZIzj0CAQYI\n"
+                               "KoZIzj0DAQcDQgAEVDCkoJtEARzvaB/npdNTPruHjjG4x6GRimligiRf4vhN3tsn\n"
+                               "qY62I06Am2hZweTtHYIRZO80C3R4jLFOLcl90KNTMFEwHQYDVR0OBBYEFHCWO5uZ\n"
+                               "gSVAC7FOkHm3OIpAZ4WVMB8GA1UdIwQYMBaAFHCWO5uZgSVAC7FOkHm3OIpAZ4WV\n"
+                               "MA8GA1UdEwEB/wQFMAMBAf8wCgYIKoZIzj0EAwIDSAAwRQIgSeN1aq/rCo3NlXnf\n"
+                               "TnmqV6mb/6dCWswWlz/kJSjDLI4CIQCbeoDak+rcdBubuKmr8Ts5UeINoxBeAR+X\n"
+                               "4oN8iRWVog==\n"
+                               "-----END CERTIFICATE-----\n";
+        const QByteArray der = derFromPem(pem);
+        QCOMPARE(der.size(), 391);
+        QCOMPARE(publicKeyPin(der), u"sha256//ohaJeSIT/K6HrIih6g+qXh6IvII1kpUroPgEIFuX3uU="_s);
+        // Cut anywhere or with bytes changed, it never reads past its end.
+        for (qsizetype cut = 0; cut < der.size(); ++cut)
+            QVERIFY2(!publicKeyPin(der.first(cut)), qPrintable(QString::number(cut)));
+        QRandomGenerator random(22);
+        for (int round = 0; round < 2000; ++round) {
+            QByteArray changed = der;
+            for (int i = 0; i < 3; ++i)
+                changed[random.bounded(int(changed.size()))] = char(random.bounded(256));
+            publicKeyPin(changed);
+        }
+        QVERIFY(!publicKeyPin(QByteArray()));
+        QVERIFY(!publicKeyPin(QByteArray("\x30\x82\xff\xff", 4)));
+        QVERIFY(!publicKeyPin(QByteArray("\x30\x03\x30\x01\x00", 5)));
+        QCOMPARE(derFromPem("no certificate"), QByteArray());
+
+        const ServerPins pins = readServerPins(
+            u"ftp.example:21=sha256//AAAA;;[::1]:2121=ca; Bad Entry ;x:21=other;=ca"_s);
+        QCOMPARE(pins.size(), 2);
+        QCOMPARE(pins.value(u"ftp.example:21"_s), u"sha256//AAAA"_s);
+        QCOMPARE(pins.value(u"[::1]:2121"_s), u"ca"_s);
+        QCOMPARE(readServerPins(serverPinsText(pins)), pins);
+        QCOMPARE(pinName(Endpoint{u"FTP.Example"_s, 2121}), u"ftp.example:2121"_s);
+        QCOMPARE(pinName(Endpoint{u"::1"_s, 21}), u"[::1]:21"_s);
+    }
+
     void listFileRoundTrip()
     {
         const QStringList lines{u"0 Bob"_s, QString(), u"3 árvíz"_s, u"4 1.2.3."_s};
@@ -388,13 +460,21 @@ private slots:
 
     // ---- the import list and the timer ---------------------------------------------------
 
+    // While the import list holds entries, one is selected: the next run has an address.
     void importListAddAndRemove()
     {
         RobotFixture f(u"pw"_s);
         Settings& settings = f.robot.settings();
         Importer& importer = f.robot.importer();
-        settings.setImportList({u"http://one.example/"_s});
-        settings.setImportSelection(-1);
+        QCOMPARE(settings.importSelection(), -1);
+
+        // Added to the empty list: the address becomes the selection.
+        f.dialogs.answerInput(u"one.example/"_s);
+        importer.addAddress();
+        QCOMPARE(settings.importList(), QStringList{u"http://one.example/"_s});
+        QCOMPARE(settings.importSelection(), 0);
+        settings.setImportSelection(-1); // no way to select nothing while there are entries
+        QCOMPARE(settings.importSelection(), 0);
 
         f.dialogs.answerInput(u"two.example/lists"_s);
         importer.addAddress();
@@ -402,12 +482,12 @@ private slots:
                  u"Új távoli banlista hozzáadása|Add meg az URL-t:|http://"_s);
         QCOMPARE(settings.importList(),
                  (QStringList{u"http://one.example/"_s, u"http://two.example/lists"_s}));
-        QCOMPARE(settings.importSelection(), -1); // the selection does not move
+        QCOMPARE(settings.importSelection(), 0); // the selection does not move
 
-        f.dialogs.answerInput(u"HTTP://ONE.example/"_s); // there already: selected
+        f.dialogs.answerInput(u"HTTP://TWO.example/lists"_s); // there already: selected
         importer.addAddress();
         QCOMPARE(settings.importList().size(), 2);
-        QCOMPARE(settings.importSelection(), 0);
+        QCOMPARE(settings.importSelection(), 1);
 
         f.dialogs.answerInput(u"https://secure.example/"_s); // a scheme of its own stays
         importer.addAddress();
@@ -421,13 +501,25 @@ private slots:
         importer.addAddress();
         QCOMPARE(settings.importList().last(), u"http://"_s);
 
+        // Removed: the entry after it is selected, or the one before it for the last.
         settings.setImportSelection(1);
         importer.removeAddress();
         QCOMPARE(settings.importList(), (QStringList{u"http://one.example/"_s,
                                                      u"https://secure.example/"_s, u"http://"_s}));
+        QCOMPARE(settings.importSelection(), 1);
+        settings.setImportSelection(2);
+        importer.removeAddress();
+        QCOMPARE(settings.importSelection(), 1);
+        importer.removeAddress();
+        importer.removeAddress();
+        QVERIFY(settings.importList().isEmpty());
         QCOMPARE(settings.importSelection(), -1);
-        importer.removeAddress(); // none selected: nothing
-        QCOMPARE(settings.importList().size(), 3);
+        importer.removeAddress(); // none left: nothing
+        QVERIFY(settings.importList().isEmpty());
+
+        // A list replaced whole (SyncURLs.txt, say) gets its first entry selected.
+        settings.setImportList({u"http://a.example/"_s, u"http://b.example/"_s});
+        QCOMPARE(settings.importSelection(), 0);
     }
 
     void importTimer()

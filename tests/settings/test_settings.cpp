@@ -522,7 +522,7 @@ private slots:
                  QStringList({u"egy"_s, u"csak CR"_s, u""_s, u"két"_s, u"utolsó"_s}));
         QCOMPARE(f.settings.banList(), QStringList{u"kept"_s}); // no bans.txt
         QCOMPARE(f.settings.importList(), QStringList{u"http://x.example"_s});
-        QCOMPARE(f.settings.importSelection(), -1);
+        QCOMPARE(f.settings.importSelection(), 0); // a list with entries has one selected
 
         f.write(u"bans.txt"_s, "");
         f.write(u"SyncURLs.txt"_s, "\xEF\xBB\xBFhttp://\xc3\xa1.example\n");

@@ -11,6 +11,12 @@ Paths with a special first folder:
   /slowMS/rest      waits MS milliseconds, then answers /rest
   /moved/rest       answers 302 with the location /rest
   /hold/rest        answers /rest once a file named "release" is in ROOT (at most 10 s later)
+  /close/rest       answers /rest without a length, ending the body by closing the connection
+  /cutN/rest        the same, but closes the connection after N bytes of the body
+  /lengthcutN/rest  gives the whole length, but closes the connection after N bytes
+  /chunked/rest     answers /rest in chunks (Transfer-Encoding: chunked)
+  /chunkcutN/rest   the same, but closes the connection after N bytes, without the last chunk
+  /html/rest        answers /rest as "text/html"
 """
 import json
 import os
@@ -47,6 +53,8 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Content-Length", "0")
             self.end_headers()
             return
+        mode = re.match(r"^/(close|cut\d+|lengthcut\d+|chunked|chunkcut\d+|html)(/.*)$", path)
+        mode, path = (mode.group(1), mode.group(2)) if mode else ("", path)
         file = os.path.realpath(os.path.join(ROOT, path.lstrip("/")))
         if not file.startswith(os.path.realpath(ROOT)) or not os.path.isfile(file):
             body = b"<html><body>404 Not Found</body></html>"
@@ -59,11 +67,35 @@ class Handler(BaseHTTPRequestHandler):
         with open(file, "rb") as f:
             body = f.read()
         self.send_response(200)
-        self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
+        self.send_header("Content-Type",
+                         "text/html; charset=utf-8" if mode == "html" else "application/octet-stream")
+        cut = re.match(r"^\D+(\d+)$", mode)
+        cut = int(cut.group(1)) if cut else None
         try:
-            self.wfile.write(body)
+            if mode.startswith("chunk"):
+                self.send_header("Transfer-Encoding", "chunked")
+                self.end_headers()
+                sent = body if cut is None else body[:cut]
+                for at in range(0, len(sent), 5):
+                    piece = sent[at:at + 5]
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+                if cut is None:
+                    self.wfile.write(b"0\r\n\r\n")
+                else:
+                    self.close_connection = True
+            elif mode == "close" or mode.startswith("cut"):
+                # As HTTP/1.0 servers and many scripts answer: the end of the body is the end
+                # of the connection.
+                self.send_header("Connection", "close")
+                self.end_headers()
+                self.wfile.write(body if cut is None else body[:cut])
+                self.close_connection = True
+            else:
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body if cut is None else body[:cut])
+                if cut is not None:
+                    self.close_connection = True
         except (BrokenPipeError, ConnectionResetError):
             pass
 

@@ -1,23 +1,30 @@
 // The window "Nyilvános banlista" and the settings tab's import group, driven through their
-// widgets under the offscreen platform: what a person reads on them, the enabling rule, the
-// download from an HTTP server on 127.0.0.1, closing with OK, "Mégse" and Escape.
+// widgets under the offscreen platform: what a person reads on them, the enabling rule (also
+// through the accessibility interface), what the window shows selected, the download from an
+// HTTP server on 127.0.0.1, closing with OK, "Mégse" and Escape, also during a transfer.
 #include "exchange/importer.h"
 #include "exchange/publicbanlist.h"
 #include "support/pyservers.h"
 #include "ui/publicbandialog.h"
 #include "windowfixture.h"
 
+#include <QAccessible>
+#include <QAccessibleEditableTextInterface>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStringListModel>
@@ -87,6 +94,26 @@ void whileOpen(WindowFixture& f, const std::function<void(PublicBanDialog*)>& wo
         work(dialog);
     });
     f.action(u"PublicBan"_s)->trigger();
+}
+
+// How many pixels of a row look selected in what the window shows now (the offscreen platform's
+// picture of the window, not a fresh painting).
+int highlighted(QListView* view, int row)
+{
+    QWidget* window = view->window();
+    const QImage shown = window->screen()->grabWindow(window->winId()).toImage();
+    const QRect rect = view->visualRect(view->model()->index(row, 0))
+                           .translated(view->viewport()->mapTo(window, QPoint()));
+    const QPalette& palette = view->palette();
+    const QList<QRgb> colours{palette.color(QPalette::Active, QPalette::Highlight).rgb(),
+                              palette.color(QPalette::Inactive, QPalette::Highlight).rgb()};
+    const qreal scale = shown.devicePixelRatio();
+    int count = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            if (colours.contains(shown.pixel(QPoint(int(x * scale), int(y * scale)))))
+                ++count;
+    return count;
 }
 
 } // namespace
@@ -195,6 +222,147 @@ private slots:
         QVERIFY(upload->isEnabled());
         // The last line of the source list ends selected.
         QCOMPARE(own->currentIndex().row(), 1);
+    }
+
+    // Every change of "Banlista Link:" evaluates the rule: set through the accessibility
+    // interface as dictation and on-screen keyboards do, pasted, or set by the program.
+    void enablingRuleOnEveryChange()
+    {
+        WindowFixture f(u"pw"_s);
+        QVERIFY(f.showActive());
+        PublicBanDialog dialog(f.robot, &f.window);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        auto* link = byCaption<QLineEdit>(&dialog, u"Banlista Link:"_s);
+        QWidget* download = byCaption(&dialog, u"Letöltés"_s);
+        QAccessibleInterface* field = QAccessible::queryAccessibleInterface(link);
+        QVERIFY(field);
+        QVERIFY(!download->isEnabled());
+        field->setText(QAccessible::Value, u"bans.example"_s);
+        QCOMPARE(link->text(), u"bans.example"_s);
+        QVERIFY(download->isEnabled());
+        QCOMPARE(dialog.model().downloadAddress(), u"bans.example"_s);
+        field->setText(QAccessible::Value, QString());
+        QVERIFY(!download->isEnabled());
+        QVERIFY(field->editableTextInterface());
+        field->editableTextInterface()->insertText(0, u"x.example"_s);
+        QVERIFY(download->isEnabled());
+        link->clear();
+        QVERIFY(!download->isEnabled());
+        QApplication::clipboard()->setText(u"y.example"_s);
+        link->paste();
+        QVERIFY(download->isEnabled());
+
+        // "Feltölt" the same way, once the public list has a line.
+        dialog.model().selectOwn(-1);
+        auto* address = byCaption<QLineEdit>(&dialog, u"Feltöltési cím (user:pass@host):"_s);
+        QWidget* upload = byCaption(&dialog, u"Feltölt"_s);
+        f.robot.settings().setBanList({u"0 Bob"_s});
+        dialog.model().open();
+        dialog.model().copyAllToPublic();
+        QAccessible::queryAccessibleInterface(address)->setText(QAccessible::Value, QString());
+        QVERIFY(!upload->isEnabled());
+        QAccessible::queryAccessibleInterface(address)->setText(QAccessible::Value, u"ab:cde@h"_s);
+        QVERIFY(upload->isEnabled());
+    }
+
+    // After "<<" and ">>" the last line of the source list is the one line that looks
+    // selected: a line clicked before loses its highlight, in either list.
+    void oneSelectionAfterCopyingAll()
+    {
+        WindowFixture f(u"pw"_s);
+        f.robot.settings().setBanList({u"0 Bob"_s, u"1 Carl"_s, u"2 Dave"_s});
+        QVERIFY(f.showActive());
+        PublicBanDialog dialog(f.robot, &f.window);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QListView* own = byName(&dialog, u"Saját lista"_s);
+        QListView* theirs = byName(&dialog, u"Nyilvános lista"_s);
+        const auto settle = [] {
+            QTest::qWait(50);
+            QCoreApplication::processEvents();
+        };
+
+        clickRow(own, 0);
+        settle();
+        QVERIFY(highlighted(own, 0) > 0);
+        // Pressed without taking the focus, as the keyboard's shortcut would.
+        qobject_cast<QPushButton*>(byCaption(&dialog, u">>"_s))->click();
+        settle();
+        QCOMPARE(rows(theirs), (QStringList{u"0 Bob"_s, u"1 Carl"_s, u"2 Dave"_s}));
+        QCOMPARE(highlighted(own, 0), 0);
+        QCOMPARE(highlighted(own, 1), 0);
+        QVERIFY(highlighted(own, 2) > 0);
+        for (int row = 0; row < 3; ++row)
+            QCOMPARE(highlighted(theirs, row), 0);
+        QCOMPARE(own->selectionModel()->selectedIndexes().size(), 1);
+
+        // The other way: a public line clicked, then "<<"; the own list keeps none.
+        clickRow(theirs, 1);
+        settle();
+        QVERIFY(highlighted(theirs, 1) > 0);
+        qobject_cast<QPushButton*>(byCaption(&dialog, u"<<"_s))->click();
+        settle();
+        QCOMPARE(highlighted(theirs, 1), 0);
+        QVERIFY(highlighted(theirs, 2) > 0);
+        for (int row = 0; row < 3; ++row)
+            QCOMPARE(highlighted(own, row), 0);
+        QCOMPARE(dialog.model().ownRow(), -1);
+        QCOMPARE(dialog.model().publicRow(), 2);
+        // ">" has nothing to copy now: no own line is selected.
+        click(byCaption(&dialog, u">"_s));
+        QCOMPARE(rows(theirs).size(), 3);
+    }
+
+    // "Mégse", Escape and the window's close during a transfer stop it within a second and
+    // close the window; the ban list stays as it was. OK waits while a transfer runs.
+    void cancelDuringATransfer()
+    {
+        PythonServer http(PythonServer::Kind::Http);
+        QVERIFY2(http.running(), qPrintable(http.errors()));
+        http.write(u"x/rconpb.ban"_s, "2 Bob\r\n0 eve\r\n");
+        WindowFixture f(u"pw"_s);
+        f.robot.settings().setBanList({u"0 Bob"_s});
+        QVERIFY(f.showActive());
+        const QString held = u"127.0.0.1:"_s + QString::number(http.port()) + u"/hold/x"_s;
+
+        enum class Way
+        {
+            Button,
+            Escape,
+            Close
+        };
+        for (Way way : {Way::Button, Way::Escape, Way::Close}) {
+            PublicBanDialog dialog(f.robot, &f.window);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowActive(&dialog));
+            auto* link = byCaption<QLineEdit>(&dialog, u"Banlista Link:"_s);
+            QTest::keyClicks(link, held);
+            click(byCaption(&dialog, u"Letöltés"_s));
+            QTRY_VERIFY_WITH_TIMEOUT(!http.requests().isEmpty(), 5000);
+            http.clearLines();
+            QCOMPARE(dialog.windowTitle(), u"Nyilvános banlista - Letöltés folyamatban..."_s);
+            QVERIFY(!byCaption(&dialog, u"OK"_s)->isEnabled());
+            QWidget* cancel = byCaption(&dialog, u"Mégse"_s);
+            QVERIFY(cancel->isEnabled());
+            click(byCaption(&dialog, u"OK"_s)); // disabled: nothing
+            QVERIFY(dialog.isVisible());
+
+            QElapsedTimer clock;
+            clock.start();
+            if (way == Way::Button)
+                click(cancel);
+            else if (way == Way::Escape)
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            else
+                dialog.close();
+            QVERIFY(!dialog.isVisible());
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            QTRY_COMPARE_WITH_TIMEOUT(f.robot.transfers().running(), 0, 1000);
+            QVERIFY(clock.elapsed() < 1000);
+            QCOMPARE(f.robot.settings().banList(), QStringList{u"0 Bob"_s});
+        }
+        QVERIFY(f.robot.console().lines().join(u'\n').contains(u"A letöltés megszakítva"_s));
     }
 
     void downloadInTheWindow()
@@ -307,22 +475,29 @@ private slots:
         click(byCaption(tab, u"+"_s));
         QCOMPARE(list->count(), 2);
         QCOMPARE(list->itemText(0), u"http://bans.example/a"_s);
-        list->setCurrentIndex(0);
+        // The first address added became the selection; the second did not move it.
+        QCOMPARE(list->currentIndex(), 0);
         QCOMPARE(settings.importSelection(), 0);
+        list->setCurrentIndex(-1); // a list with entries keeps one selected
+        QCOMPARE(list->currentIndex(), 0);
         click(byCaption(tab, u"-"_s));
         QCOMPARE(settings.importList(), QStringList{u"http://other.example/"_s});
         QCOMPARE(list->count(), 1);
+        QCOMPARE(list->currentIndex(), 0);
+        QCOMPARE(list->currentText(), u"http://other.example/"_s);
 
         exportAddress->clear();
         QTest::keyClicks(exportAddress, u"me:secret@ftp.example"_s);
         QCOMPARE(settings.uploadAddress(), u"me:secret@ftp.example"_s);
 
-        // "Import most" with nothing selected: the run fails on the console, nothing else.
-        list->setCurrentIndex(-1);
+        // "Import most" with no address: said on the console, nothing asked for.
+        click(byCaption(tab, u"-"_s));
+        QCOMPARE(list->count(), 0);
         QSignalSpy done(&f.robot.importer(), &exchange::Importer::runFinished);
         click(byCaption(tab, u"Import most"_s));
         QVERIFY(!done.isEmpty() || done.wait(10'000));
-        QVERIFY(f.robot.console().lines().join(u'\n').contains(u"Letöltési hiba"_s));
+        QVERIFY(f.robot.console().lines().join(u'\n').contains(
+            u"Import: az import listában nincs letöltési cím, az import elmaradt"_s));
     }
 };
 
