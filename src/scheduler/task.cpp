@@ -56,6 +56,23 @@ std::optional<QTime> readTime(const QString& text)
     return std::nullopt;
 }
 
+// Reads a row's text into a picker's value: in the program's form, as a person wrote it (noted),
+// or not at all (the value stays, the text is kept).
+template <typename T>
+OddText readInto(const QString& text, std::optional<T> (*exact)(const QString&),
+                 std::optional<T> (*lenient)(const QString&), T& value)
+{
+    if (const std::optional<T> read = exact(text)) {
+        value = *read;
+        return {};
+    }
+    if (const std::optional<T> read = lenient(text)) {
+        value = *read;
+        return {text, true};
+    }
+    return {text, false};
+}
+
 } // namespace
 
 Task taskFromEditor(const EditorValues& values, int lastFileError)
@@ -107,24 +124,11 @@ EditorValues editorFromTask(const Task& task, const EditorValues& base)
     if (values.everyDay || values.everyStart) {
         if (task.date != kEveryDay && task.date != kEveryStart)
             values.oddDate = {task.date, true};
-    } else if (const auto exact = text::parseShortDate(task.date)) {
-        values.date = *exact;
-    } else if (const auto read = readDate(task.date)) {
-        values.date = *read;
-        values.oddDate = {task.date, true};
     } else {
-        values.oddDate = {task.date, false};
+        values.oddDate = readInto(task.date, &text::parseShortDate, &readDate, values.date);
     }
-    if (!values.everyStart) {
-        if (const auto exact = text::parseLongTime(task.time)) {
-            values.time = *exact;
-        } else if (const auto read = readTime(task.time)) {
-            values.time = *read;
-            values.oddTime = {task.time, true};
-        } else {
-            values.oddTime = {task.time, false};
-        }
-    }
+    if (!values.everyStart)
+        values.oddTime = readInto(task.time, &text::parseLongTime, &readTime, values.time);
     const std::optional<Kind> kind = kindOf(task.kind);
     values.kindIndex = kind ? int(*kind) : -1;
     if (kind == Kind::Message)

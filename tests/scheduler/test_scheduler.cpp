@@ -90,6 +90,18 @@ struct Bench
         scheduler.tick();
         return actions;
     }
+    // Ticks `steps` times, each `stepMs` later; returns what fired.
+    QStringList runFor(int steps, qint64 stepMs)
+    {
+        QStringList fired;
+        for (int i = 0; i < steps; ++i) {
+            clock.advance(stepMs);
+            actions.clear();
+            scheduler.tick();
+            fired += actions;
+        }
+        return fired;
+    }
     void setTasks(const QList<Task>& tasks)
     {
         while (!scheduler.tasks().isEmpty())
@@ -383,14 +395,7 @@ private slots:
                  QStringList{u"Ütemező: a gép órája átállt, 1 óra 30 perccel vissza (2026.12.08. "
                              "14:30:00 → 2026.12.08. 13:00:00); ami aznapra már lefutott, nem fut "
                              "le újra"_s});
-        QStringList fired;
-        for (int minute = 1; minute <= 90; ++minute) {
-            b.clock.advance(60000);
-            b.actions.clear();
-            b.scheduler.tick();
-            fired += b.actions;
-        }
-        QCOMPARE(fired, QStringList({u"<beep>"_s, u"b"_s}));
+        QCOMPARE(b.runFor(90, 60000), QStringList({u"<beep>"_s, u"b"_s}));
 
         // Forward two hours: the skipped tasks fire once, at the change.
         b.console.clear();
@@ -410,11 +415,7 @@ private slots:
             b.actions.clear();
             b.scheduler.tick();
             QVERIFY(b.actions.isEmpty());
-            for (int i = 0; i < 120; ++i) {
-                b.clock.advance(30000);
-                b.scheduler.tick();
-            }
-            QVERIFY2(b.actions.isEmpty(), qPrintable(b.actions.join(u'|')));
+            QCOMPARE(b.runFor(120, 30000), QStringList{});
         }
         // The next day it is due again.
         b.clock.changeClock(QDateTime(QDate(2026, 12, 9), QTime(14, 59, 59)));
@@ -444,13 +445,7 @@ private slots:
         b.setTasks({command(u"Minden nap"_s, u"2:30:00"_s, u"early"_s),
                     command(u"Minden nap"_s, u"2:50:00"_s, u"late"_s)});
         const auto stepTo = [&](const QDateTime& end, qint64 stepMs) {
-            QStringList fired;
-            while (b.clock.now() < end) {
-                b.clock.advance(stepMs);
-                b.actions.clear();
-                b.scheduler.tick();
-                fired += b.actions;
-            }
+            QStringList fired = b.runFor(int(b.clock.now().msecsTo(end) / stepMs), stepMs);
             fired.removeAll(u"<beep>"_s);
             return fired;
         };
@@ -692,14 +687,7 @@ private slots:
         QVERIFY(b.console.isEmpty());
         b.clock.set(QDateTime(QDate(2026, 12, 9), QTime(8, 59, 0)));
         b.switchOn();
-        QStringList fired;
-        for (int i = 0; i < 120; ++i) {
-            b.clock.advance(1000);
-            b.actions.clear();
-            b.scheduler.tick();
-            fired += b.actions;
-        }
-        QCOMPARE(fired, QStringList({u"<beep>"_s, u"good"_s}));
+        QCOMPARE(b.runFor(120, 1000), QStringList({u"<beep>"_s, u"good"_s}));
         b.actions.clear();
         b.scheduler.fire(0);
         QCOMPARE(b.actions, QStringList({u"<beep>"_s, u"padded"_s}));
