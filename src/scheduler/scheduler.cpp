@@ -60,7 +60,7 @@ QString shiftBy(qint64 seconds)
     return parts.join(u' ');
 }
 
-// A task as the console names it: when, what, and the start of its option.
+// A task as the console names it, on one line: when, what, and the start of its option.
 QString describe(const Task& task)
 {
     constexpr int kOptionShown = 60;
@@ -71,7 +71,7 @@ QString describe(const Task& task)
         if (option.size() > kOptionShown)
             text += u'…';
     }
-    return text;
+    return text::singleLine(text);
 }
 
 QString taskKey(const Task& task)
@@ -243,7 +243,7 @@ void Scheduler::reportNeverDue(const QString& path)
             continue;
         m_saidNeverDue.insert(key);
         lines << u"Ütemező: "_s + name + u": a(z) "_s + QString::number(i + 1) + u". feladat ("_s +
-                     describe(m_tasks[i]) + u") soha nem fut le: "_s + why;
+                     describe(m_tasks[i]) + u") soha nem fut le: "_s + text::singleLine(why);
     }
     sayCounted(lines, u"Ütemező: "_s + name +
                           u": további %1 feladat soha nem fut le hibás dátum vagy idő miatt "
