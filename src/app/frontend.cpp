@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace vigilor::app {
@@ -81,6 +82,23 @@ void beepOnTerminal(Robot& robot)
         std::fputc('\a', stdout);
         std::fflush(stdout);
     });
+}
+
+int TerminationWatcher::msUntilHardStop()
+{
+    if (g_signal == 0)
+        return -1;
+    itimerval left = {};
+    if (::getitimer(ITIMER_REAL, &left) != 0)
+        return 0;
+    return int(left.it_value.tv_sec * 1000 + left.it_value.tv_usec / 1000);
+}
+
+void TerminationWatcher::limitLastCommands(Robot& robot)
+{
+    const int left = msUntilHardStop();
+    if (left >= 0)
+        robot.link().limitLastCommands(QDeadlineTimer(qMax(0, left - kLastCommandsMarginMs)));
 }
 
 TerminationWatcher::TerminationWatcher(std::function<void()> onTerminate, QObject* parent)

@@ -45,6 +45,15 @@ class TerminationWatcher final : public QObject
 
 public:
     static constexpr unsigned kHardStopSeconds = 4;
+    // The last commands of the link stop this long before the hard stop, so that the link
+    // closes and says what it left out before the process is ended.
+    static constexpr int kLastCommandsMarginMs = 250;
+
+    // The milliseconds left until the hard stop; -1 while no signal has come.
+    static int msUntilHardStop();
+    // After a signal: the disconnect of the close that follows sends only the last commands
+    // that leave before the hard stop (less the margin), and names the rest on the console.
+    static void limitLastCommands(Robot& robot);
 
     explicit TerminationWatcher(std::function<void()> onTerminate, QObject* parent = nullptr);
     ~TerminationWatcher() override;

@@ -290,7 +290,12 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     app::beepOnTerminal(robot);
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    app::TerminationWatcher watcher([&robot] { guarded(&robot, [&robot] { robot.close(); }); });
+    app::TerminationWatcher watcher([&robot] {
+        guarded(&robot, [&robot] {
+            app::TerminationWatcher::limitLastCommands(robot);
+            robot.close();
+        });
+    });
 
     const bool firstStart = robot.startUp();
     sayDataFolder(robot, folder);
@@ -326,8 +331,12 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
 
     ui::MainWindow window(robot);
     dialogs.setWindow(&window);
-    app::TerminationWatcher watcher(
-        [&window, &robot] { guarded(&robot, [&window] { window.close(); }); });
+    app::TerminationWatcher watcher([&window, &robot] {
+        guarded(&robot, [&window, &robot] {
+            app::TerminationWatcher::limitLastCommands(robot);
+            window.close();
+        });
+    });
 
     const bool firstStart = robot.startUp();
     sayDataFolder(robot, folder);

@@ -4,7 +4,10 @@
 #include "settings/settings.h"
 #include "text/clock.h"
 #include "text/errors.h"
+#include "text/textutil.h"
 #include "text/timeformat.h"
+
+#include <algorithm>
 
 namespace vigilor::channel {
 
@@ -32,10 +35,24 @@ QString Broadcaster::sayCommand(const QString& text)
     return QStringLiteral("say ^1vigilor^2> ^7") + text;
 }
 
+// A text of several lines (a scheduled message) goes out as one say per line: a line break
+// inside one command would end it at the server. Empty lines are left out.
 void Broadcaster::sayPublic(const QString& text)
 {
-    if (m_settings.flag(Key::EventNotify))
+    if (!m_settings.flag(Key::EventNotify))
+        return;
+    if (std::none_of(text.cbegin(), text.cend(), text::isLineBreak)) {
         m_link.enqueueCommand(sayCommand(text));
+        return;
+    }
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !text::isLineBreak(text[i]))
+            continue;
+        if (i > start)
+            m_link.enqueueCommand(sayCommand(text.mid(start, i - start)));
+        start = i + 1;
+    }
 }
 
 void Broadcaster::announceNext()

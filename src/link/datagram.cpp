@@ -8,9 +8,9 @@ namespace vigilor::link {
 QByteArray rconDatagram(const QString& password, const QString& command)
 {
     QByteArray datagram("\xff\xff\xff\xffrcon \"", 10);
-    datagram += text::toCp1250(password);
+    datagram += text::toCp1250(text::singleLine(password));
     datagram += "\" ";
-    datagram += text::toCp1250(command);
+    datagram += text::toCp1250(text::singleLine(command));
     return datagram;
 }
 

@@ -6,7 +6,8 @@
 namespace vigilor::link {
 
 // 0xFF 0xFF 0xFF 0xFF, `rcon "`, the password, `" `, the command: one command per datagram,
-// code page 1250, nothing escaped, no terminator.
+// code page 1250, nothing escaped, no terminator. Neither ever carries a line break (see
+// text::singleLine), which the server would take for the end of the command.
 QByteArray rconDatagram(const QString& password, const QString& command);
 
 // The 9 characters that start every reply: four 0xFF bytes and "print".

@@ -7,6 +7,7 @@
 #include "settings/settings.h"
 #include "text/clock.h"
 #include "text/errors.h"
+#include "text/textutil.h"
 #include "text/timeformat.h"
 
 #include <QEventLoop>
@@ -79,13 +80,17 @@ Link::~Link()
     }
 }
 
+// A line break inside a command would reach the server as the end of it, the rest as a command
+// of its own: every command is one line in the queue (a text meant as several lines, a message,
+// is split by its sender).
 void Link::enqueueCommand(const QString& command)
 {
     if (m_connected && !m_flushing) {
-        if (mentionsRconPassword(command))
-            m_queue.prepend(command);
+        const QString line = text::singleLine(command);
+        if (mentionsRconPassword(line))
+            m_queue.prepend(line);
         else
-            m_queue.append(command);
+            m_queue.append(line);
         emit queueChanged();
     }
     if (!m_disconnecting)
@@ -96,7 +101,7 @@ void Link::sendFromCommandBox(const QString& command)
 {
     if (!m_connected || m_flushing)
         return;
-    m_queue.prepend(command);
+    m_queue.prepend(text::singleLine(command));
     emit queueChanged();
 }
 
@@ -401,12 +406,18 @@ void Link::connectAction()
     updateLinkControls();
 }
 
-// The goodbye in chat and the other last commands are queued behind what waits already and
-// leave at the pacer's pace, with window events running, for at most kLastCommandsMs; what is
-// left then is emptied with the queue as the link closes.
+// What waits in the queue is dropped first: an operator who disconnects to stop a wrong preset
+// stops it. Then the goodbye in chat and the other last commands leave at the pacer's pace, with
+// window events running, for at most kLastCommandsMs and never past the limit the program's end
+// set; what is left then is named on the console and emptied with the queue as the link closes.
 void Link::sendLastCommands()
 {
     m_rosterPoll.stop();
+    if (const qsizetype waiting = m_queue.size(); waiting > 0) {
+        clearQueue();
+        m_console.consoleLine(QStringLiteral("Lecsatlakozás: a sorban várakozó ") +
+                              QString::number(waiting) + QStringLiteral(" parancs törölve"));
+    }
     if (m_sayPublic)
         m_sayPublic(QStringLiteral("Lecsatlakozva ") + text::dateTime(m_clock.now()) +
                     QStringLiteral("-kor"));
@@ -421,21 +432,30 @@ void Link::sendLastCommands()
     QTimer wake;
     wake.setSingleShot(true);
     connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+    const auto remaining = [&] {
+        const qint64 left = kLastCommandsMs - spent.elapsed();
+        return m_lastCommandsLimit.isForever() ? left
+                                               : qMin(left, m_lastCommandsLimit.remainingTime());
+    };
     guarded(m_errors, [&] {
         while (!m_queue.isEmpty() && m_connected && m_socket) {
             const qint64 due = msUntilNextSend();
+            if (due > remaining())
+                break;
             if (due <= 0) {
                 pacerTick();
                 continue;
             }
-            if (spent.elapsed() + due > kLastCommandsMs)
-                break;
             wake.start(int(due));
             // Once the application quits, no event loop runs any more: the wait then blocks.
             if (loop.exec() != 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(due));
         }
     });
+    if (m_connected && !m_queue.isEmpty())
+        m_console.consoleLine(QStringLiteral("Lecsatlakozás: idő híján nem ment ki ") +
+                              QString::number(m_queue.size()) + QStringLiteral(" parancs: ") +
+                              m_queue.join(QStringLiteral(" | ")));
 }
 
 void Link::sessionClosed()
@@ -487,7 +507,7 @@ void Link::changePassword()
         QStringLiteral("RCON jelszó váltás"), QStringLiteral("Írd be az új RCON jelszót:"), current);
     if (!answer)
         return;
-    const QString fresh = answer->left(kMaxDialogAnswer);
+    const QString fresh = text::singleLine(answer->left(kMaxDialogAnswer));
     if (fresh.isEmpty() || fresh == current)
         return;
     m_dialogs.message(QStringLiteral(
@@ -535,7 +555,7 @@ void Link::lockServer()
         QStringLiteral("Szerver lezárása jelszóval"), QStringLiteral("Írd be a szerver jelszót:"), {});
     if (!answer)
         return;
-    const QString password = answer->left(kMaxDialogAnswer);
+    const QString password = text::singleLine(answer->left(kMaxDialogAnswer));
     if (password.isEmpty())
         return;
     enqueueCommand(QStringLiteral("g_password \"") + password + u'"');

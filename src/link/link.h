@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
@@ -102,6 +103,9 @@ public:
     void setSayPublic(std::function<void(const QString&)> say) { m_sayPublic = std::move(say); }
     // What else the disconnect queues as its last commands, after the goodbye in chat.
     void setLastCommands(std::function<void()> queue) { m_lastCommands = std::move(queue); }
+    // The program is ending by a deadline (a signal's hard stop): every later disconnect sends
+    // only the last commands that leave before it.
+    void limitLastCommands(QDeadlineTimer deadline) { m_lastCommandsLimit = deadline; }
 
     QString trayHint() const { return m_trayHint; }
 
@@ -175,6 +179,7 @@ private:
     std::function<void(const QByteArray&)> m_datagramHandler;
     std::function<void(const QString&)> m_sayPublic;
     std::function<void()> m_lastCommands;
+    QDeadlineTimer m_lastCommandsLimit{QDeadlineTimer::Forever};
     bool m_disconnecting = false; // the disconnect runs; it lets window events run meanwhile
     bool m_flushing = false;      // its last commands are queued: nothing new is taken
     bool m_reconnecting = false;  // the silence check is starting the link afresh

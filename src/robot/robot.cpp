@@ -149,6 +149,13 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
             channel::Interpreter::madeUpAnswer(QStringLiteral("restart")));
     };
     tasks.consoleLine = [this](const QString& line) { m_console.consoleLine(line); };
+    tasks.whyNotSent = [this](scheduler::Kind kind) {
+        if (!m_link.isConnected())
+            return QStringLiteral("nincs kapcsolat a szerverrel");
+        if (kind == scheduler::Kind::Message && !m_settings.flag(Key::EventNotify))
+            return QStringLiteral("a \"Vigilor beírhat közösbe\" ki van kapcsolva");
+        return QString();
+    };
     m_scheduler.setActions(std::move(tasks));
     // The tasks run at every start wait for the first connection of the run.
     connect(&m_link, &link::Link::linkControlsUpdated, this, [this](bool connected) {
@@ -247,7 +254,6 @@ void Robot::close()
     m_closed = true;
     guarded(this, [this] { m_consoleLog.save(m_intake.logFileName()); });
     guarded(this, [this] { saveSettings(); });
-    guarded(this, [this] { m_scheduler.programEnds(); });
     guarded(this, [this] {
         m_link.stopConnecting(false);
         if (m_link.isConnected())

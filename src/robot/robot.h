@@ -92,8 +92,8 @@ public:
 
     // ">> Beállítások mentése <<": the console log, then the settings. Errors to the console.
     void saveNow();
-    // Closing the main window: the console log, the settings, the task table when it changed,
-    // then the link closed.
+    // Closing the main window: the console log, the settings, then the link closed. The task
+    // file is the scheduler window's to write.
     void close();
     // The desktop session ends: the settings, then the normal close.
     void endOfSession();

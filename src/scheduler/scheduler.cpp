@@ -4,6 +4,7 @@
 #include "settings/textfile.h"
 #include "text/clock.h"
 #include "text/errors.h"
+#include "text/textutil.h"
 #include "text/timeformat.h"
 
 #include <QFileInfo>
@@ -27,40 +28,97 @@ Scheduler::Stamp stampOf(const QDateTime& when)
     return {when.date(), when.time()};
 }
 
+// Seconds between two readings of the wall clock as its face shows them: a change of summer
+// time counts, unlike in QDateTime::secsTo.
+qint64 faceSeconds(const QDateTime& from, const QDateTime& to)
+{
+    return qint64(from.date().daysTo(to.date())) * 86400 + from.time().secsTo(to.time());
+}
+
+// "2 órával", "1 óra 30 perccel": how far the clock moved, the last unit with its ending.
+QString shiftBy(qint64 seconds)
+{
+    struct Unit
+    {
+        qint64 value;
+        const char16_t* name;
+        const char16_t* byIt;
+    };
+    const Unit units[] = {{seconds / 86400, u"nap", u"nappal"},
+                          {seconds / 3600 % 24, u"óra", u"órával"},
+                          {seconds / 60 % 60, u"perc", u"perccel"},
+                          {seconds % 60, u"másodperc", u"másodperccel"}};
+    int last = 3;
+    while (last > 0 && units[last].value == 0)
+        --last;
+    QStringList parts;
+    for (int i = 0; i <= last; ++i) {
+        if (units[i].value > 0 || i == last)
+            parts << QString::number(units[i].value) + u' ' +
+                         QString::fromUtf16(i == last ? units[i].byIt : units[i].name);
+    }
+    return parts.join(u' ');
+}
+
+// A task as the console names it, on one line: when, what, and the start of its option.
+QString describe(const Task& task)
+{
+    constexpr int kOptionShown = 60;
+    QString text = task.date + u' ' + task.time + QStringLiteral(", ") + task.kind;
+    if (task.option != kNoOptions && !task.option.isEmpty()) {
+        const QString option = text::singleLine(task.option);
+        text += QStringLiteral(": ") + option.left(kOptionShown);
+        if (option.size() > kOptionShown)
+            text += u'…';
+    }
+    return text::singleLine(text);
+}
+
+QString taskKey(const Task& task)
+{
+    return task.date + u'\x1f' + task.time + u'\x1f' + task.kind + u'\x1f' + task.option;
+}
+
 } // namespace
 
-// When a task falls due, read once from its texts. Tasks compare by their texts: a time or
-// date not written exactly as the program writes them never falls due.
+// When a task falls due, read once from its texts, and the days it has fired for. Tasks compare
+// by their texts: a time or date not written exactly as the program writes them never falls due.
 struct Scheduler::Timing
 {
+    static constexpr int kDaysRemembered = 8;
+
+    Task task;
     std::optional<QTime> time;
     std::optional<QDate> date; // no value for a daily task
     bool daily = false;
+    QList<QDate> firedDays; // the latest last
 
-    explicit Timing(const Task& task)
-        : time(text::parseLongTime(task.time)), date(text::parseShortDate(task.date)),
-          daily(task.date == kEveryDay)
+    explicit Timing(const Task& t)
+        : task(t), time(text::parseLongTime(t.time)), date(text::parseShortDate(t.date)),
+          daily(t.date == kEveryDay)
     {
     }
 
-    // The second in (from, to] at which the task falls due, if any.
+    // The latest second in (from, to] at which the task falls due, unless it fired for that
+    // day already. A window of several days (the clock put forward) fires a daily task once.
     std::optional<Stamp> dueWithin(const Stamp& from, const Stamp& to) const
     {
         if (!time || (!daily && !date))
             return std::nullopt;
-        const auto inWindow = [&](const QDate& day) -> std::optional<Stamp> {
-            const Stamp at{day, *time};
-            if (from < at && at <= to)
-                return at;
+        QDate day = daily ? to.first : *date;
+        if (daily && *time > to.second)
+            day = day.addDays(-1);
+        const Stamp at{day, *time};
+        if (!(from < at && at <= to) || firedDays.contains(day))
             return std::nullopt;
-        };
-        if (!daily)
-            return inWindow(*date);
-        for (QDate day = from.first; day <= to.first; day = day.addDays(1)) {
-            if (const auto at = inWindow(day))
-                return at;
-        }
-        return std::nullopt;
+        return at;
+    }
+
+    void firedFor(const QDate& day)
+    {
+        firedDays.append(day);
+        if (firedDays.size() > kDaysRemembered)
+            firedDays.removeFirst();
     }
 };
 
@@ -81,6 +139,7 @@ Scheduler::Scheduler(Settings& settings, const Clock& clock, ErrorSink* errors,
 int Scheduler::append(const Task& task)
 {
     m_tasks.append(task);
+    m_unsaved = true;
     changed();
     return int(m_tasks.size() - 1);
 }
@@ -90,6 +149,7 @@ void Scheduler::replace(int index, const Task& task)
     if (index < 0 || index >= m_tasks.size())
         return;
     m_tasks[index] = task;
+    m_unsaved = true;
     changed();
 }
 
@@ -98,13 +158,35 @@ void Scheduler::remove(int index)
     if (index < 0 || index >= m_tasks.size())
         return;
     m_tasks.removeAt(index);
+    m_unsaved = true;
     changed();
 }
 
 void Scheduler::changed()
 {
-    m_timings.clear();
+    m_timingsStale = true;
     emit tasksChanged();
+}
+
+// The timings follow the table; a task that is still there, by its texts, keeps the days it
+// fired for, so an edit of another row never fires it twice.
+void Scheduler::rebuildTimings()
+{
+    std::vector<Timing> old = std::move(m_timings);
+    std::vector<bool> taken(old.size(), false);
+    m_timings.clear();
+    m_timings.reserve(m_tasks.size());
+    for (const Task& task : std::as_const(m_tasks)) {
+        Timing& timing = m_timings.emplace_back(task);
+        for (std::size_t i = 0; i < old.size(); ++i) {
+            if (!taken[i] && old[i].task == task) {
+                taken[i] = true;
+                timing.firedDays = old[i].firedDays;
+                break;
+            }
+        }
+    }
+    m_timingsStale = false;
 }
 
 std::optional<QByteArray> Scheduler::readTaskBytes(const QString& path)
@@ -118,6 +200,16 @@ std::optional<QByteArray> Scheduler::readTaskBytes(const QString& path)
     }
 }
 
+// The first few lines as they are, then one line for the rest: a large damaged file must not
+// flood the console and its day log.
+void Scheduler::sayCounted(const QStringList& lines, const QString& countLine)
+{
+    for (qsizetype i = 0; i < lines.size() && i < kNamedAtLoad; ++i)
+        say(lines[i]);
+    if (lines.size() > kNamedAtLoad)
+        say(countLine.arg(lines.size() - kNamedAtLoad).arg(lines.size()));
+}
+
 void Scheduler::applyReading(const TaskFileReading& reading, const QString& path)
 {
     for (const LoadedTask& loaded : reading.tasks) {
@@ -128,9 +220,34 @@ void Scheduler::applyReading(const TaskFileReading& reading, const QString& path
             m_tasks.append(loaded.task);
     }
     const QString name = QFileInfo(path).fileName();
+    QStringList lines;
     for (const QString& what : reading.ignored)
-        say(u"Ütemező: "_s + name + u": "_s + what + u", kihagyva"_s);
+        lines << u"Ütemező: "_s + name + u": "_s + what + u", kihagyva"_s;
+    sayCounted(lines, u"Ütemező: "_s + name + u": további %1 hibás rész kihagyva (összesen %2)"_s);
     changed();
+    reportNeverDue(path);
+}
+
+// Tasks whose date or time the timer can never match are said once in a run, at the load that
+// brought them; the window marks them.
+void Scheduler::reportNeverDue(const QString& path)
+{
+    const QString name = QFileInfo(path).fileName();
+    QStringList lines;
+    for (qsizetype i = 0; i < m_tasks.size(); ++i) {
+        const QString why = whyNeverDue(m_tasks[i]);
+        if (why.isEmpty())
+            continue;
+        const QString key = taskKey(m_tasks[i]);
+        if (m_saidNeverDue.contains(key))
+            continue;
+        m_saidNeverDue.insert(key);
+        lines << u"Ütemező: "_s + name + u": a(z) "_s + QString::number(i + 1) + u". feladat ("_s +
+                     describe(m_tasks[i]) + u") soha nem fut le: "_s + text::singleLine(why);
+    }
+    sayCounted(lines, u"Ütemező: "_s + name +
+                          u": további %1 feladat soha nem fut le hibás dátum vagy idő miatt "
+                          "(összesen %2); a táblázat jelöli őket"_s);
 }
 
 void Scheduler::loadFile(const QString& path)
@@ -138,6 +255,7 @@ void Scheduler::loadFile(const QString& path)
     const std::optional<QByteArray> bytes = readTaskBytes(path);
     if (!bytes)
         return;
+    m_unsaved = true;
     applyReading(readTaskFile(*bytes), path);
 }
 
@@ -153,7 +271,8 @@ void Scheduler::saveFile(const QString& path)
     }
     if (path == m_standardFile) {
         m_standardBytes = bytes;
-        m_standardUnreadable = false;
+        m_standardWhole = true;
+        m_unsaved = false;
     }
 }
 
@@ -163,27 +282,48 @@ void Scheduler::loadStandardFile()
     try {
         bytes = readTaskBytes(m_standardFile);
     } catch (const FileError&) {
-        m_standardUnreadable = true;
+        // Unread: kept aside before the first rewrite, should it become readable.
+        m_standardWhole = false;
         throw;
     }
-    m_standardUnreadable = false;
     m_standardBytes = bytes.value_or(QByteArray());
-    if (bytes)
-        applyReading(readTaskFile(*bytes), m_standardFile);
+    m_unsaved = false;
+    if (!bytes) {
+        m_standardWhole = true;
+        return;
+    }
+    const TaskFileReading reading = readTaskFile(*bytes);
+    m_standardWhole = reading.ignored.isEmpty();
+    applyReading(reading, m_standardFile);
 }
 
 void Scheduler::windowClosed()
 {
-    if (m_standardUnreadable && writeTaskFile(m_tasks) == m_standardBytes)
+    // Unreadable: the error ends the close's write, and the file stays as it is.
+    const std::optional<QByteArray> onDisk = readTaskBytes(m_standardFile);
+    const bool replaced = onDisk && *onDisk != m_standardBytes;
+    if (replaced && !m_unsaved) {
+        // Someone put another file in its place (a corrected copy) while the table kept what
+        // was read: that file is what the operator wants, so it is read, not overwritten.
+        say(u"Ütemező: a(z) "_s + kStandardFile +
+            u" a program futása közben megváltozott: újra beolvasva, nem íródott felül"_s);
+        loadStandardFile();
         return;
-    saveFile(m_standardFile);
-    loadStandardFile();
-}
-
-void Scheduler::programEnds()
-{
-    if (writeTaskFile(m_tasks) != m_standardBytes)
+    }
+    const QByteArray bytes = writeTaskFile(m_tasks);
+    if (!onDisk || *onDisk != bytes) {
+        if (onDisk && !onDisk->isEmpty() && (!m_standardWhole || replaced)) {
+            if (settings::keepBackupOnce(m_standardFile, *onDisk))
+                say(u"Ütemező: felülírás előtt az eredeti fájl megmaradt: "_s +
+                    settings::backupPath(m_standardFile));
+            else
+                say(u"Ütemező: felülírva: "_s + m_standardFile +
+                    u"; a korábbi biztonsági másolata ("_s + settings::backupPath(m_standardFile) +
+                    u") nem íródott felül"_s);
+        }
         saveFile(m_standardFile);
+    }
+    loadStandardFile();
 }
 
 void Scheduler::onChanged(Key key)
@@ -202,8 +342,18 @@ void Scheduler::applySwitch()
         return;
     // Counting starts now: what fell due while the scheduler was off stays undone.
     m_lastTick = wholeSecond(m_clock.now());
+    m_lastSteady = m_clock.steadyMs();
     m_firedThrough = stampOf(m_lastTick);
     m_timer.start();
+}
+
+void Scheduler::sayClockChange(const QDateTime& from, const QDateTime& to, qint64 seconds)
+{
+    say(u"Ütemező: a gép órája átállt, "_s + shiftBy(qAbs(seconds)) +
+        (seconds > 0 ? u" előre ("_s : u" vissza ("_s) + text::dateTime(from) + u" → "_s +
+        text::dateTime(to) +
+        (seconds > 0 ? u"); ami a kimaradt időre esett, most fut le"_s
+                     : u"); ami aznapra már lefutott, nem fut le újra"_s));
 }
 
 void Scheduler::tick()
@@ -211,51 +361,49 @@ void Scheduler::tick()
     if (!m_settings.flag(Key::Scheduler))
         return;
     const QDateTime now = wholeSecond(m_clock.now());
+    const qint64 steady = m_clock.steadyMs();
     if (!m_lastTick.isValid()) {
         m_lastTick = now.addSecs(-1);
+        m_lastSteady = steady - 1000;
         m_firedThrough = stampOf(m_lastTick);
     }
-    // Stalls and jumps are judged in real seconds; what falls due is judged on the wall clock,
-    // which at the end of summer time goes back an hour: the tasks of that hour are not fired
-    // a second time, and those of the hour skipped in spring fire when it is skipped.
-    const qint64 elapsed = m_lastTick.secsTo(now);
-    if (elapsed <= 0) {
-        if (elapsed < -kMaxSetBackSeconds) {
-            m_lastTick = now;
-            m_firedThrough = stampOf(now);
-        }
-        return;
-    }
+    // Real time (suspended time included) against the wall clock's face: where they part, the
+    // clock was changed, and the tasks follow the face; where real time ran long, the program
+    // or the machine stood still.
+    const qint64 passed = (steady - m_lastSteady) / 1000;
+    const qint64 change = faceSeconds(m_lastTick, now) - passed;
+    const QDateTime previous = m_lastTick;
     m_lastTick = now;
+    m_lastSteady = steady;
+    if (qAbs(change) >= kClockChangeSeconds)
+        sayClockChange(previous, now, change);
     Stamp from = m_firedThrough;
     const Stamp to = stampOf(now);
-    if (elapsed > kMaxCatchUpSeconds) {
+    if (passed > kMaxCatchUpSeconds) {
         from = std::max(from, stampOf(now.addSecs(-kMaxCatchUpSeconds)));
-        say(u"Ütemező: az időzítő "_s + QString::number(elapsed) +
+        say(u"Ütemező: az időzítő "_s + QString::number(passed) +
             u" másodpercig nem futott; csak az utolsó "_s +
             QString::number(kMaxCatchUpSeconds / 60) + u" perc feladatai futnak le"_s);
     }
+    // Moved on before anything fires, also when the clock went back: an action may let events
+    // run, and a tick inside it must not look at the same seconds again.
+    m_firedThrough = to;
     if (!(from < to))
         return;
-    // Moved on before anything fires: an action may let events run, and a tick inside it must
-    // not fire the same seconds again.
-    m_firedThrough = to;
 
     struct Due
     {
         Stamp at;
         Task task;
     };
-    if (qsizetype(m_timings.size()) != m_tasks.size()) {
-        m_timings.clear();
-        m_timings.reserve(m_tasks.size());
-        for (const Task& task : std::as_const(m_tasks))
-            m_timings.emplace_back(task);
-    }
+    if (m_timingsStale || qsizetype(m_timings.size()) != m_tasks.size())
+        rebuildTimings();
     QList<Due> due;
-    for (qsizetype i = 0; i < m_tasks.size(); ++i) {
-        if (const auto at = m_timings[i].dueWithin(from, to))
-            due.append({*at, m_tasks[i]});
+    for (Timing& timing : m_timings) {
+        if (const auto at = timing.dueWithin(from, to)) {
+            timing.firedFor(at->first);
+            due.append({*at, timing.task});
+        }
     }
     std::stable_sort(due.begin(), due.end(),
                      [](const Due& a, const Due& b) { return a.at < b.at; });
@@ -297,6 +445,14 @@ void Scheduler::fireTask(const Task& task)
     const std::optional<Kind> kind = kindOf(task.kind);
     if (!kind)
         return;
+    // A task that would reach nobody is not run (a restart's countdown would hold the window
+    // for nothing): the console says which and why.
+    if (m_actions.whyNotSent) {
+        if (const QString why = m_actions.whyNotSent(*kind); !why.isEmpty()) {
+            say(u"Ütemező: a feladat nem ment ki ("_s + describe(task) + u"): "_s + why);
+            return;
+        }
+    }
     const auto enqueue = [this](const QString& command) {
         if (m_actions.enqueueCommand)
             m_actions.enqueueCommand(command);

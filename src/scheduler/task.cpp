@@ -14,6 +14,67 @@ std::optional<Kind> kindOf(const QString& kindText)
     return static_cast<Kind>(index);
 }
 
+QString whyNeverDue(const Task& task)
+{
+    if (task.date == kEveryStart)
+        return {};
+    QStringList reasons;
+    if (task.date != kEveryDay && !text::parseShortDate(task.date))
+        reasons << u"a dátuma („"_s + task.date +
+                       u"”) nem a program alakjában áll (év.hó.nap., például 2026.12.09.), és nem "
+                       "is „Minden nap” vagy „Minden indításkor”"_s;
+    if (!text::parseLongTime(task.time))
+        reasons << u"az ideje („"_s + task.time +
+                       u"”) nem a program alakjában áll (óra:perc:másodperc, az óra kezdő nulla "
+                       "nélkül, például 9:05:00)"_s;
+    return reasons.join(u", és "_s);
+}
+
+namespace {
+
+// A date or time as a person may have written it by hand.
+std::optional<QDate> readDate(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    for (const QString& format :
+         {u"yyyy.M.d."_s, u"yyyy.M.d"_s, u"yyyy. M. d."_s, u"yyyy-M-d"_s, u"yyyy/M/d"_s}) {
+        const QDate date = QDate::fromString(trimmed, format);
+        if (date.isValid())
+            return date;
+    }
+    return std::nullopt;
+}
+
+std::optional<QTime> readTime(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    for (const QString& format : {u"H:m:s"_s, u"H:m"_s, u"H.m.s"_s, u"H.m"_s}) {
+        const QTime time = QTime::fromString(trimmed, format);
+        if (time.isValid())
+            return time;
+    }
+    return std::nullopt;
+}
+
+// Reads a row's text into a picker's value: in the program's form, as a person wrote it (noted),
+// or not at all (the value stays, the text is kept).
+template <typename T>
+OddText readInto(const QString& text, std::optional<T> (*exact)(const QString&),
+                 std::optional<T> (*lenient)(const QString&), T& value)
+{
+    if (const std::optional<T> read = exact(text)) {
+        value = *read;
+        return {};
+    }
+    if (const std::optional<T> read = lenient(text)) {
+        value = *read;
+        return {text, true};
+    }
+    return {text, false};
+}
+
+} // namespace
+
 Task taskFromEditor(const EditorValues& values, int lastFileError)
 {
     Task task;
@@ -21,9 +82,16 @@ Task taskFromEditor(const EditorValues& values, int lastFileError)
         task.date = kEveryStart;
     else if (values.everyDay)
         task.date = kEveryDay;
+    else if (values.oddDate.kept())
+        task.date = values.oddDate.text;
     else
         task.date = text::shortDate(values.date);
-    task.time = values.everyStart ? kAnyTime : text::longTime(values.time);
+    if (values.everyStart)
+        task.time = kAnyTime;
+    else if (values.oddTime.kept())
+        task.time = values.oddTime.text;
+    else
+        task.time = text::longTime(values.time);
     if (values.kindIndex >= 0 && values.kindIndex < kKindCount)
         task.kind = kKindTexts.at(values.kindIndex);
     switch (values.kindIndex) {
@@ -48,16 +116,19 @@ Task taskFromEditor(const EditorValues& values, int lastFileError)
 EditorValues editorFromTask(const Task& task, const EditorValues& base)
 {
     EditorValues values = base;
-    values.everyDay = task.date == kEveryDay;
-    values.everyStart = task.date == kEveryStart;
-    if (!values.everyDay && !values.everyStart) {
-        if (const auto date = text::parseShortDate(task.date))
-            values.date = *date;
+    values.oddDate = {};
+    values.oddTime = {};
+    const QString date = task.date.trimmed();
+    values.everyDay = date.compare(kEveryDay, Qt::CaseInsensitive) == 0;
+    values.everyStart = date.compare(kEveryStart, Qt::CaseInsensitive) == 0;
+    if (values.everyDay || values.everyStart) {
+        if (task.date != kEveryDay && task.date != kEveryStart)
+            values.oddDate = {task.date, true};
+    } else {
+        values.oddDate = readInto(task.date, &text::parseShortDate, &readDate, values.date);
     }
-    if (!values.everyStart) {
-        if (const auto time = text::parseLongTime(task.time))
-            values.time = *time;
-    }
+    if (!values.everyStart)
+        values.oddTime = readInto(task.time, &text::parseLongTime, &readTime, values.time);
     const std::optional<Kind> kind = kindOf(task.kind);
     values.kindIndex = kind ? int(*kind) : -1;
     if (kind == Kind::Message)

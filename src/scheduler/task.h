@@ -47,6 +47,20 @@ inline const QString kEveryStart = QStringLiteral("Minden indításkor");
 inline const QString kAnyTime = QStringLiteral("Bármikor");
 inline const QString kNoOptions = QStringLiteral("Nincs beállítás");
 
+// Why the task's date or time can never make the timer fire it: a date that is no short date
+// (yyyy.MM.dd.), "Minden nap" or "Minden indításkor", or a time that is no long time (H:mm:ss)
+// of a task that is not run at every start. Empty when the timer can fire it. Such a task stays
+// in the table and its file as it is; a double click still fires it.
+QString whyNeverDue(const Task& task);
+
+// A row's date or time text that is not in the program's form, as the editor met it.
+struct OddText
+{
+    QString text;      // the row's text; empty when the text was in the program's form
+    bool read = false; // it could be read all the same, and the picker holds what it says
+    bool kept() const { return !text.isEmpty() && !read; }
+};
+
 // What the task editor holds. The memo's line breaks are plain line feeds here; a task keeps
 // them as CR LF, as the task files of the program have always held them.
 struct EditorValues
@@ -58,15 +72,22 @@ struct EditorValues
     int kindIndex = -1; // -1: nothing chosen
     QString memo;       // the message of kind 0
     QString edit;       // the file name or command of kinds 1 and 2
+    // The row's date and time texts that were not in the program's form. One that could not be
+    // read at all is written back unchanged unless the operator sets the picker (the editor
+    // clears it then): "Változtat" never puts today's date or the current time in its place.
+    OddText oddDate;
+    OddText oddTime;
 };
 
 // Fills a row from the editor ("Hozzáadás", "Változtat"). An index that is no kind gives the
 // option "ProgramHIBA #" and lastFileError.
 Task taskFromEditor(const EditorValues& values, int lastFileError);
 
-// Fills the editor from a row ("Szerkeszt"): the date and time texts read back where they are
-// a date and a time (otherwise the editor keeps `base`'s), the kind chosen by its text. A kind
-// text that is none of the five leaves kindIndex at -1.
+// Fills the editor from a row ("Szerkeszt"): the date and time texts read back, the kind chosen
+// by its text. A date or time not in the program's form is read as a person would read it
+// ("2026-12-09", "09:00:01", "9:00", "minden nap") and noted in oddDate / oddTime; one that
+// cannot be read leaves `base`'s in the picker and is kept. A kind text that is none of the five
+// leaves kindIndex at -1.
 EditorValues editorFromTask(const Task& task, const EditorValues& base);
 
 } // namespace vigilor::scheduler

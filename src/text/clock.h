@@ -11,6 +11,11 @@ class Clock
 public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
+    // Milliseconds on a clock that moves only as real time passes, suspended time included:
+    // setting the wall clock (by hand, by a time server) does not move it, so a jump of now()
+    // that this clock does not share is a clock change, not a stall. A clock that only stages
+    // the wall time (a test's) gets that time's milliseconds.
+    virtual qint64 steadyMs() const { return now().toMSecsSinceEpoch(); }
     // Blocks for the given time; window events do not run meanwhile.
     virtual void wait(int milliseconds) = 0;
 };
@@ -27,6 +32,7 @@ class SystemClock final : public Clock
 {
 public:
     QDateTime now() const override;
+    qint64 steadyMs() const override;
     void wait(int milliseconds) override;
 };
 

@@ -1,5 +1,6 @@
 #include "text/textutil.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace vigilor::text {
@@ -95,6 +96,42 @@ QStringList splitLines(QStringView text)
     if (start < n)
         lines.append(text.mid(start).toString());
     return lines;
+}
+
+bool isLineBreak(QChar c)
+{
+    switch (c.unicode()) {
+    case u'\n':
+    case u'\r':
+    case u'\v':
+    case u'\f':
+    case 0x0085:
+    case 0x2028:
+    case 0x2029:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString singleLine(const QString& text)
+{
+    if (std::none_of(text.cbegin(), text.cend(), isLineBreak))
+        return text;
+    QString result;
+    result.reserve(text.size());
+    bool pendingBreak = false;
+    for (const QChar c : text) {
+        if (isLineBreak(c)) {
+            pendingBreak = !result.isEmpty();
+            continue;
+        }
+        if (pendingBreak)
+            result.append(u' ');
+        pendingBreak = false;
+        result.append(c);
+    }
+    return result;
 }
 
 int parseDecimal(QStringView field, bool* ok)

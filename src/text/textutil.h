@@ -22,6 +22,15 @@ QString stripColours(QString text);
 // empty text gives no lines.
 QStringList splitLines(QStringView text);
 
+// Whether a character ends a line: LF, CR, vertical tab, form feed and the Unicode line and
+// paragraph separators (NEL, U+2028, U+2029).
+bool isLineBreak(QChar c);
+// The text of a one-line field as one line: line breaks at its start and end are dropped, and
+// each run of them inside becomes one blank, so that a pasted "mp_carentan\n" stays
+// "mp_carentan" and two pasted lines stay two words. A text without line breaks is returned as
+// it is.
+QString singleLine(const QString& text);
+
 // The decimal value of a field read by fixed columns: leading blanks and one minus sign are
 // allowed, a field holding anything else fails (ok == false).
 int parseDecimal(QStringView field, bool* ok);

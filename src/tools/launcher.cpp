@@ -28,11 +28,23 @@ QString Launcher::commandLine(const QString& path, const QString& host, const QS
     return line;
 }
 
-std::optional<Launcher::Start> Launcher::startFor(const QString& path, const QString& commandLine)
+QStringList Launcher::arguments(const QString& host, const QString& port, const QString& password,
+                                bool withRcon)
+{
+    QStringList result = {u"+connect"_s, host + u':' + port};
+    if (withRcon) {
+        const QString switchText = u" +set rconpassword "_s;
+        result << u"+set"_s << u"rconpassword"_s
+               << password.left(qMax(0, kMaxRconPart - int(switchText.size())));
+    }
+    return result;
+}
+
+std::optional<Launcher::Start> Launcher::startFor(const QString& path, const QStringList& arguments)
 {
     Start start;
     start.program = path;
-    start.arguments = commandLine.mid(path.size()).split(u' ', Qt::SkipEmptyParts);
+    start.arguments = arguments;
     start.workingFolder = QFileInfo(path).absolutePath();
 #ifndef Q_OS_WIN
     const QString wine = QStandardPaths::findExecutable(u"wine"_s);
@@ -49,9 +61,9 @@ void Launcher::goPlay()
     const QString path = m_settings.text(Key::CoDexe);
     if (!isStartable(path))
         return;
-    const QString line = commandLine(path, m_settings.host(), m_settings.port(),
-                                     m_settings.password(), m_settings.flag(Key::CkRcon));
-    const std::optional<Start> start = startFor(path, line);
+    const std::optional<Start> start =
+        startFor(path, arguments(m_settings.host(), m_settings.port(), m_settings.password(),
+                                 m_settings.flag(Key::CkRcon)));
     if (!start) {
         m_console.consoleLine(
             u"GoPlay: a Windows-os játékkliens indításához wine kell, de a PATH-ban nincs wine."_s);

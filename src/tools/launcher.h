@@ -43,10 +43,16 @@ public:
     // quoted: the game reads its own command line.
     static QString commandLine(const QString& path, const QString& host, const QString& port,
                                const QString& password, bool withRcon);
-    // The path is the program, blanks and all; the rest of the line is split at blanks. Where
-    // Windows programs do not run by themselves, they run through `wine` from the PATH, with the
-    // same arguments; without it there is no way to start them (no value).
-    static std::optional<Start> startFor(const QString& path, const QString& commandLine);
+    // The arguments after the path, as the command line above has them: "+connect" and
+    // HOST:PORT, then "+set", "rconpassword" and the password as one argument, exactly as typed
+    // (blanks, runs of blanks and all; cut where the command line cuts it). The game reads a
+    // quoted value as one, so the password reaches it unchanged.
+    static QStringList arguments(const QString& host, const QString& port, const QString& password,
+                                 bool withRcon);
+    // The path is the program, blanks and all. Where Windows programs do not run by themselves,
+    // they run through `wine` from the PATH, with the same arguments; without it there is no way
+    // to start them (no value).
+    static std::optional<Start> startFor(const QString& path, const QStringList& arguments);
 
     // GoPlay. A path that is empty, missing or no ".exe" stops it silently. The client starts in
     // its own folder, which is the working folder meanwhile; afterwards the program folder is the

@@ -1,6 +1,7 @@
 #include "tools/maprotation.h"
 
 #include "link/link.h"
+#include "text/textutil.h"
 
 using namespace Qt::StringLiterals;
 
@@ -20,7 +21,9 @@ void MapRotation::add(int gameType, const QString& map)
 {
     const QList<GameType>& types = gameTypes();
     const QString& code = types.at(qBound(0, gameType, int(types.size()) - 1)).code;
-    m_entries.append(u"gametype "_s + code + u" map "_s + map);
+    // The map name comes from a one-line field: a pasted line break would cut the rotation's
+    // command in two.
+    m_entries.append(u"gametype "_s + code + u" map "_s + text::singleLine(map));
 }
 
 int MapRotation::remove(int index)

@@ -25,7 +25,8 @@ public:
     const QStringList& entries() const { return m_entries; }
     bool isEmpty() const { return m_entries.isEmpty(); }
 
-    // ">>": "gametype CODE map NAME" at the end, whatever the name (an empty one too).
+    // ">>": "gametype CODE map NAME" at the end, whatever the name (an empty one too), its line
+    // breaks taken out as text::singleLine does.
     void add(int gameType, const QString& map);
     // "<<", the arrows: each returns the row selected afterwards (-1 for none). An index out of
     // range changes nothing.

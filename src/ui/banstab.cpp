@@ -4,6 +4,7 @@
 #include "rules/banentry.h"
 #include "ui/guard.h"
 #include "ui/settingsbinding.h"
+#include "ui/singleline.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -163,6 +164,7 @@ QWidget* BansTab::buildBanSide()
 
     m_text = new QLineEdit(side);
     m_text->setObjectName(u"Edit5"_s);
+    keepOnOneLine(m_text);
     m_text->installEventFilter(this);
     connect(m_text, &QLineEdit::returnPressed, this, guard(&m_robot, [this] { addClick(); }));
     auto* textLabel = new QLabel(u"Név vagy IP cím:"_s, side);

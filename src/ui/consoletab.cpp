@@ -4,6 +4,7 @@
 #include "text/clock.h"
 #include "ui/guard.h"
 #include "ui/linesview.h"
+#include "ui/singleline.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -72,6 +73,8 @@ ConsoleTab::ConsoleTab(Robot& robot, QWidget* parent)
     middle->addWidget(m_queueView);
 
     m_commandBox->setObjectName(u"Edit4"_s);
+    keepOnOneLine(m_commandBox);
+    keepOnOneLine(m_chatBox);
     auto* send = new QPushButton(u"Küldés"_s, this);
     send->setObjectName(u"Send"_s);
     m_chatBox->setObjectName(u"Edit6"_s);

@@ -1,11 +1,15 @@
 #include "ui/helptexts.h"
 
 #include "robot/robot.h"
+#include "settings/textfile.h"
+#include "text/errors.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -59,11 +63,47 @@ QString documentationFile()
     return documentationFileFor(QCoreApplication::applicationDirPath());
 }
 
-QString documentationFileFor(const QString& programFolder)
+QStringList documentationPlaces(const QString& programFolder)
 {
-    const QString beside = programFolder + u"/docs/README.md"_s;
-    const QString installed = QDir::cleanPath(programFolder + u"/../share/doc/vigilor/README.md"_s);
-    return !QFileInfo::exists(beside) && QFileInfo::exists(installed) ? installed : beside;
+    return {
+        programFolder + u"/docs/README.md"_s,
+        QDir::cleanPath(programFolder + u"/../share/doc/vigilor/README.md"_s),
+        QStringLiteral(VIGILOR_SOURCE_DIR "/README.md"),
+        u"/usr/share/doc/vigilor/README.md"_s,
+    };
+}
+
+QString documentationCopy(const QString& folder)
+{
+    QFile embedded(u":/docs/README.md"_s);
+    if (!embedded.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray content = embedded.readAll();
+    const QString file = folder + u"/README.md"_s;
+    try {
+        if (settings::readFileIfPresent(file) != content) {
+            QDir().mkpath(folder);
+            settings::replaceFile(file, content);
+        }
+    } catch (const FileError&) {
+        return {};
+    }
+    return file;
+}
+
+QString documentationFileFor(const QString& programFolder, const QString& copyFolder)
+{
+    for (const QString& place : documentationPlaces(programFolder)) {
+        if (QFileInfo(place).isFile())
+            return place;
+    }
+    const QString copy = documentationCopy(copyFolder);
+    return copy.isEmpty() ? documentationPlaces(programFolder).constFirst() : copy;
+}
+
+QString documentationCopyFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + u"/vigilor"_s;
 }
 
 void openDocumentation(Robot& robot, const QString& file)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace vigilor {
 class Robot;
@@ -12,12 +13,20 @@ namespace vigilor::ui::help {
 const QString& rconCommands(); // "[RCON parancsok]"
 const QString& about();        // "[Névjegy]"
 
-// "[Weblap]" of the main menu and "Weblap" of the icon's menu: the program's documentation,
-// copied beside the executable by the build (docs/README.md) or installed with the package
-// (../share/doc/vigilor/README.md), in the desktop's viewer. A missing file is said on the
-// console instead, under the name beside the executable.
+// "[Weblap]" of the main menu and "Weblap" of the icon's menu: the program's documentation in the
+// desktop's viewer, wherever the program runs from. The first that exists of: the copy the build
+// puts beside the executable (docs/README.md), the package's (../share/doc/vigilor/README.md),
+// the source tree's the program was built from, the installed package's
+// (/usr/share/doc/vigilor/README.md); failing all, the copy built into the program, written out
+// to copyFolder. A file that cannot be opened is said on the console instead.
 QString documentationFile();
-QString documentationFileFor(const QString& programFolder);
+QStringList documentationPlaces(const QString& programFolder);
+QString documentationCopyFolder(); // $XDG_CACHE_HOME/vigilor
+QString documentationFileFor(const QString& programFolder,
+                             const QString& copyFolder = documentationCopyFolder());
+// The built-in copy written to folder/README.md (left as it is when it already holds it); empty
+// when it cannot be written.
+QString documentationCopy(const QString& folder);
 void openDocumentation(Robot& robot, const QString& file = documentationFile());
 
 } // namespace vigilor::ui::help

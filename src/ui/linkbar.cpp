@@ -2,6 +2,7 @@
 
 #include "robot/robot.h"
 #include "ui/guard.h"
+#include "ui/singleline.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -65,6 +66,7 @@ LinkBar::LinkBar(Robot& robot, QWidget* parent) : QWidget(parent)
         label->setObjectName(labelName);
         auto* field = new QLineEdit(this);
         field->setObjectName(fieldName);
+        keepOnOneLine(field);
         field->setMinimumWidth(width);
         label->setBuddy(field);
         layout->addWidget(label);

@@ -229,6 +229,12 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // The scheduler window still open closes with the program, as its close box would: what
+    // was changed in it is written, while a window never opened leaves the task file alone.
+    guarded(&m_robot, [this] {
+        if (m_scheduler && m_scheduler->isVisible())
+            m_scheduler->close();
+    });
     guarded(&m_robot, [this] { m_robot.close(); });
     event->accept();
     m_tray->hide();

@@ -2,10 +2,12 @@
 
 #include "robot/robot.h"
 #include "ui/guard.h"
+#include "ui/singleline.h"
 
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -64,6 +66,7 @@ MapRotationDialog::MapRotationDialog(Robot& robot, QWidget* parent)
     m_gameType->setCurrentIndex(0);
 
     m_map->setObjectName(u"MapName"_s);
+    keepOnOneLine(m_map);
     auto* mapLabel = new QLabel(u"pálya:"_s, this);
     mapLabel->setObjectName(u"MapNameLabel"_s);
     mapLabel->setBuddy(m_map);
@@ -130,6 +133,15 @@ void MapRotationDialog::run(Robot& robot, QWidget* parent)
 {
     MapRotationDialog dialog(robot, parent);
     dialog.exec();
+}
+
+void MapRotationDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    guarded(&m_robot, [this, event] { QDialog::keyPressEvent(event); });
 }
 
 void MapRotationDialog::add()

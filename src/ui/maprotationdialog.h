@@ -30,6 +30,11 @@ public:
     // The menu item: the dialog, modal, until it is closed.
     static void run(Robot& robot, QWidget* parent);
 
+protected:
+    // Escape, which would close a dialog and discard the rotation with it, does nothing here:
+    // the dialog closes from its title bar only.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void add();
     void remove();

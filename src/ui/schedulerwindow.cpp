@@ -8,6 +8,7 @@
 #include "ui/taskeditor.h"
 
 #include <QApplication>
+#include <QBrush>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -55,7 +56,12 @@ SchedulerWindow::SchedulerWindow(Robot& robot, QWidget* parent)
     QFont bold = m_table->horizontalHeader()->font();
     bold.setBold(true);
     m_table->horizontalHeader()->setFont(bold);
-    m_table->horizontalHeader()->setStretchLastSection(false);
+    // The last column takes what the first three leave of the table's inside, so the columns fit
+    // the window (no horizontal scroll bar) at any width that holds them.
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->horizontalHeader()->setMinimumSectionSize(kMinTaskColumn);
+    for (int column = 0; column < 3; ++column)
+        m_table->setColumnWidth(column, kFirstColumns[column]);
     m_table->verticalHeader()->hide();
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -114,6 +120,12 @@ void SchedulerWindow::refresh()
                 m_table->setItem(row, column, item);
             }
             item->setText(texts[column]);
+            // A task the timer can never fire is marked, for the eye and for a screen reader.
+            const QString why = scheduler::whyNeverDue(task);
+            item->setForeground(why.isEmpty() ? QBrush() : QBrush(Qt::red));
+            const QString note = why.isEmpty() ? QString() : u"Soha nem fut le: "_s + why;
+            item->setToolTip(note);
+            item->setData(Qt::AccessibleDescriptionRole, note.isEmpty() ? QVariant() : note);
         }
     }
     if (selected >= tasks.size())
@@ -224,7 +236,6 @@ void SchedulerWindow::resizeEvent(QResizeEvent* event)
     guarded(&m_robot, [this] {
         for (int column = 0; column < 3; ++column)
             m_table->setColumnWidth(column, kFirstColumns[column]);
-        m_table->setColumnWidth(3, std::max(width() - kLastColumnLess, kMinTaskColumn));
     });
 }
 

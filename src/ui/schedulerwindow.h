@@ -11,7 +11,8 @@ class Robot;
 namespace vigilor::ui {
 
 // "Parancs ütemező": the task table with its bar. It exists for the whole run, hidden until
-// the main menu's "[Ütemező]" shows it; closing it writes "Scheduling.ini" and hides it.
+// the main menu's "[Ütemező]" shows it; closing it writes "Scheduling.ini" and hides it. Rows
+// whose task can never fire (a date or time not in the program's form) are marked.
 class SchedulerWindow final : public QWidget
 {
     Q_OBJECT
@@ -19,8 +20,6 @@ class SchedulerWindow final : public QWidget
 
 public:
     static constexpr int kFirstColumns[3] = {120, 100, 150};
-    // The last column takes the window's width less this.
-    static constexpr int kLastColumnLess = 355;
 
     explicit SchedulerWindow(Robot& robot, QWidget* parent = nullptr);
 

@@ -3,6 +3,7 @@
 #include "robot/robot.h"
 #include "text/textutil.h"
 #include "ui/guard.h"
+#include "ui/singleline.h"
 
 #include <QSignalBlocker>
 
@@ -108,6 +109,7 @@ QLineEdit* textField(Robot& robot, Key key, const QString& name, QWidget* parent
     Settings& settings = robot.settings();
     auto* field = new QLineEdit(parent);
     field->setObjectName(name);
+    keepOnOneLine(field);
     field->setText(settings.text(key));
     QObject::connect(
         field, &QLineEdit::textChanged, field,

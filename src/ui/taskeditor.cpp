@@ -1,6 +1,7 @@
 #include "ui/taskeditor.h"
 
 #include "ui/guard.h"
+#include "ui/singleline.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -47,7 +48,8 @@ TaskEditor::TaskEditor(Mode mode, const scheduler::EditorValues& values, ErrorSi
       m_optionLabel(new QLabel(scheduler::kColumnTitles.at(3) + u':', this)),
       m_panels(new QStackedWidget(this)), m_memo(new QPlainTextEdit(m_panels)),
       m_edit(new QLineEdit(m_panels)),
-      m_confirm(new QPushButton(mode == Mode::Add ? u"Hozzáadás"_s : u"Változtat"_s, this))
+      m_confirm(new QPushButton(mode == Mode::Add ? u"Hozzáadás"_s : u"Változtat"_s, this)),
+      m_oddDate(values.oddDate), m_oddTime(values.oddTime), m_oddNote(new QLabel(this))
 {
     setObjectName(u"Form3"_s);
     setWindowTitle(u"Kalendo Scheduler"_s);
@@ -71,6 +73,7 @@ TaskEditor::TaskEditor(Mode mode, const scheduler::EditorValues& values, ErrorSi
     m_memo->setObjectName(u"Memo1"_s);
     m_memo->setPlainText(values.memo);
     m_edit->setObjectName(u"Edit1"_s);
+    keepOnOneLine(m_edit);
     m_edit->setText(values.edit);
     auto* noOptions = new QLabel(u"No options"_s, m_panels);
     noOptions->setObjectName(u"Panel1"_s);
@@ -94,7 +97,12 @@ TaskEditor::TaskEditor(Mode mode, const scheduler::EditorValues& values, ErrorSi
     cancel->setObjectName(u"Button3"_s);
     cancel->setAutoDefault(false);
 
+    m_oddNote->setObjectName(u"OddTexts"_s);
+    m_oddNote->setWordWrap(true);
+    m_oddNote->setStyleSheet(u"color: #c00000;"_s);
+
     auto* form = new QFormLayout;
+    form->addRow(m_oddNote);
     form->addRow(fieldLabel(scheduler::kColumnTitles.at(0) + u':', m_date, this), m_date);
     form->addRow(fieldLabel(scheduler::kColumnTitles.at(1) + u':', m_time, this), m_time);
     form->addRow(m_everyDay);
@@ -116,9 +124,20 @@ TaskEditor::TaskEditor(Mode mode, const scheduler::EditorValues& values, ErrorSi
     connect(m_confirm, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
+    // The operator who sets a picker means its value: the row's unreadable text goes.
+    connect(m_date, &QDateEdit::dateChanged, this, guard(errors, [this] {
+                m_oddDate = {};
+                showOddTexts();
+            }));
+    connect(m_time, &QTimeEdit::timeChanged, this, guard(errors, [this] {
+                m_oddTime = {};
+                showOddTexts();
+            }));
+
     m_kind->setCurrentIndex(values.kindIndex);
     kindChosen(m_kind->currentIndex());
     updatePickers();
+    showOddTexts();
     // A fixed border: the panels share one place, so the size never changes.
     setFixedSize(sizeHint().expandedTo(QSize(360, 0)));
 }
@@ -155,6 +174,29 @@ void TaskEditor::updatePickers()
     m_time->setEnabled(!m_everyStart->isChecked());
 }
 
+void TaskEditor::showOddTexts()
+{
+    const auto note = [](const scheduler::OddText& odd, const QString& what,
+                         const QString& field) -> QString {
+        if (odd.text.isEmpty())
+            return QString();
+        if (odd.read)
+            return u"A sor "_s + what + u" („"_s + odd.text +
+                   u"”) nem a program alakjában állt: a(z) "_s + field +
+                   u" mező így olvasta, és így írja vissza."_s;
+        return u"A sor "_s + what + u" („"_s + odd.text + u"”) nem olvasható: ha a(z) "_s + field +
+               u" mezőt nem állítod be, a sor megtartja (így a feladat soha nem fut le)."_s;
+    };
+    QStringList lines;
+    for (const QString& line :
+         {note(m_oddDate, u"dátuma"_s, u"Dátum"_s), note(m_oddTime, u"ideje"_s, u"Idő"_s)}) {
+        if (!line.isEmpty())
+            lines << line;
+    }
+    m_oddNote->setText(lines.join(u'\n'));
+    m_oddNote->setVisible(!lines.isEmpty());
+}
+
 scheduler::EditorValues TaskEditor::values() const
 {
     scheduler::EditorValues values;
@@ -165,6 +207,8 @@ scheduler::EditorValues TaskEditor::values() const
     values.kindIndex = m_kind->currentIndex();
     values.memo = m_memo->toPlainText();
     values.edit = m_edit->text();
+    values.oddDate = m_oddDate;
+    values.oddTime = m_oddTime;
     return values;
 }
 

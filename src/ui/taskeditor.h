@@ -22,7 +22,9 @@ namespace vigilor::ui {
 
 // "Kalendo Scheduler": the modal editor of one task. The pickers give the date and time, the
 // kind list chooses the option panel (a message, a file name or command, or none), and the two
-// boxes make the task daily or one run at every start.
+// boxes make the task daily or one run at every start. A row whose date or time is not in the
+// program's form says so above the pickers; a text it cannot read is kept unless the operator
+// sets the picker.
 class TaskEditor final : public QDialog
 {
     Q_OBJECT
@@ -43,6 +45,7 @@ public:
 private:
     void kindChosen(int index);
     void updatePickers();
+    void showOddTexts();
 
     QDateEdit* m_date;
     QTimeEdit* m_time;
@@ -54,6 +57,10 @@ private:
     QPlainTextEdit* m_memo;
     QLineEdit* m_edit;
     QPushButton* m_confirm;
+    // The row's date and time texts that were not in the program's form, and what says so.
+    scheduler::OddText m_oddDate;
+    scheduler::OddText m_oddTime;
+    QLabel* m_oddNote;
 };
 
 } // namespace vigilor::ui

@@ -1,5 +1,7 @@
 #include "ui/widgetdialogs.h"
 
+#include "ui/singleline.h"
+
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLayout>
@@ -60,6 +62,7 @@ std::optional<QString> WidgetDialogs::input(const QString& title, const QString&
     dialog.setTextValue(initial);
     if (auto* field = dialog.findChild<QLineEdit*>()) {
         field->setMaxLength(kMaxInputLength);
+        keepOnOneLine(field);
         // The dialog's layout fixes its size from its contents, so the field makes it wide
         // enough for the whole caption.
         const QMargins margins = dialog.layout() ? dialog.layout()->contentsMargins() : QMargins();

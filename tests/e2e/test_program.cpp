@@ -8,6 +8,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -324,6 +325,57 @@ private slots:
         QVERIFY2(at < due.addSecs(5), qPrintable(at.toString(Qt::ISODateWithMs)));
         // The table did not change, so the file is as it was.
         QCOMPARE(readFile(dir.filePath(u"Scheduling.ini"_s)), tasks);
+    }
+
+    // SIGTERM on a connected robot with the goodbye and the whole client configuration on: the
+    // last commands leave at the pacer's pace until 0.25 s before the hard stop, the rest is
+    // named on the console, and the program ends well within the 4 s with status 0.
+    void signalCutsTheLastCommandsInTime()
+    {
+        QTemporaryDir dir;
+        vigilor::testserver::RconServer server;
+        server.setPassword(u"pw"_s);
+        QVERIFY(server.start());
+        // "pw" scrambled by position: each byte XOR its position.
+        QVERIFY(writeFile(dir.filePath(u"vigilor.ini"_s),
+                          "[System]\r\nEventNotify=1\r\nAutoConnect=1\r\nNotification=0\r\n"
+                          "[Service]\r\ncfg_enable=1\r\n[ServerInfo]\r\nIP=127.0.0.1\r\nPort=" +
+                              QByteArray::number(server.port()) + "\r\nPWD=qu\r\n"));
+        QProcess p;
+        p.setProcessEnvironment(headlessEnvironment());
+        p.start(program(), {u"--data-dir"_s, dir.path()});
+        QVERIFY(p.waitForStarted());
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !server.receivedCommands().filter(u"^7Csatlakozva"_s).isEmpty(); },
+            10000));
+        QElapsedTimer took;
+        took.start();
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 6000));
+        QVERIFY2(took.elapsed() < 4200, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QStringList last = {u"say ^1vigilor^2> ^7Lecsatlakozva"_s,
+                                  u"set cfg_time 10"_s,
+                                  u"set cfg_com_maxfps 0"_s,
+                                  u"set cfg_cl_maxpackets 0"_s,
+                                  u"set cfg_snaps 0"_s,
+                                  u"set cfg_rate 0"_s,
+                                  u"set cfg_name \"\""_s,
+                                  u"set cfg_check 1"_s};
+        QStringList received = server.receivedCommands();
+        while (!received.isEmpty() && !received.constFirst().startsWith(last.constFirst()))
+            received.removeFirst();
+        QVERIFY2(received.size() >= 6 && received.size() <= 7, qPrintable(received.join(u'|')));
+        QVERIFY(received.constFirst().startsWith(last.constFirst()));
+        QCOMPARE(received.mid(1), last.mid(1, received.size() - 1));
+        const QStringList cut = last.mid(received.size());
+        QVERIFY2(out.contains(u"Lecsatlakozás: idő híján nem ment ki "_s +
+                              QString::number(cut.size()) + u" parancs: "_s + cut.join(u" | "_s)),
+                 qPrintable(out));
+        QVERIFY(out.contains(u"Lecsatlakozva\n"_s));
     }
 };
 

@@ -22,10 +22,12 @@ public:
     {
     }
     QDateTime now() const override { return m_now; }
+    qint64 steadyMs() const override { return m_steady; }
     void wait(int milliseconds) override
     {
         m_waits.append(milliseconds);
         m_now = m_now.addMSecs(milliseconds);
+        m_steady += milliseconds;
         if (m_realWaits)
             QTest::qWait(milliseconds);
         if (onWait)
@@ -35,12 +37,25 @@ public:
     std::function<void()> onWait;
     // Waits that really pass, for tests where a server on the other end counts time.
     void setRealWaits(bool real) { m_realWaits = real; }
-    void set(const QDateTime& when) { m_now = when; }
-    void advance(qint64 ms) { m_now = m_now.addMSecs(ms); }
+    // Time passes up to `when`; a `when` in the past is the wall clock put back, real time does
+    // not run backwards.
+    void set(const QDateTime& when)
+    {
+        m_steady += qMax<qint64>(0, m_now.msecsTo(when));
+        m_now = when;
+    }
+    void advance(qint64 ms)
+    {
+        m_now = m_now.addMSecs(ms);
+        m_steady += qMax<qint64>(0, ms);
+    }
+    // The wall clock set to `when` (by hand, by a time server) while no time passes.
+    void changeClock(const QDateTime& when) { m_now = when; }
     const QList<int>& waits() const { return m_waits; }
 
 private:
     QDateTime m_now;
+    qint64 m_steady = 1000000;
     QList<int> m_waits;
     bool m_realWaits = false;
 };

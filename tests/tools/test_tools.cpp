@@ -1,6 +1,7 @@
 // The server configuration tools: weapon switches, client configuration enforcement and the map
 // rotation with the commands they queue, and the disconnect's last commands, over UDP against the
 // practice server; the game launcher with a script standing in for the game client and wine.
+#include "link/datagram.h"
 #include "support/fakegame.h"
 #include "support/robotfixture.h"
 #include "tools/clientconfig.h"
@@ -8,7 +9,9 @@
 #include "tools/maprotation.h"
 #include "tools/weapons.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -298,32 +301,142 @@ private slots:
         h.link().connectAction();
         QVERIFY(!h.link().isConnected());
         QVERIFY(h.link().queue().isEmpty());
-        // What waited went first, then the goodbye and "Alkalmaz", before the socket closed.
-        QStringList expected = {u"serverinfo"_s,
-                                u"say ^1vigilor^2> ^7Lecsatlakozva 2026.12.08. 12:34:56-kor"_s};
+        // What waited was dropped; the goodbye and "Alkalmaz" went before the socket closed.
+        QStringList expected = {u"say ^1vigilor^2> ^7Lecsatlakozva 2026.12.08. 12:34:56-kor"_s};
         expected << ClientConfig::commands(h.robot.settings());
         QCOMPARE(h.server.receivedCommands(), expected);
         QCOMPARE(h.server.floodDropCount(), 0);
         QCOMPARE(h.server.variable(u"cfg_check"_s), u"1"_s);
         // The disconnect's own lines stay together at the end.
         const QStringList lines = h.stampless(before);
+        QCOMPARE(lines.first(), u"Lecsatlakozás: a sorban várakozó 1 parancs törölve"_s);
         QCOMPARE(lines.filter(u"Parancs küldés: "_s).size(), expected.size());
         QVERIFY(lines.at(lines.size() - 2).startsWith(u"Lecsatlakozás szerverről: "_s));
         QCOMPARE(lines.constLast(), u"Lecsatlakozva"_s);
     }
 
-    void lastCommandsStopAfterSixSeconds()
+    // A preset stopped by "Szétkapcsol": nothing of it goes out after the click, the goodbye
+    // and the client configuration do. Closing the window does the same.
+    void disconnectStopsWhatIsQueued_data()
+    {
+        QTest::addColumn<bool>("byWindowClose");
+        QTest::newRow("Szétkapcsol") << false;
+        QTest::newRow("window closed") << true;
+    }
+
+    void disconnectStopsWhatIsQueued()
+    {
+        QFETCH(bool, byWindowClose);
+        Harness h;
+        h.robot.settings().setFlag(Key::EventNotify, true);
+        h.link().setPacerInterval(100);
+        h.server.setFloodGuardMs(0);
+        h.link().connectAction();
+        QTRY_COMPARE(h.server.receivedCommands().size(), 1); // the hello in chat
+        h.weapons().applyPreset(Preset::SniperOnly);
+        QCOMPARE(h.link().queue().size(), 30);
+        QTest::qWait(350);
+        const qsizetype sentBefore = h.server.receivedCommands().size();
+        QVERIFY(sentBefore < 31);
+        if (byWindowClose)
+            h.robot.close();
+        else
+            h.link().connectAction();
+        QVERIFY(!h.link().isConnected());
+        const QStringList received = h.server.receivedCommands();
+        QStringList expected = received.mid(0, sentBefore);
+        expected << u"say ^1vigilor^2> ^7Lecsatlakozva 2026.12.08. 12:34:56-kor"_s
+                 << u"set cfg_check 0"_s;
+        QCOMPARE(received, expected);
+        QTest::qWait(300);
+        QCOMPARE(h.server.receivedCommands(), expected);
+        QVERIFY(h.stampless(0).contains(u"Lecsatlakozás: a sorban várakozó "_s +
+                                        QString::number(31 - sentBefore) + u" parancs törölve"_s));
+    }
+
+    // The last commands stop after six seconds, or sooner where the program's end sets a limit
+    // (a signal's hard stop): what did not go out is named on the console.
+    void lastCommandsStopInTime()
     {
         Harness h;
+        h.robot.settings().setFlag(Key::EventNotify, true);
+        h.robot.settings().setFlag(Key::CfgEnable, true);
         h.link().setPacerInterval(2100);
         h.connectHeld();
-        for (int i = 1; i <= 5; ++i)
-            h.link().enqueueCommand(u"cmd"_s + QString::number(i));
         h.link().connectAction();
-        // At 2.1 s a command, three leave within the six seconds; the rest is dropped.
-        QCOMPARE(h.server.receivedCommands(), QStringList({u"cmd1"_s, u"cmd2"_s, u"cmd3"_s}));
+        // At 2.1 s a command, three leave within the six seconds; the rest is named and dropped.
+        const QStringList all =
+            QStringList{u"say ^1vigilor^2> ^7Lecsatlakozva 2026.12.08. 12:34:56-kor"_s} +
+            ClientConfig::commands(h.robot.settings());
+        QCOMPARE(h.server.receivedCommands(), all.mid(0, 3));
         QVERIFY(h.link().queue().isEmpty());
         QVERIFY(!h.link().isConnected());
+        QVERIFY(h.stampless(0).contains(u"Lecsatlakozás: idő híján nem ment ki 5 parancs: "_s +
+                                        all.mid(3).join(u" | "_s)));
+
+        h.server.clearLog();
+        h.link().setPacerInterval(600);
+        h.connectHeld();
+        QTest::qWait(650);
+        h.link().limitLastCommands(QDeadlineTimer(1000));
+        QElapsedTimer took;
+        took.start();
+        h.link().connectAction();
+        QVERIFY(took.elapsed() < 1100);
+        // Sent at once and 600 ms later; the third would leave after the limit.
+        QCOMPARE(h.server.receivedCommands(), all.mid(0, 2));
+        QVERIFY(h.stampless(0).constLast() == u"Lecsatlakozva"_s);
+        QVERIFY(h.stampless(0).contains(u"Lecsatlakozás: idő híján nem ment ki 6 parancs: "_s +
+                                        all.mid(2).join(u" | "_s)));
+    }
+
+    // No line break from a one-line field reaches a datagram: a pasted map name, a cfg name,
+    // a typed command; a message of several lines goes out line by line.
+    void noLineBreakReachesADatagram()
+    {
+        Harness h;
+        h.server.setFloodGuardMs(0);
+        h.link().setPacerInterval(5);
+        h.robot.settings().setFlag(Key::EventNotify, true);
+        h.connectHeld();
+        h.link().queue();
+        MapRotation rotation;
+        rotation.add(0, u"mp_carentan\r\n"_s);
+        rotation.add(1, u"\nmp_toujane\r\nmp_harbor"_s);
+        QCOMPARE(rotation.entries(), QStringList({u"gametype tdm map mp_carentan"_s,
+                                                  u"gametype sd map mp_toujane mp_harbor"_s}));
+        MapRotation::send(rotation.output(), h.link());
+        h.robot.settings().setFlag(Key::CfgEnable, true);
+        h.robot.settings().setFlag(Key::CkName, true);
+        h.robot.settings().setText(Key::EdName, u"Név\r\nmásik"_s);
+        h.robot.clientConfig().apply();
+        h.link().sendFromCommandBox(u"status\n"_s);
+        h.link().enqueueCommand(u"kick\u2028x"_s);
+        h.robot.broadcaster().sayPublic(u"első sor\r\n\r\nmásodik sor\n"_s);
+        const QStringList expected = {
+            u"status"_s,
+            u"say ^1vigilor^2> ^7Csatlakozva 2026.12.08. 12:34:56-kor"_s,
+            u"set sv_mapRotation \"gametype tdm map mp_carentan gametype sd map mp_toujane "
+            "mp_harbor\""_s,
+            u"set sv_mapRotationCurrent \"gametype tdm map mp_carentan\" "_s,
+            u"set cfg_time 10"_s,
+            u"set cfg_com_maxfps 0"_s,
+            u"set cfg_cl_maxpackets 0"_s,
+            u"set cfg_snaps 0"_s,
+            u"set cfg_rate 0"_s,
+            u"set cfg_name \"Név másik\""_s,
+            u"set cfg_check 1"_s,
+            u"kick x"_s,
+            u"say ^1vigilor^2> ^7első sor"_s,
+            u"say ^1vigilor^2> ^7második sor"_s};
+        QCOMPARE(h.link().queue(), expected);
+        h.link().pacer().start();
+        QTRY_COMPARE_WITH_TIMEOUT(h.server.receivedCommands(), expected, 5000);
+        for (const testserver::RconServer::Datagram& d : h.server.datagrams())
+            QVERIFY2(!d.data.contains('\n') && !d.data.contains('\r'), d.data.constData());
+        // The password too.
+        QCOMPARE(link::rconDatagram(u"pw\r\n"_s, u"a\nb"_s),
+                 QByteArray("\xff\xff\xff\xffrcon \"pw\" a b"));
     }
 
     void nothingInterruptsTheLastCommands()
@@ -341,9 +454,10 @@ private slots:
             h.link().sendFromCommandBox(u"typed"_s);
         });
         h.link().enqueueCommand(u"one"_s);
+        h.link().enqueueCommand(u"two"_s);
         h.link().connectAction();
-        QCOMPARE(h.server.receivedCommands(), QStringList({u"one"_s, u"set cfg_check 0"_s}));
-        QCOMPARE(events, 2);
+        QCOMPARE(h.server.receivedCommands(), QStringList({u"set cfg_check 0"_s}));
+        QCOMPARE(events, 1);
         QVERIFY(!h.link().isConnected());
         const QStringList lines = h.stampless(0);
         QCOMPARE(lines.filter(u"Lecsatlakozva"_s).size(), 1);
@@ -492,16 +606,20 @@ private slots:
         // Afterwards the program folder is the working folder, so its files are found as before.
         QCOMPARE(QDir::currentPath(), QDir(h.dir.path()).absolutePath());
 
-        // With the rcon switch: the password as typed, split at its blanks like the rest.
+        // With the rcon switch: the password exactly as typed, runs of blanks and all, as one
+        // argument.
         QFile::remove(game.recordFile());
         s.setFlag(Key::CkRcon, true);
         s.setPort(u"28961"_s);
-        s.setPassword(u"két szó"_s);
+        s.setPassword(u" my  pass   word "_s);
         h.robot.launcher().goPlay();
         QTRY_VERIFY(QFile::exists(game.recordFile()));
         QCOMPARE(game.record().mid(1),
                  QStringList({game.client, u"+connect"_s, u"127.0.0.1:28961"_s, u"+set"_s,
-                              u"rconpassword"_s, u"két"_s, u"szó"_s}));
+                              u"rconpassword"_s, u" my  pass   word "_s}));
+        // Cut where the command line cuts it.
+        QCOMPARE(Launcher::arguments(u"h"_s, u"1"_s, QString(300, u'p'), true).constLast(),
+                 QString(255 - 19, u'p'));
         // Nothing of it reached the console.
         QVERIFY(h.robot.console().lines().filter(u"GoPlay"_s).isEmpty());
     }

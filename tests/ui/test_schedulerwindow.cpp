@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -191,6 +192,8 @@ private slots:
     void unknownKindInTheEditor();
     void fileDialogs();
     void doubleClickFires();
+    void tasksThatCanNeverFire();
+    void programEndWritesOnlyAnOpenWindow();
 
 private:
     QTemporaryDir m_config;
@@ -224,12 +227,27 @@ void TestSchedulerWindow::windowLivesForTheWholeRun()
     for (int column = 0; column < 4; ++column)
         QCOMPARE(table->horizontalHeaderItem(column)->text(), scheduler::kColumnTitles.at(column));
     QVERIFY(table->horizontalHeader()->font().bold());
-    h.scheduler->resize(800, 320);
-    QTest::qWait(10);
-    QCOMPARE(table->columnWidth(0), 120);
-    QCOMPARE(table->columnWidth(1), 100);
-    QCOMPARE(table->columnWidth(2), 150);
-    QCOMPARE(table->columnWidth(3), 800 - 355);
+    // At the default size and any other that holds them, the columns fit the table: no
+    // horizontal scroll bar hides "Dátum", also with the last column clicked.
+    for (const QSize& size : {h.scheduler->size(), QSize(800, 320), QSize(600, 300)}) {
+        h.addCommands({u"a"_s});
+        h.scheduler->resize(size);
+        QTest::qWait(10);
+        QCOMPARE(table->columnWidth(0), 120);
+        QCOMPARE(table->columnWidth(1), 100);
+        QCOMPARE(table->columnWidth(2), 150);
+        const int inside = table->viewport()->width();
+        QVERIFY2(120 + 100 + 150 + table->columnWidth(3) <= inside,
+                 qPrintable(QString::number(table->columnWidth(3))));
+        QVERIFY(table->columnWidth(3) >= inside - 370 - 1);
+        const QRect last = table->visualRect(table->model()->index(0, 3));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, last.center());
+        QVERIFY(!table->horizontalScrollBar()->isVisible());
+        QCOMPARE(table->horizontalScrollBar()->value(), 0);
+    }
+    h.robot.scheduler().remove(0);
+    h.robot.scheduler().remove(0);
+    h.robot.scheduler().remove(0);
 
     // The switch on the settings tab: the timer runs, the caption follows.
     h.window.showTab(ui::MainWindow::Tab::Settings);
@@ -466,6 +484,94 @@ void TestSchedulerWindow::fileDialogs()
     QCOMPARE(rowTexts(table, 1).at(3), u"nappal.cfg"_s);
     QCOMPARE(rowTexts(table, 2).at(3), u"c"_s);
     QCOMPARE(rowTexts(table, 3).at(2), u"Szerver leállítás"_s);
+}
+
+// A row whose task can never fire is marked, to the eye and to a screen reader; "Szerkeszt" on
+// it shows what it found, reads what it can and keeps what it cannot: today's date never takes
+// the place of the row's own.
+void TestSchedulerWindow::tasksThatCanNeverFire()
+{
+    Harness h;
+    scheduler::Scheduler& tasks = h.robot.scheduler();
+    tasks.append(Task{u"holnap"_s, u"09:00:01"_s, u"Parancs végrehajtás"_s, u"a"_s});
+    tasks.append(Task{u"Minden nap"_s, u"9:00:01"_s, u"Parancs végrehajtás"_s, u"b"_s});
+    QVERIFY(h.open());
+    QTableWidget* table = h.table();
+    for (int column = 0; column < 4; ++column) {
+        const QTableWidgetItem* bad = table->item(0, column);
+        QCOMPARE(bad->foreground().color(), QColor(Qt::red));
+        QVERIFY(bad->data(Qt::AccessibleDescriptionRole)
+                    .toString()
+                    .startsWith(u"Soha nem fut le: a dátuma („holnap”)"_s));
+        QVERIFY(bad->toolTip().contains(u"az ideje („09:00:01”)"_s));
+        QVERIFY(table->item(1, column)->data(Qt::AccessibleDescriptionRole).isNull());
+    }
+
+    QString note;
+    auto changed = whenModal<QDialog>([&](QDialog* editor) {
+        auto* odd = editor->findChild<QLabel*>(u"OddTexts"_s);
+        QVERIFY(odd && odd->isVisible());
+        note = odd->text();
+        QCOMPARE(labelled<QTimeEdit>(editor, u"Idő:"_s)->time(), QTime(9, 0, 1));
+        auto* option = labelled<QLineEdit>(editor, u"Egyéb beállítás:"_s);
+        option->setText(u"changed"_s);
+        click(button(editor, u"Változtat"_s));
+    });
+    h.selectRow(0);
+    click(button(h.scheduler, u"Szerkeszt"_s));
+    QVERIFY(changed->came);
+    QVERIFY2(note.contains(u"A sor dátuma („holnap”) nem olvasható"_s), qPrintable(note));
+    QVERIFY(note.contains(u"A sor ideje („09:00:01”) nem a program alakjában állt"_s));
+    QCOMPARE(rowTexts(table, 0),
+             QStringList({u"holnap"_s, u"9:00:01"_s, u"Parancs végrehajtás"_s, u"changed"_s}));
+
+    // The operator who sets the date picker puts that date in.
+    auto dated = whenModal<QDialog>([&](QDialog* editor) {
+        labelled<QDateEdit>(editor, u"Dátum:"_s)->setDate(QDate(2027, 1, 2));
+        QVERIFY(editor->findChild<QLabel*>(u"OddTexts"_s)->isHidden());
+        click(button(editor, u"Változtat"_s));
+    });
+    h.selectRow(0);
+    click(button(h.scheduler, u"Szerkeszt"_s));
+    QVERIFY(dated->came);
+    QCOMPARE(rowTexts(table, 0).at(0), u"2027.01.02."_s);
+    QVERIFY(table->item(0, 0)->data(Qt::AccessibleDescriptionRole).isNull());
+}
+
+// The end of the program leaves "Scheduling.ini" alone, damaged or not, unless the scheduler
+// window is open: that closes with the program, as its close box would, and writes what it
+// shows, keeping a damaged file aside first.
+void TestSchedulerWindow::programEndWritesOnlyAnOpenWindow()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + u'/';
+    const QByteArray damaged =
+        scheduler::writeTaskFile(
+            {Task{u"Minden nap"_s, u"6:00:00"_s, u"CFG betöltés"_s, u"reggel.cfg"_s}}) +
+        QByteArray(100, '\x7f');
+    QFile file(folder + u"Scheduling.ini"_s);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(damaged) == damaged.size());
+    file.close();
+    FakeClock clock;
+    FakePump pump{true};
+    ScriptedDialogs dialogs;
+    for (int run = 0; run < 2; ++run) {
+        Robot robot(folder, clock, pump, dialogs);
+        ui::MainWindow window(robot);
+        robot.startUp();
+        window.close();
+        QCOMPARE(readAll(file.fileName()), damaged);
+    }
+    Robot robot(folder, clock, pump, dialogs);
+    ui::MainWindow window(robot);
+    robot.startUp();
+    window.schedulerWindow()->present();
+    QVERIFY(QTest::qWaitForWindowExposed(window.schedulerWindow()));
+    robot.scheduler().append(
+        Task{u"Minden nap"_s, u"7:00:00"_s, u"CFG betöltés"_s, u"nappal.cfg"_s});
+    window.close();
+    QCOMPARE(readAll(file.fileName() + u".bak"_s), damaged);
+    QCOMPARE(readAll(file.fileName()).size(), 2 * scheduler::kRecordSize);
 }
 
 // A double click fires the row at once, whatever its date and time.

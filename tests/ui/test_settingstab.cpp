@@ -81,6 +81,12 @@ QString say(const QString& text)
     return u"say ^1vigilor^2> ^7"_s + text;
 }
 
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QStringList titles(const QMenu* menu)
 {
     QStringList items;
@@ -176,6 +182,7 @@ private slots:
     void defaultsItemAsksFirst();
     void helpMenuShowsItsTexts();
     void websiteOpensTheDocumentation();
+    void oneLineFieldsTakeNoLineBreak();
     void chatBoxSaysWhileConnected();
     void restartButtonsRunTheChannelCommand();
 
@@ -514,22 +521,63 @@ void TestSettingsTab::websiteOpensTheDocumentation()
     trayMenu->actions().at(2)->trigger();
     QCOMPARE(opened.urls, QList<QUrl>(2, QUrl::fromLocalFile(file)));
 
-    // Installed, the program finds the documentation of the package; with neither, the one
-    // beside the program is missing.
+    // Wherever the program runs from, an existing file opens: the package's when installed,
+    // the source tree's for a program copied elsewhere, the built-in copy when none is there.
     QVERIFY(QDir().mkpath(h.path(u"usr/bin"_s)));
-    QCOMPARE(ui::help::documentationFileFor(h.path(u"usr/bin"_s)),
-             h.path(u"usr/bin/docs/README.md"_s));
+    const QString copies = h.path(u"cache"_s);
+    const QString elsewhere = ui::help::documentationFileFor(h.path(u"usr/bin"_s), copies);
+    QVERIFY2(QFileInfo(elsewhere).isFile(), qPrintable(elsewhere));
+    QVERIFY(readBytes(elsewhere).startsWith("# Vigilor\n"));
     QVERIFY(QDir().mkpath(h.path(u"usr/share/doc/vigilor"_s)));
     QVERIFY(QFile(h.path(u"usr/share/doc/vigilor/README.md"_s)).open(QIODevice::WriteOnly));
-    QCOMPARE(ui::help::documentationFileFor(h.path(u"usr/bin"_s)),
+    QCOMPARE(ui::help::documentationFileFor(h.path(u"usr/bin"_s), copies),
              h.path(u"usr/share/doc/vigilor/README.md"_s));
+    const QString copy = ui::help::documentationCopy(copies);
+    QCOMPARE(copy, copies + u"/README.md"_s);
+    QCOMPARE(readBytes(copy), readBytes(QStringLiteral(VIGILOR_SOURCE_README)));
+    ui::help::openDocumentation(h.robot, ui::help::documentationFileFor(h.path(u"nowhere"_s)));
+    QCOMPARE(opened.urls.size(), 3);
+    QVERIFY(QFileInfo(opened.urls.constLast().toLocalFile()).isFile());
 
     // A missing file is said on the console, and nothing is opened.
     const QString missing = h.path(u"docs/README.md"_s);
     ui::help::openDocumentation(h.robot, missing);
-    QCOMPARE(opened.urls.size(), 2);
+    QCOMPARE(opened.urls.size(), 3);
     QVERIFY(h.robot.console().lines().constLast().endsWith(u" >> A dokumentáció nem található: "_s +
                                                            QDir::toNativeSeparators(missing)));
+}
+
+// A line break pasted into a one-line field whose text ends up in a command, a datagram or a
+// file line never stays there: breaks at the ends go, one inside becomes a blank.
+void TestSettingsTab::oneLineFieldsTakeNoLineBreak()
+{
+    Harness h;
+    QVERIFY(h.show());
+    h.window.showTab(MainWindow::Tab::Console);
+    h.connectHeld();
+    for (const QString& name :
+         {u"Edit4"_s, u"Edit6"_s, u"Edit2"_s, u"Edit5"_s, u"ed_name"_s, u"ed_CoDMP"_s}) {
+        auto* field = h.find<QLineEdit>(name);
+        QVERIFY2(field, qPrintable(name));
+        field->clear();
+        field->insert(u"\r\nfirst\r\nsecond\n"_s);
+        QCOMPARE(field->text(), u"first second"_s);
+        field->setText(u"a\u2029b"_s);
+        QCOMPARE(field->text(), u"a b"_s);
+    }
+    QCOMPARE(h.robot.settings().password(), u"a b"_s);
+    QCOMPARE(h.robot.settings().text(Key::EdName), u"a b"_s);
+    const qsizetype before = h.robot.link().queue().size();
+    auto* command = h.find<QLineEdit>(u"Edit4"_s);
+    command->clear();
+    command->insert(u"kick\nsomebody\n"_s);
+    QTest::keyClick(command, Qt::Key_Return);
+    auto* chat = h.find<QLineEdit>(u"Edit6"_s);
+    chat->clear();
+    chat->insert(u"szia\r\nmindenki"_s);
+    QTest::keyClick(chat, Qt::Key_Return);
+    QCOMPARE(h.robot.link().queue().front(), u"kick somebody"_s);
+    QCOMPARE(h.queuedSince(before + 1), QStringList{say(u"szia mindenki"_s)});
 }
 
 void TestSettingsTab::chatBoxSaysWhileConnected()

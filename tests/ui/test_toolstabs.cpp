@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -311,11 +312,10 @@ private slots:
                                                 u"set cfg_snaps 40"_s, u"set cfg_rate 25000"_s,
                                                 u"set cfg_name \"más\""_s, u"set cfg_check 1"_s}));
 
-        // The disconnect applies them once more before the link closes.
+        // The disconnect drops what waits and applies them once more before the link closes.
         h.server.setFloodGuardMs(0);
         h.robot.link().setPacerInterval(20);
-        QStringList expected = h.queue();
-        expected << tools::ClientConfig::commands(h.robot.settings());
+        const QStringList expected = tools::ClientConfig::commands(h.robot.settings());
         QTest::mouseClick(h.find(u"Button1"_s), Qt::LeftButton);
         QVERIFY(!h.robot.link().isConnected());
         QCOMPARE(h.server.receivedCommands(), expected);
@@ -445,6 +445,53 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(h.server.receivedCommands(), expected, 5000);
         QCOMPARE(h.server.actions(), QStringList{u"map_rotate"_s});
         QCOMPARE(h.server.variable(u"sv_mapRotationCurrent"_s), u"gametype tdm map mp_carentan"_s);
+    }
+
+    // A map name pasted with a line break stays one line, in the field and in the commands;
+    // Escape discards nothing: the dialog stays with its rotation, its close box closes it.
+    void mapRotationPasteAndEscape()
+    {
+        Harness h;
+        QVERIFY(h.showActive());
+        h.connectHeld();
+        QAction* item = h.window.menuBar()->actions().constFirst();
+        const bool came = whileModal<QDialog>(
+            [item] { item->trigger(); },
+            [&](QDialog* dialog) {
+                auto* map =
+                    qobject_cast<QLineEdit*>(h.byCaption<QLabel>(dialog, u"pálya:"_s)->buddy());
+                auto* list = dialog->findChild<QListWidget*>();
+                auto* output = dialog->findChild<QPlainTextEdit*>(u"Output"_s);
+                auto* send = h.byCaption<QPushButton>(dialog, u"mapRotation küldés"_s);
+                QGuiApplication::clipboard()->setText(u"mp_harbor\r\n"_s);
+                map->setFocus();
+                QTest::keyClick(map, Qt::Key_V, Qt::ControlModifier);
+                QCOMPARE(map->text(), u"mp_harbor"_s);
+                QTest::keyClick(map, Qt::Key_Return);
+                map->clear();
+                QGuiApplication::clipboard()->setText(u"mp_rhine\nmp_dawnville"_s);
+                QTest::keyClick(map, Qt::Key_V, Qt::ControlModifier);
+                QCOMPARE(map->text(), u"mp_rhine mp_dawnville"_s);
+                QTest::keyClick(map, Qt::Key_Return);
+                QCOMPARE(list->count(), 2);
+                QCOMPARE(output->toPlainText().count(u'\n'), 1);
+
+                for (QWidget* focus : {static_cast<QWidget*>(map), static_cast<QWidget*>(list),
+                                       static_cast<QWidget*>(output)}) {
+                    focus->setFocus();
+                    QTest::keyClick(focus, Qt::Key_Escape);
+                    QVERIFY(dialog->isVisible());
+                }
+                QCOMPARE(list->count(), 2);
+                QTest::mouseClick(send, Qt::LeftButton);
+                dialog->close();
+                QVERIFY(!dialog->isVisible());
+            });
+        QVERIFY(came);
+        QCOMPARE(h.queue().mid(h.queue().size() - 2),
+                 QStringList({u"set sv_mapRotation \"gametype tdm map mp_harbor gametype tdm map "
+                              "mp_rhine mp_dawnville\""_s,
+                              u"set sv_mapRotationCurrent \"gametype tdm map mp_harbor\" "_s}));
     }
 
     void gameClientControls()
