@@ -3,6 +3,7 @@
 #include "app/frontend.h"
 #include "app/instancelock.h"
 #include "app/servicenotifier.h"
+#include "exchange/transfer.h"
 #include "link/lookup.h"
 #include "robot/robot.h"
 #include "settings/setup.h"
@@ -259,10 +260,12 @@ bool refuseFolderInUse(app::DataFolderLock& lock, const app::DataFolder& folder,
 
 // The end of main: a name lookup whose resolver has not answered yet would hold the program up
 // (the application's objects wait for the lookup's thread), for as long as a name server that
-// does not answer takes. Everything is saved by now, so the process ends without them.
+// does not answer takes; a transfer stuck in the system's resolver inside libcurl would run on
+// while the libraries it uses are torn down. Everything is saved by now, so the process ends
+// without them.
 int finish(int status, app::DataFolderLock& lock)
 {
-    if (link::NameLookup::running() > 0) {
+    if (link::NameLookup::running() > 0 || exchange::TransferRunner::stillWorking() > 0) {
         lock.release();
         std::fflush(stdout);
         std::fflush(stderr);

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QScopeGuard>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
@@ -152,7 +153,9 @@ public:
     {
         auto cancel = std::make_shared<Cancel>();
         track(cancel);
+        ++s_working;
         QtConcurrent::run(m_pool, [work = std::move(work), limits = m_limits, cancel] {
+            const auto done = qScopeGuard([] { --s_working; });
             return work(limits, *cancel);
         }).then(receiver, [receiver, errors = m_errors, done = std::move(done)](Result result) {
             // A transfer over before then() was attached comes here at once: the caller
@@ -169,6 +172,9 @@ public:
 
     // How many transfers are running.
     int running() const;
+    // How many transfers of any runner are still at work, also those a destroyed runner left
+    // to run out: the program's end must not wait for them.
+    static int stillWorking() { return s_working; }
 
 private:
     void track(const std::shared_ptr<Cancel>& cancel);
@@ -177,6 +183,7 @@ private:
     ErrorSink* m_errors;
     QThreadPool* m_pool; // left to run out when a transfer outlives the wait at the end
     std::vector<std::weak_ptr<Cancel>> m_cancels;
+    static inline std::atomic<int> s_working{0};
 };
 
 } // namespace vigilor::exchange
