@@ -8,6 +8,7 @@
 #include "ui/application.h"
 #include "ui/mainwindow.h"
 #include "ui/widgetdialogs.h"
+#include "web/webfront.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -15,6 +16,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -25,6 +27,7 @@ struct Options
     bool headless = false;
     bool demo = false;
     QString dataDir;
+    std::optional<web::WebConfig> web; // --web and its TLS files, over the [Web] settings
 };
 
 bool displayAvailable()
@@ -57,7 +60,18 @@ Options parseOptions(const QStringList& arguments)
     const QCommandLineOption headless(QStringLiteral("headless"),
                                       QStringLiteral("Run without a window; every console line "
                                                      "goes to standard output."));
-    parser.addOptions({help, version, dataDir, demo, headless});
+    const QCommandLineOption web(QStringLiteral("web"),
+                                 QStringLiteral("Serve the web page on ADDRESS:PORT (127.0.0.1:8080; "
+                                                "any other address needs --web-cert and "
+                                                "--web-key). Overrides the [Web] settings."),
+                                 QStringLiteral("ADDRESS:PORT"));
+    const QCommandLineOption webCert(QStringLiteral("web-cert"),
+                                     QStringLiteral("TLS certificate (PEM) of the web page."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption webKey(QStringLiteral("web-key"),
+                                    QStringLiteral("TLS private key (PEM) of the web page."),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({help, version, dataDir, demo, headless, web, webCert, webKey});
     QTextStream out(stdout);
     QTextStream err(stderr);
     if (!parser.parse(arguments)) {
@@ -85,6 +99,13 @@ Options parseOptions(const QStringList& arguments)
     options.headless = parser.isSet(headless) || !displayAvailable();
     options.demo = parser.isSet(demo);
     options.dataDir = parser.value(dataDir);
+    if (parser.isSet(web))
+        options.web = web::WebConfig{parser.value(web), parser.value(webCert), parser.value(webKey)};
+    else if (parser.isSet(webCert) || parser.isSet(webKey)) {
+        err << "--web-cert and --web-key go with --web\n\n" << parser.helpText();
+        err.flush();
+        std::exit(2);
+    }
     return options;
 }
 
@@ -151,6 +172,8 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     robot.loadSettingsAtStart();
     if (watcher.terminated())
         return 0;
+    web::WebFront webFront(robot, options.web);
+    webFront.apply();
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);
@@ -190,6 +213,8 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
         window.presentAtStart(true);
     if (watcher.terminated())
         return 0;
+    web::WebFront webFront(robot, options.web);
+    webFront.apply();
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);
