@@ -43,6 +43,9 @@ ConnectionGuard::ConnectionGuard(const Limits& limits, ErrorSink* errors, QObjec
     : QTcpServer(parent), m_limits(limits), m_errors(errors)
 {
     setMaxPendingConnections(limits.maxConnections);
+    // Connections that arrive together wait in the system's queue until the loop takes them;
+    // a short queue would make the rest of a burst retry a second later.
+    setListenBacklogSize(256);
     m_sweep.setInterval(limits.sweepMs);
     connect(&m_sweep, &QTimer::timeout, this, [this] { guarded(m_errors, [this] { sweep(); }); });
 }

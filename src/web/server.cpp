@@ -63,11 +63,11 @@ QString addressText(const QHostAddress& address)
     return mapped ? QHostAddress(v4).toString() : address.toString();
 }
 
-WebServer::WebServer(WebApi& api, Binding& binding, const Limits& limits,
-                     const LiveFeed::Limits& feedLimits, ErrorSink* errors, QObject* parent)
-    : QAbstractHttpServer(parent), m_api(api), m_errors(errors),
+WebServer::WebServer(Binding& binding, const Limits& limits, const LiveFeed::Limits& feedLimits,
+                     ErrorSink* errors, QObject* parent)
+    : QAbstractHttpServer(parent), m_errors(errors),
       m_feeds(binding, feedLimits, errors,
-              [this](const QByteArray& id) { return m_api.sessionLive(id); }),
+              [this](const QByteArray& id) { return m_api && m_api->sessionLive(id); }),
       m_guard(new ConnectionGuard(limits, errors, this))
 {
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this,
@@ -85,7 +85,6 @@ std::optional<QString> WebServer::start(const QHostAddress& address, quint16 por
 {
     if (tls)
         m_guard->setTls(*tls);
-    m_api.setSecure(tls.has_value());
     if (!m_guard->listen(address, port))
         return m_guard->errorString();
     bind(m_guard);
@@ -103,7 +102,8 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     guarded(m_errors, [&] {
         m_guard->requestRead(socket);
         const WebRequest r = fromLibrary(request, socket);
-        WebResponse response = m_api.handle(r);
+        WebResponse response =
+            m_api ? m_api->handle(r) : jsonError(503, QStringLiteral("A webes felület indul."));
         if (r.wantsWebSocket()) {
             if (response.upgrade) {
                 // The library answers the handshake; the feed is taken once it is done.
@@ -116,6 +116,9 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
             return;
         }
         respond(request, socket, response);
+        // A logout ends its session's live feeds at once.
+        if (r.method == "POST")
+            m_feeds.dropEndedSessions();
     });
     return handled;
 }
@@ -165,7 +168,7 @@ void WebServer::takeWebSockets()
         if (!r.wantsWebSocket())
             r.headers.emplaceBack("upgrade", "websocket");
         r.address = addressText(socket->peerAddress());
-        const WebResponse verdict = m_api.handle(r);
+        const WebResponse verdict = m_api ? m_api->handle(r) : WebResponse{};
         if (!verdict.upgrade) {
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
                           QStringLiteral("Be kell lépni."));

@@ -23,9 +23,12 @@ class WebServer final : public QAbstractHttpServer
     Q_DISABLE_COPY_MOVE(WebServer)
 
 public:
-    WebServer(WebApi& api, Binding& binding, const Limits& limits,
-              const LiveFeed::Limits& feedLimits, ErrorSink* errors, QObject* parent = nullptr);
+    WebServer(Binding& binding, const Limits& limits, const LiveFeed::Limits& feedLimits,
+              ErrorSink* errors, QObject* parent = nullptr);
     ~WebServer() override;
+
+    // The handlers of the requests; set before the event loop runs after start().
+    void setApi(WebApi* api) { m_api = api; }
 
     // Listens on the address (with TLS when a configuration is given). Returns the error text
     // on failure, nothing on success.
@@ -45,7 +48,7 @@ private:
                  const WebResponse& response);
     void takeWebSockets();
 
-    WebApi& m_api;
+    WebApi* m_api = nullptr;
     ErrorSink* m_errors;
     LiveFeed m_feeds;
     ConnectionGuard* m_guard; // a child: the HTTP library owns the servers it is bound to

@@ -142,6 +142,11 @@ void WebFront::start(const WebConfig& config)
             return fail(why);
     }
 
+    auto server = std::make_unique<WebServer>(m_binding, m_limits, m_feedLimits, &m_robot);
+    if (const std::optional<QString> error = server->start(where->address, where->port, tls))
+        return fail(where->text() + QStringLiteral(": ") + *error);
+    // The key comes once the address is taken: a web page that cannot start needs none. No
+    // request is read before the event loop runs again.
     AccessKey key;
     try {
         key = AccessKey::loadOrCreate(m_robot.programFolder());
@@ -154,10 +159,8 @@ void WebFront::start(const WebConfig& config)
         m_api = std::make_unique<WebApi>(m_binding, key.key, [this] { return m_clock.elapsed(); });
         m_binding.setAccessKey(key.key);
     }
-
-    auto server = std::make_unique<WebServer>(*m_api, m_binding, m_limits, m_feedLimits, &m_robot);
-    if (const std::optional<QString> error = server->start(where->address, where->port, tls))
-        return fail(where->text() + QStringLiteral(": ") + *error);
+    m_api->setSecure(tls.has_value());
+    server->setApi(m_api.get());
     m_server = std::move(server);
     connect(&m_server->feeds(), &LiveFeed::dropped, this,
             [this](const QString& address, const QString& reason) {
