@@ -61,13 +61,14 @@ QByteArray escapeHtml(const QString& text)
     return text.toHtmlEscaped().toUtf8();
 }
 
-// Headers every answer carries: nothing is cached, framed, sniffed or told where it came from.
+// Headers every answer carries: nothing is cached, framed or sniffed, and no other site is told
+// where a link came from (the page's own requests keep their Origin, which the check below reads).
 void addCommonHeaders(WebResponse& response)
 {
     response.headers.emplaceBack("Cache-Control", "no-store");
     response.headers.emplaceBack("X-Content-Type-Options", "nosniff");
     response.headers.emplaceBack("X-Frame-Options", "DENY");
-    response.headers.emplaceBack("Referrer-Policy", "no-referrer");
+    response.headers.emplaceBack("Referrer-Policy", "same-origin");
 }
 
 WebResponse json(int status, const QJsonObject& object)
@@ -91,16 +92,18 @@ QByteArray cookieValue(const QByteArray& cookies, const QByteArray& name)
 }
 
 // An Origin header (browsers send it with every POST and WebSocket) must name the site the
-// request was sent to: a page of another site cannot act through the operator's browser.
+// request was sent to: a page of another site cannot act through the operator's browser. Behind
+// a reverse proxy the site is the one the proxy passes on as X-Forwarded-Host.
 bool sameOrigin(const WebRequest& request)
 {
     const QByteArray origin = request.header("origin");
     if (origin.isEmpty())
         return true;
-    const QByteArray host = request.header("host");
-    if (host.isEmpty())
-        return false;
-    return origin == "http://" + host || origin == "https://" + host;
+    for (const QByteArray& host : {request.header("host"), request.header("x-forwarded-host")}) {
+        if (!host.isEmpty() && (origin == "http://" + host || origin == "https://" + host))
+            return true;
+    }
+    return false;
 }
 
 std::optional<QString> stringField(const QJsonObject& object, const QString& name)
@@ -242,7 +245,7 @@ WebResponse WebApi::page(bool loggedIn, int status, const QString& message)
     response.body = body;
     response.headers.emplaceBack(
         "Content-Security-Policy",
-        "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; "
+        "default-src 'none'; style-src 'unsafe-inline'; img-src data:; form-action 'self'; "
         "base-uri 'none'; frame-ancestors 'none'");
     return response;
 }

@@ -531,6 +531,15 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [&] { return w.server.sayLines().contains(u"^1vigilor^2> ^7szia"_s); }, 5000));
         QCOMPARE(w.act("/api/say", {{u"text"_s, QString()}}).status, 400);
+        // Behind a reverse proxy the page's own site comes as X-Forwarded-Host.
+        const QList<QPair<QByteArray, QByteArray>> proxied = {
+            {"cookie", w.cookie},
+            {"x-vigilor-token", w.token},
+            {"origin", "https://robot.example"},
+            {"x-forwarded-host", "robot.example"}};
+        QCOMPARE(w.request("POST", "/api/say", R"({"text":"proxy"})", "application/json", proxied)
+                     .status,
+                 200);
 
         // As the window's boxes, they act only while the link is up.
         w.robot.link().connectAction();
