@@ -57,55 +57,58 @@ Binding::Binding(Robot& robot, QObject* parent) : QObject(parent), m_robot(robot
             [this]() noexcept { emit consoleReset(); });
 }
 
-QStringList Binding::secrets() const
+Scrubber Binding::scrubber() const
 {
     const Settings& settings = m_robot.settings();
     // The upload field's placeholder ("user:pass@host/folder") holds no one's password.
     const QString upload = settings.uploadAddress() == Settings::kUploadAddressDefault
                                ? QString()
                                : settings.uploadAddress();
-    QStringList found = {settings.password(), ftpPassword(settings.text(Key::PublicUploadURL)),
-                         ftpPassword(upload), m_accessKey};
-    found.removeAll(QString());
+    Scrubber scrubber{{settings.password(), ftpPassword(settings.text(Key::PublicUploadURL)),
+                       ftpPassword(upload), m_accessKey}};
+    scrubber.secrets.removeAll(QString());
     // A secret inside another is covered by the longer one first.
-    std::sort(found.begin(), found.end(),
+    std::sort(scrubber.secrets.begin(), scrubber.secrets.end(),
               [](const QString& a, const QString& b) { return a.size() > b.size(); });
-    return found;
+    return scrubber;
 }
 
-QString Binding::scrub(QString text) const
+QString Scrubber::operator()(QString text) const
 {
-    for (const QString& secret : secrets())
+    for (const QString& secret : secrets)
         if (text.contains(secret))
             text.replace(secret, QString(secret.size(), u'*'));
     return text;
 }
 
-QJsonObject Binding::state() const
+StateSnapshot Binding::snapshot() const
 {
-    const bool connected = m_robot.link().isConnected();
     const Settings& settings = m_robot.settings();
+    return {m_robot.link().isConnected(), settings.host() + u':' + settings.port(),
+            m_robot.roster().rows(), m_robot.rules().banList().entries()};
+}
+
+QJsonObject stateJson(const StateSnapshot& snapshot, const Scrubber& scrub)
+{
     QJsonObject link;
-    link[QStringLiteral("connected")] = connected;
+    link[QStringLiteral("connected")] = snapshot.connected;
     link[QStringLiteral("text")] =
-        connected ? QStringLiteral("Csatlakozva") : QStringLiteral("Lecsatlakozva");
-    link[QStringLiteral("address")] = scrub(settings.host() + u':' + settings.port());
+        snapshot.connected ? QStringLiteral("Csatlakozva") : QStringLiteral("Lecsatlakozva");
+    link[QStringLiteral("address")] = scrub(snapshot.address);
 
     QJsonArray rows;
-    for (const QStringList& cells : m_robot.roster().rows()) {
+    for (const QStringList& cells : snapshot.rows) {
         QJsonArray row;
         for (int column = 0; column < roster::Roster::kColumns; ++column)
             row.append(scrub(cells.value(column)));
         rows.append(row);
     }
     QJsonArray bans;
-    const rules::BanList& banList = m_robot.rules().banList();
-    const QStringList& entries = banList.entries();
-    for (qsizetype i = 0; i < entries.size(); ++i) {
+    for (const QString& line : snapshot.bans) {
         QJsonObject entry;
-        entry[QStringLiteral("line")] = scrub(entries[i]);
-        entry[QStringLiteral("grade")] = banList.gradeOf(int(i));
-        entry[QStringLiteral("text")] = scrub(rules::entryText(entries[i]));
+        entry[QStringLiteral("line")] = scrub(line);
+        entry[QStringLiteral("grade")] = rules::entryGrade(line);
+        entry[QStringLiteral("text")] = scrub(rules::entryText(line));
         bans.append(entry);
     }
 
@@ -115,6 +118,14 @@ QJsonObject Binding::state() const
     state[QStringLiteral("rows")] = rows;
     state[QStringLiteral("bans")] = bans;
     return state;
+}
+
+QJsonArray linesJson(const QStringList& lines, const Scrubber& scrub)
+{
+    QJsonArray array;
+    for (const QString& line : lines)
+        array.append(scrub(line));
+    return array;
 }
 
 QJsonObject Binding::captions()
@@ -150,23 +161,22 @@ qsizetype Binding::consoleSize() const
     return m_robot.console().size();
 }
 
-QJsonArray Binding::consoleLines(qsizetype from, qsizetype* first) const
+ConsoleSlice Binding::consoleSlice(qsizetype from) const
 {
     const link::Console& console = m_robot.console();
     const qsizetype size = console.size();
-    const qsizetype start = std::clamp(from, std::max<qsizetype>(0, size - kConsoleTail), size);
+    ConsoleSlice slice;
+    slice.first = std::clamp(from, std::max<qsizetype>(0, size - kConsoleTail), size);
+    slice.lines = console.lines(slice.first);
+    return slice;
+}
+
+QJsonArray Binding::consoleLines(qsizetype from, qsizetype* first) const
+{
+    const ConsoleSlice slice = consoleSlice(from);
     if (first)
-        *first = start;
-    const QStringList secretList = secrets();
-    QJsonArray lines;
-    for (qsizetype i = start; i < size; ++i) {
-        QString line = console.line(i);
-        for (const QString& secret : secretList)
-            if (line.contains(secret))
-                line.replace(secret, QString(secret.size(), u'*'));
-        lines.append(line);
-    }
-    return lines;
+        *first = slice.first;
+    return linesJson(slice.lines, scrubber());
 }
 
 void Binding::note(const QString& from, const QString& what)

@@ -23,6 +23,37 @@ struct ActResult
     bool done() const { return status == 200; }
 };
 
+// The secrets no answer may hold, as they stood when it was made: the rcon password, the FTP
+// password of the upload addresses and the access key.
+struct Scrubber
+{
+    QStringList secrets; // the longest first, so that one inside another is covered whole
+    // The text with every secret replaced by asterisks.
+    QString operator()(QString text) const;
+};
+
+// What the page shows of the link, the player table and the ban list, copied at one moment.
+// Made on the robot's thread; the copies share their data and may be read on any thread.
+struct StateSnapshot
+{
+    bool connected = false;
+    QString address;
+    QList<QStringList> rows;
+    QStringList bans;
+};
+
+// Console lines from `first` on, decoded.
+struct ConsoleSlice
+{
+    qsizetype first = 0;
+    QStringList lines;
+};
+
+// The JSON of a snapshot and of console lines, with the secrets scrubbed: pure functions of
+// their arguments, for any thread.
+QJsonObject stateJson(const StateSnapshot& state, const Scrubber& scrub);
+QJsonArray linesJson(const QStringList& lines, const Scrubber& scrub);
+
 // The web page bound to the engine, as the window's tabs are: what the page shows, read from
 // the same engine objects, and the acts, made through the same engine calls as the window's
 // controls. Every act first writes a console line naming it and the address it came from.
@@ -44,15 +75,19 @@ public:
     void setAccessKey(const QByteArray& key) { m_accessKey = QString::fromLatin1(key); }
 
     // The link, the player table and the ban list as they stand.
-    QJsonObject state() const;
+    StateSnapshot snapshot() const;
+    QJsonObject state() const { return stateJson(snapshot(), scrubber()); }
     // The captions that never change: the table's columns, the table menu, the grades.
     static QJsonObject captions();
     // The console: its size, and its lines from `from` on (at most the last kConsoleTail).
     qsizetype consoleSize() const;
+    ConsoleSlice consoleSlice(qsizetype from) const;
     QJsonArray consoleLines(qsizetype from, qsizetype* first = nullptr) const;
 
+    // The secrets as they stand now.
+    Scrubber scrubber() const;
     // The text with every secret replaced by asterisks.
-    QString scrub(QString text) const;
+    QString scrub(QString text) const { return scrubber()(std::move(text)); }
 
     // A console line "Web (ADDRESS): what".
     void note(const QString& from, const QString& what);
@@ -78,7 +113,6 @@ signals:
     void consoleReset();
 
 private:
-    QStringList secrets() const;
     int banRow(int row, const QString& line) const;
     ActResult leftUndone(int status, const QString& why);
 

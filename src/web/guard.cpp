@@ -178,13 +178,27 @@ void ConnectionGuard::requestRead(QTcpSocket* socket)
     it->since.restart();
 }
 
-void ConnectionGuard::releaseToWebSocket(const QHostAddress& peer, quint16 port)
+void ConnectionGuard::markWebSocket(QTcpSocket* socket)
 {
-    for (Connection& connection : m_connections) {
-        if (connection.socket && connection.socket->peerPort() == port &&
-            connection.socket->peerAddress().isEqual(peer, QHostAddress::TolerantConversion))
-            connection.webSocket = true;
+    const auto it = m_connections.find(socket);
+    if (it != m_connections.end())
+        it->webSocket = true;
+}
+
+QTcpSocket* ConnectionGuard::release(const QHostAddress& peer, quint16 port)
+{
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
+        QTcpSocket* socket = it->socket;
+        if (!socket || socket->peerPort() != port ||
+            !socket->peerAddress().isEqual(peer, QHostAddress::TolerantConversion))
+            continue;
+        m_connections.erase(it);
+        m_released.insert(socket);
+        disconnect(socket, &QIODevice::readyRead, this, nullptr);
+        disconnect(socket, &QAbstractSocket::disconnected, this, nullptr);
+        return socket;
     }
+    return nullptr;
 }
 
 void ConnectionGuard::close(QTcpSocket* socket, const QString& reason)
@@ -224,6 +238,7 @@ void ConnectionGuard::sweep()
 void ConnectionGuard::forget(QObject* socket)
 {
     m_connections.remove(socket);
+    m_released.remove(socket);
 }
 
 } // namespace vigilor::web

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QPointer>
+#include <QSet>
 #include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTimer>
@@ -61,10 +62,13 @@ public:
     // The library has read a whole request from the socket: its time and its byte count start
     // afresh.
     void requestRead(QTcpSocket* socket);
-    // The connection has become a WebSocket (a live feed): no request deadline from now on.
-    void releaseToWebSocket(const QHostAddress& peer, quint16 port);
+    // The connection asked to become a WebSocket: no request deadline from now on.
+    void markWebSocket(QTcpSocket* socket);
+    // The connection of a WebSocket whose handshake is done: the guard lets go of it (it may go
+    // to another thread) and only counts it until it is destroyed. Null when none matches.
+    QTcpSocket* release(const QHostAddress& peer, quint16 port);
 
-    int connectionCount() const { return int(m_connections.size()); }
+    int connectionCount() const { return int(m_connections.size() + m_released.size()); }
     const Limits& limits() const { return m_limits; }
 
 signals:
@@ -99,6 +103,7 @@ private:
     ErrorSink* m_errors;
     std::optional<QSslConfiguration> m_tls;
     QHash<QObject*, Connection> m_connections;
+    QSet<QObject*> m_released; // only compared, never used: they may live on another thread
     QTimer m_sweep;
 };
 

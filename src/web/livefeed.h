@@ -1,14 +1,17 @@
 #pragma once
 
+#include "web/binding.h"
+
 #include <QByteArray>
-#include <QElapsedTimer>
-#include <QList>
+#include <QHash>
 #include <QObject>
+#include <QPointer>
+#include <QThread>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 
+class QTcpSocket;
 class QWebSocket;
 
 namespace vigilor {
@@ -17,15 +20,22 @@ class ErrorSink;
 
 namespace vigilor::web {
 
-class Binding;
+class FeedWriter;
 
 // The live feeds of the logged-in pages: one WebSocket each, over which the page receives the
 // console's new lines and the link, the player table and the ban list whenever they change.
-// Changes are gathered for a moment and sent as one message, built once for every page. A page
-// that does not take what it is sent loses its feed (it connects again and starts afresh) rather
-// than the robot holding its backlog; a page that stops answering pings does too.
 //
-// Messages are JSON in binary frames (UTF-8, encoded once for all pages):
+// Changes are gathered for a moment; then the robot's thread copies what changed (the copies
+// share their data) and hands it to the feeds' writer, a thread that does nothing but build the
+// message once and write it to every page. So the robot's loop pays the same small price for
+// every change whether no page or fifty are open, and a page's socket never holds it up. The
+// writer never touches the engine: it reads only the copies it is given.
+//
+// A page that does not take what it is sent loses its feed (it connects again and starts
+// afresh) rather than the robot holding its backlog; so does a page that stops answering pings,
+// and one whose session has ended.
+//
+// Messages are JSON in binary frames (UTF-8):
 //   {"type":"hello","state":{...},"console":{"first":N,"lines":[...]}}   when the feed opens
 //   {"type":"state","state":{...}}                                        the link, table, bans
 //   {"type":"console","first":N,"lines":[...],"reset":true?}             new console lines
@@ -47,20 +57,23 @@ public:
         int silenceMs = 75000;
     };
 
-    // sessionLive: whether a feed's session still stands (the feed closes when it has ended).
+    // sessionLive: whether a feed's session still stands.
     LiveFeed(Binding& binding, const Limits& limits, ErrorSink* errors,
              std::function<bool(const QByteArray&)> sessionLive, QObject* parent = nullptr);
     ~LiveFeed() override;
 
-    // Takes a WebSocket whose handshake is done, for the session and the address.
-    void add(std::unique_ptr<QWebSocket> socket, const QByteArray& sessionId,
-             const QString& address);
-    int size() const { return int(m_feeds.size()); }
+    // Takes a WebSocket whose handshake is done, with the connection it was made from (which
+    // goes to the writer's thread with it), for the session and the address.
+    void add(std::unique_ptr<QWebSocket> socket, QTcpSocket* connection,
+             const QByteArray& sessionId, const QString& address);
+    // The feeds open, as the robot's thread last heard from the writer.
+    int size() const { return int(m_sessions.size()); }
 
     // Sends what has changed now instead of at the end of the gathering moment.
     void flush();
     // Closes the feeds of sessions that have ended.
     void dropEndedSessions();
+    // Closes every feed and stops the writer; waits for it.
     void closeAll();
 
 signals:
@@ -68,32 +81,23 @@ signals:
     void dropped(const QString& address, const QString& reason);
 
 private:
-    struct Feed
-    {
-        std::unique_ptr<QWebSocket> socket;
-        QByteArray sessionId;
-        QString address;
-        QElapsedTimer lastPong;
-    };
-
     void schedule();
-    QByteArray consoleMessage(qsizetype from, bool reset, qsizetype* sent) const;
-    bool send(Feed& feed, const QByteArray& message);
-    void drop(QWebSocket* socket, const QString& reason);
-    void ping();
-    Feed* find(QWebSocket* socket);
+    void closed(quint64 id, const QString& address, const QString& reason);
 
     Binding& m_binding;
     Limits m_limits;
     ErrorSink* m_errors;
     std::function<bool(const QByteArray&)> m_sessionLive;
-    std::vector<Feed> m_feeds;
+    QThread m_thread;
+    FeedWriter* m_writer;                  // lives on m_thread
+    QHash<quint64, QByteArray> m_sessions; // the open feeds and their sessions
+    quint64 m_nextId = 1;
     QTimer m_gather;
-    QTimer m_ping;
+    QTimer m_sessionCheck;
     bool m_stateChanged = false;
     bool m_consoleChanged = false;
     bool m_consoleReset = false;
-    qsizetype m_consoleSent = 0; // the console lines before this one have been sent
+    qsizetype m_consoleSent = 0; // the console lines before this one have been handed over
 };
 
 } // namespace vigilor::web

@@ -107,7 +107,7 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         if (r.wantsWebSocket()) {
             if (response.upgrade) {
                 // The library answers the handshake; the feed is taken once it is done.
-                m_guard->releaseToWebSocket(socket->peerAddress(), socket->peerPort());
+                m_guard->markWebSocket(socket);
                 return;
             }
             // Refused: the library asks missingHandler for the answer, then closes.
@@ -154,7 +154,7 @@ void WebServer::takeWebSockets()
         std::unique_ptr<QWebSocket> socket = nextPendingWebSocketConnection();
         if (!socket)
             return;
-        m_guard->releaseToWebSocket(socket->peerAddress(), socket->peerPort());
+        QTcpSocket* connection = m_guard->release(socket->peerAddress(), socket->peerPort());
         // The handshake's own request is judged again, whatever the library asked before.
         WebRequest r;
         r.method = "GET";
@@ -173,9 +173,11 @@ void WebServer::takeWebSockets()
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
                           QStringLiteral("Be kell lépni."));
             socket.release()->deleteLater();
+            if (connection)
+                connection->abort();
             continue;
         }
-        m_feeds.add(std::move(socket), verdict.sessionId, r.address);
+        m_feeds.add(std::move(socket), connection, verdict.sessionId, r.address);
     }
 }
 
