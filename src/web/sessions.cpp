@@ -2,17 +2,16 @@
 
 #include "web/secrets.h"
 
+#include <algorithm>
+
 namespace vigilor::web {
 
 const Session& Sessions::create(const QString& address, qint64 nowMs)
 {
-    if (m_sessions.size() >= kMaxSessions) {
-        auto oldest = m_sessions.begin();
-        for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it)
-            if (it->lastUsedMs < oldest->lastUsedMs)
-                oldest = it;
-        m_sessions.erase(oldest);
-    }
+    if (m_sessions.size() >= kMaxSessions)
+        m_sessions.erase(std::min_element(
+            m_sessions.begin(), m_sessions.end(),
+            [](const Session& a, const Session& b) { return a.lastUsedMs < b.lastUsedMs; }));
     Session session;
     session.id = randomHex(32);
     session.token = randomHex(32);
@@ -70,13 +69,10 @@ void LoginThrottle::makeRoom(qint64 nowMs)
         return;
     m_addresses.removeIf([nowMs](const auto& entry) { return entry.value().waitUntilMs <= nowMs; });
     // Every address is waiting: the one whose wait ends first goes.
-    while (m_addresses.size() >= kMaxAddresses) {
-        auto first = m_addresses.begin();
-        for (auto it = m_addresses.begin(); it != m_addresses.end(); ++it)
-            if (it->waitUntilMs < first->waitUntilMs)
-                first = it;
-        m_addresses.erase(first);
-    }
+    while (m_addresses.size() >= kMaxAddresses)
+        m_addresses.erase(std::min_element(
+            m_addresses.begin(), m_addresses.end(),
+            [](const Record& a, const Record& b) { return a.waitUntilMs < b.waitUntilMs; }));
 }
 
 } // namespace vigilor::web

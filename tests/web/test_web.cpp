@@ -277,6 +277,17 @@ private slots:
         for (int i = 0; i < LoginThrottle::kMaxFailures - 1; ++i)
             QVERIFY(!throttle.failed(kFrom, 100000));
         QCOMPARE(throttle.waitLeft(kFrom, 100000), 0);
+
+        // A table full of waiting addresses lets go of the one whose wait ends first.
+        LoginThrottle full;
+        const auto address = [](int i) { return u"10.%1.%2.1"_s.arg(i / 256).arg(i % 256); };
+        for (int i = 0; i < LoginThrottle::kMaxAddresses; ++i)
+            for (int n = 0; n < LoginThrottle::kMaxFailures; ++n)
+                full.failed(address(i), i);
+        QVERIFY(full.waitLeft(address(0), 10) > 0);
+        full.failed(u"192.0.2.99"_s, 5000);
+        QCOMPARE(full.waitLeft(address(0), 10), 0);
+        QVERIFY(full.waitLeft(address(1), 10) > 0);
     }
 
     // ---- the routes ----------------------------------------------------------------------------
