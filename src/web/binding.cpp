@@ -4,6 +4,7 @@
 #include "link/datagram.h"
 #include "robot/robot.h"
 #include "rules/banentry.h"
+#include "text/cp1250.h"
 
 #include <algorithm>
 
@@ -167,8 +168,21 @@ ConsoleSlice Binding::consoleSlice(qsizetype from) const
     const qsizetype size = console.size();
     ConsoleSlice slice;
     slice.first = std::clamp(from, std::max<qsizetype>(0, size - kConsoleTail), size);
-    slice.lines = console.lines(slice.first);
+    const link::LineStore& lines = console.content();
+    for (qsizetype i = slice.first; i < size; ++i) {
+        slice.bytes += lines.bytes(i);
+        slice.bytes += '\n';
+    }
     return slice;
+}
+
+QStringList ConsoleSlice::lines() const
+{
+    if (bytes.isEmpty())
+        return {};
+    QStringList decoded = text::fromCp1250(bytes).split(u'\n');
+    decoded.removeLast(); // after the last line's ending
+    return decoded;
 }
 
 QJsonArray Binding::consoleLines(qsizetype from, qsizetype* first) const
@@ -176,7 +190,7 @@ QJsonArray Binding::consoleLines(qsizetype from, qsizetype* first) const
     const ConsoleSlice slice = consoleSlice(from);
     if (first)
         *first = slice.first;
-    return linesJson(slice.lines, scrubber());
+    return linesJson(slice.lines(), scrubber());
 }
 
 void Binding::note(const QString& from, const QString& what)

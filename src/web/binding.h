@@ -42,11 +42,15 @@ struct StateSnapshot
     QStringList bans;
 };
 
-// Console lines from `first` on, decoded.
+// Console lines from `first` on, as the console keeps them (code page 1250, each line ended by
+// a line feed; a console line holds none of its own): copied on the robot's thread, decoded
+// wherever they are sent from.
 struct ConsoleSlice
 {
     qsizetype first = 0;
-    QStringList lines;
+    QByteArray bytes;
+
+    QStringList lines() const;
 };
 
 // The JSON of a snapshot and of console lines, with the secrets scrubbed: pure functions of

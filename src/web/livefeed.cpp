@@ -27,7 +27,7 @@ QJsonObject consoleJson(const ConsoleSlice& slice, const Scrubber& scrub)
 {
     QJsonObject console;
     console[QStringLiteral("first")] = double(slice.first);
-    console[QStringLiteral("lines")] = linesJson(slice.lines, scrub);
+    console[QStringLiteral("lines")] = linesJson(slice.lines(), scrub);
     return console;
 }
 
