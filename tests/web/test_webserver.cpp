@@ -448,9 +448,12 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return sends.size() >= 10; }, 15000));
         QVERIFY(QTest::qWaitFor(
             [&] { return s.server.receivedCommands().count(u"serverinfo"_s) == 10; }, 5000));
+        qint64 widest = 0;
         for (qsizetype i = 1; i < sends.size(); ++i)
-            QVERIFY2(sends[i] - sends[i - 1] < link::Link::kStartPacerMs + 400,
-                     qPrintable(QString::number(sends[i] - sends[i - 1])));
+            widest = std::max(widest, sends[i] - sends[i - 1]);
+        qInfo("the widest gap between two sends: %lld ms (the pacer's period: %d ms)",
+              static_cast<long long>(widest), link::Link::kStartPacerMs);
+        QVERIFY2(widest < link::Link::kStartPacerMs + 400, qPrintable(QString::number(widest)));
 
         // What became of the attackers.
         QVERIFY(QTest::qWaitFor([&] { return attackers->bigAnswered.load(); }, 10000));
