@@ -13,6 +13,7 @@
 #include "ui/application.h"
 #include "ui/mainwindow.h"
 #include "ui/widgetdialogs.h"
+#include "web/webfront.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -27,6 +28,7 @@
 #include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <optional>
 
 namespace {
 
@@ -39,6 +41,7 @@ struct Options
     QString dataDir;
     QStringList assignments; // --set KEY=VALUE: the set-up without a window
     bool passwordStdin = false;
+    std::optional<web::WebConfig> web; // --web and its TLS files, over the [Web] settings
 };
 
 // The exit statuses besides 0 (a normal end) and the forced stop's.
@@ -96,7 +99,19 @@ Options parseOptions(const QStringList& arguments)
         QStringLiteral("password-stdin"),
         QStringLiteral("With the set-up: read the rcon password from the first line of standard "
                        "input and store it scrambled, as the settings file keeps it."));
-    parser.addOptions({help, version, dataDir, demo, headless, set, passwordStdin});
+    const QCommandLineOption web(QStringLiteral("web"),
+                                 QStringLiteral("Serve the web page on ADDRESS:PORT (127.0.0.1:8080; "
+                                                "any other address needs --web-cert and "
+                                                "--web-key). Overrides the [Web] settings."),
+                                 QStringLiteral("ADDRESS:PORT"));
+    const QCommandLineOption webCert(QStringLiteral("web-cert"),
+                                     QStringLiteral("TLS certificate (PEM) of the web page."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption webKey(QStringLiteral("web-key"),
+                                    QStringLiteral("TLS private key (PEM) of the web page."),
+                                    QStringLiteral("FILE"));
+    parser.addOptions(
+        {help, version, dataDir, demo, headless, set, passwordStdin, web, webCert, webKey});
     QTextStream out(stdout);
     QTextStream err(stderr);
     if (!parser.parse(arguments)) {
@@ -126,6 +141,13 @@ Options parseOptions(const QStringList& arguments)
     options.dataDir = parser.value(dataDir);
     options.assignments = parser.values(set);
     options.passwordStdin = parser.isSet(passwordStdin);
+    if (parser.isSet(web))
+        options.web = web::WebConfig{parser.value(web), parser.value(webCert), parser.value(webKey)};
+    else if (parser.isSet(webCert) || parser.isSet(webKey)) {
+        err << "--web-cert and --web-key go with --web\n\n" << parser.helpText();
+        err.flush();
+        std::exit(2);
+    }
     return options;
 }
 
@@ -308,6 +330,8 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     service.ready();
     if (watcher.terminated())
         return finish(0, lock);
+    web::WebFront webFront(robot, options.web);
+    webFront.apply();
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);
@@ -357,6 +381,8 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     service.ready();
     if (watcher.terminated())
         return finish(0, lock);
+    web::WebFront webFront(robot, options.web);
+    webFront.apply();
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);

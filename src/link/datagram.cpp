@@ -25,7 +25,7 @@ bool mentionsRconPassword(const QString& command)
     return text::asciiContains(QString(u' ' + command), u"rconpassword");
 }
 
-QString commandEcho(const QString& command)
+QString maskedCommand(const QString& command)
 {
     QString shown = command;
     if (mentionsRconPassword(command)) {
@@ -41,7 +41,12 @@ QString commandEcho(const QString& command)
             shown = shown.left(valueStart) + rest;
         }
     }
-    return QStringLiteral("Parancs küldés: \"") + shown + u'"';
+    return shown;
+}
+
+QString commandEcho(const QString& command)
+{
+    return QStringLiteral("Parancs küldés: \"") + maskedCommand(command) + u'"';
 }
 
 } // namespace vigilor::link

@@ -16,6 +16,8 @@ QString replyHeader();
 // The echo a sent command leaves on the console. A command that carries a new rcon password
 // shows it as asterisks, so the password never reaches the day's log in clear text.
 QString commandEcho(const QString& command);
+// The command as the console shows it: a new rcon password it carries as asterisks.
+QString maskedCommand(const QString& command);
 
 // Whether a command carries the word "rconpassword" (ASCII case folded, a blank put in front).
 bool mentionsRconPassword(const QString& command);

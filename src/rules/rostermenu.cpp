@@ -52,7 +52,7 @@ bool RosterMenu::stillThere(const TableRow& row)
     return false;
 }
 
-void RosterMenu::run(MenuAction action, const TableRow& row)
+bool RosterMenu::run(MenuAction action, const TableRow& row)
 {
     switch (action) {
     case MenuAction::Kick:
@@ -61,34 +61,44 @@ void RosterMenu::run(MenuAction action, const TableRow& row)
     case MenuAction::SwitchTeam:
     case MenuAction::Spectate:
         if (!stillThere(row))
-            return;
+            return false;
         break;
     default:
         break;
     }
     switch (action) {
     case MenuAction::Refresh:
-        return refresh();
+        refresh();
+        return true;
     case MenuAction::Dump:
-        return dump(row);
+        dump(row);
+        return true;
     case MenuAction::Kick:
-        return kick(row);
+        kick(row);
+        return true;
     case MenuAction::BanName:
-        return banByName(row);
+        banByName(row);
+        return true;
     case MenuAction::BanAddress:
-        return banByAddress(row);
+        banByAddress(row);
+        return true;
     case MenuAction::Kill:
-        return kill(row);
+        kill(row);
+        return true;
     case MenuAction::Smite:
-        return smite(row);
+        smite(row);
+        return true;
     case MenuAction::SwitchTeam:
-        return switchTeam(row);
+        switchTeam(row);
+        return true;
     case MenuAction::Spectate:
-        return spectate(row);
+        spectate(row);
+        return true;
     case MenuAction::Separator:
     case MenuAction::AweHeading:
-        return;
+        return false;
     }
+    return false;
 }
 
 void RosterMenu::refresh()

@@ -69,7 +69,9 @@ public:
     // there: a menu opened on one player must not hit another who has taken his slot since.
     void setRoster(const roster::Roster* roster) { m_roster = roster; }
 
-    void run(MenuAction action, const TableRow& row);
+    // Returns false when the action was left undone (the player has left the slot, or the item
+    // does nothing).
+    bool run(MenuAction action, const TableRow& row);
 
     void refresh();
     void dump(const TableRow& row);

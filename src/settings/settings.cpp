@@ -78,6 +78,9 @@ constexpr KeyInfo kKeys[] = {
     {Key::IP, "ServerInfo", u"IP", Text, 0, 0, 0, u"Host/IP:"},
     {Key::Port, "ServerInfo", u"Port", Text, 0, 0, 0, u"Port:"},
     {Key::PWD, "ServerInfo", u"PWD", Text, 0, 0, 0, u"Jelszó:"},
+    {Key::WebListen, "Web", u"Listen", Text, 0, 0, 0, u"Cím:port:"},
+    {Key::WebCert, "Web", u"Cert", Text, 0, 0, 0, u"TLS tanúsítvány (PEM):"},
+    {Key::WebKey, "Web", u"Key", Text, 0, 0, 0, u"TLS kulcs (PEM):"},
 };
 static_assert(std::size(kKeys) == kKeyCount);
 

@@ -62,6 +62,10 @@ enum class Key : int {
     IP,
     Port,
     PWD,
+    // Web
+    WebListen,
+    WebCert,
+    WebKey,
     Count
 };
 
@@ -70,7 +74,7 @@ enum class ValueType { Boolean, Integer, Text };
 struct KeyInfo
 {
     Key key;
-    const char* section;   // "System", "Service", "ServerInfo"
+    const char* section;   // "System", "Service", "ServerInfo", "Web"
     const char16_t* name;  // the key as the file spells it (four are check-box captions)
     ValueType type;
     int defaultValue;      // booleans and integers; texts default to empty

@@ -19,6 +19,10 @@ namespace {
 const QString kSystem = QStringLiteral("System");
 const QString kService = QStringLiteral("Service");
 const QString kServerInfo = QStringLiteral("ServerInfo");
+const QString kWeb = QStringLiteral("Web");
+// The web page's keys: written only while one holds a value or the file already has their
+// section, so that a robot without the web page keeps the three sections it always had.
+constexpr Key kWebKeys[] = {Key::WebListen, Key::WebCert, Key::WebKey};
 
 QString sectionOf(Key key)
 {
@@ -181,7 +185,7 @@ void SettingsStore::refreshIni()
     }
     const StoredText stored = decodeStoredText(*bytes);
     m_ini = IniFile::parseText(stored.text);
-    m_ini.keepSections({kSystem, kService, kServerInfo});
+    m_ini.keepSections({kSystem, kService, kServerInfo, kWeb});
     m_iniMemo.remember(path, *bytes);
     QString problem = stored.problem;
     if (problem.isEmpty() && m_ini.isEmpty() && holdsText(stored.text))
@@ -307,6 +311,8 @@ void SettingsStore::loadFiles(int& filesRead)
         loadValue(Key::Port);
         m_settings.setPassword(passwordFromStored(storedValue(Key::PWD).toString()));
     }
+    for (Key key : kWebKeys)
+        loadValue(key);
     if (m_settings.flag(Key::AutoConnect) && m_hooks.connectAction)
         m_hooks.connectAction();
 
@@ -388,6 +394,13 @@ void SettingsStore::saveIni()
     saveText(Key::IP, serverInfo ? m_settings.host() : QString());
     saveText(Key::Port, serverInfo ? m_settings.port() : QString());
     saveText(Key::PWD, serverInfo ? storedPassword(m_settings.password()) : QString());
+    const bool web = m_ini.sections().contains(kWeb, Qt::CaseInsensitive) ||
+                     std::any_of(std::begin(kWebKeys), std::end(kWebKeys),
+                                 [this](Key key) { return !m_settings.text(key).isEmpty(); });
+    if (web) {
+        for (Key key : kWebKeys)
+            saveValue(key);
+    }
     writeIni();
     m_valuesChanged = false;
 }

@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -68,7 +69,10 @@ SettingsTab::SettingsTab(Robot& robot, QWidget* parent)
     m_groups->addWidget(watchGroup(), 0, 1, 2, 1);
     m_groups->addWidget(chatGroup(), 2, 0, 1, 2);
     m_groups->addWidget(gameClientGroup(m_robot, this), 2, 2, Qt::AlignTop);
-    m_groups->addWidget(importGroup(m_robot, this), 0, 2, 2, 1);
+    auto* exchangeColumn = new QVBoxLayout;
+    exchangeColumn->addWidget(importGroup(m_robot, this));
+    exchangeColumn->addWidget(webGroup());
+    m_groups->addLayout(exchangeColumn, 0, 2, 2, 1);
     m_groups->setRowStretch(2, 1);
     m_groups->setColumnStretch(2, 1);
 }
@@ -169,6 +173,27 @@ QGroupBox* SettingsTab::watchGroup()
     layout->addWidget(switchBox(m_robot, Key::KickOnBadRate, u"CheckBox7"_s, box), 4, 0, 1, 2);
     layout->addWidget(switchBox(m_robot, Key::AntiFreeze, u"AntiFreezeBox"_s, box), 5, 0, 1, 2);
     layout->setRowStretch(6, 1);
+    return box;
+}
+
+// The web page's address; its TLS files are set in the settings file or on the command line.
+// The web page starts again a moment after the address changes.
+QGroupBox* SettingsTab::webGroup()
+{
+    QGroupBox* box = group(u"WebGroup"_s, u"Webes felület"_s, this);
+    QLineEdit* field = textField(m_robot, Key::WebListen, u"WebListen"_s, box);
+    field->setPlaceholderText(u"127.0.0.1:8080"_s);
+    auto* label = new QLabel(caption(Key::WebListen), box);
+    label->setObjectName(u"WebListenLabel"_s);
+    label->setBuddy(field);
+    auto* layout = new QHBoxLayout(box);
+    // One row under the title: slim, so that the column keeps the window at its size.
+    QMargins margins = layout->contentsMargins();
+    margins.setTop(margins.top() / 2);
+    margins.setBottom(margins.bottom() / 2);
+    layout->setContentsMargins(margins);
+    layout->addWidget(label);
+    layout->addWidget(field, 1);
     return box;
 }
 

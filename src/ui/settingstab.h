@@ -30,6 +30,7 @@ private:
     QGroupBox* chatGroup();
     QGroupBox* channelGroup();
     QGroupBox* watchGroup();
+    QGroupBox* webGroup();
     QPlainTextEdit* messageMemo();
 
     Robot& m_robot;

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -155,6 +156,11 @@ struct Harness : WindowFixture
     QCheckBox* box(const QString& name) const { return find<QCheckBox>(name); }
     QSpinBox* number(const QString& name) const { return find<QSpinBox>(name); }
     QPlainTextEdit* memo() const { return find<QPlainTextEdit>(u"MsgMemo"_s); }
+    QByteArray read(const QString& name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
     bool show() { return showActive(); }
     void connectHeld()
     {
@@ -176,6 +182,7 @@ private slots:
     void initTestCase();
     void switchesFollowTheModel();
     void numbersFollowTheModel();
+    void webAddressFollowsTheModel();
     void listenerWarningOnlyOnAClick();
     void messageMemoHoldsTheMessages();
     void loadItemReadsTheFile();
@@ -292,6 +299,36 @@ void TestSettingsTab::numbersFollowTheModel()
     QTest::keyClick(period, Qt::Key_Return);
     QCOMPARE(changes.take(), 1);
     QCOMPARE(settings.number(Key::AnounceInterval), 1);
+}
+
+// The web page's address: a field named by its label in the group "Webes felület", kept in the
+// section [Web] of the settings file only once it holds something.
+void TestSettingsTab::webAddressFollowsTheModel()
+{
+    Harness h;
+    QVERIFY(h.show());
+    Settings& settings = h.robot.settings();
+    auto* field = h.find<QLineEdit>(u"WebListen"_s);
+    QVERIFY(field);
+    auto* label = h.find<QLabel>(u"WebListenLabel"_s);
+    QVERIFY(label);
+    QCOMPARE(label->text(), u"Cím:port:"_s);
+    QCOMPARE(label->buddy(), field);
+    QCOMPARE(h.find<QGroupBox>(u"WebGroup"_s)->title(), u"Webes felület"_s);
+    QVERIFY(field->text().isEmpty());
+
+    h.robot.saveSettings();
+    QVERIFY(!h.read(u"vigilor.ini"_s).contains("[Web]"));
+    field->setFocus();
+    QTest::keyClicks(field, u"127.0.0.1:8080"_s);
+    QCOMPARE(settings.text(Key::WebListen), u"127.0.0.1:8080"_s);
+    h.robot.saveSettings();
+    QVERIFY(h.read(u"vigilor.ini"_s).endsWith("[Web]\r\nListen=127.0.0.1:8080\r\nCert=\r\nKey=\r\n"));
+    settings.setText(Key::WebListen, QString());
+    QVERIFY(field->text().isEmpty());
+    // Once there, the section stays, emptied: the web page is off.
+    h.robot.saveSettings();
+    QVERIFY(h.read(u"vigilor.ini"_s).endsWith("[Web]\r\nListen=\r\nCert=\r\nKey=\r\n"));
 }
 
 void TestSettingsTab::listenerWarningOnlyOnAClick()

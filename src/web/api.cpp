@@ -1,0 +1,410 @@
+#include "web/api.h"
+
+#include "web/binding.h"
+#include "web/secrets.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrlQuery>
+
+#include <cmath>
+
+namespace vigilor::web {
+
+namespace {
+
+using Header = QPair<QByteArray, QByteArray>;
+
+const QByteArray kHtml = QByteArrayLiteral("text/html; charset=utf-8");
+const QByteArray kJson = QByteArrayLiteral("application/json");
+
+enum class Access
+{
+    Open,    // the login page and the login
+    Session, // a logged-in browser
+    Token,   // a logged-in browser, with the session's anti-forgery token
+};
+
+struct RouteInfo
+{
+    QByteArrayView path;
+    QByteArrayView method;
+    Access access;
+};
+
+constexpr RouteInfo kRoutes[] = {
+    {"/", "GET", Access::Open},
+    {"/login", "POST", Access::Open},
+    {"/logout", "POST", Access::Token},
+    {"/app.js", "GET", Access::Session},
+    {"/app.css", "GET", Access::Session},
+    {"/api/state", "GET", Access::Session},
+    {"/api/console", "GET", Access::Session},
+    {"/live", "GET", Access::Session},
+    {"/api/roster", "POST", Access::Token},
+    {"/api/command", "POST", Access::Token},
+    {"/api/say", "POST", Access::Token},
+    {"/api/bans/add", "POST", Access::Token},
+    {"/api/bans/grade", "POST", Access::Token},
+    {"/api/bans/remove", "POST", Access::Token},
+};
+
+QByteArray resource(const QString& name)
+{
+    QFile file(QStringLiteral(":/web/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray escapeHtml(const QString& text)
+{
+    return text.toHtmlEscaped().toUtf8();
+}
+
+// Headers every answer carries: nothing is cached, framed or sniffed, and no other site is told
+// where a link came from (the page's own requests keep their Origin, which the check below reads).
+void addCommonHeaders(WebResponse& response)
+{
+    response.headers.emplaceBack("Cache-Control", "no-store");
+    response.headers.emplaceBack("X-Content-Type-Options", "nosniff");
+    response.headers.emplaceBack("X-Frame-Options", "DENY");
+    response.headers.emplaceBack("Referrer-Policy", "same-origin");
+}
+
+WebResponse json(int status, const QJsonObject& object)
+{
+    WebResponse response;
+    response.status = status;
+    response.contentType = kJson;
+    response.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return response;
+}
+
+QByteArray cookieValue(const QByteArray& cookies, const QByteArray& name)
+{
+    for (const QByteArray& part : cookies.split(';')) {
+        const QByteArray pair = part.trimmed();
+        const qsizetype equals = pair.indexOf('=');
+        if (equals > 0 && pair.left(equals).trimmed() == name)
+            return pair.mid(equals + 1).trimmed();
+    }
+    return {};
+}
+
+// An Origin header (browsers send it with every POST and WebSocket) must name the site the
+// request was sent to: a page of another site cannot act through the operator's browser. Behind
+// a reverse proxy the site is the one the proxy passes on as X-Forwarded-Host.
+bool sameOrigin(const WebRequest& request)
+{
+    const QByteArray origin = request.header("origin");
+    if (origin.isEmpty())
+        return true;
+    for (const QByteArray& host : {request.header("host"), request.header("x-forwarded-host")}) {
+        if (!host.isEmpty() && (origin == "http://" + host || origin == "https://" + host))
+            return true;
+    }
+    return false;
+}
+
+std::optional<QString> stringField(const QJsonObject& object, const QString& name)
+{
+    const QJsonValue value = object.value(name);
+    if (!value.isString())
+        return std::nullopt;
+    return value.toString();
+}
+
+std::optional<int> intField(const QJsonObject& object, const QString& name, int minimum,
+                            int maximum)
+{
+    const QJsonValue value = object.value(name);
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (!std::isfinite(number) || std::floor(number) != number || number < minimum ||
+        number > maximum)
+        return std::nullopt;
+    return int(number);
+}
+
+WebResponse result(const ActResult& act)
+{
+    if (act.done())
+        return json(200, {{QStringLiteral("ok"), true}});
+    return jsonError(act.status, act.why);
+}
+
+} // namespace
+
+QByteArray WebRequest::header(QByteArrayView name) const
+{
+    for (const auto& [key, value] : headers)
+        if (key == name)
+            return value;
+    return {};
+}
+
+bool WebRequest::wantsWebSocket() const
+{
+    return header("upgrade").trimmed().compare("websocket", Qt::CaseInsensitive) == 0;
+}
+
+WebResponse jsonError(int status, const QString& message)
+{
+    return json(status, {{QStringLiteral("error"), message}});
+}
+
+WebApi::WebApi(Binding& binding, QByteArray accessKey, std::function<qint64()> monotonicMs)
+    : m_binding(binding), m_accessKey(std::move(accessKey)), m_now(std::move(monotonicMs))
+{
+}
+
+Session* WebApi::sessionOf(const WebRequest& request)
+{
+    const QByteArray id = cookieValue(request.header("cookie"), kCookieName);
+    return m_sessions.find(id, m_now());
+}
+
+WebResponse WebApi::handle(const WebRequest& request)
+{
+    WebResponse response = [&] {
+        const qsizetype question = request.target.indexOf('?');
+        const QByteArray path = question < 0 ? request.target : request.target.left(question);
+        bool known = false;
+        const RouteInfo* route = nullptr;
+        QByteArray allowed;
+        for (const RouteInfo& r : kRoutes) {
+            if (r.path != path)
+                continue;
+            known = true;
+            allowed = r.method.toByteArray();
+            if (r.method == request.method)
+                route = &r;
+        }
+        if (!known)
+            return jsonError(404, QStringLiteral("Nincs ilyen oldal."));
+        if (!route) {
+            WebResponse wrong = jsonError(405, QStringLiteral("Nem megengedett kérés."));
+            wrong.headers.emplaceBack("Allow", allowed);
+            return wrong;
+        }
+        if (!sameOrigin(request))
+            return jsonError(403, QStringLiteral("Más webhelyről jött kérés."));
+        if (request.body.size() > kMaxBody)
+            return jsonError(413, QStringLiteral("Túl nagy kérés."));
+        if (route->access == Access::Open)
+            return path == "/login" ? login(request) : page(sessionOf(request) != nullptr);
+
+        Session* session = sessionOf(request);
+        if (!session)
+            return jsonError(401, QStringLiteral("Be kell lépni."));
+        m_sessions.touch(*session, m_now());
+        if (route->access == Access::Token &&
+            !sameSecret(request.header(kTokenHeader), session->token))
+            return jsonError(403, QStringLiteral("Hiányzik vagy hibás a kérés biztonsági kódja."));
+
+        if (path == "/app.js")
+            return asset(QStringLiteral("app.js"), "application/javascript; charset=utf-8");
+        if (path == "/app.css")
+            return asset(QStringLiteral("app.css"), "text/css; charset=utf-8");
+        if (path == "/api/state")
+            return state(*session);
+        if (path == "/api/console")
+            return console(request);
+        if (path == "/live")
+            return liveFeed(request, *session);
+        if (path == "/logout")
+            return logout(request, *session);
+        return act(request, path);
+    }();
+    addCommonHeaders(response);
+    return response;
+}
+
+WebResponse WebApi::page(bool loggedIn, int status, const QString& message)
+{
+    static const QByteArray loginPage = resource(QStringLiteral("login.html"));
+    static const QByteArray appPage = resource(QStringLiteral("index.html"));
+    WebResponse response;
+    response.status = status;
+    response.contentType = kHtml;
+    if (loggedIn) {
+        response.body = appPage;
+        response.headers.emplaceBack(
+            "Content-Security-Policy",
+            "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
+            "img-src 'self' data:; form-action 'self'; base-uri 'none'; frame-ancestors 'none'");
+        return response;
+    }
+    // The login page has no script; its few styles stand in the page itself.
+    QByteArray body = loginPage;
+    const QByteArray notice =
+        message.isEmpty() ? QByteArray()
+                          : "<p class=\"error\" role=\"alert\">" + escapeHtml(message) + "</p>";
+    body.replace("<!--message-->", notice);
+    response.body = body;
+    response.headers.emplaceBack(
+        "Content-Security-Policy",
+        "default-src 'none'; style-src 'unsafe-inline'; img-src data:; form-action 'self'; "
+        "base-uri 'none'; frame-ancestors 'none'");
+    return response;
+}
+
+WebResponse WebApi::asset(const QString& name, const QByteArray& type)
+{
+    WebResponse response;
+    response.contentType = type;
+    response.body = resource(name);
+    return response;
+}
+
+WebResponse WebApi::login(const WebRequest& request)
+{
+    const qint64 now = m_now();
+    const auto waitMessage = [](qint64 ms) {
+        return QStringLiteral("Túl sok hibás kulcs: várj még %1 másodpercet.")
+            .arg((ms + 999) / 1000);
+    };
+    if (const qint64 wait = m_throttle.waitLeft(request.address, now); wait > 0)
+        return page(false, 429, waitMessage(wait));
+
+    QByteArray given;
+    if (request.header("content-type").startsWith(kJson)) {
+        const QJsonDocument document = QJsonDocument::fromJson(request.body);
+        given = document.object().value(QStringLiteral("key")).toString().toUtf8();
+    } else {
+        QByteArray form = request.body;
+        form.replace('+', ' ');
+        given = QUrlQuery(QString::fromUtf8(form))
+                    .queryItemValue(QStringLiteral("key"), QUrl::FullyDecoded)
+                    .toUtf8();
+    }
+    given = given.trimmed().toLower();
+    if (m_accessKey.isEmpty() || !sameSecret(given, m_accessKey)) {
+        if (m_throttle.failed(request.address, now)) {
+            m_binding.note(request.address,
+                           QStringLiteral("%1 hibás hozzáférési kulcs után %2 másodpercig nem "
+                                          "léphet be")
+                               .arg(LoginThrottle::kMaxFailures)
+                               .arg(LoginThrottle::kWaitMs / 1000));
+            return page(false, 429, waitMessage(LoginThrottle::kWaitMs));
+        }
+        m_binding.note(request.address, QStringLiteral("hibás hozzáférési kulcs"));
+        return page(false, 401, QStringLiteral("Hibás hozzáférési kulcs."));
+    }
+    m_throttle.succeeded(request.address);
+    // A browser that logs in again leaves its former session.
+    m_sessions.remove(cookieValue(request.header("cookie"), kCookieName));
+    const Session& session = m_sessions.create(request.address, now);
+    m_binding.note(request.address, QStringLiteral("belépés"));
+    WebResponse response;
+    response.status = 303;
+    response.contentType = kHtml;
+    response.headers.emplaceBack("Location", "/");
+    response.headers.emplaceBack("Set-Cookie", kCookieName + '=' + session.id +
+                                                   "; Path=/; HttpOnly; SameSite=Strict" +
+                                                   (m_secure ? "; Secure" : ""));
+    return response;
+}
+
+WebResponse WebApi::logout(const WebRequest& request, Session& session)
+{
+    const QByteArray id = session.id;
+    m_sessions.remove(id);
+    m_binding.note(request.address, QStringLiteral("kilépés"));
+    WebResponse response = json(200, {{QStringLiteral("ok"), true}});
+    response.headers.emplaceBack("Set-Cookie",
+                                 kCookieName + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict" +
+                                     (m_secure ? "; Secure" : ""));
+    return response;
+}
+
+WebResponse WebApi::state(Session& session)
+{
+    QJsonObject object = m_binding.state();
+    object[QStringLiteral("token")] = QString::fromLatin1(session.token);
+    object[QStringLiteral("captions")] = Binding::captions();
+    object[QStringLiteral("consoleSize")] = double(m_binding.consoleSize());
+    return json(200, object);
+}
+
+WebResponse WebApi::console(const WebRequest& request)
+{
+    const qsizetype question = request.target.indexOf('?');
+    const QUrlQuery query(question < 0 ? QString()
+                                       : QString::fromUtf8(request.target.mid(question + 1)));
+    bool ok = false;
+    qsizetype from = query.queryItemValue(QStringLiteral("from")).toLongLong(&ok);
+    if (!ok || from < 0)
+        from = 0;
+    qsizetype first = 0;
+    QJsonObject object;
+    object[QStringLiteral("lines")] = m_binding.consoleLines(from, &first);
+    object[QStringLiteral("first")] = double(first);
+    object[QStringLiteral("size")] = double(m_binding.consoleSize());
+    return json(200, object);
+}
+
+WebResponse WebApi::liveFeed(const WebRequest& request, Session& session)
+{
+    if (!request.wantsWebSocket())
+        return jsonError(400, QStringLiteral("Az élő adatfolyam WebSocket-kapcsolat."));
+    const qsizetype question = request.target.indexOf('?');
+    const QUrlQuery query(question < 0 ? QString()
+                                       : QString::fromUtf8(request.target.mid(question + 1)));
+    if (!sameSecret(query.queryItemValue(QStringLiteral("token")).toLatin1(), session.token))
+        return jsonError(403, QStringLiteral("Hiányzik vagy hibás a kérés biztonsági kódja."));
+    WebResponse response;
+    response.status = 101;
+    response.upgrade = true;
+    response.sessionId = session.id;
+    return response;
+}
+
+WebResponse WebApi::act(const WebRequest& request, const QByteArray& path)
+{
+    if (!request.header("content-type").startsWith(kJson))
+        return jsonError(415, QStringLiteral("JSON kérés kell."));
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(request.body, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return jsonError(400, QStringLiteral("Hibás JSON."));
+    const QJsonObject body = document.object();
+    const QString& from = request.address;
+    const auto bad = [] { return jsonError(400, QStringLiteral("Hiányzó vagy hibás mező.")); };
+    constexpr int kMaxRow = 1 << 20;
+
+    if (path == "/api/roster") {
+        const auto item = stringField(body, QStringLiteral("item"));
+        const auto slot = stringField(body, QStringLiteral("slot"));
+        const auto name = stringField(body, QStringLiteral("name"));
+        const auto address = stringField(body, QStringLiteral("address"));
+        if (!item || !slot || !name || !address)
+            return bad();
+        return result(m_binding.rosterAction(from, *item, {*slot, *name, *address}));
+    }
+    if (path == "/api/command") {
+        const auto command = stringField(body, QStringLiteral("command"));
+        return command ? result(m_binding.sendCommand(from, *command)) : bad();
+    }
+    if (path == "/api/say") {
+        const auto text = stringField(body, QStringLiteral("text"));
+        return text ? result(m_binding.say(from, *text)) : bad();
+    }
+    if (path == "/api/bans/add") {
+        const auto text = stringField(body, QStringLiteral("text"));
+        const auto grade = intField(body, QStringLiteral("grade"), 0, 4);
+        return text && grade ? result(m_binding.addBan(from, *text, *grade)) : bad();
+    }
+    const auto row = intField(body, QStringLiteral("row"), 0, kMaxRow);
+    const auto line = stringField(body, QStringLiteral("line"));
+    if (!row || !line)
+        return bad();
+    if (path == "/api/bans/grade") {
+        const auto grade = intField(body, QStringLiteral("grade"), 0, 4);
+        return grade ? result(m_binding.setBanGrade(from, *row, *line, *grade)) : bad();
+    }
+    return result(m_binding.removeBan(from, *row, *line));
+}
+
+} // namespace vigilor::web

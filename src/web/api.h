@@ -1,0 +1,90 @@
+#pragma once
+
+#include "web/sessions.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <functional>
+
+namespace vigilor::web {
+
+class Binding;
+
+// One request as the web page's handlers see it: what the HTTP library read, nothing of the
+// socket.
+struct WebRequest
+{
+    QByteArray method;                            // "GET", "POST", ...
+    QByteArray target;                            // the path with its query, as sent
+    QList<QPair<QByteArray, QByteArray>> headers; // names in lower case
+    QByteArray body;
+    QString address; // the client's address as the console names it
+
+    QByteArray header(QByteArrayView name) const;
+    bool wantsWebSocket() const;
+};
+
+// The answer to one request. `upgrade` accepts a WebSocket: the library then answers the
+// handshake itself, and the socket becomes a live feed of the session `sessionId`.
+struct WebResponse
+{
+    int status = 200;
+    QByteArray contentType;
+    QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    bool upgrade = false;
+    QByteArray sessionId;
+};
+
+// The web page's requests, handled without sockets: the login with the access key and its
+// throttle, the session cookie and the anti-forgery token, the routes, the JSON of the acts and
+// their dispatch to the engine. Only the login page is served without a session; every request
+// that changes anything carries the session's token in the header "X-Vigilor-Token"; a request
+// whose Origin names another site than its Host is refused.
+class WebApi final
+{
+public:
+    static constexpr qsizetype kMaxBody = 16 * 1024;
+    static inline const QByteArray kCookieName = QByteArrayLiteral("vigilor_session");
+    static inline const QByteArray kTokenHeader = QByteArrayLiteral("x-vigilor-token");
+
+    // monotonicMs: the clock of the sessions and of the login throttle.
+    WebApi(Binding& binding, QByteArray accessKey, std::function<qint64()> monotonicMs);
+
+    // Under TLS the session cookie is Secure.
+    void setSecure(bool secure) { m_secure = secure; }
+    bool secure() const { return m_secure; }
+
+    WebResponse handle(const WebRequest& request);
+    // Whether the session of a live feed still stands (it may have ended or logged out).
+    bool sessionLive(const QByteArray& id) { return m_sessions.isLive(id, m_now()); }
+
+    Sessions& sessions() { return m_sessions; }
+    LoginThrottle& throttle() { return m_throttle; }
+
+private:
+    Session* sessionOf(const WebRequest& request);
+    WebResponse login(const WebRequest& request);
+    WebResponse logout(const WebRequest& request, Session& session);
+    WebResponse page(bool loggedIn, int status = 200, const QString& message = {});
+    WebResponse asset(const QString& resource, const QByteArray& type);
+    WebResponse state(Session& session);
+    WebResponse console(const WebRequest& request);
+    WebResponse liveFeed(const WebRequest& request, Session& session);
+    WebResponse act(const WebRequest& request, const QByteArray& path);
+
+    Binding& m_binding;
+    QByteArray m_accessKey;
+    std::function<qint64()> m_now;
+    bool m_secure = false;
+    Sessions m_sessions;
+    LoginThrottle m_throttle;
+};
+
+// The answer every route gives to a request without the login: 401 with a JSON error.
+WebResponse jsonError(int status, const QString& message);
+
+} // namespace vigilor::web

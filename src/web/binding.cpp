@@ -1,0 +1,312 @@
+#include "web/binding.h"
+
+#include "exchange/address.h"
+#include "link/datagram.h"
+#include "robot/robot.h"
+#include "rules/banentry.h"
+#include "text/cp1250.h"
+
+#include <algorithm>
+
+namespace vigilor::web {
+
+namespace {
+
+const QString kUndone = QStringLiteral("A művelet elmarad: ");
+
+QJsonArray toArray(const QStringList& texts)
+{
+    QJsonArray array;
+    for (const QString& text : texts)
+        array.append(text);
+    return array;
+}
+
+// One line of text: a command or a chat line with a line break would be two for the server.
+bool oneLine(const QString& text)
+{
+    return std::none_of(text.begin(), text.end(),
+                        [](QChar c) { return c == u'\n' || c == u'\r' || c == QChar(0); });
+}
+
+// The password of an upload address ("user:password@host/folder"), if it holds one.
+QString ftpPassword(const QString& address)
+{
+    if (address.isEmpty())
+        return {};
+    const auto target = exchange::parseUploadAddress(exchange::stripUploadPrefixes(address));
+    return target ? target->password : QString();
+}
+
+} // namespace
+
+Binding::Binding(Robot& robot, QObject* parent) : QObject(parent), m_robot(robot)
+{
+    connect(&robot.link(), &link::Link::connectedChanged, this,
+            [this]() noexcept { emit stateChanged(); });
+    connect(&robot.roster(), &roster::Roster::rowsChanged, this,
+            [this]() noexcept { emit stateChanged(); });
+    connect(&robot.settings(), &Settings::banListChanged, this,
+            [this]() noexcept { emit stateChanged(); });
+    connect(&robot.settings(), &Settings::hostChanged, this,
+            [this]() noexcept { emit stateChanged(); });
+    connect(&robot.settings(), &Settings::portChanged, this,
+            [this]() noexcept { emit stateChanged(); });
+    connect(&robot.console(), &link::Console::linesAppended, this,
+            [this]() noexcept { emit consoleChanged(); });
+    connect(&robot.console(), &link::Console::contentReset, this,
+            [this]() noexcept { emit consoleReset(); });
+}
+
+Scrubber Binding::scrubber() const
+{
+    const Settings& settings = m_robot.settings();
+    // The upload field's placeholder ("user:pass@host/folder") holds no one's password.
+    const QString upload = settings.uploadAddress() == Settings::kUploadAddressDefault
+                               ? QString()
+                               : settings.uploadAddress();
+    Scrubber scrubber{{settings.password(), ftpPassword(settings.text(Key::PublicUploadURL)),
+                       ftpPassword(upload), m_accessKey}};
+    scrubber.secrets.removeAll(QString());
+    // A secret inside another is covered by the longer one first.
+    std::sort(scrubber.secrets.begin(), scrubber.secrets.end(),
+              [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    return scrubber;
+}
+
+QString Scrubber::operator()(QString text) const
+{
+    for (const QString& secret : secrets)
+        if (text.contains(secret))
+            text.replace(secret, QString(secret.size(), u'*'));
+    return text;
+}
+
+StateSnapshot Binding::snapshot() const
+{
+    const Settings& settings = m_robot.settings();
+    return {m_robot.link().isConnected(), settings.host() + u':' + settings.port(),
+            m_robot.roster().rows(), m_robot.rules().banList().entries()};
+}
+
+QJsonObject stateJson(const StateSnapshot& snapshot, const Scrubber& scrub)
+{
+    QJsonObject link;
+    link[QStringLiteral("connected")] = snapshot.connected;
+    link[QStringLiteral("text")] =
+        snapshot.connected ? QStringLiteral("Csatlakozva") : QStringLiteral("Lecsatlakozva");
+    link[QStringLiteral("address")] = scrub(snapshot.address);
+
+    QJsonArray rows;
+    for (const QStringList& cells : snapshot.rows) {
+        QJsonArray row;
+        for (int column = 0; column < roster::Roster::kColumns; ++column)
+            row.append(scrub(cells.value(column)));
+        rows.append(row);
+    }
+    QJsonArray bans;
+    for (const QString& line : snapshot.bans) {
+        QJsonObject entry;
+        entry[QStringLiteral("line")] = scrub(line);
+        entry[QStringLiteral("grade")] = rules::entryGrade(line);
+        entry[QStringLiteral("text")] = scrub(rules::entryText(line));
+        bans.append(entry);
+    }
+
+    QJsonObject state;
+    state[QStringLiteral("link")] = link;
+    state[QStringLiteral("players")] = int(rows.size());
+    state[QStringLiteral("rows")] = rows;
+    state[QStringLiteral("bans")] = bans;
+    return state;
+}
+
+QJsonArray linesJson(const QStringList& lines, const Scrubber& scrub)
+{
+    QJsonArray array;
+    for (const QString& line : lines)
+        array.append(scrub(line));
+    return array;
+}
+
+QJsonObject Binding::captions()
+{
+    QJsonArray menu;
+    for (const rules::MenuItem& item : rules::listMenuItems()) {
+        QJsonObject entry;
+        switch (item.action) {
+        case rules::MenuAction::Separator:
+            entry[QStringLiteral("kind")] = QStringLiteral("separator");
+            break;
+        case rules::MenuAction::AweHeading:
+            entry[QStringLiteral("kind")] = QStringLiteral("heading");
+            entry[QStringLiteral("caption")] = item.caption;
+            break;
+        default:
+            entry[QStringLiteral("kind")] = QStringLiteral("action");
+            entry[QStringLiteral("id")] = item.objectName;
+            entry[QStringLiteral("caption")] = item.caption;
+            break;
+        }
+        menu.append(entry);
+    }
+    QJsonObject captions;
+    captions[QStringLiteral("columns")] = toArray(roster::Roster::headerRow());
+    captions[QStringLiteral("menu")] = menu;
+    captions[QStringLiteral("grades")] = toArray(rules::gradeCaptions());
+    return captions;
+}
+
+qsizetype Binding::consoleSize() const
+{
+    return m_robot.console().size();
+}
+
+ConsoleSlice Binding::consoleSlice(qsizetype from) const
+{
+    const link::Console& console = m_robot.console();
+    const qsizetype size = console.size();
+    ConsoleSlice slice;
+    slice.first = std::clamp(from, std::max<qsizetype>(0, size - kConsoleTail), size);
+    const link::LineStore& lines = console.content();
+    for (qsizetype i = slice.first; i < size; ++i) {
+        slice.bytes += lines.bytes(i);
+        slice.bytes += '\n';
+    }
+    return slice;
+}
+
+QStringList ConsoleSlice::lines() const
+{
+    if (bytes.isEmpty())
+        return {};
+    QStringList decoded = text::fromCp1250(bytes).split(u'\n');
+    decoded.removeLast(); // after the last line's ending
+    return decoded;
+}
+
+QJsonArray Binding::consoleLines(qsizetype from, qsizetype* first) const
+{
+    const ConsoleSlice slice = consoleSlice(from);
+    if (first)
+        *first = slice.first;
+    return linesJson(slice.lines(), scrubber());
+}
+
+void Binding::note(const QString& from, const QString& what)
+{
+    m_robot.console().consoleLine(QStringLiteral("Web (") + from + QStringLiteral("): ") + what);
+}
+
+ActResult Binding::leftUndone(int status, const QString& why)
+{
+    m_robot.console().consoleLine(kUndone + why);
+    return {status, kUndone + why};
+}
+
+ActResult Binding::rosterAction(const QString& from, const QString& item,
+                                const rules::TableRow& row)
+{
+    const QList<rules::MenuItem>& items = rules::listMenuItems();
+    const auto found = std::find_if(items.begin(), items.end(), [&](const rules::MenuItem& m) {
+        return !m.objectName.isEmpty() && m.enabled && m.objectName == item;
+    });
+    if (found == items.end())
+        return {400, QStringLiteral("Ismeretlen művelet.")};
+    // A player is offered by the row the page showed: a slot number, a name and an address.
+    const bool slotOk = !row.slot.isEmpty() && row.slot.size() <= 3 &&
+                        std::all_of(row.slot.begin(), row.slot.end(),
+                                    [](QChar c) { return c >= u'0' && c <= u'9'; });
+    if (found->action != rules::MenuAction::Refresh &&
+        (!slotOk || row.name.size() > kMaxText || row.address.size() > kMaxText ||
+         !oneLine(row.name) || !oneLine(row.address)))
+        return {400, QStringLiteral("Hibás játékos.")};
+
+    QString what = found->caption;
+    if (found->action != rules::MenuAction::Refresh)
+        what += QStringLiteral(" – ") + row.slot + QStringLiteral(". slot: ") + scrub(row.name) +
+                QStringLiteral(" (") + scrub(row.address) + u')';
+    note(from, what);
+    link::Console& console = m_robot.console();
+    const qsizetype mark = console.size();
+    if (m_robot.rules().menu().run(found->action, row))
+        return {};
+    // The menu said on the console why it left the act undone.
+    for (qsizetype i = mark; i < console.size(); ++i) {
+        const QString line = console.line(i);
+        if (const qsizetype at = line.indexOf(kUndone); at >= 0)
+            return {409, scrub(line.mid(at))};
+    }
+    return {409, kUndone + found->caption};
+}
+
+ActResult Binding::sendCommand(const QString& from, const QString& command)
+{
+    if (command.size() > kMaxText || !oneLine(command))
+        return {400, QStringLiteral("A parancs egyetlen, legfeljebb 1024 karakteres sor lehet.")};
+    note(from, QStringLiteral("Küldés: ") + scrub(link::maskedCommand(command)));
+    link::Link& link = m_robot.link();
+    if (!link.isConnected())
+        return leftUndone(409, QStringLiteral("a robot nincs csatlakozva a szerverhez"));
+    link.sendFromCommandBox(command);
+    return {};
+}
+
+ActResult Binding::say(const QString& from, const QString& text)
+{
+    if (text.isEmpty())
+        return {400, QStringLiteral("Üres üzenet.")};
+    if (text.size() > kMaxText || !oneLine(text))
+        return {400, QStringLiteral("Az üzenet egyetlen, legfeljebb 1024 karakteres sor lehet.")};
+    note(from, QStringLiteral("Mondd: ") + scrub(text));
+    if (!m_robot.link().isConnected())
+        return leftUndone(409, QStringLiteral("a robot nincs csatlakozva a szerverhez"));
+    m_robot.broadcaster().sayPublic(text);
+    return {};
+}
+
+int Binding::banRow(int row, const QString& line) const
+{
+    const QStringList& entries = m_robot.rules().banList().entries();
+    if (row >= 0 && row < entries.size() && entries[row] == line)
+        return row;
+    return int(entries.indexOf(line));
+}
+
+ActResult Binding::addBan(const QString& from, const QString& text, int grade)
+{
+    if (text.isEmpty())
+        return {400, QStringLiteral("Üres bejegyzés.")};
+    if (text.size() > kMaxText || !oneLine(text))
+        return {400, QStringLiteral("A bejegyzés egyetlen, legfeljebb 1024 karakteres sor lehet.")};
+    if (grade < 0 || grade >= int(rules::gradeCaptions().size()))
+        return {400, QStringLiteral("Hibás fokozat.")};
+    note(from, QStringLiteral("Banlista +: ") + QString::number(grade) + u' ' + scrub(text));
+    m_robot.rules().banList().add(text, grade);
+    return {};
+}
+
+ActResult Binding::setBanGrade(const QString& from, int row, const QString& line, int grade)
+{
+    if (grade < 0 || grade >= int(rules::gradeCaptions().size()))
+        return {400, QStringLiteral("Hibás fokozat.")};
+    note(from, QStringLiteral("Banlista fokozat: ") + scrub(line) + QStringLiteral(" -> ") +
+                   QString::number(grade));
+    const int at = banRow(row, line);
+    if (at < 0)
+        return leftUndone(409, QStringLiteral("a bejegyzés már nincs a banlistán: ") + scrub(line));
+    m_robot.rules().banList().setGrade(at, grade);
+    return {};
+}
+
+ActResult Binding::removeBan(const QString& from, int row, const QString& line)
+{
+    note(from, QStringLiteral("Banlista -: ") + scrub(line));
+    const int at = banRow(row, line);
+    if (at < 0)
+        return leftUndone(409, QStringLiteral("a bejegyzés már nincs a banlistán: ") + scrub(line));
+    m_robot.rules().banList().remove(at);
+    return {};
+}
+
+} // namespace vigilor::web

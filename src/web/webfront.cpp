@@ -1,0 +1,190 @@
+#include "web/webfront.h"
+
+#include "robot/robot.h"
+#include "web/api.h"
+#include "web/secrets.h"
+#include "web/server.h"
+
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+
+namespace vigilor::web {
+
+namespace {
+
+const QString kNotStarted = QStringLiteral("A webes felület nem indult el: ");
+
+// The certificate chain and the private key of PEM files; the error text when they do not read.
+std::optional<QSslConfiguration> tlsConfiguration(const QString& certFile, const QString& keyFile,
+                                                  QString* why)
+{
+    if (!QSslSocket::supportsSsl()) {
+        *why = QStringLiteral("a TLS nem érhető el ezen a gépen");
+        return std::nullopt;
+    }
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(certFile, QSsl::Pem);
+    if (chain.isEmpty()) {
+        *why = QStringLiteral("nem olvasható PEM tanúsítvány: ") + certFile;
+        return std::nullopt;
+    }
+    QFile file(keyFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("nem olvasható a kulcsfájl: ") + keyFile;
+        return std::nullopt;
+    }
+    const QByteArray pem = file.read(1024 * 1024);
+    QSslKey key;
+    for (QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
+        key = QSslKey(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
+        if (!key.isNull())
+            break;
+    }
+    if (key.isNull()) {
+        *why = QStringLiteral("nem olvasható PEM titkos kulcs: ") + keyFile;
+        return std::nullopt;
+    }
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificate(chain.front());
+    configuration.setLocalCertificateChain(chain);
+    configuration.setPrivateKey(key);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    configuration.setProtocol(QSsl::SecureProtocols);
+    return configuration;
+}
+
+} // namespace
+
+WebFront::WebFront(Robot& robot, std::optional<WebConfig> commandLine, QObject* parent)
+    : QObject(parent), m_robot(robot), m_commandLine(std::move(commandLine)), m_binding(robot)
+{
+    m_clock.start();
+    m_restart.setSingleShot(true);
+    m_restart.setInterval(kRestartDelayMs);
+    connect(&m_restart, &QTimer::timeout, this, [this] { guarded(&m_robot, [this] { apply(); }); });
+    connect(&robot.settings(), &Settings::changed, this, [this](Key key) noexcept {
+        if (!m_commandLine && (key == Key::WebListen || key == Key::WebCert || key == Key::WebKey))
+            m_restart.start();
+    });
+}
+
+WebFront::~WebFront()
+{
+    // The server goes first: its feeds read the binding until they close.
+    m_server.reset();
+}
+
+void WebFront::setLimits(const Limits& limits, const LiveFeed::Limits& feedLimits)
+{
+    m_limits = limits;
+    m_feedLimits = feedLimits;
+}
+
+quint16 WebFront::port() const
+{
+    return m_server ? m_server->port() : 0;
+}
+
+WebConfig WebFront::wanted() const
+{
+    if (m_commandLine)
+        return *m_commandLine;
+    const Settings& settings = m_robot.settings();
+    return {settings.text(Key::WebListen).trimmed(), settings.text(Key::WebCert).trimmed(),
+            settings.text(Key::WebKey).trimmed()};
+}
+
+void WebFront::apply()
+{
+    m_restart.stop();
+    const WebConfig config = wanted();
+    if (m_applied && *m_applied == config)
+        return;
+    m_applied = config;
+    stop(true);
+    if (!config.listen.isEmpty())
+        start(config);
+}
+
+void WebFront::stop(bool say)
+{
+    if (!m_server)
+        return;
+    m_server.reset();
+    if (say)
+        m_robot.console().consoleLine(QStringLiteral("A webes felület leállt."));
+}
+
+void WebFront::fail(const QString& why)
+{
+    m_robot.console().consoleLine(kNotStarted + why);
+}
+
+void WebFront::start(const WebConfig& config)
+{
+    QString why;
+    const std::optional<ListenAddress> where = parseListenAddress(config.listen, &why);
+    if (!where)
+        return fail(why);
+    const bool tlsAsked = !config.certFile.isEmpty() || !config.keyFile.isEmpty();
+    if (tlsAsked && (config.certFile.isEmpty() || config.keyFile.isEmpty()))
+        return fail(QStringLiteral("a TLS-hez a tanúsítvány és a kulcs is kell"));
+    if (!where->isLoopback() && !tlsAsked)
+        return fail(where->text() +
+                    QStringLiteral(" nem a gép saját címe, ott csak TLS-sel (--web-cert és "
+                                   "--web-key, vagy a [Web] Cert és Key kulcsa) indulhat"));
+    std::optional<QSslConfiguration> tls;
+    if (tlsAsked) {
+        tls = tlsConfiguration(config.certFile, config.keyFile, &why);
+        if (!tls)
+            return fail(why);
+    }
+
+    auto server = std::make_unique<WebServer>(m_binding, m_limits, m_feedLimits, &m_robot);
+    if (const std::optional<QString> error = server->start(where->address, where->port, tls))
+        return fail(where->text() + QStringLiteral(": ") + *error);
+    // The key comes once the address is taken: a web page that cannot start needs none. No
+    // request is read before the event loop runs again.
+    AccessKey key;
+    try {
+        key = AccessKey::loadOrCreate(m_robot.programFolder());
+    } catch (const Error& error) {
+        return fail(error.message());
+    }
+    // A new key ends every session made with the old one.
+    if (!m_api || key.key != m_key) {
+        m_key = key.key;
+        m_api = std::make_unique<WebApi>(m_binding, key.key, [this] { return m_clock.elapsed(); });
+        m_binding.setAccessKey(key.key);
+    }
+    m_api->setSecure(tls.has_value());
+    server->setApi(m_api.get());
+    m_server = std::move(server);
+    connect(&m_server->feeds(), &LiveFeed::dropped, this,
+            [this](const QString& address, const QString& reason) {
+                guarded(&m_robot, [&] {
+                    m_binding.note(address, QStringLiteral("élő adatfolyam lezárva: ") + reason);
+                });
+            });
+
+    ListenAddress bound = *where;
+    bound.port = m_server->port();
+    m_robot.console().consoleLine(QStringLiteral("Webes felület: ") +
+                                  (tls ? QStringLiteral("https://") : QStringLiteral("http://")) +
+                                  bound.text() + u'/');
+    if (key.replaced)
+        m_robot.console().consoleLine(
+            QStringLiteral("A webes hozzáférési kulcs fájljában nem volt használható kulcs, új "
+                           "kulcs készült: ") +
+            key.path);
+    else if (key.created)
+        m_robot.console().consoleLine(
+            QStringLiteral("Új webes hozzáférési kulcs készült (csak a tulajdonos olvashatja): ") +
+            key.path);
+    else
+        m_robot.console().consoleLine(QStringLiteral("Webes hozzáférési kulcs: ") + key.path);
+}
+
+} // namespace vigilor::web
