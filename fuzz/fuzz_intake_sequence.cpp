@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    vigilor::fuzz::RobotHarness harness;
+    vigilor::fuzz::RobotHarness& harness = vigilor::fuzz::RobotHarness::instance();
     for (const QByteArray& datagram : datagrams(vigilor::fuzz::bytesOf(data, size))) {
         harness.deliver(datagram);
         harness.clock().advance(5 * 3600 * 1000);
