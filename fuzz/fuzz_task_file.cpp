@@ -89,7 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Scheduler& scheduler = *started;
         guarded(&robot, [&] { scheduler.loadStandardFile(); });
         FUZZ_CHECK(scheduler.tasks() == tasks, QString::number(scheduler.tasks().size()));
-        robot.settings().setFlag(Key::Scheduler, true);
         scheduler.runStartTasksOnce();
         // A day in steps of the longest stall the scheduler catches up on.
         for (int step = 0; step <= 24 * 4; ++step) {

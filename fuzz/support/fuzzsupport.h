@@ -7,6 +7,7 @@
 #include "settings/settings.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -75,6 +76,29 @@ void checkRanges(const Settings& settings);
 
 // A settings store for `folder` whose reactions reach nothing outside it.
 void quietHooks(settings::SettingsStore& store);
+
+// What a pure function gave for some bytes, kept by those bytes (whole, not a hash), so that a
+// target works out a property of the same bytes once however many inputs lead to them. Holds a
+// few thousand; when full it starts afresh.
+template <typename Value> class Memo
+{
+public:
+    const Value* find(const QByteArray& key) const
+    {
+        const auto it = m_values.constFind(key);
+        return it == m_values.cend() ? nullptr : &*it;
+    }
+    void insert(const QByteArray& key, Value value)
+    {
+        if (m_values.size() >= kKept)
+            m_values.clear();
+        m_values.insert(key, std::move(value));
+    }
+
+private:
+    static constexpr qsizetype kKept = 4096;
+    QHash<QByteArray, Value> m_values;
+};
 
 // For messages: control characters as \xNN, lines quoted.
 QString printable(const QString& text);

@@ -445,6 +445,7 @@ void RobotHarness::build()
     s.setMessages({QStringLiteral("Udv a szerveren!"), QStringLiteral("Ne csalj!")});
     s.setFlag(Key::RateCheck, true);
     s.setFlag(Key::CommandListener, true);
+    s.setFlag(Key::Scheduler, true);
     r.link().connectAction();
     if (!r.link().isConnected())
         fail(QStringLiteral("the link did not connect"));

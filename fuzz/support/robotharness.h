@@ -114,16 +114,16 @@ private:
 
 // The engine as the program assembles it, once per process: a fake clock and pump, the link
 // connected to a port on 127.0.0.1 that never answers, settings holding a ban list, messages and
-// the usual switches, and an empty `status` reply already handled, so that the checks and the
-// channel commands have something to work on. No event loop runs, so the pacer never sends and
-// every command the engine queues stays in the queue for the checks to see.
+// the usual switches (the scheduler on), and an empty `status` reply already handled, so that
+// the checks and the channel commands have something to work on. No event loop runs, so the
+// pacer never sends and every command the engine queues stays in the queue for the checks to
+// see.
 //
 // Every input begins from the same known state: finish() takes the robot back to it (console,
 // day log, roster, queue, settings, files) through the engine's own operations and then compares
 // everything the engine shows of itself with the known state. What the operations cannot take
-// back (an open status reply, a punishment or `status` sent out of the queue, a rule check's
-// memory, a timer left running) gets a robot built afresh, so a failure never depends on the
-// inputs before it. At exit, the folder is compared byte for byte with the known state.
+// back gets a robot built afresh, so a failure never depends on the inputs before it. At exit,
+// the folder is compared byte for byte with the known state.
 class RobotHarness final
 {
 public:
