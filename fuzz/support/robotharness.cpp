@@ -105,6 +105,15 @@ std::optional<QByteArray> readPlain(const QString& path)
     return bytes;
 }
 
+// The console as the day's log must hold it: every line, CR LF after each.
+QByteArray consoleBytes(const link::Lines& lines)
+{
+    QByteArray bytes;
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        bytes += lines.bytes(i) + QByteArrayView("\r\n");
+    return bytes;
+}
+
 // The files a settings load reads: what it reads back is a function of these alone.
 FolderPrint::Files settingsFiles(const FolderPrint::Files& files)
 {
@@ -512,6 +521,8 @@ void RobotHarness::deliver(const QByteArray& datagram)
     const QStringList rosterBefore = r.roster().text();
     const quint64 generation = r.console().generation();
     const qsizetype consoleBefore = r.console().size();
+    const link::Lines dayBefore = r.console().content().snapshot();
+    const QString logBefore = r.intake().logFileName();
     const QHash<QString, QByteArray> contentsBefore =
         m_thorough && !channel ? savedFiles() : QHash<QString, QByteArray>();
     const QList<scheduler::Task> tasksBefore = r.scheduler().tasks();
@@ -536,6 +547,16 @@ void RobotHarness::deliver(const QByteArray& datagram)
     FUZZ_CHECK(r.roster().rows().size() <= 255, QString::number(r.roster().rows().size()));
     for (const QStringList& row : r.roster().rows())
         FUZZ_CHECK(row.size() == roster::Roster::kColumns, row.join(u'|'));
+
+    if (r.intake().logFileName() != logBefore) {
+        // The change of day: the closed day's log holds that day's whole console.
+        const std::optional<QByteArray> closed = readPlain(logBefore);
+        FUZZ_CHECK(closed && *closed == consoleBytes(dayBefore),
+                   QStringLiteral("the closed day's log ") + logBefore + QStringLiteral(": ") +
+                       QString::number(closed.value_or(QByteArray()).size()) +
+                       QStringLiteral(" / ") + QString::number(consoleBytes(dayBefore).size()) +
+                       QStringLiteral(" bytes"));
+    }
 
     if (!channel) {
         if (settingsTouched) {

@@ -141,8 +141,9 @@ public:
     //   punish;
     // - after a channel reply, the files the robot saved read back as the settings it holds,
     //   and the command channel's reset is the last command queued;
-    // - numbers stay in their ranges, console lines hold no line break, and the day's log file
-    //   holds a beginning of the console.
+    // - numbers stay in their ranges, console lines hold no line break, the day's log file
+    //   holds a beginning of the console, and at a change of day the closed day's file holds
+    //   that day's whole console.
     void deliver(const QByteArray& datagram);
 
     // The end of an input: ">> Beállítások mentése <<", then the day's log must hold exactly
