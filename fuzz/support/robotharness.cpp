@@ -391,6 +391,8 @@ RobotHarness& RobotHarness::instance()
 
 RobotHarness::RobotHarness() : m_folder(freshFolder(QStringLiteral("robot"))), m_print(m_folder)
 {
+    for (Verified& slot : m_verified)
+        slot.files.reserve(16);
     // The system's proxy settings are looked up for every socket opened; the link only ever
     // talks to 127.0.0.1 here.
     QNetworkProxyFactory::setUseSystemConfiguration(false);
@@ -831,8 +833,8 @@ void RobotHarness::checkSavedSettings()
     m_files = m_print.take();
     const FolderPrint::Files files = settingsFiles(m_files);
     if (!m_thorough) {
-        for (const Verified& verified : m_verified)
-            if (verified.files == files) {
+        for (size_t i = 0; i < m_verifiedCount; ++i)
+            if (const Verified& verified = m_verified[i]; verified.files == files) {
                 FUZZ_CHECK(held == verified.settings, difference(held, verified.settings));
                 return;
             }
@@ -843,9 +845,11 @@ void RobotHarness::checkSavedSettings()
     store.load();
     const SettingsState read = stateOf(reread);
     FUZZ_CHECK(read == held, difference(held, read));
-    if (m_verified.size() >= kVerifiedKept)
-        m_verified.removeFirst();
-    m_verified.append({files, read});
+    Verified& slot = m_verified[m_verifiedNext];
+    slot.files = files;
+    slot.settings = read;
+    m_verifiedNext = (m_verifiedNext + 1) % kVerifiedKept;
+    m_verifiedCount = std::max(m_verifiedCount, m_verifiedNext == 0 ? kVerifiedKept : m_verifiedNext);
 }
 
 // The folder as the known state left it, byte for byte. Only Qt's own file functions run here:
