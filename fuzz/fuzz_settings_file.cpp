@@ -61,8 +61,7 @@ void checkIniRoundTrip(const QByteArray& input)
         r.again = r.second.toBytes();
         FUZZ_CHECK(IniFile::parse(r.again).toBytes() == r.again,
                    QString::fromLatin1(r.again.toPercentEncoding()));
-        rereads.insert(written, std::move(r));
-        reread = rereads.find(written);
+        reread = &rereads.insert(written, std::move(r));
     }
     if (!decodeStoredText(input).problem.isEmpty())
         return;
@@ -145,8 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         r.importList = again.importList();
         store.save();
         r.saved = readFile(ini);
-        reloads.insert(files, std::move(r));
-        reloaded = reloads.find(files);
+        reloaded = &reloads.insert(files, std::move(r));
     }
     for (int i = 0; i < kKeyCount; ++i) {
         const KeyInfo& info = keyInfo(Key(i));
