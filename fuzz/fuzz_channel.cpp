@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         answer += value;
         break;
     }
-    vigilor::fuzz::RobotHarness harness;
+    vigilor::fuzz::RobotHarness& harness = vigilor::fuzz::RobotHarness::instance();
     harness.deliver(answer);
     harness.finish();
     return 0;

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    vigilor::fuzz::RobotHarness harness;
+    vigilor::fuzz::RobotHarness& harness = vigilor::fuzz::RobotHarness::instance();
     harness.deliver(vigilor::fuzz::bytesOf(data, size));
     harness.finish();
     return 0;

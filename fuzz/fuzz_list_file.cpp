@@ -1,12 +1,13 @@
 // The list file reader: the input is "bans.txt" and "Messages.txt" as an editor or a damaged
 // disk left them. Loading never fails on a regular file; the lines saved then read back as the
 // same lines; a file that could not be taken as it stands is kept unchanged as "NAME.bak"; and
-// the ban entry helpers keep their promises on every line.
+// the ban entry helpers keep their promises on every line. The settings file is not there.
 #include "rules/banentry.h"
 #include "settings/settingsstore.h"
 #include "support/fuzzsupport.h"
 #include "text/cp1250.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 using namespace vigilor;
@@ -47,6 +48,17 @@ void checkEntries(const QStringList& lines)
                    sorted[i] + QStringLiteral(" / ") + sorted[i + 1]);
 }
 
+// The folder of every input, emptied but for an empty import list file: the load reads it, so
+// the save leaves it be.
+QString folderForInput()
+{
+    static const QString folder = freshFolder(QStringLiteral("lists"));
+    for (const QString& name : SettingsStore::writtenFiles())
+        QFile::remove(folder + name);
+    writeFile(folder + SettingsStore::kImportFile, {});
+    return folder;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -67,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(linesFromBytes(linesToBytes(lines)) == lines, describeLines(lines));
     checkEntries(lines);
 
-    const QString folder = freshFolder(QStringLiteral("lists"));
+    const QString folder = folderForInput();
     const QString bans = folder + SettingsStore::kBansFile;
     const QString messages = folder + SettingsStore::kMessagesFile;
     writeFile(bans, input);
@@ -89,6 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(stored.problem.isEmpty() || input.isEmpty(), path + u' ' + stored.problem);
     }
 
+    // The settings file the save wrote holds nothing of the lists: read back without it.
+    QFile::remove(folder + SettingsStore::kSettingsFile);
     Settings reloaded;
     SettingsStore again(reloaded, folder);
     quietHooks(again);

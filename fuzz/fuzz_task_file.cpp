@@ -80,24 +80,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Task& task : tasks)
         checkEditor(task);
 
-    RobotHarness harness({{Scheduler::kStandardFile, input}});
-    Scheduler& scheduler = harness.robot().scheduler();
-    FUZZ_CHECK(scheduler.tasks() == tasks, QString::number(scheduler.tasks().size()));
-    harness.robot().settings().setFlag(Key::Scheduler, true);
-    scheduler.runStartTasksOnce();
-    // A day in steps of the longest stall the scheduler catches up on.
-    for (int step = 0; step <= 24 * 4; ++step) {
-        harness.clock().advance(Scheduler::kMaxCatchUpSeconds * 1000);
-        scheduler.tick();
-    }
-    for (int i = 0; i < tasks.size(); ++i)
-        scheduler.fire(i);
-    FUZZ_CHECK(scheduler.tasks() == tasks, QString::number(scheduler.tasks().size()));
+    RobotHarness& harness = RobotHarness::instance();
+    Robot& robot = harness.robot();
+    writeFile(harness.folder() + Scheduler::kStandardFile, input);
+    {
+        // Started as the program starts its own, with the file there.
+        const std::unique_ptr<Scheduler> started = harness.newScheduler();
+        Scheduler& scheduler = *started;
+        guarded(&robot, [&] { scheduler.loadStandardFile(); });
+        FUZZ_CHECK(scheduler.tasks() == tasks, QString::number(scheduler.tasks().size()));
+        scheduler.runStartTasksOnce();
+        // A day in steps of the longest stall the scheduler catches up on.
+        for (int step = 0; step <= 24 * 4; ++step) {
+            harness.clock().advance(Scheduler::kMaxCatchUpSeconds * 1000);
+            scheduler.tick();
+        }
+        for (int i = 0; i < tasks.size(); ++i)
+            scheduler.fire(i);
+        FUZZ_CHECK(scheduler.tasks() == tasks, QString::number(scheduler.tasks().size()));
 
-    scheduler.windowClosed();
-    FUZZ_CHECK(scheduler.tasks() == tasks, QString::number(scheduler.tasks().size()));
-    FUZZ_CHECK(readFile(scheduler.standardFile()) == writeTaskFile(tasks),
-               QString::number(readFile(scheduler.standardFile()).size()));
+        scheduler.windowClosed();
+        FUZZ_CHECK(scheduler.tasks() == tasks, QString::number(scheduler.tasks().size()));
+        FUZZ_CHECK(readFile(scheduler.standardFile()) == writeTaskFile(tasks),
+                   QString::number(readFile(scheduler.standardFile()).size()));
+    }
     harness.finish();
     return 0;
 }

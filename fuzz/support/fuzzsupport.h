@@ -7,13 +7,16 @@
 #include "settings/settings.h"
 
 #include <QByteArray>
+#include <QHashFunctions>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace vigilor {
 namespace settings {
@@ -75,6 +78,46 @@ void checkRanges(const Settings& settings);
 
 // A settings store for `folder` whose reactions reach nothing outside it.
 void quietHooks(settings::SettingsStore& store);
+
+// What a pure function gave for some bytes, kept by those bytes (whole, not a hash), so that a
+// target works out a property of the same bytes once however many inputs lead to them. A ring of
+// a few hundred whose slots are written over in place: an input that adds one frees about as
+// much as it allocates, so libFuzzer does not take it for a leak and run it a second time.
+template <typename Value> class Memo
+{
+public:
+    Memo() : m_slots(kKept) {}
+    const Value* find(const QByteArray& key) const
+    {
+        const size_t hash = qHash(key);
+        for (size_t i = 0; i < m_used; ++i)
+            if (m_slots[i].hash == hash && m_slots[i].key == key)
+                return &m_slots[i].value;
+        return nullptr;
+    }
+    const Value& insert(const QByteArray& key, Value value)
+    {
+        Slot& slot = m_slots[m_next];
+        slot.hash = qHash(key);
+        slot.key = key;
+        slot.value = std::move(value);
+        m_next = (m_next + 1) % kKept;
+        m_used = std::max(m_used, m_next == 0 ? kKept : m_next);
+        return slot.value;
+    }
+
+private:
+    static constexpr size_t kKept = 4096;
+    struct Slot
+    {
+        size_t hash = 0;
+        QByteArray key;
+        Value value;
+    };
+    std::vector<Slot> m_slots;
+    size_t m_used = 0;
+    size_t m_next = 0;
+};
 
 // For messages: control characters as \xNN, lines quoted.
 QString printable(const QString& text);

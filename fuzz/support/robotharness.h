@@ -1,30 +1,138 @@
 #pragma once
 
+#include "link/dialogs.h"
 #include "robot/robot.h"
-#include "support/fakes.h"
+#include "support/fuzzsupport.h"
+#include "text/clock.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QFile>
 #include <QHash>
 #include <QString>
 
+#include <array>
 #include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace vigilor::fuzz {
 
-// The engine as the program assembles it, in a fresh folder, with a fake clock and pump, the
-// link connected to a port on 127.0.0.1 that never answers. No event loop runs, so the pacer
-// never sends and every command the engine queues stays in the queue for the checks to see.
-// The settings hold a ban list, messages and the usual switches, so that the checks and the
-// channel commands have something to work on.
+// A clock that stands still until the harness moves it; a wait moves it on at once.
+class HarnessClock final : public Clock
+{
+public:
+    static QDateTime start() { return QDateTime(QDate(2026, 12, 8), QTime(12, 34, 56)); }
+    QDateTime now() const override { return m_now; }
+    void wait(int milliseconds) override { m_now = m_now.addMSecs(milliseconds); }
+    void set(const QDateTime& when) { m_now = when; }
+    void advance(qint64 milliseconds) { m_now = m_now.addMSecs(milliseconds); }
+
+private:
+    QDateTime m_now = start();
+};
+
+// No window events run: the pacer never sends, and everything queued stays for the checks.
+class HarnessPump final : public EventPump
+{
+public:
+    void processEvents() override {}
+};
+
+// Counts what was shown and answers as an operator who says no and types nothing.
+class HarnessDialogs final : public Dialogs
+{
+public:
+    void message(const QString& text) override { shown(text); }
+    bool question(const QString& text) override
+    {
+        shown(text);
+        return false;
+    }
+    std::optional<QString> input(const QString& title, const QString& prompt,
+                                 const QString&) override
+    {
+        shown(title + u'|' + prompt);
+        return std::nullopt;
+    }
+    qint64 count() const { return m_count; }
+    const QString& last() const { return m_last; }
+
+private:
+    void shown(const QString& text)
+    {
+        ++m_count;
+        m_last = text;
+    }
+    qint64 m_count = 0;
+    QString m_last;
+};
+
+// What a target may see of the files in a folder: every regular file's name, size and a hash of
+// its content. Files whose status (inode, size, times) did not change since the last look are
+// not read again.
+class FolderPrint final
+{
+public:
+    struct File
+    {
+        std::string name; // as the file system has it
+        qint64 size = 0;
+        size_t hash = 0;
+        bool operator==(const File&) const = default;
+    };
+    using Files = std::vector<File>; // by name
+
+    explicit FolderPrint(const QString& folder);
+    ~FolderPrint();
+    FolderPrint(const FolderPrint&) = delete;
+    FolderPrint& operator=(const FolderPrint&) = delete;
+
+    // The folder's files now (subfolders left out).
+    Files take();
+    static bool holds(const Files& files, const QString& name);
+    static QString describe(const Files& a, const Files& b); // the first difference
+
+private:
+    struct Seen
+    {
+        std::string name;
+        quint64 inode = 0;
+        qint64 size = -1;
+        qint64 modified = 0; // nanoseconds
+        qint64 changed = 0;
+        size_t hash = 0;
+    };
+    std::string m_folder;
+    void* m_dir = nullptr; // DIR
+    quint64 m_dirInode = 0;
+    std::vector<Seen> m_seen;
+    std::vector<Seen> m_fresh;
+    QByteArray m_buffer;
+};
+
+// The engine as the program assembles it, once per process: a fake clock and pump, the link
+// connected to a port on 127.0.0.1 that never answers, settings holding a ban list, messages and
+// the usual switches (the scheduler on), and an empty `status` reply already handled, so that
+// the checks and the channel commands have something to work on. No event loop runs, so the
+// pacer never sends and every command the engine queues stays in the queue for the checks to
+// see.
+//
+// Every input begins from the same known state: finish() takes the robot back to it (console,
+// day log, roster, queue, settings, files) through the engine's own operations and then compares
+// everything the engine shows of itself with the known state. What the operations cannot take
+// back gets a robot built afresh, so a failure never depends on the inputs before it. At exit,
+// the folder is compared byte for byte with the known state.
 class RobotHarness final
 {
 public:
-    // files: bare names and contents placed in the folder before the program starts.
-    explicit RobotHarness(const QHash<QString, QByteArray>& files = {});
-    ~RobotHarness();
+    static RobotHarness& instance();
 
     Robot& robot() { return *m_robot; }
-    test::FakeClock& clock() { return m_clock; }
+    HarnessClock& clock() { return m_clock; }
+    QString folder() const { return m_folder; }
 
     // Hands one datagram to the intake as the socket does, then checks what must hold:
     // - only the engine's own errors end a datagram's handling (no other exception, no crash);
@@ -34,26 +142,89 @@ public:
     //   punish;
     // - after a channel reply, the files the robot saved read back as the settings it holds,
     //   and the command channel's reset is the last command queued;
-    // - numbers stay in their ranges, console lines hold no line break, and the day's log file
-    //   holds a beginning of the console.
+    // - numbers stay in their ranges, console lines hold no line break, the day's log file
+    //   holds a beginning of the console, and at a change of day the closed day's file holds
+    //   that day's whole console.
     void deliver(const QByteArray& datagram);
 
     // The end of an input: ">> Beállítások mentése <<", then the day's log must hold exactly
-    // the console and the saved files must read back as the settings.
+    // the console and the saved files must read back as the settings. Then the known state.
     void finish();
 
+    // A scheduler of its own for a target that starts one with a task file, wired to this
+    // robot as the robot wires its own (whose once-per-run start tasks are spent after the
+    // first input).
+    std::unique_ptr<scheduler::Scheduler> newScheduler();
+
+    // Every this many inputs, and for the first, the checks compare the files byte for byte
+    // and read the settings back whatever the hashes say.
+    static constexpr qint64 kThoroughEvery = 4096;
+
 private:
+    struct Picture;
+
+    RobotHarness();
+    void build();
+    // Takes the robot back to the known state; the reason when only a new robot can.
+    QString restore();
+    void handle(const QByteArray& datagram);
+    bool drain();
+    void answerPunishments();
+    void calmTheChecks();
+    Picture picture();
+    // The settings as they stand, read again only after a change signal.
+    const SettingsState& currentSettings();
     void checkLog(bool whole);
     void checkSavedSettings();
-    // Every file in the folder but the day's logs, with its content.
     QHash<QString, QByteArray> savedFiles() const;
-    int dialogsShown() const;
+    void compareFolderWithKnownState() const;
+    static void atExit();
 
     QString m_folder;
-    test::FakeClock m_clock;
-    test::FakePump m_pump;
-    test::ScriptedDialogs m_dialogs;
+    HarnessClock m_clock;
+    HarnessPump m_pump;
+    HarnessDialogs m_dialogs;
     std::unique_ptr<Robot> m_robot;
+    FolderPrint m_print;
+
+    // The known state.
+    std::unique_ptr<Picture> m_known;
+    QStringList m_knownConsole;
+    FolderPrint::Files m_knownFiles;
+    QHash<QString, QByteArray> m_knownContents; // the day's log as "logs/NAME"
+
+    // Along an input.
+    quint64 m_settingsChanges = 0;
+    std::unique_ptr<SettingsState> m_settingsNow;
+    quint64 m_settingsNowAt = 0;
+    struct LogSeen // what of the day's log has been compared with the console
+    {
+        QByteArray name;
+        quint64 inode = 0;
+        quint64 generation = 0; // of the console
+        qint64 bytes = 0;
+        qsizetype lines = 0;
+    };
+    LogSeen m_logSeen;
+    QByteArray m_logBuffer;
+    qint64 m_inputs = 0;
+    bool m_punishmentSent = false;
+    bool m_handled = false; // a datagram handled while the known state is restored
+    std::set<int> m_punishedSlots; // by this robot, ever
+    bool m_thorough = true;
+    FolderPrint::Files m_files; // as the last look found them
+    // Settings files read back lately, and what they read as.
+    struct Verified
+    {
+        FolderPrint::Files files;
+        SettingsState settings;
+    };
+    // A ring whose slots are written over in place: an input that adds one allocates no more
+    // than it frees, so libFuzzer does not take it for a leak and run it a second time.
+    static constexpr size_t kVerifiedKept = 64;
+    std::array<Verified, kVerifiedKept> m_verified;
+    size_t m_verifiedCount = 0;
+    size_t m_verifiedNext = 0;
 };
 
 // The text the intake dispatches on: colour codes and the reply header removed.

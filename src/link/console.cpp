@@ -91,7 +91,7 @@ namespace {
 // The day's log is written and read in pieces of about these sizes, so that a long day is never
 // held a second time in memory.
 constexpr qsizetype kWriteBytes = 1 << 20;
-constexpr qint64 kReadBytes = 4 << 20;
+constexpr qsizetype kReadBytes = 1 << 20;
 
 // Writes lines [from, end), each followed by CR LF; returns the bytes written, or -1 when the
 // device refused some.
@@ -217,31 +217,42 @@ void ConsoleLog::load(const QString& fileName, Console& console)
     };
     if (!file.open(QIODevice::ReadOnly))
         throw unreadable();
-    // Piece by piece; each piece is taken up to its last line feed and the rest waits for the
-    // next, so a CR LF cut in two still ends one line.
+    // Piece by piece into one buffer; each piece is taken up to its last line feed and the rest
+    // waits for the next, so a CR LF cut in two still ends one line. Only that rest is copied:
+    // the day's lines are held once, in the store, even at the peak of a start.
     LineStore lines;
+    QByteArray buffer(kReadBytes, Qt::Uninitialized);
     QByteArray pending;
     qint64 size = 0;
     qint64 lineFeeds = 0;
     qint64 returns = 0;
     QByteArray ending;
     for (;;) {
-        const QByteArray piece = file.read(kReadBytes);
-        if (piece.isEmpty()) {
-            if (file.error() != QFile::NoError)
-                throw unreadable();
+        const qint64 got = file.read(buffer.data(), buffer.size());
+        if (got < 0)
+            throw unreadable();
+        if (got == 0)
             break;
-        }
-        size += piece.size();
+        const QByteArrayView piece(buffer.constData(), qsizetype(got));
+        size += got;
         lineFeeds += piece.count('\n');
         returns += piece.count('\r');
-        ending = piece.size() >= 2 ? piece.right(2) : QByteArray(ending + piece).right(2);
-        pending += piece;
-        const qsizetype cut = pending.lastIndexOf('\n');
-        if (cut >= 0) {
-            lines.appendText(QByteArrayView(pending).first(cut + 1));
-            pending.remove(0, cut + 1);
+        ending = piece.size() >= 2 ? piece.last(2).toByteArray()
+                                   : QByteArray(ending + piece.toByteArray()).right(2);
+        const qsizetype cut = piece.lastIndexOf('\n');
+        if (cut < 0) {
+            pending += piece;
+            continue;
         }
+        qsizetype from = 0;
+        if (!pending.isEmpty()) {
+            // The line begun in the pieces before ends at the first line feed of this one.
+            from = piece.indexOf('\n') + 1;
+            pending += piece.first(from);
+            lines.appendText(pending);
+        }
+        lines.appendText(piece.sliced(from, cut + 1 - from));
+        pending = piece.sliced(cut + 1).toByteArray();
     }
     lines.appendText(pending);
     const qsizetype count = lines.size();
