@@ -109,15 +109,11 @@ QString Interpreter::madeUpAnswer(const QString& command)
 
 template <typename Step> void Interpreter::step(Step&& work)
 {
-    try {
-        work();
-    } catch (const Error& e) {
-        m_console.consoleLine(e.message());
-    } catch (const std::exception& e) {
-        m_console.consoleLine(QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        m_console.consoleLine(u"Parancs figyelő: ismeretlen hiba"_s);
-    }
+    guarded(std::forward<Step>(work), [this](const std::exception& e) {
+        m_console.consoleLine(dynamic_cast<const UnknownError*>(&e)
+                                  ? u"Parancs figyelő: ismeretlen hiba"_s
+                                  : errorText(e));
+    });
 }
 
 void Interpreter::setMessageAtPosition(const QString& text)

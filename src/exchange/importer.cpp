@@ -96,13 +96,10 @@ void Importer::removeAddress()
 // escapes: the steps run from the transfers' signals.
 template <typename Work> void Importer::step(Work work) noexcept
 {
-    bool failed = true;
-    guarded(&m_services.errors, [&] {
-        work();
-        failed = false;
-    });
-    if (failed)
+    guarded(work, [this](const std::exception& e) {
+        m_services.errors.reportError(e);
         guarded(&m_services.errors, [this] { finish(); });
+    });
 }
 
 void Importer::runNow()

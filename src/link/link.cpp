@@ -12,6 +12,7 @@
 
 #include <QEventLoop>
 #include <QHostInfo>
+#include <QLoggingCategory>
 #include <QNetworkDatagram>
 #include <QScopeGuard>
 #include <QUdpSocket>
@@ -21,6 +22,8 @@
 #include <thread>
 
 namespace vigilor::link {
+
+Q_LOGGING_CATEGORY(lcLink, "vigilor.link", QtInfoMsg)
 
 namespace {
 const QString kChannelVariable = QStringLiteral("vigilor");
@@ -492,11 +495,12 @@ void Link::readDatagrams()
             continue;
         if (!m_datagramHandler)
             continue;
-        try {
-            m_datagramHandler(datagram.data());
-        } catch (...) {
-            // A failure while one datagram is handled ends that datagram's handling, silently.
-        }
+        // A failure while one datagram is handled ends that datagram's handling; the console
+        // stays silent, a debug line (vigilor.link) says what was dropped.
+        guarded([&] { m_datagramHandler(datagram.data()); },
+                [](const std::exception& e) {
+                    qCDebug(lcLink) << "datagram handling ended:" << errorText(e);
+                });
     }
 }
 
@@ -536,17 +540,11 @@ void Link::changePassword()
         rest = qMax(rest, static_cast<int>(kServerFloodWindowMs + 20 - m_lastSend.elapsed()));
     if (rest > 0)
         m_clock.wait(rest);
-    const auto resumePacer = [this] {
+    const auto resumePacer = qScopeGuard([this] {
         if (m_connected && !m_pacer.isActive())
             m_pacer.start(m_pacerPeriod);
-    };
-    try {
-        pacerTick();
-    } catch (...) {
-        resumePacer();
-        throw;
-    }
-    resumePacer();
+    });
+    pacerTick();
 }
 
 void Link::lockServer()

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -23,6 +24,9 @@ class Settings;
 } // namespace vigilor
 
 namespace vigilor::link {
+
+// Debug lines of the link; off unless QT_LOGGING_RULES asks for "vigilor.link.debug=true".
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
 class Console;
 class NameLookup;

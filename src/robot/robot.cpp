@@ -20,12 +20,6 @@ namespace vigilor {
 
 namespace {
 
-QString errorText(const std::exception& error)
-{
-    const auto* own = dynamic_cast<const Error*>(&error);
-    return own ? own->message() : QString::fromLocal8Bit(error.what());
-}
-
 QString withSeparator(const QString& folder)
 {
     return folder.isEmpty() || folder.endsWith(u'/') ? folder : folder + u'/';
@@ -215,9 +209,7 @@ void Robot::loadSettings() { m_store.load(); }
 
 void Robot::loadSettingsAtStart()
 {
-    try {
-        m_store.load();
-    } catch (const std::exception& e) {
+    guarded([this] { m_store.load(); }, [this](const std::exception& e) {
         reportError(e);
         // Settings that did not load must not go unnoticed behind the notification-area icon.
         emit showWindowRequested();
@@ -226,7 +218,7 @@ void Robot::loadSettingsAtStart()
             QStringLiteral("\n\r\n\rAmi nem töltődött be, annak az alapértéke érvényes. A be nem "
                            "olvasott fájlokat a program felülírás előtt \".bak\" végű "
                            "másolatként megtartja."));
-    }
+    });
 }
 
 void Robot::loadSettingsNow()
@@ -282,14 +274,14 @@ void Robot::reportError(const std::exception& error)
                             dynamic_cast<const std::out_of_range*>(&error) != nullptr;
     if (!indexError)
         return;
-    try {
-        m_link.connectAction();
-        m_pump.processEvents();
-        m_link.connectAction();
-        m_link.enqueueCommand(QStringLiteral("status"));
-    } catch (const std::exception& again) {
-        m_console.consoleLine(errorText(again));
-    }
+    guarded(
+        [this] {
+            m_link.connectAction();
+            m_pump.processEvents();
+            m_link.connectAction();
+            m_link.enqueueCommand(QStringLiteral("status"));
+        },
+        [this](const std::exception& again) { m_console.consoleLine(errorText(again)); });
 }
 
 } // namespace vigilor

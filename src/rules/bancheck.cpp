@@ -8,6 +8,8 @@
 #include "settings/settings.h"
 #include "text/textutil.h"
 
+#include <QScopeGuard>
+
 #include <bitset>
 
 namespace vigilor::rules {
@@ -109,19 +111,17 @@ void BanCheck::checkLearningBans(QStringList lines)
                 continue;
             // "IP figyelő" is off while the punishment runs, so that it is not remembered
             // again; it comes back on also when the punishment fails.
-            settings.setFlag(Key::LearningBan, false);
-            try {
+            {
+                settings.setFlag(Key::LearningBan, false);
+                const auto learningBack =
+                    qScopeGuard([&settings] { settings.setFlag(Key::LearningBan, true); });
                 if (settings.flag(Key::WarnOnLBhit))
                     m_context.say(QStringLiteral("^3Kedves ^2") + roster::playerName(line, layout) +
                                   QStringLiteral("^3! Allnevezni felesleges!"));
                 m_context.processEvents();
                 const int code = findEntryCode(line, entries, m_context.pump());
                 m_punisher.apply(code, line, entry, layout);
-            } catch (...) {
-                settings.setFlag(Key::LearningBan, true);
-                throw;
             }
-            settings.setFlag(Key::LearningBan, true);
             m_context.processEvents();
         }
     }

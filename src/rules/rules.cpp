@@ -6,6 +6,8 @@
 #include "text/errors.h"
 #include "text/timeformat.h"
 
+#include <QScopeGuard>
+
 #include <utility>
 
 namespace vigilor::rules {
@@ -28,17 +30,15 @@ void Rules::runChecks(const QStringList& rosterLines)
     if (m_running)
         return;
     m_running = true;
-    try {
-        while (m_pending) {
-            m_pending = false;
-            runPass(std::exchange(m_pendingLines, {}), m_pendingSerial);
-        }
-    } catch (...) {
+    // A pass that fails drops the roster that waited for it too.
+    const auto ended = qScopeGuard([this] {
         m_running = false;
         m_pending = false;
-        throw;
+    });
+    while (m_pending) {
+        m_pending = false;
+        runPass(std::exchange(m_pendingLines, {}), m_pendingSerial);
     }
-    m_running = false;
 }
 
 QStringList Rules::withoutStaleSlots(const QStringList& lines, std::optional<quint64> rosterSerial)

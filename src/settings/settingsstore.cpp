@@ -92,16 +92,15 @@ SettingsStore::SettingsStore(Settings& settings, const QString& programFolder, Q
 void SettingsStore::runAutostart()
 {
     // Called from a change signal, so nothing may escape; the load goes on after a failure.
-    try {
-        if (m_hooks.autostart)
-            m_hooks.autostart(m_settings.flag(Key::AutoStart), m_folder);
-    } catch (const std::exception& e) {
-        if (m_hooks.reportError)
-            m_hooks.reportError(e);
-    } catch (...) {
-        if (m_hooks.reportError)
-            m_hooks.reportError(std::runtime_error("unknown error"));
-    }
+    guarded(
+        [this] {
+            if (m_hooks.autostart)
+                m_hooks.autostart(m_settings.flag(Key::AutoStart), m_folder);
+        },
+        [this](const std::exception& e) {
+            if (m_hooks.reportError)
+                m_hooks.reportError(e);
+        });
 }
 
 // ---- reading -------------------------------------------------------------------------------
@@ -218,17 +217,16 @@ void SettingsStore::load()
     m_loading = true;
     const auto loaded = qScopeGuard([this] { m_loading = false; });
     int filesRead = 0;
-    try {
-        loadFiles(filesRead);
-    } catch (...) {
-        // The files this load did not get to read hold what the model now lacks: they are kept
-        // aside before a save replaces them.
+    // The files a failed load did not get to read hold what the model now lacks: they are kept
+    // aside before a save replaces them.
+    auto keepUnread = qScopeGuard([this, &filesRead] {
         bool* const keep[] = {&m_bans.keepOriginal, &m_iniKeepOriginal, &m_messages.keepOriginal,
                               &m_imports.keepOriginal};
         for (int i = filesRead; i < int(std::size(keep)); ++i)
             *keep[i] = true;
-        throw;
-    }
+    });
+    loadFiles(filesRead);
+    keepUnread.dismiss();
 }
 
 // The steps of load(); filesRead counts the written files read so far, in the order bans.txt,
