@@ -46,7 +46,7 @@ void Roster::setRowCount(int players)
 
 void Roster::refresh()
 {
-    const bool showing = m_windowShowing();
+    const bool showing = m_windowShowing;
     if (showing && !m_listTimer.isActive())
         m_listTimer.start();
     else if (!showing)

@@ -136,6 +136,7 @@ private slots:
     void commandBoxGoesToTheHeadOfTheQueue();
     void queueViewRunsWhileShowing();
     void tableMirrorsTheRoster();
+    void tableRedrawFollowsTheWindow();
     void keysTypedOnTheConsoleGoToTheCommandBox();
     void pacingItemsSetThePacer();
     void iconAndClosing();
@@ -413,6 +414,35 @@ void TestUi::tableMirrorsTheRoster()
     QCOMPARE(table->rowCount(), 1);
     QCOMPARE(cells(table, 0),
              QStringList({u"7"_s, u"12"_s, u"48"_s, u"Some body"_s, u"192.0.2.9"_s, u"25000"_s}));
+}
+
+// The window tells the engine whether it is on the screen; ListTimer runs only while it is.
+void TestUi::tableRedrawFollowsTheWindow()
+{
+    Harness h;
+    auto* listTimer = h.robot.findChild<QTimer*>(u"ListTimer"_s);
+    QVERIFY(listTimer);
+    const QString line = u"  7    12   48 123456 "_s + u"Some body"_s.leftJustified(16) +
+                         u"      0 "_s + u"192.0.2.9:28960"_s.leftJustified(22) + u" 1234 25000"_s;
+    h.robot.roster().setText({u"map: mp_harbor"_s,
+                              u"num score ping guid   name            lastmsg address"_s
+                              u"               qport rate"_s,
+                              u"---"_s, line, QString()});
+    const auto redrawnWhileShowing = [&] {
+        h.robot.roster().refresh();
+        return listTimer->isActive();
+    };
+    QVERIFY(!redrawnWhileShowing());
+    QVERIFY(h.show());
+    QVERIFY(redrawnWhileShowing());
+    h.window.showMinimized();
+    QTRY_VERIFY(h.window.isMinimized());
+    QVERIFY(!redrawnWhileShowing());
+    h.window.showNormal();
+    QTRY_VERIFY(!h.window.isMinimized());
+    QVERIFY(redrawnWhileShowing());
+    h.window.hide();
+    QVERIFY(!redrawnWhileShowing());
 }
 
 void TestUi::keysTypedOnTheConsoleGoToTheCommandBox()
