@@ -16,21 +16,9 @@ namespace {
 const QString kQport = QStringLiteral(" qport ");
 }
 
-const QString& ReplyIntake::channelMarker()
-{
-    static const QString marker = QStringLiteral("\"vigilor\" is:\"");
-    return marker;
-}
-
-const QString& ReplyIntake::channelMarkerWithBlank()
-{
-    static const QString marker = QStringLiteral("\"vigilor\" is: \"");
-    return marker;
-}
-
 bool ReplyIntake::isChannelReply(const QString& text)
 {
-    return text.contains(channelMarker()) || text.contains(channelMarkerWithBlank());
+    return text.contains(kChannelMarker) || text.contains(kChannelMarkerWithBlank);
 }
 
 ReplyIntake::ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster,

@@ -35,9 +35,9 @@ public:
         std::function<void()> handled;                    // the very end (queue view refresh)
     };
 
-    static const QString& channelMarker(); // "vigilor" is:"
+    static inline const QString kChannelMarker = QStringLiteral("\"vigilor\" is:\"");
     // Some servers print a blank after the colon: "vigilor" is: "
-    static const QString& channelMarkerWithBlank();
+    static inline const QString kChannelMarkerWithBlank = QStringLiteral("\"vigilor\" is: \"");
     static bool isChannelReply(const QString& text);
 
     ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster, const Clock& clock,

@@ -27,30 +27,6 @@ QString withSeparator(const QString& folder)
 
 } // namespace
 
-const QString& Robot::caption()
-{
-    static const QString text = QStringLiteral("Vigilor CoD/UO/CoD2  1.8 release 1");
-    return text;
-}
-
-const QString& Robot::firstStartMessage()
-{
-    static const QString text = QString(47, u' ') +
-        QStringLiteral(
-            "... _ _ _ ... ELSŐ INDÍTÁS ... _ _ _ ...\n\r\n\r"
-            "A program most betölti az alapbeállításokat.\n\r"
-            "Az alapbeállítások nem szabályok: változtasd meg őket józan ésszel! Például a nem "
-            "kirúgandó banlista-bejegyzések az IP figyelővel és a figyelmeztetővel együtt "
-            "elárasztják a chatet figyelmeztetésekkel.\n\r"
-            "A frissítési időköz legkisebb ajánlott értéke 40 másodperc, mert a parancs figyelő "
-            "háromszor olyan gyakran kérdez, mint a banlista figyelő, a szerverek pedig nem "
-            "bírnak sok parancsot rövid idő alatt; az 1 perc az optimális.\n\r"
-            "Sok rendbontótól gyorsan így szabadulhatsz meg: kapcsold ki a parancs figyelőt, "
-            "állíts rövidebb időközt, és kapcsold ki a chat üzeneteket.\n\r"
-            "Mielőtt hibát jelentenél, próbáld meg magad megoldani a problémát!");
-    return text;
-}
-
 Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialogs& dialogs,
              QObject* parent)
     : QObject(parent), m_programFolder(withSeparator(programFolder)), m_clock(clock), m_pump(pump),
@@ -196,7 +172,7 @@ bool Robot::startUp()
         m_console.consoleLine(QStringLiteral("vigilor indítási hiba #") + QString::number(logsError));
     else
         m_console.consoleLine(QStringLiteral("vigilor sikeresen elindult"));
-    m_console.consoleLine(QStringLiteral("Program verzió: ") + caption());
+    m_console.consoleLine(QStringLiteral("Program verzió: ") + kCaption);
     for (const QString& path : leftovers)
         m_console.consoleLine(QStringLiteral("Félbeszakadt mentés maradéka törölve: ") + path);
     guarded(this, [this] { m_scheduler.loadStandardFile(); });
@@ -209,16 +185,17 @@ void Robot::loadSettings() { m_store.load(); }
 
 void Robot::loadSettingsAtStart()
 {
-    guarded([this] { m_store.load(); }, [this](const std::exception& e) {
+    // Settings that did not load must not go unnoticed behind the notification-area icon.
+    const auto failed = [this](const std::exception& e) {
         reportError(e);
-        // Settings that did not load must not go unnoticed behind the notification-area icon.
         emit showWindowRequested();
         m_dialogs.message(
             QStringLiteral("A beállítások betöltése nem sikerült:\n\r") + errorText(e) +
             QStringLiteral("\n\r\n\rAmi nem töltődött be, annak az alapértéke érvényes. A be nem "
                            "olvasott fájlokat a program felülírás előtt \".bak\" végű "
                            "másolatként megtartja."));
-    });
+    };
+    guarded([this] { m_store.load(); }, failed);
 }
 
 void Robot::loadSettingsNow()

@@ -60,15 +60,6 @@ bool holdsText(QStringView text)
 
 } // namespace
 
-const QString& SettingsStore::resetWarning()
-{
-    static const QString text = QStringLiteral(
-        "!!! FIGYELEM !!!\n\r\n\r  Ha visszaállítod az alapbeállításokat, minden egyéb "
-        "beállításod el fog veszni! IP cím, rcon jelszó, port, jelölő dobozok, szóval minden, a "
-        "banlistát kivéve! A parancs nem lesz visszavonható!\n\rBIZTOSAN ezt akarod?");
-    return text;
-}
-
 QStringList SettingsStore::writtenFiles()
 {
     QStringList names;
@@ -436,7 +427,7 @@ void SettingsStore::writeUploadPins(const QString& pins)
 
 bool SettingsStore::reset()
 {
-    if (m_hooks.confirmReset && !m_hooks.confirmReset(resetWarning()))
+    if (m_hooks.confirmReset && !m_hooks.confirmReset(kResetWarning))
         return false;
     if (m_hooks.disconnectIfConnected)
         m_hooks.disconnectIfConnected();

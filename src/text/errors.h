@@ -78,7 +78,7 @@ inline QString errorText(const std::exception& error)
 // program catches at a boundary (an entry point of the event loop, a step that must not end
 // what called it).
 template <typename Work, typename OnError>
-    requires std::invocable<Work&> && std::invocable<OnError&, const std::exception&>
+requires std::invocable<Work&> && std::invocable<OnError&, const std::exception&>
 void guarded(Work&& work, OnError&& onError)
 {
     try {

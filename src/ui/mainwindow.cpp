@@ -44,7 +44,7 @@ MainWindow::MainWindow(Robot& robot, QWidget* parent)
       m_tray(new TrayIcon(robot, this))
 {
     setObjectName(u"Form1"_s);
-    setWindowTitle(Robot::caption());
+    setWindowTitle(Robot::kCaption);
     setWindowIcon(m_tray->icon());
 
     auto* central = new QWidget(this);
@@ -165,9 +165,9 @@ void MainWindow::buildHelpMenu()
     const auto show = [this](const QString& text) {
         return [this, text] { m_robot.dialogs().message(text); };
     };
-    addItem(u"ListenerHelp1"_s, u"[Parancs figyelő]"_s, show(channel::Interpreter::helpText()));
+    addItem(u"ListenerHelp1"_s, u"[Parancs figyelő]"_s, show(channel::Interpreter::kHelpText));
     addItem(u"RconHelp1"_s, u"[RCON parancsok]"_s, show(help::rconCommands()));
-    addItem(u"SearchTips1"_s, u"[Keresési tippek]"_s, show(link::ConsoleSearch::tipsText()));
+    addItem(u"SearchTips1"_s, u"[Keresési tippek]"_s, show(link::ConsoleSearch::kTipsText));
     addItem(u"About1"_s, u"[Névjegy]"_s, show(help::about()));
     addItem(u"WebPage1"_s, u"[Weblap]"_s, [this] { help::openDocumentation(m_robot); });
 }
@@ -192,7 +192,7 @@ void MainWindow::presentAtStart(bool inIconArea)
 
 void MainWindow::showFirstStartMessage()
 {
-    m_robot.dialogs().message(Robot::firstStartMessage());
+    m_robot.dialogs().message(Robot::kFirstStartMessage);
     showTab(Tab::Settings);
 }
 

@@ -251,10 +251,11 @@ private slots:
             u"void V::keyPressEvent(QKeyEvent* e) { QAbstractScrollArea::keyPressEvent(e); }\n"
             u"void V::paintEvent(QPaintEvent* e) { draw(); }\n"_s;
         QCOMPARE(unguardedEntryPoints(view).size(), 2);
-        QCOMPARE(unguardedEntryPoints(view + u"bool V::viewportEvent(QEvent* e) { bool h = true; "
-                                             u"guarded(m_e, [&] { h = "
-                                             u"QAbstractScrollArea::viewportEvent(e); }); return h; "
-                                             u"}\n"_s),
+        QCOMPARE(unguardedEntryPoints(view +
+                                      u"bool V::viewportEvent(QEvent* e) { bool h = true; "
+                                      u"guarded(m_e, [&] { h = "
+                                      u"QAbstractScrollArea::viewportEvent(e); }); return h; "
+                                      u"}\n"_s),
                  QStringList());
         QCOMPARE(unguardedEntryPoints(u"bool W::event(QEvent* e) { return QWidget::event(e); }\n"
                                       u"void W::keyPressEvent(QKeyEvent* e) { guarded(m_e, [&] { "

@@ -149,7 +149,7 @@ private slots:
 void TestUi::windowAtStart()
 {
     Harness h;
-    QCOMPARE(h.window.windowTitle(), Robot::caption());
+    QCOMPARE(h.window.windowTitle(), Robot::kCaption);
     QCOMPARE(h.window.size(), QSize(784, 495));
 
     QStringList titles;
@@ -164,12 +164,12 @@ void TestUi::windowAtStart()
     QCOMPARE(h.currentTab(), u"CFG eröltetés"_s);
     QVERIFY(h.dialogs.messages().isEmpty());
     h.window.showFirstStartMessage();
-    QCOMPARE(h.dialogs.messages(), QStringList{Robot::firstStartMessage()});
+    QCOMPARE(h.dialogs.messages(), QStringList{Robot::kFirstStartMessage});
     QCOMPARE(h.currentTab(), u"Beállítások"_s);
 
     // The start lines reached the view, built before them.
     QCOMPARE(h.consoleView()->text(), h.robot.console().lines().join(u'\n'));
-    QVERIFY(h.consoleView()->text().endsWith(u"Program verzió: "_s + Robot::caption()));
+    QVERIFY(h.consoleView()->text().endsWith(u"Program verzió: "_s + Robot::kCaption));
 
     QMenu* menu = h.window.menuBar()->findChild<QMenu*>(u"VigilorMenu"_s);
     QVERIFY(menu);
