@@ -15,6 +15,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QUrl>
 
 namespace vigilor::exchange {
@@ -236,15 +237,23 @@ void PublicBanList::copyAll(Direction direction)
     const bool toOwn = direction == Direction::ToOwn;
     const QStringList source = (toOwn ? m_public : m_own).lines();
     const QPointer<PublicBanList> alive(this);
-    setBusyMerging(true);
-    m_sinceEvents.start();
-    for (const QString& line : source) {
-        mergeLine(direction, line);
-        letEventsRun();
-        if (!alive)
-            return;
+    {
+        setBusyMerging(true);
+        // Also when a line fails: the window must not stay busy for good.
+        const auto merging = qScopeGuard([this, &alive] {
+            if (alive)
+                setBusyMerging(false);
+        });
+        m_sinceEvents.start();
+        for (const QString& line : source) {
+            mergeLine(direction, line);
+            // A long merge lets the window and the link run: the buttons are off while busy, a
+            // transfer's result waits for the end (whenIdle), and the window may close.
+            letEventsRun();
+            if (!alive)
+                return;
+        }
     }
-    setBusyMerging(false);
     // The last line of the source list ends selected, and it alone: a selection left in the
     // target list would look like the line ">" or "<" is about to copy.
     (toOwn ? m_publicRow : m_ownRow) = int(source.size()) - 1;

@@ -2,6 +2,7 @@
 
 #include "link/console.h"
 #include "link/datagram.h"
+#include "link/link.h"
 #include "roster/playerline.h"
 #include "roster/roster.h"
 #include "text/clock.h"
@@ -9,6 +10,10 @@
 #include "text/errors.h"
 #include "text/textutil.h"
 #include "text/timeformat.h"
+
+#include <QScopedValueRollback>
+
+#include <exception>
 
 namespace vigilor::link {
 
@@ -30,6 +35,31 @@ ReplyIntake::ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& rost
 }
 
 void ReplyIntake::handleDatagram(const QByteArray& datagram)
+{
+    // Events run inside a datagram's handling (the status assembly and the checks let them):
+    // a datagram that arrives then, through a socket opened meanwhile, must not be handled in
+    // the middle of another, so it waits and is handled whole after it, in the order they came.
+    if (m_handling) {
+        if (m_waiting.size() < kMaxWaiting)
+            m_waiting.append(datagram);
+        else
+            qCDebug(lcLink) << "datagram dropped: too many wait for the one being handled";
+        return;
+    }
+    const QScopedValueRollback handling(m_handling, true);
+    std::exception_ptr failure;
+    try {
+        handle(datagram);
+    } catch (...) {
+        failure = std::current_exception(); // the caller drops this datagram
+    }
+    while (!m_waiting.isEmpty())
+        handleSilently([this] { handle(m_waiting.takeFirst()); });
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void ReplyIntake::handle(const QByteArray& datagram)
 {
     QString text = text::stripColours(text::fromCp1250(datagram));
     if (text.isEmpty())
@@ -115,6 +145,8 @@ bool ReplyIntake::joinStatus(const QString& text)
     m_buffer += QStringView(text).mid(1);
     const QStringList bufferLines = text::splitLines(m_buffer);
     m_replyComplete = !bufferLines.isEmpty() && bufferLines.back().isEmpty();
+    // With the reply half assembled: the pacer may send, timers queue, the window repaints; no
+    // datagram is handled here (m_handling holds it back), so the buffer stays this reply's.
     m_pump.processEvents();
     if (!m_replyComplete)
         return false;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDate>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -45,7 +47,8 @@ public:
 
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
 
-    // Throws whatever a consumer throws; the caller drops the datagram then.
+    // Throws whatever a consumer throws; the caller drops the datagram then. A datagram that
+    // comes while another is being handled waits, and is handled whole after it.
     void handleDatagram(const QByteArray& datagram);
 
     QString logFileName() const { return m_logFileName; }
@@ -56,7 +59,11 @@ public:
     bool replyComplete() const { return m_replyComplete; }
     int fragmentCounter() const { return m_fragments; }
 
+    // The most datagrams that wait for the one being handled; more are dropped.
+    static constexpr qsizetype kMaxWaiting = 1024;
+
 private:
+    void handle(const QByteArray& datagram);
     void changeOfDay();
     // Saves the day's log (and closed days still unwritten). A failure does not end the
     // datagram's handling: it is said once on the console, and the next save tries again.
@@ -72,6 +79,8 @@ private:
     std::function<QString(const QDate&)> m_logFileNameFor;
     Hooks m_hooks;
 
+    bool m_handling = false;     // a datagram's handling is open (events run inside it)
+    QList<QByteArray> m_waiting; // what came meanwhile, in order
     QString m_buffer;
     bool m_replyComplete = false;
     quint8 m_fragments = 0;

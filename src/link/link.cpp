@@ -122,6 +122,8 @@ void Link::checkSilence()
     m_reconnecting = true;
     const auto reconnected = qScopeGuard([this] { m_reconnecting = false; });
     connectAction();
+    // The link is down here: nothing is sent or read, a timer's command is dropped, and the
+    // line written above keeps this check from firing again before the connect.
     m_pump.processEvents();
     connectAction();
 }
@@ -308,7 +310,11 @@ void Link::becomeConnected()
     const QString where = serverName();
     m_trayHint = QStringLiteral("Vigilor - ") + where;
     emit trayHintChanged(m_trayHint);
+    // The window shows the new state; an event that closes the link again meanwhile leaves no
+    // greeting and no connect line after the disconnect's.
     m_pump.processEvents();
+    if (!m_connected)
+        return;
     if (m_sayPublic)
         m_sayPublic(QStringLiteral("Csatlakozva ") + text::dateTime(m_clock.now()) +
                     QStringLiteral("-kor"));
@@ -379,6 +385,7 @@ void Link::connectAction()
     if (m_settings.host().isEmpty() || m_settings.port().isEmpty() ||
         m_settings.password().isEmpty())
         return;
+    // What the window still has to do runs first; an event may start a connect itself.
     m_pump.processEvents();
     if (!m_connected) {
         if (m_connecting)
@@ -402,6 +409,8 @@ void Link::connectAction()
         }
         if (m_connected)
             sessionClosed();
+        // The link is closed and m_disconnecting holds a second action off: events only see
+        // the closed link (and queue nothing).
         m_pump.processEvents();
         clearQueue();
         m_pump.processEvents();
@@ -450,6 +459,8 @@ void Link::sendLastCommands()
                 continue;
             }
             wake.start(int(due));
+            // Events run while the last commands leave: m_flushing refuses new commands and
+            // m_disconnecting a second connect action, so only what was queued goes out.
             // Once the application quits, no event loop runs any more: the wait then blocks.
             if (loop.exec() != 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(due));
@@ -495,12 +506,7 @@ void Link::readDatagrams()
             continue;
         if (!m_datagramHandler)
             continue;
-        // A failure while one datagram is handled ends that datagram's handling; the console
-        // stays silent, a debug line (vigilor.link) says what was dropped.
-        guarded([&] { m_datagramHandler(datagram.data()); },
-                [](const std::exception& e) {
-                    qCDebug(lcLink) << "datagram handling ended:" << errorText(e);
-                });
+        handleSilently([&] { m_datagramHandler(datagram.data()); });
     }
 }
 
@@ -528,6 +534,7 @@ void Link::changePassword()
         m_pendingPasswords.removeIf([&](const PendingPassword& p) { return p.command == command; });
         return;
     }
+    // A pacer tick may send it here, under the old password, and take the new one then.
     m_pump.processEvents();
     if (!m_queue.contains(command))
         return; // a pacer tick sent it meanwhile

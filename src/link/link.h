@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/errors.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -11,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 class QHostInfo;
 class QUdpSocket;
@@ -27,6 +30,15 @@ namespace vigilor::link {
 
 // Debug lines of the link; off unless QT_LOGGING_RULES asks for "vigilor.link.debug=true".
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
+
+// The datagram path's rule: a failure while one datagram is handled ends that datagram's
+// handling; the console stays silent, a debug line says what was dropped.
+template <typename Work> void handleSilently(Work&& work)
+{
+    guarded(std::forward<Work>(work), [](const std::exception& e) {
+        qCDebug(lcLink) << "datagram handling ended:" << errorText(e);
+    });
+}
 
 class Console;
 class NameLookup;

@@ -7,6 +7,7 @@
 #include "text/cp1250.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <array>
@@ -73,6 +74,8 @@ Lines ConsoleSearch::search(const Lines& source, QStringView needle, bool revers
     for (qsizetype i = 0; i < source.size(); ++i) {
         if (pump && (++linesSincePump >= kPumpLines ||
                      (linesSincePump % kClockCheckLines == 0 && sincePump.elapsed() >= kPumpMs))) {
+            // The window and the link run: the source is a snapshot, the results are this
+            // call's own, and a cancel is seen right after.
             pump->processEvents();
             linesSincePump = 0;
             sincePump.restart();
@@ -115,18 +118,12 @@ bool ConsoleSearch::run()
     m_searching = true;
     m_cancelled = false;
     emit searchingChanged(true);
-    struct Done
-    {
-        ConsoleSearch* self;
-        ~Done()
-        {
-            self->m_searching = false;
-            emit self->searchingChanged(false);
-        }
-    };
     Lines found;
     {
-        Done done{this};
+        const auto searching = qScopeGuard([this] {
+            m_searching = false;
+            emit searchingChanged(false);
+        });
         // Everything is taken by value: the operator may edit the field while events run, and
         // the console may grow or be emptied at midnight.
         const Lines source = m_withinResults ? m_results : m_console.content().snapshot();

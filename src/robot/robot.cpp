@@ -92,6 +92,8 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
         m_link.stopConnecting(true);
         if (m_link.isConnected()) {
             m_link.connectAction();
+            // The disconnect's events run before the file goes: a save one of them asks for
+            // writes what the reset replaces right after.
             m_pump.processEvents();
         }
     };
@@ -249,11 +251,15 @@ void Robot::reportError(const std::exception& error)
     // and ask for a new roster. Socket errors never lead here, a reconnect would not help.
     const bool indexError = dynamic_cast<const IndexError*>(&error) != nullptr ||
                             dynamic_cast<const std::out_of_range*>(&error) != nullptr;
-    if (!indexError)
+    if (!indexError || m_recovering)
         return;
+    const QScopedValueRollback recovering(m_recovering, true);
     guarded(
         [this] {
             m_link.connectAction();
+            // Between the disconnect and the connect: timers and the window run (nothing is
+            // sent, the link is down); an error raised there is written, and starts no second
+            // recovery inside this one.
             m_pump.processEvents();
             m_link.connectAction();
             m_link.enqueueCommand(QStringLiteral("status"));

@@ -158,6 +158,7 @@ private:
     exchange::Importer m_importer;
     bool m_closed = false;
     bool m_keepLinkUp = false; // while the command channel's "load" runs
+    bool m_recovering = false; // the error handler reconnects
 };
 
 } // namespace vigilor

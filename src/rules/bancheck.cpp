@@ -82,6 +82,9 @@ bool BanCheck::checkBans(QStringList lines)
                 continue;
             result = true;
             m_punisher.apply(findEntryCode(line, entries, m_context.pump()), line, entry, layout);
+            // The pacer sends what was queued; a menu action, the channel or a timer may queue
+            // more, edit the lists or drop the link: the check keeps its own copies of the
+            // roster and the list, and stops when the session it began on is gone.
             m_context.processEvents();
         }
     }
@@ -118,10 +121,12 @@ void BanCheck::checkLearningBans(QStringList lines)
                 if (settings.flag(Key::WarnOnLBhit))
                     m_context.say(QStringLiteral("^3Kedves ^2") + roster::playerName(line, layout) +
                                   QStringLiteral("^3! Allnevezni felesleges!"));
+                // As in the ban check; "IP figyelő" reads off meanwhile, as it may.
                 m_context.processEvents();
                 const int code = findEntryCode(line, entries, m_context.pump());
                 m_punisher.apply(code, line, entry, layout);
             }
+            // As in the ban check.
             m_context.processEvents();
         }
     }

@@ -47,6 +47,8 @@ void Punisher::punish(int code, const QString& line, Layout layout, const QStrin
     if (code == 0) {
         // The pacer sends the chat line before the kick is queued, so the player reads why.
         m_context.wait(kKickWaitMs);
+        // The pacer's late tick sends; what else runs may drop the link, which the session
+        // check below sees before anything is queued on another session.
         m_context.processEvents();
     }
     if (!m_context.intact(session))

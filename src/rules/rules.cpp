@@ -27,11 +27,13 @@ void Rules::runChecks(const QStringList& rosterLines)
     m_pendingLines = rosterLines;
     m_pendingSerial = m_ledger.rosterSerial();
     m_pending = true;
+    // The checks let events run in their middle; a roster that arrives then waits for the pass
+    // under way and is checked after it, never inside it.
     if (m_running)
         return;
     m_running = true;
     // A pass that fails drops the roster that waited for it too.
-    const auto ended = qScopeGuard([this] {
+    const auto passOpen = qScopeGuard([this] {
         m_running = false;
         m_pending = false;
     });
