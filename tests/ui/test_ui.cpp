@@ -75,6 +75,16 @@ QStringList cells(const QTableWidget* table, int row)
     return values;
 }
 
+// A roster text of one player, slot 7, "Some body".
+QStringList someBodyRoster()
+{
+    const QString line = u"  7    12   48 123456 "_s + u"Some body"_s.leftJustified(16) +
+                         u"      0 "_s + u"192.0.2.9:28960"_s.leftJustified(22) + u" 1234 25000"_s;
+    return {u"map: mp_harbor"_s,
+            u"num score ping guid   name            lastmsg address               qport rate"_s,
+            u"---"_s, line, QString()};
+}
+
 // Answers the next modal dialog once it is up.
 void whenModal(std::function<void(QWidget*)> answer)
 {
@@ -404,12 +414,7 @@ void TestUi::tableMirrorsTheRoster()
 
     // ">> Lista frissítése MOST <<" redraws from the roster text without asking the server.
     h.robot.link().connectAction();
-    const QString line = u"  7    12   48 123456 "_s + u"Some body"_s.leftJustified(16) +
-                         u"      0 "_s + u"192.0.2.9:28960"_s.leftJustified(22) + u" 1234 25000"_s;
-    h.robot.roster().setText({u"map: mp_harbor"_s,
-                              u"num score ping guid   name            lastmsg address"_s
-                              u"               qport rate"_s,
-                              u"---"_s, line, QString()});
+    h.robot.roster().setText(someBodyRoster());
     h.action(u"FRefresh"_s)->trigger();
     QCOMPARE(table->rowCount(), 1);
     QCOMPARE(cells(table, 0),
@@ -422,12 +427,7 @@ void TestUi::tableRedrawFollowsTheWindow()
     Harness h;
     auto* listTimer = h.robot.findChild<QTimer*>(u"ListTimer"_s);
     QVERIFY(listTimer);
-    const QString line = u"  7    12   48 123456 "_s + u"Some body"_s.leftJustified(16) +
-                         u"      0 "_s + u"192.0.2.9:28960"_s.leftJustified(22) + u" 1234 25000"_s;
-    h.robot.roster().setText({u"map: mp_harbor"_s,
-                              u"num score ping guid   name            lastmsg address"_s
-                              u"               qport rate"_s,
-                              u"---"_s, line, QString()});
+    h.robot.roster().setText(someBodyRoster());
     const auto redrawnWhileShowing = [&] {
         h.robot.roster().refresh();
         return listTimer->isActive();
