@@ -2,8 +2,8 @@
 
 #include <QString>
 
-#include <concepts>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 namespace vigilor {
