@@ -11,8 +11,6 @@
 #include "text/textutil.h"
 #include "text/timeformat.h"
 
-#include <QScopedValueRollback>
-
 #include <exception>
 
 namespace vigilor::link {
@@ -36,9 +34,10 @@ ReplyIntake::ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& rost
 
 void ReplyIntake::handleDatagram(const QByteArray& datagram)
 {
-    // Events run inside a datagram's handling (the status assembly and the checks let them):
-    // a datagram that arrives then, through a socket opened meanwhile, must not be handled in
-    // the middle of another, so it waits and is handled whole after it, in the order they came.
+    // Events run inside a datagram's handling (the status assembly and the checks let them, and
+    // the checks may wait for a kick): a datagram read then must not be handled in the middle of
+    // another, so it waits and is handled whole after it, in the order they came, as it would
+    // have waited in the socket behind a blocked event loop.
     if (m_handling) {
         if (m_waiting.size() < kMaxWaiting)
             m_waiting.append(datagram);
@@ -46,29 +45,57 @@ void ReplyIntake::handleDatagram(const QByteArray& datagram)
             qCDebug(lcLink) << "datagram dropped: too many wait for the one being handled";
         return;
     }
-    const QScopedValueRollback handling(m_handling, true);
+    m_handling = true;
+    bool paused = false;
     std::exception_ptr failure;
     try {
-        handle(datagram);
+        paused = handle(datagram) == Outcome::ChecksPaused;
     } catch (...) {
         failure = std::current_exception(); // the caller drops this datagram
     }
-    while (!m_waiting.isEmpty())
-        handleSilently([this] { handle(m_waiting.takeFirst()); });
+    if (!paused)
+        handleWaiting();
     if (failure)
         std::rethrow_exception(failure);
 }
 
-void ReplyIntake::handle(const QByteArray& datagram)
+void ReplyIntake::checksEnded(bool completed)
+{
+    if (!m_handling)
+        return;
+    if (completed)
+        handleSilently([this] { finish(); });
+    handleWaiting();
+}
+
+void ReplyIntake::dropWaiting()
+{
+    m_waiting.clear();
+    m_handling = false;
+}
+
+void ReplyIntake::handleWaiting()
+{
+    while (!m_waiting.isEmpty()) {
+        bool paused = false;
+        handleSilently(
+            [this, &paused] { paused = handle(m_waiting.takeFirst()) == Outcome::ChecksPaused; });
+        if (paused)
+            return; // the rest wait for these checks too
+    }
+    m_handling = false;
+}
+
+ReplyIntake::Outcome ReplyIntake::handle(const QByteArray& datagram)
 {
     QString text = text::stripColours(text::fromCp1250(datagram));
     if (text.isEmpty())
-        return;
+        return Outcome::Unsaved;
     const qsizetype header = text.indexOf(replyHeader());
     if (header >= 0)
         text.remove(header, 9);
     if (text.size() < 3)
-        return;
+        return Outcome::Unsaved;
 
     changeOfDay();
 
@@ -76,12 +103,17 @@ void ReplyIntake::handle(const QByteArray& datagram)
         if (m_hooks.channelReply)
             m_hooks.channelReply(text);
     } else if (text.contains(kQport) || (!m_replyComplete && m_buffer.contains(kQport))) {
-        if (!joinStatus(text))
-            return;
+        if (const Outcome joined = joinStatus(text); joined != Outcome::Handled)
+            return joined;
     } else {
         m_console.appendText(text);
     }
+    finish();
+    return Outcome::Handled;
+}
 
+void ReplyIntake::finish()
+{
     saveLog();
     if (m_hooks.saveSettings)
         m_hooks.saveSettings();
@@ -138,7 +170,7 @@ void ReplyIntake::logFailed(const QString& message)
     m_console.consoleLine(message);
 }
 
-bool ReplyIntake::joinStatus(const QString& text)
+ReplyIntake::Outcome ReplyIntake::joinStatus(const QString& text)
 {
     if (!m_replyComplete)
         ++m_fragments;
@@ -149,7 +181,7 @@ bool ReplyIntake::joinStatus(const QString& text)
     // datagram is handled here (m_handling holds it back), so the buffer stays this reply's.
     m_pump.processEvents();
     if (!m_replyComplete)
-        return false;
+        return Outcome::Unsaved;
 
     const QString reply = text::stripColours(m_buffer);
     m_buffer.clear();
@@ -178,16 +210,16 @@ bool ReplyIntake::joinStatus(const QString& text)
         m_console.consoleLine(QString());
         saySkipped();
         m_roster.clearRows();
-        return false;
+        return Outcome::Unsaved;
     }
     m_console.consoleLine(QStringLiteral("..:: ") + QString::number(players) +
                           QStringLiteral(" játékos a szerveren ::.."));
     m_console.appendLines(lines);
     saySkipped();
     m_roster.refresh();
-    if (m_hooks.runChecks)
-        m_hooks.runChecks();
-    return true;
+    if (m_hooks.runChecks && !m_hooks.runChecks())
+        return Outcome::ChecksPaused;
+    return Outcome::Handled;
 }
 
 } // namespace vigilor::link

@@ -31,7 +31,9 @@ public:
     {
         std::function<void(const QString&)> channelReply; // the text holding the marker
         std::function<void()> rosterReplaced;             // every complete status reply
-        std::function<void()> runChecks;                  // after a complete roster with players
+        // After a complete roster with players; false when the checks wait at a timed step:
+        // the datagram's handling ends when checksEnded() is called.
+        std::function<bool()> runChecks;
         std::function<void()> saveSettings;               // after every handled datagram
         std::function<void()> midnight;                   // after the log break line
         std::function<void()> handled;                    // the very end (queue view refresh)
@@ -48,8 +50,15 @@ public:
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
 
     // Throws whatever a consumer throws; the caller drops the datagram then. A datagram that
-    // comes while another is being handled waits, and is handled whole after it.
+    // comes while another is being handled (its checks included, also while they wait at a
+    // timed step) waits, and is handled whole after it.
     void handleDatagram(const QByteArray& datagram);
+    // The checks that waited at a timed step are over: the datagram they belong to is saved
+    // unless they failed, and what came meanwhile is handled.
+    void checksEnded(bool completed);
+    // The program ends with checks that wait: what came meanwhile is dropped, as the socket's
+    // unread datagrams are.
+    void dropWaiting();
 
     QString logFileName() const { return m_logFileName; }
     void setLogFileName(const QString& name) { m_logFileName = name; }
@@ -63,13 +72,22 @@ public:
     static constexpr qsizetype kMaxWaiting = 1024;
 
 private:
-    void handle(const QByteArray& datagram);
+    enum class Outcome
+    {
+        Handled,      // the day's log and the settings are saved
+        Unsaved,      // too short, an unfinished status reply, one without players
+        ChecksPaused, // saved when the checks are over
+    };
+    Outcome handle(const QByteArray& datagram);
+    void handleWaiting(); // then the handling is no longer open, unless checks wait again
+    // After a handled datagram: the day's log, the settings, the queue view.
+    void finish();
     void changeOfDay();
     // Saves the day's log (and closed days still unwritten). A failure does not end the
     // datagram's handling: it is said once on the console, and the next save tries again.
     void saveLog();
     void logFailed(const QString& message);
-    bool joinStatus(const QString& text); // true when the reply is complete and has players
+    Outcome joinStatus(const QString& text);
 
     Console& m_console;
     ConsoleLog& m_log;

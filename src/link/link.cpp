@@ -25,6 +25,11 @@ namespace vigilor::link {
 
 Q_LOGGING_CATEGORY(lcLink, "vigilor.link", QtInfoMsg)
 
+void dropSilently(const std::exception& error)
+{
+    qCDebug(lcLink) << "datagram handling ended:" << errorText(error);
+}
+
 namespace {
 const QString kChannelVariable = QStringLiteral("vigilor");
 const QString kStatusEcho = QStringLiteral("\"status\"");
@@ -132,6 +137,10 @@ void Link::onPacerTimeout()
 {
     if (!m_connected)
         return;
+    if (m_pacerHolds > 0) {
+        m_tickDue = true;
+        return;
+    }
     // Early after a send made outside the timer (the password change): wait out the rest.
     if (const int rest = msUntilNextSend(); rest > 0) {
         m_pacer.start(rest);
@@ -184,6 +193,16 @@ void Link::pacerTick()
     }
 }
 
+void Link::releasePacer(bool sendDueTick)
+{
+    if (m_pacerHolds == 0 || --m_pacerHolds > 0 || !std::exchange(m_tickDue, false))
+        return;
+    if (sendDueTick)
+        guarded(m_errors, [this] { onPacerTimeout(); });
+    else if (m_connected && !m_pacer.isActive())
+        m_pacer.start(m_pacerPeriod);
+}
+
 void Link::setPacerInterval(int milliseconds)
 {
     m_pacerPeriod = milliseconds;
@@ -204,6 +223,7 @@ void Link::updateLinkControls()
             m_rosterPoll.start();
     } else {
         m_pacer.stop();
+        m_tickDue = false;
         m_rosterPoll.stop();
     }
     emit linkControlsUpdated(m_connected);

@@ -55,11 +55,14 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     link::ReplyIntake::Hooks hooks;
     hooks.channelReply = [this](const QString& reply) { m_interpreter.runChannelCommand(reply); };
     hooks.rosterReplaced = [this] { m_rules.rosterReplaced(); };
-    hooks.runChecks = [this] { m_rules.runChecks(m_roster.text()); };
+    hooks.runChecks = [this] { return m_rules.runChecks(m_roster.text()); };
     hooks.midnight = [this] { m_rules.midnight(); };
     hooks.saveSettings = [this] { m_store.save(); };
     hooks.handled = [this] { emit m_link.queueChanged(); };
     m_intake.setHooks(std::move(hooks));
+    // Checks that waited at a timed step end the handling of their datagram.
+    connect(&m_rules, &rules::Rules::checksEnded, this,
+            [this](bool completed) noexcept { m_intake.checksEnded(completed); });
 
     channel::Interpreter::Hooks channelHooks;
     channelHooks.addBanEntry = [this](const QString& text, int code) {
@@ -223,6 +226,10 @@ void Robot::close()
     if (m_closed)
         return;
     m_closed = true;
+    // Checks that wait at a timed step end where they are: nothing of theirs is queued, and the
+    // log saved below is the last one.
+    m_rules.stopChecks();
+    m_intake.dropWaiting();
     guarded(this, [this] { m_consoleLog.save(m_intake.logFileName()); });
     guarded(this, [this] { saveSettings(); });
     guarded(this, [this] {
