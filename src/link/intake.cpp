@@ -12,6 +12,7 @@
 #include "text/timeformat.h"
 
 #include <exception>
+#include <utility>
 
 namespace vigilor::link {
 
@@ -46,14 +47,13 @@ void ReplyIntake::handleDatagram(const QByteArray& datagram)
         return;
     }
     m_handling = true;
-    bool paused = false;
     std::exception_ptr failure;
     try {
-        paused = handle(datagram) == Outcome::ChecksPaused;
+        m_checksPaused = handle(datagram) == Outcome::ChecksPaused;
     } catch (...) {
         failure = std::current_exception(); // the caller drops this datagram
     }
-    if (!paused)
+    if (!m_checksPaused)
         handleWaiting();
     if (failure)
         std::rethrow_exception(failure);
@@ -61,7 +61,8 @@ void ReplyIntake::handleDatagram(const QByteArray& datagram)
 
 void ReplyIntake::checksEnded(bool completed)
 {
-    if (!m_handling)
+    // Only checks that a datagram of the intake started and that paused end its handling.
+    if (!std::exchange(m_checksPaused, false))
         return;
     if (completed)
         handleSilently([this] { finish(); });
@@ -71,16 +72,16 @@ void ReplyIntake::checksEnded(bool completed)
 void ReplyIntake::dropWaiting()
 {
     m_waiting.clear();
+    m_checksPaused = false;
     m_handling = false;
 }
 
 void ReplyIntake::handleWaiting()
 {
     while (!m_waiting.isEmpty()) {
-        bool paused = false;
         handleSilently(
-            [this, &paused] { paused = handle(m_waiting.takeFirst()) == Outcome::ChecksPaused; });
-        if (paused)
+            [this] { m_checksPaused = handle(m_waiting.takeFirst()) == Outcome::ChecksPaused; });
+        if (m_checksPaused)
             return; // the rest wait for these checks too
     }
     m_handling = false;

@@ -98,6 +98,7 @@ private:
     Hooks m_hooks;
 
     bool m_handling = false;     // a datagram's handling is open (events run inside it)
+    bool m_checksPaused = false; // ... and waits for its checks, paused at a timed step
     QList<QByteArray> m_waiting; // what came meanwhile, in order
     QString m_buffer;
     bool m_replyComplete = false;
