@@ -96,11 +96,12 @@ void BM_FullPass(benchmark::State& state)
 }
 void BM_CheckBans(benchmark::State& state)
 {
-    run(state, [](Setup& s) { benchmark::DoNotOptimize(s.rules.banCheck().checkBans(s.lines)); });
+    run(state,
+        [](Setup& s) { benchmark::DoNotOptimize(s.rules.banCheck().checkBans(s.lines).result()); });
 }
 void BM_CheckLearningBans(benchmark::State& state)
 {
-    run(state, [](Setup& s) { s.rules.banCheck().checkLearningBans(s.lines); });
+    run(state, [](Setup& s) { s.rules.banCheck().checkLearningBans(s.lines).result(); });
 }
 void BM_CheckFreeze(benchmark::State& state)
 {
@@ -108,7 +109,7 @@ void BM_CheckFreeze(benchmark::State& state)
 }
 void BM_CheckRate(benchmark::State& state)
 {
-    run(state, [](Setup& s) { s.rules.watch().checkRate(s.lines); });
+    run(state, [](Setup& s) { s.rules.watch().checkRate(s.lines).result(); });
 }
 void BM_CheckPing(benchmark::State& state)
 {

@@ -125,7 +125,7 @@ Options parseOptions(const QStringList& arguments)
         std::exit(0);
     }
     if (parser.isSet(version)) {
-        out << vigilor::Robot::caption() << " (" << VIGILOR_VERSION << ")\n";
+        out << vigilor::Robot::kCaption << " (" << VIGILOR_VERSION << ")\n";
         out.flush();
         std::exit(0);
     }
@@ -325,7 +325,7 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     const bool firstStart = robot.startUp();
     sayDataFolder(robot, folder);
     if (firstStart)
-        dialogs.message(Robot::firstStartMessage());
+        dialogs.message(Robot::kFirstStartMessage);
     robot.loadSettingsAtStart();
     service.ready();
     if (watcher.terminated())

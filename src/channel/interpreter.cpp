@@ -81,8 +81,8 @@ void Interpreter::pollChannel()
 
 QString Interpreter::commandText(const QString& reply)
 {
-    const QString& plain = link::ReplyIntake::channelMarker();
-    const QString& blank = link::ReplyIntake::channelMarkerWithBlank();
+    const QString& plain = link::ReplyIntake::kChannelMarker;
+    const QString& blank = link::ReplyIntake::kChannelMarkerWithBlank;
     const qsizetype atPlain = reply.indexOf(plain);
     const qsizetype atBlank = reply.indexOf(blank);
     if (atPlain < 0 && atBlank < 0)
@@ -104,20 +104,16 @@ QString Interpreter::commandText(const QString& reply)
 
 QString Interpreter::madeUpAnswer(const QString& command)
 {
-    return link::ReplyIntake::channelMarker() + command + u"\" default is:\"\""_s;
+    return link::ReplyIntake::kChannelMarker + command + u"\" default is:\"\""_s;
 }
 
 template <typename Step> void Interpreter::step(Step&& work)
 {
-    try {
-        work();
-    } catch (const Error& e) {
-        m_console.consoleLine(e.message());
-    } catch (const std::exception& e) {
-        m_console.consoleLine(QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        m_console.consoleLine(u"Parancs figyelő: ismeretlen hiba"_s);
-    }
+    guarded(std::forward<Step>(work), [this](const std::exception& e) {
+        m_console.consoleLine(dynamic_cast<const UnknownError*>(&e)
+                                  ? u"Parancs figyelő: ismeretlen hiba"_s
+                                  : errorText(e));
+    });
 }
 
 void Interpreter::setMessageAtPosition(const QString& text)
@@ -254,55 +250,6 @@ void Interpreter::runChannelCommand(const QString& reply)
     }
 
     step([&] { m_link.enqueueCommand(kReset); });
-}
-
-const QString& Interpreter::helpText()
-{
-    static const QString text = QStringLiteral(
-        "Alap parancs: /rcon set vigilor \"<vigilor parancs>\"\n\r"
-        "\n\r"
-        "Az vigilor parancs helyére ezeket kell írnod!\n\r"
-        "\n\r"
-        "ban <név vagy IP> : kitiltja a játékost a szerverről (0-s büntetés, ban)\n\r"
-        "ban on/off : a büntető funkció be- és kikapcsolása\n\r"
-        "unban <bünt.szám> <név vagy IP> : törli a játékost a banlistáról; pontosan úgy kell "
-        "beírni, ahogy a listában szerepel\n\r"
-        "lban off/on : az IP címek figyelésének ki- és bekapcsolása\n\r"
-        "time : a robot egyszer kiírja a közös chatbe a saját gépének pontos idejét\n\r"
-        "time on/off : pontos idő 10 percenként, be/ki\n\r"
-        "rsay <message> : üzenet a közös chatbe a robot nevében\n\r"
-        "anounce : kiírja az előre megadott szöveget\n\r"
-        "anounce on/off : a megadott üzenet ismétlése be/ki\n\r"
-        "anounce <üzenet> : beállítja az üzenetet\n\r"
-        "AntiFreeze : a robot megírja a közös chatbe, hogy be van-e kapcsolva a fagyás védelem\n\r"
-        "AntiFreeze on/off : fagyás védelem be/ki (a 999-es pingű játékosokat rúgja ki, de csak "
-        "ha már van pontjuk, és 2 ellenőrzésen át ilyen állapotban voltak)\n\r"
-        "interval : megmondja az ellenőrzési időközt\n\r"
-        "interval <szám> : beállítja az ellenőrzési időközt (másodpercben)\n\r"
-        "restart warn : figyelmeztetés a szerver újraindítása előtt\n\r"
-        "restart : a szerver újraindítása figyelmeztetéssel, 3-tól visszaszámolva\n\r"
-        "randomize: : pályarotáció keverő (béta, csak saját felelősségre)\n\r"
-        "status: : ellenőrzés a lehető leghamarabb\n\r"
-        "save : elmenti a robot beállításait\n\r"
-        "load : visszatölti a robot beállításait az utoljára mentett állapotra\n\r"
-        "\n\r"
-        "Keldor");
-    return text;
-}
-
-const QString& Interpreter::listenerWarning()
-{
-    static const QString text = QStringLiteral(
-        "!!! FIGYELEM !!!\n\r"
-        "\n\r"
-        "A játékszerver természetéből adódóan ez a funkció lelassíthatja a programot, túl rövid "
-        "ellenőrzési időköz mellett pedig megbéníthatja a fő funkcióit. Csak akkor kapcsold be, "
-        "ha tudod, mit csinálsz!\n\r"
-        "Az ellenőrzési időköz legalább 1 perc legyen (ez ajánlás: kevesebbet csak nagyon "
-        "fontos esetben állíts be).\n\r"
-        "\n\r"
-        "Keldor");
-    return text;
 }
 
 } // namespace vigilor::channel

@@ -63,8 +63,45 @@ public:
 
     // "[Parancs figyelő]" in the "[ S.O.S ]" menu, and the warning shown when the operator
     // switches "Parancs figyelő" on: whole message box texts.
-    static const QString& helpText();
-    static const QString& listenerWarning();
+    static inline const QString kHelpText = QStringLiteral(
+        "Alap parancs: /rcon set vigilor \"<vigilor parancs>\"\n\r"
+        "\n\r"
+        "Az vigilor parancs helyére ezeket kell írnod!\n\r"
+        "\n\r"
+        "ban <név vagy IP> : kitiltja a játékost a szerverről (0-s büntetés, ban)\n\r"
+        "ban on/off : a büntető funkció be- és kikapcsolása\n\r"
+        "unban <bünt.szám> <név vagy IP> : törli a játékost a banlistáról; pontosan úgy kell "
+        "beírni, ahogy a listában szerepel\n\r"
+        "lban off/on : az IP címek figyelésének ki- és bekapcsolása\n\r"
+        "time : a robot egyszer kiírja a közös chatbe a saját gépének pontos idejét\n\r"
+        "time on/off : pontos idő 10 percenként, be/ki\n\r"
+        "rsay <message> : üzenet a közös chatbe a robot nevében\n\r"
+        "anounce : kiírja az előre megadott szöveget\n\r"
+        "anounce on/off : a megadott üzenet ismétlése be/ki\n\r"
+        "anounce <üzenet> : beállítja az üzenetet\n\r"
+        "AntiFreeze : a robot megírja a közös chatbe, hogy be van-e kapcsolva a fagyás védelem\n\r"
+        "AntiFreeze on/off : fagyás védelem be/ki (a 999-es pingű játékosokat rúgja ki, de csak "
+        "ha már van pontjuk, és 2 ellenőrzésen át ilyen állapotban voltak)\n\r"
+        "interval : megmondja az ellenőrzési időközt\n\r"
+        "interval <szám> : beállítja az ellenőrzési időközt (másodpercben)\n\r"
+        "restart warn : figyelmeztetés a szerver újraindítása előtt\n\r"
+        "restart : a szerver újraindítása figyelmeztetéssel, 3-tól visszaszámolva\n\r"
+        "randomize: : pályarotáció keverő (béta, csak saját felelősségre)\n\r"
+        "status: : ellenőrzés a lehető leghamarabb\n\r"
+        "save : elmenti a robot beállításait\n\r"
+        "load : visszatölti a robot beállításait az utoljára mentett állapotra\n\r"
+        "\n\r"
+        "Keldor");
+    static inline const QString kListenerWarning = QStringLiteral(
+        "!!! FIGYELEM !!!\n\r"
+        "\n\r"
+        "A játékszerver természetéből adódóan ez a funkció lelassíthatja a programot, túl rövid "
+        "ellenőrzési időköz mellett pedig megbéníthatja a fő funkcióit. Csak akkor kapcsold be, "
+        "ha tudod, mit csinálsz!\n\r"
+        "Az ellenőrzési időköz legalább 1 perc legyen (ez ajánlás: kevesebbet csak nagyon "
+        "fontos esetben állíts be).\n\r"
+        "\n\r"
+        "Keldor");
 
     QTimer& pollTimer() { return m_poll; }
 

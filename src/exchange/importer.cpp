@@ -18,18 +18,6 @@ constexpr int kMinute = 60'000;
 
 } // namespace
 
-const QString& Importer::addTitle()
-{
-    static const QString text = QStringLiteral("Új távoli banlista hozzáadása");
-    return text;
-}
-
-const QString& Importer::addPrompt()
-{
-    static const QString text = QStringLiteral("Add meg az URL-t:");
-    return text;
-}
-
 Importer::Importer(Services& services, QObject* parent) : QObject(parent), m_services(services)
 {
     Settings& settings = m_services.settings;
@@ -65,7 +53,7 @@ void Importer::addAddress()
     const QString prefilled = QStringLiteral("http://");
     // A cancelled dialog gives back what it was opened with.
     const QString answer =
-        m_services.dialogs.input(addTitle(), addPrompt(), prefilled).value_or(prefilled);
+        m_services.dialogs.input(kAddTitle, kAddPrompt, prefilled).value_or(prefilled);
     if (answer.isEmpty())
         return;
     const QString address = withScheme(answer);
@@ -96,13 +84,10 @@ void Importer::removeAddress()
 // escapes: the steps run from the transfers' signals.
 template <typename Work> void Importer::step(Work work) noexcept
 {
-    bool failed = true;
-    guarded(&m_services.errors, [&] {
-        work();
-        failed = false;
-    });
-    if (failed)
+    guarded(work, [this](const std::exception& e) {
+        m_services.errors.reportError(e);
         guarded(&m_services.errors, [this] { finish(); });
+    });
 }
 
 void Importer::runNow()

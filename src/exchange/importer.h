@@ -20,8 +20,8 @@ class Importer final : public QObject
     Q_DISABLE_COPY_MOVE(Importer)
 
 public:
-    static const QString& addTitle();
-    static const QString& addPrompt();
+    static inline const QString kAddTitle = QStringLiteral("Új távoli banlista hozzáadása");
+    static inline const QString kAddPrompt = QStringLiteral("Add meg az URL-t:");
 
     explicit Importer(Services& services, QObject* parent = nullptr);
     ~Importer() override;

@@ -15,6 +15,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QUrl>
 
 namespace vigilor::exchange {
@@ -34,49 +35,8 @@ QHash<QString, int> lineCounts(const QStringList& lines)
 
 } // namespace
 
-const QString& PublicBanList::title()
-{
-    static const QString text = QStringLiteral("Nyilvános banlista");
-    return text;
-}
-const QString& PublicBanList::readyCaption()
-{
-    static const QString text = title() + QStringLiteral(" - Kész");
-    return text;
-}
-const QString& PublicBanList::downloadingCaption()
-{
-    static const QString text = title() + QStringLiteral(" - Letöltés folyamatban...");
-    return text;
-}
-const QString& PublicBanList::uploadingCaption()
-{
-    static const QString text = title() + QStringLiteral(" - Feltöltés folyamatban...");
-    return text;
-}
-const QString& PublicBanList::badLoginMessage()
-{
-    static const QString text = QStringLiteral("Belépési információ helytelen! Próbáld újra!");
-    return text;
-}
-const QString& PublicBanList::uploadOkMessage()
-{
-    static const QString text = QStringLiteral("Frissítés sikeres!");
-    return text;
-}
-const QString& PublicBanList::notListedMessage()
-{
-    static const QString text = QStringLiteral("Frissítési hiba: Átviteli hiba");
-    return text;
-}
-const QString& PublicBanList::noConnectionMessage()
-{
-    static const QString text = QStringLiteral("Frissítési hiba: Nincs kapcsolat");
-    return text;
-}
-
 PublicBanList::PublicBanList(Services& services, QObject* parent)
-    : QObject(parent), m_services(services), m_caption(title())
+    : QObject(parent), m_services(services), m_caption(kTitle)
 {
 }
 
@@ -277,15 +237,23 @@ void PublicBanList::copyAll(Direction direction)
     const bool toOwn = direction == Direction::ToOwn;
     const QStringList source = (toOwn ? m_public : m_own).lines();
     const QPointer<PublicBanList> alive(this);
-    setBusyMerging(true);
-    m_sinceEvents.start();
-    for (const QString& line : source) {
-        mergeLine(direction, line);
-        letEventsRun();
-        if (!alive)
-            return;
+    {
+        setBusyMerging(true);
+        // Also when a line fails: the window must not stay busy for good.
+        const auto merging = qScopeGuard([this, &alive] {
+            if (alive)
+                setBusyMerging(false);
+        });
+        m_sinceEvents.start();
+        for (const QString& line : source) {
+            mergeLine(direction, line);
+            // A long merge lets the window and the link run: the buttons are off while busy, a
+            // transfer's result waits for the end (whenIdle), and the window may close.
+            letEventsRun();
+            if (!alive)
+                return;
+        }
     }
-    setBusyMerging(false);
     // The last line of the source list ends selected, and it alone: a selection left in the
     // target list would look like the line ">" or "<" is about to copy.
     (toOwn ? m_publicRow : m_ownRow) = int(source.size()) - 1;
@@ -366,7 +334,7 @@ void PublicBanList::download()
     if (busy())
         return;
     setDownloadAddress(downloadFolder(m_downloadAddress));
-    setCaption(downloadingCaption());
+    setCaption(kDownloadingCaption);
     const QString url = m_downloadAddress + kListFileName;
     if (QUrl(m_downloadAddress).host().isEmpty()) {
         // Nothing to ask a name server about: "http://" alone, for one.
@@ -430,7 +398,7 @@ void PublicBanList::downloaded(const QString& url, const DownloadResult& result)
     emit publicLinesChanged();
     emit publicRowChanged(-1);
     evaluateUpload();
-    setCaption(readyCaption());
+    setCaption(kReadyCaption);
     emit downloadFinished(true);
 }
 
@@ -448,11 +416,11 @@ void PublicBanList::upload()
     }
     const std::optional<UploadTarget> target = parseUploadAddress(m_uploadAddress);
     if (!target) {
-        m_services.dialogs.message(badLoginMessage());
+        m_services.dialogs.message(kBadLoginMessage);
         emit uploadFinished(false);
         return;
     }
-    setCaption(uploadingCaption());
+    setCaption(kUploadingCaption);
     setUploadAddress(target->fieldText());
     const std::optional<Endpoint> endpoint = ftpEndpoint(target->host);
     if (!endpoint) {
@@ -522,14 +490,14 @@ void PublicBanList::uploaded(const UploadResult& result)
         emit uploadFinished(false);
         return;
     case UploadResult::Status::NoConnection:
-        m_services.dialogs.message(noConnectionMessage());
+        m_services.dialogs.message(kNoConnectionMessage);
         emit uploadFinished(false);
         return;
     case UploadResult::Status::Listed:
     case UploadResult::Status::NotListed:
         m_services.dialogs.message(
-            result.status == UploadResult::Status::Listed ? uploadOkMessage() : notListedMessage());
-        setCaption(readyCaption());
+            result.status == UploadResult::Status::Listed ? kUploadOkMessage : kNotListedMessage);
+        setCaption(kReadyCaption);
         emit uploadFinished(true);
         return;
     }

@@ -32,14 +32,19 @@ class PublicBanList final : public QObject
     Q_DISABLE_COPY_MOVE(PublicBanList)
 
 public:
-    static const QString& title();
-    static const QString& readyCaption();
-    static const QString& downloadingCaption();
-    static const QString& uploadingCaption();
-    static const QString& badLoginMessage();
-    static const QString& uploadOkMessage();
-    static const QString& notListedMessage();
-    static const QString& noConnectionMessage();
+    static inline const QString kTitle = QStringLiteral("Nyilvános banlista");
+    static inline const QString kReadyCaption = kTitle + QStringLiteral(" - Kész");
+    static inline const QString kDownloadingCaption =
+        kTitle + QStringLiteral(" - Letöltés folyamatban...");
+    static inline const QString kUploadingCaption =
+        kTitle + QStringLiteral(" - Feltöltés folyamatban...");
+    static inline const QString kBadLoginMessage =
+        QStringLiteral("Belépési információ helytelen! Próbáld újra!");
+    static inline const QString kUploadOkMessage = QStringLiteral("Frissítés sikeres!");
+    static inline const QString kNotListedMessage =
+        QStringLiteral("Frissítési hiba: Átviteli hiba");
+    static inline const QString kNoConnectionMessage =
+        QStringLiteral("Frissítési hiba: Nincs kapcsolat");
 
     explicit PublicBanList(Services& services, QObject* parent = nullptr);
     ~PublicBanList() override;

@@ -2,6 +2,7 @@
 
 #include "link/console.h"
 #include "link/datagram.h"
+#include "link/link.h"
 #include "roster/playerline.h"
 #include "roster/roster.h"
 #include "text/clock.h"
@@ -10,27 +11,18 @@
 #include "text/textutil.h"
 #include "text/timeformat.h"
 
+#include <exception>
+#include <utility>
+
 namespace vigilor::link {
 
 namespace {
 const QString kQport = QStringLiteral(" qport ");
 }
 
-const QString& ReplyIntake::channelMarker()
-{
-    static const QString marker = QStringLiteral("\"vigilor\" is:\"");
-    return marker;
-}
-
-const QString& ReplyIntake::channelMarkerWithBlank()
-{
-    static const QString marker = QStringLiteral("\"vigilor\" is: \"");
-    return marker;
-}
-
 bool ReplyIntake::isChannelReply(const QString& text)
 {
-    return text.contains(channelMarker()) || text.contains(channelMarkerWithBlank());
+    return text.contains(kChannelMarker) || text.contains(kChannelMarkerWithBlank);
 }
 
 ReplyIntake::ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster,
@@ -43,14 +35,68 @@ ReplyIntake::ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& rost
 
 void ReplyIntake::handleDatagram(const QByteArray& datagram)
 {
+    // Events run inside a datagram's handling (the status assembly and the checks let them, and
+    // the checks may wait for a kick): a datagram read then must not be handled in the middle of
+    // another, so it waits and is handled whole after it, in the order they came, as it would
+    // have waited in the socket behind a blocked event loop.
+    if (m_handling) {
+        if (m_waiting.size() < kMaxWaiting)
+            m_waiting.append(datagram);
+        else
+            qCDebug(lcLink) << "datagram dropped: too many wait for the one being handled";
+        return;
+    }
+    m_handling = true;
+    std::exception_ptr failure;
+    try {
+        m_checksPaused = handle(datagram) == Outcome::ChecksPaused;
+    } catch (...) {
+        failure = std::current_exception(); // the caller drops this datagram
+    }
+    if (!m_checksPaused)
+        handleWaiting();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void ReplyIntake::checksEnded(bool completed)
+{
+    // Only checks that a datagram of the intake started and that paused end its handling.
+    if (!std::exchange(m_checksPaused, false))
+        return;
+    if (completed)
+        handleSilently([this] { finish(); });
+    handleWaiting();
+}
+
+void ReplyIntake::dropWaiting()
+{
+    m_waiting.clear();
+    m_checksPaused = false;
+    m_handling = false;
+}
+
+void ReplyIntake::handleWaiting()
+{
+    while (!m_waiting.isEmpty()) {
+        handleSilently(
+            [this] { m_checksPaused = handle(m_waiting.takeFirst()) == Outcome::ChecksPaused; });
+        if (m_checksPaused)
+            return; // the rest wait for these checks too
+    }
+    m_handling = false;
+}
+
+ReplyIntake::Outcome ReplyIntake::handle(const QByteArray& datagram)
+{
     QString text = text::stripColours(text::fromCp1250(datagram));
     if (text.isEmpty())
-        return;
+        return Outcome::Unsaved;
     const qsizetype header = text.indexOf(replyHeader());
     if (header >= 0)
         text.remove(header, 9);
     if (text.size() < 3)
-        return;
+        return Outcome::Unsaved;
 
     changeOfDay();
 
@@ -58,12 +104,17 @@ void ReplyIntake::handleDatagram(const QByteArray& datagram)
         if (m_hooks.channelReply)
             m_hooks.channelReply(text);
     } else if (text.contains(kQport) || (!m_replyComplete && m_buffer.contains(kQport))) {
-        if (!joinStatus(text))
-            return;
+        if (const Outcome joined = joinStatus(text); joined != Outcome::Handled)
+            return joined;
     } else {
         m_console.appendText(text);
     }
+    finish();
+    return Outcome::Handled;
+}
 
+void ReplyIntake::finish()
+{
     saveLog();
     if (m_hooks.saveSettings)
         m_hooks.saveSettings();
@@ -120,16 +171,18 @@ void ReplyIntake::logFailed(const QString& message)
     m_console.consoleLine(message);
 }
 
-bool ReplyIntake::joinStatus(const QString& text)
+ReplyIntake::Outcome ReplyIntake::joinStatus(const QString& text)
 {
     if (!m_replyComplete)
         ++m_fragments;
     m_buffer += QStringView(text).mid(1);
     const QStringList bufferLines = text::splitLines(m_buffer);
     m_replyComplete = !bufferLines.isEmpty() && bufferLines.back().isEmpty();
+    // With the reply half assembled: the pacer may send, timers queue, the window repaints; no
+    // datagram is handled here (m_handling holds it back), so the buffer stays this reply's.
     m_pump.processEvents();
     if (!m_replyComplete)
-        return false;
+        return Outcome::Unsaved;
 
     const QString reply = text::stripColours(m_buffer);
     m_buffer.clear();
@@ -158,16 +211,16 @@ bool ReplyIntake::joinStatus(const QString& text)
         m_console.consoleLine(QString());
         saySkipped();
         m_roster.clearRows();
-        return false;
+        return Outcome::Unsaved;
     }
     m_console.consoleLine(QStringLiteral("..:: ") + QString::number(players) +
                           QStringLiteral(" játékos a szerveren ::.."));
     m_console.appendLines(lines);
     saySkipped();
     m_roster.refresh();
-    if (m_hooks.runChecks)
-        m_hooks.runChecks();
-    return true;
+    if (m_hooks.runChecks && !m_hooks.runChecks())
+        return Outcome::ChecksPaused;
+    return Outcome::Handled;
 }
 
 } // namespace vigilor::link

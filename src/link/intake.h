@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDate>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -29,15 +31,17 @@ public:
     {
         std::function<void(const QString&)> channelReply; // the text holding the marker
         std::function<void()> rosterReplaced;             // every complete status reply
-        std::function<void()> runChecks;                  // after a complete roster with players
+        // After a complete roster with players; false when the checks wait at a timed step:
+        // the datagram's handling ends when checksEnded() is called.
+        std::function<bool()> runChecks;
         std::function<void()> saveSettings;               // after every handled datagram
         std::function<void()> midnight;                   // after the log break line
         std::function<void()> handled;                    // the very end (queue view refresh)
     };
 
-    static const QString& channelMarker(); // "vigilor" is:"
+    static inline const QString kChannelMarker = QStringLiteral("\"vigilor\" is:\"");
     // Some servers print a blank after the colon: "vigilor" is: "
-    static const QString& channelMarkerWithBlank();
+    static inline const QString kChannelMarkerWithBlank = QStringLiteral("\"vigilor\" is: \"");
     static bool isChannelReply(const QString& text);
 
     ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster, const Clock& clock,
@@ -45,8 +49,16 @@ public:
 
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
 
-    // Throws whatever a consumer throws; the caller drops the datagram then.
+    // Throws whatever a consumer throws; the caller drops the datagram then. A datagram that
+    // comes while another is being handled (its checks included, also while they wait at a
+    // timed step) waits, and is handled whole after it.
     void handleDatagram(const QByteArray& datagram);
+    // The checks that waited at a timed step are over: the datagram they belong to is saved
+    // unless they failed, and what came meanwhile is handled.
+    void checksEnded(bool completed);
+    // The program ends with checks that wait: what came meanwhile is dropped, as the socket's
+    // unread datagrams are.
+    void dropWaiting();
 
     QString logFileName() const { return m_logFileName; }
     void setLogFileName(const QString& name) { m_logFileName = name; }
@@ -56,13 +68,26 @@ public:
     bool replyComplete() const { return m_replyComplete; }
     int fragmentCounter() const { return m_fragments; }
 
+    // The most datagrams that wait for the one being handled; more are dropped.
+    static constexpr qsizetype kMaxWaiting = 1024;
+
 private:
+    enum class Outcome
+    {
+        Handled,      // the day's log and the settings are saved
+        Unsaved,      // too short, an unfinished status reply, one without players
+        ChecksPaused, // saved when the checks are over
+    };
+    Outcome handle(const QByteArray& datagram);
+    void handleWaiting(); // then the handling is no longer open, unless checks wait again
+    // After a handled datagram: the day's log, the settings, the queue view.
+    void finish();
     void changeOfDay();
     // Saves the day's log (and closed days still unwritten). A failure does not end the
     // datagram's handling: it is said once on the console, and the next save tries again.
     void saveLog();
     void logFailed(const QString& message);
-    bool joinStatus(const QString& text); // true when the reply is complete and has players
+    Outcome joinStatus(const QString& text);
 
     Console& m_console;
     ConsoleLog& m_log;
@@ -72,6 +97,9 @@ private:
     std::function<QString(const QDate&)> m_logFileNameFor;
     Hooks m_hooks;
 
+    bool m_handling = false;     // a datagram's handling is open (events run inside it)
+    bool m_checksPaused = false; // ... and waits for its checks, paused at a timed step
+    QList<QByteArray> m_waiting; // what came meanwhile, in order
     QString m_buffer;
     bool m_replyComplete = false;
     quint8 m_fragments = 0;

@@ -12,6 +12,7 @@
 
 #include <QEventLoop>
 #include <QHostInfo>
+#include <QLoggingCategory>
 #include <QNetworkDatagram>
 #include <QScopeGuard>
 #include <QUdpSocket>
@@ -21,6 +22,13 @@
 #include <thread>
 
 namespace vigilor::link {
+
+Q_LOGGING_CATEGORY(lcLink, "vigilor.link", QtInfoMsg)
+
+void dropSilently(const std::exception& error)
+{
+    qCDebug(lcLink) << "datagram handling ended:" << errorText(error);
+}
 
 namespace {
 const QString kChannelVariable = QStringLiteral("vigilor");
@@ -119,6 +127,8 @@ void Link::checkSilence()
     m_reconnecting = true;
     const auto reconnected = qScopeGuard([this] { m_reconnecting = false; });
     connectAction();
+    // The link is down here: nothing is sent or read, a timer's command is dropped, and the
+    // line written above keeps this check from firing again before the connect.
     m_pump.processEvents();
     connectAction();
 }
@@ -127,6 +137,10 @@ void Link::onPacerTimeout()
 {
     if (!m_connected)
         return;
+    if (m_pacerHolds > 0) {
+        m_tickDue = true;
+        return;
+    }
     // Early after a send made outside the timer (the password change): wait out the rest.
     if (const int rest = msUntilNextSend(); rest > 0) {
         m_pacer.start(rest);
@@ -179,6 +193,16 @@ void Link::pacerTick()
     }
 }
 
+void Link::releasePacer(bool sendDueTick)
+{
+    if (m_pacerHolds == 0 || --m_pacerHolds > 0 || !std::exchange(m_tickDue, false))
+        return;
+    if (sendDueTick)
+        guarded(m_errors, [this] { onPacerTimeout(); });
+    else if (m_connected && !m_pacer.isActive())
+        m_pacer.start(m_pacerPeriod);
+}
+
 void Link::setPacerInterval(int milliseconds)
 {
     m_pacerPeriod = milliseconds;
@@ -199,6 +223,7 @@ void Link::updateLinkControls()
             m_rosterPoll.start();
     } else {
         m_pacer.stop();
+        m_tickDue = false;
         m_rosterPoll.stop();
     }
     emit linkControlsUpdated(m_connected);
@@ -305,7 +330,11 @@ void Link::becomeConnected()
     const QString where = serverName();
     m_trayHint = QStringLiteral("Vigilor - ") + where;
     emit trayHintChanged(m_trayHint);
+    // The window shows the new state; an event that closes the link again meanwhile leaves no
+    // greeting and no connect line after the disconnect's.
     m_pump.processEvents();
+    if (!m_connected)
+        return;
     if (m_sayPublic)
         m_sayPublic(QStringLiteral("Csatlakozva ") + text::dateTime(m_clock.now()) +
                     QStringLiteral("-kor"));
@@ -376,6 +405,7 @@ void Link::connectAction()
     if (m_settings.host().isEmpty() || m_settings.port().isEmpty() ||
         m_settings.password().isEmpty())
         return;
+    // What the window still has to do runs first; an event may start a connect itself.
     m_pump.processEvents();
     if (!m_connected) {
         if (m_connecting)
@@ -399,6 +429,8 @@ void Link::connectAction()
         }
         if (m_connected)
             sessionClosed();
+        // The link is closed and m_disconnecting holds a second action off: events only see
+        // the closed link (and queue nothing).
         m_pump.processEvents();
         clearQueue();
         m_pump.processEvents();
@@ -447,6 +479,8 @@ void Link::sendLastCommands()
                 continue;
             }
             wake.start(int(due));
+            // Events run while the last commands leave: m_flushing refuses new commands and
+            // m_disconnecting a second connect action, so only what was queued goes out.
             // Once the application quits, no event loop runs any more: the wait then blocks.
             if (loop.exec() != 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(due));
@@ -492,11 +526,7 @@ void Link::readDatagrams()
             continue;
         if (!m_datagramHandler)
             continue;
-        try {
-            m_datagramHandler(datagram.data());
-        } catch (...) {
-            // A failure while one datagram is handled ends that datagram's handling, silently.
-        }
+        handleSilently([&] { m_datagramHandler(datagram.data()); });
     }
 }
 
@@ -524,6 +554,7 @@ void Link::changePassword()
         m_pendingPasswords.removeIf([&](const PendingPassword& p) { return p.command == command; });
         return;
     }
+    // A pacer tick may send it here, under the old password, and take the new one then.
     m_pump.processEvents();
     if (!m_queue.contains(command))
         return; // a pacer tick sent it meanwhile
@@ -536,17 +567,11 @@ void Link::changePassword()
         rest = qMax(rest, static_cast<int>(kServerFloodWindowMs + 20 - m_lastSend.elapsed()));
     if (rest > 0)
         m_clock.wait(rest);
-    const auto resumePacer = [this] {
+    const auto resumePacer = qScopeGuard([this] {
         if (m_connected && !m_pacer.isActive())
             m_pacer.start(m_pacerPeriod);
-    };
-    try {
-        pacerTick();
-    } catch (...) {
-        resumePacer();
-        throw;
-    }
-    resumePacer();
+    });
+    pacerTick();
 }
 
 void Link::lockServer()

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "text/errors.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -10,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 class QHostInfo;
 class QUdpSocket;
@@ -23,6 +27,18 @@ class Settings;
 } // namespace vigilor
 
 namespace vigilor::link {
+
+// Debug lines of the link; off unless QT_LOGGING_RULES asks for "vigilor.link.debug=true".
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
+
+// The datagram path's rule: a failure while one datagram is handled (its checks included, also
+// where they go on after a timed step) ends that datagram's handling; the console stays silent,
+// a debug line says what was dropped.
+void dropSilently(const std::exception& error);
+template <typename Work> void handleSilently(Work&& work)
+{
+    guarded(std::forward<Work>(work), dropSilently);
+}
 
 class Console;
 class NameLookup;
@@ -76,6 +92,14 @@ public:
     int pacerInterval() const { return m_pacerPeriod; }
     // The single-shot timer behind the pacer; each tick arms the next.
     QTimer& pacer() { return m_pacer; }
+    // The rules' timed steps hold the pacer while the event loop runs, as a wait that blocked
+    // it did: a tick that comes due meanwhile sends nothing. The last release sends that tick
+    // at once (sendDueTick), so what leaves, in which order and when, is what the blocking wait
+    // gave; or drops it, when the checks are stopped. The disconnect's last commands and the
+    // password change send all the same.
+    void holdPacer() { ++m_pacerHolds; }
+    void releasePacer(bool sendDueTick = true);
+    bool pacerHeld() const { return m_pacerHolds > 0; }
     QTimer& rosterPoll() { return m_rosterPoll; }
     // The single-shot timer of the next try after a failed connect.
     QTimer& retryTimer() { return m_retry; }
@@ -162,6 +186,8 @@ private:
     QStringList m_queue;
     QTimer m_pacer;
     int m_pacerPeriod = kStartPacerMs;
+    int m_pacerHolds = 0;
+    bool m_tickDue = false; // a tick came due while the pacer was held
     // Password changes whose command is still queued: the password is taken once it was sent.
     QList<PendingPassword> m_pendingPasswords;
     QTimer m_rosterPoll;

@@ -7,6 +7,7 @@
 #include "text/cp1250.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <array>
@@ -73,6 +74,8 @@ Lines ConsoleSearch::search(const Lines& source, QStringView needle, bool revers
     for (qsizetype i = 0; i < source.size(); ++i) {
         if (pump && (++linesSincePump >= kPumpLines ||
                      (linesSincePump % kClockCheckLines == 0 && sincePump.elapsed() >= kPumpMs))) {
+            // The window and the link run: the source is a snapshot, the results are this
+            // call's own, and a cancel is seen right after.
             pump->processEvents();
             linesSincePump = 0;
             sincePump.restart();
@@ -115,18 +118,12 @@ bool ConsoleSearch::run()
     m_searching = true;
     m_cancelled = false;
     emit searchingChanged(true);
-    struct Done
-    {
-        ConsoleSearch* self;
-        ~Done()
-        {
-            self->m_searching = false;
-            emit self->searchingChanged(false);
-        }
-    };
     Lines found;
     {
-        Done done{this};
+        const auto searching = qScopeGuard([this] {
+            m_searching = false;
+            emit searchingChanged(false);
+        });
         // Everything is taken by value: the operator may edit the field while events run, and
         // the console may grow or be emptied at midnight.
         const Lines source = m_withinResults ? m_results : m_console.content().snapshot();
@@ -146,29 +143,6 @@ void ConsoleSearch::clear()
     setResults({});
     setNeedle(QString());
     setWithinResults(false);
-}
-
-const QString& ConsoleSearch::tipsText()
-{
-    static const QString text = QStringLiteral(
-        "--- Keresési tippek ---\n\r"
-        "\n\r"
-        "Hosszú napló esetén a keresés eltarthat egy ideig.\n\r"
-        "A program minden sort kilistáz, amelyben a feltétel szerepel.\n\r"
-        "A táblázat feltételeit idézőjelek nélkül írd be!\n\r"
-        "\n\r"
-        "\"megszakadt\" : hányszor és mikor szakadt meg a kapcsolat a szerverrel\n\r"
-        "\"Log break\" : mikor tört meg a napló (mindig éjfél körül)\n\r"
-        "\"játékos a szerveren\" : a játékosok számának statisztikája, időpontokkal\n\r"
-        "\"clientkick\" : mikor rúgtak ki játékost, és melyik helyről\n\r"
-        "\"kirug\" : kit rúgtak ki, miért és mikor\n\r"
-        "\" <időpont>\" : egy időpont időbélyeges sorai: \" 12:\" a 12:00 és 12:59 közöttieket, "
-        "\" 3:2\" a 3:20 és 3:29 közöttieket adja; a kezdő szóköz fontos, az időbélyeg nélküli "
-        "sorok (a status listák) nem kerülnek bele\n\r"
-        "\"<IP/nick>\" : egy játékos sorai, az IP cím vagy a név egy részlete alapján\n\r"
-        "\n\r"
-        "Az idézőjeleket ne írd be!");
-    return text;
 }
 
 } // namespace vigilor::link

@@ -45,7 +45,24 @@ public:
                         EventPump* pump = nullptr, const std::function<bool()>& cancelled = {});
 
     // "[Keresési tippek]" in the "[ S.O.S ]" menu: the whole message box text.
-    static const QString& tipsText();
+    static inline const QString kTipsText = QStringLiteral(
+        "--- Keresési tippek ---\n\r"
+        "\n\r"
+        "Hosszú napló esetén a keresés eltarthat egy ideig.\n\r"
+        "A program minden sort kilistáz, amelyben a feltétel szerepel.\n\r"
+        "A táblázat feltételeit idézőjelek nélkül írd be!\n\r"
+        "\n\r"
+        "\"megszakadt\" : hányszor és mikor szakadt meg a kapcsolat a szerverrel\n\r"
+        "\"Log break\" : mikor tört meg a napló (mindig éjfél körül)\n\r"
+        "\"játékos a szerveren\" : a játékosok számának statisztikája, időpontokkal\n\r"
+        "\"clientkick\" : mikor rúgtak ki játékost, és melyik helyről\n\r"
+        "\"kirug\" : kit rúgtak ki, miért és mikor\n\r"
+        "\" <időpont>\" : egy időpont időbélyeges sorai: \" 12:\" a 12:00 és 12:59 közöttieket, "
+        "\" 3:2\" a 3:20 és 3:29 közöttieket adja; a kezdő szóköz fontos, az időbélyeg nélküli "
+        "sorok (a status listák) nem kerülnek bele\n\r"
+        "\"<IP/nick>\" : egy játékos sorai, az IP cím vagy a név egy részlete alapján\n\r"
+        "\n\r"
+        "Az idézőjeleket ne írd be!");
 
     QString needle() const { return m_needle; }
     void setNeedle(const QString& needle);

@@ -20,42 +20,12 @@ namespace vigilor {
 
 namespace {
 
-QString errorText(const std::exception& error)
-{
-    const auto* own = dynamic_cast<const Error*>(&error);
-    return own ? own->message() : QString::fromLocal8Bit(error.what());
-}
-
 QString withSeparator(const QString& folder)
 {
     return folder.isEmpty() || folder.endsWith(u'/') ? folder : folder + u'/';
 }
 
 } // namespace
-
-const QString& Robot::caption()
-{
-    static const QString text = QStringLiteral("Vigilor CoD/UO/CoD2  1.8 release 1");
-    return text;
-}
-
-const QString& Robot::firstStartMessage()
-{
-    static const QString text = QString(47, u' ') +
-        QStringLiteral(
-            "... _ _ _ ... ELSŐ INDÍTÁS ... _ _ _ ...\n\r\n\r"
-            "A program most betölti az alapbeállításokat.\n\r"
-            "Az alapbeállítások nem szabályok: változtasd meg őket józan ésszel! Például a nem "
-            "kirúgandó banlista-bejegyzések az IP figyelővel és a figyelmeztetővel együtt "
-            "elárasztják a chatet figyelmeztetésekkel.\n\r"
-            "A frissítési időköz legkisebb ajánlott értéke 40 másodperc, mert a parancs figyelő "
-            "háromszor olyan gyakran kérdez, mint a banlista figyelő, a szerverek pedig nem "
-            "bírnak sok parancsot rövid idő alatt; az 1 perc az optimális.\n\r"
-            "Sok rendbontótól gyorsan így szabadulhatsz meg: kapcsold ki a parancs figyelőt, "
-            "állíts rövidebb időközt, és kapcsold ki a chat üzeneteket.\n\r"
-            "Mielőtt hibát jelentenél, próbáld meg magad megoldani a problémát!");
-    return text;
-}
 
 Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialogs& dialogs,
              QObject* parent)
@@ -85,11 +55,14 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     link::ReplyIntake::Hooks hooks;
     hooks.channelReply = [this](const QString& reply) { m_interpreter.runChannelCommand(reply); };
     hooks.rosterReplaced = [this] { m_rules.rosterReplaced(); };
-    hooks.runChecks = [this] { m_rules.runChecks(m_roster.text()); };
+    hooks.runChecks = [this] { return m_rules.runChecks(m_roster.text()); };
     hooks.midnight = [this] { m_rules.midnight(); };
     hooks.saveSettings = [this] { m_store.save(); };
     hooks.handled = [this] { emit m_link.queueChanged(); };
     m_intake.setHooks(std::move(hooks));
+    // Checks that waited at a timed step end the handling of their datagram.
+    connect(&m_rules, &rules::Rules::checksEnded, this,
+            [this](bool completed) noexcept { m_intake.checksEnded(completed); });
 
     channel::Interpreter::Hooks channelHooks;
     channelHooks.addBanEntry = [this](const QString& text, int code) {
@@ -122,6 +95,8 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
         m_link.stopConnecting(true);
         if (m_link.isConnected()) {
             m_link.connectAction();
+            // The disconnect's events run before the file goes: a save one of them asks for
+            // writes what the reset replaces right after.
             m_pump.processEvents();
         }
     };
@@ -202,7 +177,7 @@ bool Robot::startUp()
         m_console.consoleLine(QStringLiteral("vigilor indítási hiba #") + QString::number(logsError));
     else
         m_console.consoleLine(QStringLiteral("vigilor sikeresen elindult"));
-    m_console.consoleLine(QStringLiteral("Program verzió: ") + caption());
+    m_console.consoleLine(QStringLiteral("Program verzió: ") + kCaption);
     for (const QString& path : leftovers)
         m_console.consoleLine(QStringLiteral("Félbeszakadt mentés maradéka törölve: ") + path);
     guarded(this, [this] { m_scheduler.loadStandardFile(); });
@@ -215,18 +190,17 @@ void Robot::loadSettings() { m_store.load(); }
 
 void Robot::loadSettingsAtStart()
 {
-    try {
-        m_store.load();
-    } catch (const std::exception& e) {
+    // Settings that did not load must not go unnoticed behind the notification-area icon.
+    const auto failed = [this](const std::exception& e) {
         reportError(e);
-        // Settings that did not load must not go unnoticed behind the notification-area icon.
         emit showWindowRequested();
         m_dialogs.message(
             QStringLiteral("A beállítások betöltése nem sikerült:\n\r") + errorText(e) +
             QStringLiteral("\n\r\n\rAmi nem töltődött be, annak az alapértéke érvényes. A be nem "
                            "olvasott fájlokat a program felülírás előtt \".bak\" végű "
                            "másolatként megtartja."));
-    }
+    };
+    guarded([this] { m_store.load(); }, failed);
 }
 
 void Robot::loadSettingsNow()
@@ -252,6 +226,10 @@ void Robot::close()
     if (m_closed)
         return;
     m_closed = true;
+    // Checks that wait at a timed step end where they are: nothing of theirs is queued, and the
+    // log saved below is the last one.
+    m_rules.stopChecks();
+    m_intake.dropWaiting();
     guarded(this, [this] { m_consoleLog.save(m_intake.logFileName()); });
     guarded(this, [this] { saveSettings(); });
     guarded(this, [this] {
@@ -280,16 +258,20 @@ void Robot::reportError(const std::exception& error)
     // and ask for a new roster. Socket errors never lead here, a reconnect would not help.
     const bool indexError = dynamic_cast<const IndexError*>(&error) != nullptr ||
                             dynamic_cast<const std::out_of_range*>(&error) != nullptr;
-    if (!indexError)
+    if (!indexError || m_recovering)
         return;
-    try {
-        m_link.connectAction();
-        m_pump.processEvents();
-        m_link.connectAction();
-        m_link.enqueueCommand(QStringLiteral("status"));
-    } catch (const std::exception& again) {
-        m_console.consoleLine(errorText(again));
-    }
+    const QScopedValueRollback recovering(m_recovering, true);
+    guarded(
+        [this] {
+            m_link.connectAction();
+            // Between the disconnect and the connect: timers and the window run (nothing is
+            // sent, the link is down); an error raised there is written, and starts no second
+            // recovery inside this one.
+            m_pump.processEvents();
+            m_link.connectAction();
+            m_link.enqueueCommand(QStringLiteral("status"));
+        },
+        [this](const std::exception& again) { m_console.consoleLine(errorText(again)); });
 }
 
 } // namespace vigilor

@@ -40,8 +40,21 @@ class Robot final : public QObject, public ErrorSink
     Q_DISABLE_COPY_MOVE(Robot)
 
 public:
-    static const QString& caption();
-    static const QString& firstStartMessage();
+    static inline const QString kCaption = QStringLiteral("Vigilor CoD/UO/CoD2  1.8 release 1");
+    static inline const QString kFirstStartMessage =
+        QString(47, u' ') +
+        QStringLiteral(
+            "... _ _ _ ... ELSŐ INDÍTÁS ... _ _ _ ...\n\r\n\r"
+            "A program most betölti az alapbeállításokat.\n\r"
+            "Az alapbeállítások nem szabályok: változtasd meg őket józan ésszel! Például a nem "
+            "kirúgandó banlista-bejegyzések az IP figyelővel és a figyelmeztetővel együtt "
+            "elárasztják a chatet figyelmeztetésekkel.\n\r"
+            "A frissítési időköz legkisebb ajánlott értéke 40 másodperc, mert a parancs figyelő "
+            "háromszor olyan gyakran kérdez, mint a banlista figyelő, a szerverek pedig nem "
+            "bírnak sok parancsot rövid idő alatt; az 1 perc az optimális.\n\r"
+            "Sok rendbontótól gyorsan így szabadulhatsz meg: kapcsold ki a parancs figyelőt, "
+            "állíts rövidebb időközt, és kapcsold ki a chat üzeneteket.\n\r"
+            "Mielőtt hibát jelentenél, próbáld meg magad megoldani a problémát!");
     // The forced stop's exit status: 32768 (hexadecimal 8000) where an exit status carries it
     // (Windows). A POSIX parent sees only the low 8 bits, and 32768 would read as 0, a clean
     // end, to a shell or a service manager; there it is 1, the plain failure status, which no
@@ -145,6 +158,7 @@ private:
     exchange::Importer m_importer;
     bool m_closed = false;
     bool m_keepLinkUp = false; // while the command channel's "load" runs
+    bool m_recovering = false; // the error handler reconnects
 };
 
 } // namespace vigilor

@@ -4,6 +4,8 @@
 #include "settings/settings.h"
 #include "text/errors.h"
 
+#include <QScopeGuard>
+
 namespace vigilor::roster {
 
 const QStringList& Roster::headerRow()
@@ -46,7 +48,7 @@ void Roster::setRowCount(int players)
 
 void Roster::refresh()
 {
-    const bool showing = m_windowShowing();
+    const bool showing = m_windowShowing;
     if (showing && !m_listTimer.isActive())
         m_listTimer.start();
     else if (!showing)
@@ -61,11 +63,7 @@ void Roster::refresh()
     }
     // Line index c fills grid row c - 2, so with the reply's three header lines the first
     // player line (index 3) fills row 1.
-    struct Notify
-    {
-        Roster* roster;
-        ~Notify() { emit roster->rowsChanged(); }
-    } notify{this};
+    const auto notify = qScopeGuard([this] { emit rowsChanged(); });
     const int requiredRate = m_settings.requiredRate();
     const qsizetype lastIndex = std::min<qsizetype>(n + 3, m_text.size() - 1);
     for (qsizetype c = 1; c <= lastIndex; ++c) {

@@ -7,8 +7,6 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <functional>
-
 namespace vigilor {
 class ErrorSink;
 class Settings;
@@ -48,7 +46,9 @@ public:
 
     // ListTimer: redraws the table every second while the window is showing.
     QTimer& listTimer() { return m_listTimer; }
-    void setWindowShowing(std::function<bool()> showing) { m_windowShowing = std::move(showing); }
+    // The window says whether it is on the screen (shown and not minimised) whenever that may
+    // have changed; the next refresh starts or stops ListTimer by it.
+    void setWindowShowing(bool showing) { m_windowShowing = showing; }
     // ">> Lista frissítése MOST <<": switch the redraw on and redraw now, errors to the sink.
     void refreshNow();
 
@@ -64,7 +64,7 @@ private:
     StatusLayout m_layout;
     QList<QStringList> m_rows;
     QTimer m_listTimer;
-    std::function<bool()> m_windowShowing = [] { return false; };
+    bool m_windowShowing = false;
 };
 
 } // namespace vigilor::roster

@@ -12,7 +12,8 @@
 
 namespace vigilor::rules {
 
-namespace {
+// Named, not anonymous: a check's coroutine frame holds one.
+namespace detail {
 
 // The roster-wide test of every entry, the bulk of a check's work, made cheap: a text can only
 // occur in the roster when each pair of adjacent characters of it does, and most entries fail
@@ -44,6 +45,12 @@ private:
     std::bitset<0x10000> m_pairs;
 };
 
+} // namespace detail
+
+namespace {
+
+using detail::RosterText;
+
 // Whether t occurs in the line with one blank put in front of it.
 bool occursInBlankedLine(QStringView line, QStringView t)
 {
@@ -52,7 +59,7 @@ bool occursInBlankedLine(QStringView line, QStringView t)
 
 } // namespace
 
-bool BanCheck::checkBans(QStringList lines)
+Step<bool> BanCheck::checkBans(QStringList lines)
 {
     const quint64 session = m_context.session();
     m_context.line(QStringLiteral("Test Bans"));
@@ -79,17 +86,21 @@ bool BanCheck::checkBans(QStringList lines)
             if (!text::asciiContains(line, folded))
                 continue;
             result = true;
-            m_punisher.apply(findEntryCode(line, entries, m_context.pump()), line, entry, layout);
+            const int code = findEntryCode(line, entries, m_context.pump());
+            co_await m_punisher.apply(code, line, entry, layout);
+            // The pacer sends what was queued; a menu action, the channel or a timer may queue
+            // more, edit the lists or drop the link: the check keeps its own copies of the
+            // roster and the list, and stops when the session it began on is gone.
             m_context.processEvents();
         }
     }
-    return result;
+    co_return result;
 }
 
-void BanCheck::checkLearningBans(QStringList lines)
+Step<> BanCheck::checkLearningBans(QStringList lines)
 {
     const quint64 session = m_context.session();
-    Settings& settings = m_context.settings();
+    const Settings& settings = m_context.settings();
     m_context.line(QStringLiteral("Learning ban"));
     const QStringList entries = m_learning.entries();
     const RosterText roster(lines);
@@ -107,21 +118,17 @@ void BanCheck::checkLearningBans(QStringList lines)
             // Letter case counts here, unlike in the roster-wide test above.
             if (!occursInBlankedLine(line, t))
                 continue;
-            // "IP figyelő" is off while the punishment runs, so that it is not remembered
-            // again; it comes back on also when the punishment fails.
-            settings.setFlag(Key::LearningBan, false);
-            try {
-                if (settings.flag(Key::WarnOnLBhit))
-                    m_context.say(QStringLiteral("^3Kedves ^2") + roster::playerName(line, layout) +
-                                  QStringLiteral("^3! Allnevezni felesleges!"));
-                m_context.processEvents();
-                const int code = findEntryCode(line, entries, m_context.pump());
-                m_punisher.apply(code, line, entry, layout);
-            } catch (...) {
-                settings.setFlag(Key::LearningBan, true);
-                throw;
-            }
-            settings.setFlag(Key::LearningBan, true);
+            if (settings.flag(Key::WarnOnLBhit))
+                m_context.say(QStringLiteral("^3Kedves ^2") + roster::playerName(line, layout) +
+                              QStringLiteral("^3! Allnevezni felesleges!"));
+            // As in the ban check.
+            m_context.processEvents();
+            const int code = findEntryCode(line, entries, m_context.pump());
+            // Not remembered again. "IP figyelő" itself stays as the operator set it: switched
+            // off for the punishment, it would be saved so (a kick's wait lets every datagram
+            // save the settings) and an operator's click on it meanwhile would be lost.
+            co_await m_punisher.apply(code, line, entry, layout, Punisher::Remember::Never);
+            // As in the ban check.
             m_context.processEvents();
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rules/step.h"
+
 #include <QStringList>
 
 namespace vigilor::rules {
@@ -21,9 +23,10 @@ public:
     // True when some entry's text occurs in some line of the roster, header lines included,
     // whether or not that led to an action. A player whose line holds the texts of two
     // entries is punished once for each. The lines are taken by value: window events run
-    // during a check and may replace the roster it was given.
-    bool checkBans(QStringList lines);
-    void checkLearningBans(QStringList lines);
+    // during a check (and it may pause for a kick) and may replace the roster it was given.
+    Step<bool> checkBans(QStringList lines);
+    // The learning check's punishments remember nobody again.
+    Step<> checkLearningBans(QStringList lines);
 
 private:
     Context& m_context;

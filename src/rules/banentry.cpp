@@ -80,6 +80,8 @@ int findEntryCode(QStringView line, const QStringList& entries, EventPump& pump)
         if (entryMatches(entries[i]) &&
             text::asciiContains(line, text::asciiLower(entryText(entries[i]))))
             return punishmentCode(entries[i]);
+        // The caller's check is open: the entries are its copy, so an edit of the list made
+        // meanwhile does not move the walk.
         pump.processEvents();
     }
     return punishmentCode(entries[last]);

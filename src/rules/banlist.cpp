@@ -8,6 +8,7 @@
 #include "text/textutil.h"
 
 #include <QFile>
+#include <QScopedValueRollback>
 
 namespace vigilor::rules {
 
@@ -67,10 +68,17 @@ int BanList::gradeOf(int row) const
 
 void BanList::clear(Dialogs& dialogs, LearningList& learning, const QString& bansFile)
 {
+    // Events run inside (the questions wait for the operator): a second clear asked for then
+    // would only ask again what this one asks.
+    if (m_clearing)
+        return;
+    const QScopedValueRollback clearing(m_clearing, true);
     if (!dialogs.question(QStringLiteral("Biztosan törlöd a banlistát?")))
         return;
     QFile::remove(bansFile);
     m_settings.setBanList({});
+    // A check that runs now finds the emptied list; an entry added now (the channel's "ban")
+    // stays, as the operator's own later one would.
     m_pump.processEvents();
     if (dialogs.question(QStringLiteral("IP címeket is takarítod?")))
         learning.clear();

@@ -46,6 +46,7 @@ public:
 private:
     Settings& m_settings;
     EventPump& m_pump;
+    bool m_clearing = false; // ">> Banlista törlése <<" asks its questions
 };
 
 } // namespace vigilor::rules

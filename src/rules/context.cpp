@@ -3,15 +3,29 @@
 #include "link/console.h"
 #include "link/link.h"
 #include "text/clock.h"
+#include "text/errors.h"
+
+#include <utility>
 
 namespace vigilor::rules {
 
 Context::Context(Settings& settings, link::Link& link, link::Console& console, Clock& clock,
                  EventPump& pump, SayPublic sayPublic, QObject* parent)
     : QObject(parent), m_settings(settings), m_link(link), m_console(console), m_clock(clock),
-      m_pump(pump), m_say(std::move(sayPublic))
+      m_pump(pump), m_say(std::move(sayPublic)), m_stepTimer(this)
 {
     connect(&m_link, &link::Link::connectedChanged, this, [this]() noexcept { ++m_session; });
+    m_stepTimer.setObjectName(QStringLiteral("RulesStepTimer"));
+    m_stepTimer.setSingleShot(true);
+    // The checks belong to the datagram that completed the roster: what fails after a wait ends
+    // its handling as a failure before the wait would, silently.
+    connect(&m_stepTimer, &QTimer::timeout, this,
+            [this] { guarded([this] { resumeStep(); }, link::dropSilently); });
+}
+
+Context::~Context()
+{
+    stopPause();
 }
 
 void Context::enqueue(const QString& command)
@@ -35,9 +49,37 @@ void Context::processEvents()
     m_pump.processEvents();
 }
 
-void Context::wait(int milliseconds)
+bool Context::startPause(int milliseconds, std::coroutine_handle<> step)
 {
-    m_clock.wait(milliseconds);
+    if (!m_holdingPacer) {
+        m_link.holdPacer();
+        m_holdingPacer = true;
+    }
+    if (!m_clock.arm(m_stepTimer, milliseconds))
+        return false; // a test's clock: the time has passed, the step goes on at once
+    m_paused = step;
+    return true;
+}
+
+void Context::resumeStep()
+{
+    if (const std::coroutine_handle<> step = std::exchange(m_paused, {}))
+        step.resume();
+    emit stepResumed();
+}
+
+void Context::endPause()
+{
+    if (std::exchange(m_holdingPacer, false))
+        m_link.releasePacer();
+}
+
+void Context::stopPause()
+{
+    m_stepTimer.stop();
+    m_paused = {};
+    if (std::exchange(m_holdingPacer, false))
+        m_link.releasePacer(false);
 }
 
 bool Context::intact(quint64 session) const

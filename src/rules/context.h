@@ -1,7 +1,10 @@
 #pragma once
 
+#include "rules/step.h"
+
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -23,16 +26,35 @@ using SayPublic = std::function<void(const QString&)>;
 // What the checks and actions talk through: the live settings, the command queue, the public
 // chat, the console, the clock and the event pump. It also counts the link's sessions, so that
 // a check can tell that the link it started on has gone down (or has been closed and opened
-// again) while it let window events run; the check then ends instead of acting on a new
-// session with a stale roster.
+// again) while it let window events run or paused; the check then ends instead of acting on a
+// new session with a stale roster.
 class Context final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Context)
 
 public:
+    // A timed step of a check, awaited by its Step (co_await context.pause(ms)).
+    class Pause
+    {
+    public:
+        bool await_ready() const noexcept { return false; }
+        bool await_suspend(std::coroutine_handle<> step)
+        {
+            return m_context.startPause(m_ms, step);
+        }
+        void await_resume() const noexcept {}
+
+    private:
+        friend Context;
+        Pause(Context& context, int ms) : m_context(context), m_ms(ms) {}
+        Context& m_context;
+        int m_ms;
+    };
+
     Context(Settings& settings, link::Link& link, link::Console& console, Clock& clock,
             EventPump& pump, SayPublic sayPublic, QObject* parent = nullptr);
+    ~Context() override;
 
     Settings& settings() { return m_settings; }
     link::Link& link() { return m_link; }
@@ -44,14 +66,32 @@ public:
     void say(const QString& text);
     void line(const QString& text);
     void processEvents();
-    void wait(int milliseconds);
+
+    // The waits of the kick and the rate check. The event loop runs meanwhile (datagrams are
+    // read, the window and the web page answer), but the pacer is held from the first pause
+    // until endPause(), as the blocking wait these replace held it: nothing leaves during the
+    // wait, and the commands on the wire keep their order and spacing. The awaiting step goes
+    // on from the event loop once the time has passed (at once, with a test's clock).
+    Pause pause(int milliseconds) { return Pause(*this, milliseconds); }
+    // The wait is over: the pacer's tick that came due meanwhile is sent now.
+    void endPause();
+    // Ends a paused step without going on (the checks are stopped); the pacer is let go
+    // without the tick that came due.
+    void stopPause();
 
     // Changes at every connect and disconnect.
     quint64 session() const { return m_session; }
     // The link is up and is still the session a check began on.
     bool intact(quint64 session) const;
 
+signals:
+    // A paused step went on; whatever awaits the checks looks whether they are done.
+    void stepResumed();
+
 private:
+    bool startPause(int milliseconds, std::coroutine_handle<> step);
+    void resumeStep();
+
     Settings& m_settings;
     link::Link& m_link;
     link::Console& m_console;
@@ -59,6 +99,9 @@ private:
     EventPump& m_pump;
     SayPublic m_say;
     quint64 m_session = 0;
+    QTimer m_stepTimer;
+    std::coroutine_handle<> m_paused; // the step that waits for m_stepTimer
+    bool m_holdingPacer = false;
 };
 
 } // namespace vigilor::rules

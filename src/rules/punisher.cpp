@@ -36,62 +36,78 @@ Key rememberSwitch(int code)
 
 } // namespace
 
-void Punisher::punish(int code, const QString& line, Layout layout, const QString& debug,
-                      const QString& chat, const QString& command)
+bool Punisher::announce(const Action& action, const QString& line, Layout layout, quint64 session)
 {
-    const quint64 session = m_context.session();
-    m_context.line(QStringLiteral("DEBUG: ") + slotColumn(line) + debug);
+    m_context.line(QStringLiteral("DEBUG: ") + slotColumn(line) + action.debug);
+    if (!m_context.intact(session))
+        return false;
+    m_context.say(roster::playerName(line, layout) + action.chat);
+    return true;
+}
+
+void Punisher::carryOut(const Action& action, const QString& line, Remember remember,
+                        quint64 session)
+{
     if (!m_context.intact(session))
         return;
-    m_context.say(roster::playerName(line, layout) + chat);
-    if (code == 0) {
-        // The pacer sends the chat line before the kick is queued, so the player reads why.
-        m_context.wait(kKickWaitMs);
-        m_context.processEvents();
-    }
-    if (!m_context.intact(session))
-        return;
-    m_context.enqueue(command + slotText(line));
-    if (!m_context.intact(session))
+    m_context.enqueue(action.command + slotText(line));
+    if (!m_context.intact(session) || remember == Remember::Never)
         return;
     const Settings& s = m_context.settings();
-    if (s.flag(Key::LearningBan) && s.flag(rememberSwitch(code)))
-        rememberOffender(code, line);
+    if (s.flag(Key::LearningBan) && s.flag(rememberSwitch(action.code)))
+        rememberOffender(action.code, line);
 }
 
-void Punisher::kickWithReason(const QString& line, const QString& reason, Layout layout)
+void Punisher::punishNow(const Action& action, const QString& line, Layout layout,
+                         Remember remember)
 {
     if (!roster::isPlayerLine(line))
         return;
-    punish(0, line, layout, QStringLiteral(" will be kicked"),
-           QStringLiteral("-t az vigilor kirugja, mert megfelelt a ''") + reason +
-               QStringLiteral("'' feltetelnek. Infoert kerdezzetek az adminokat!"),
-           QStringLiteral("clientkick "));
+    const quint64 session = m_context.session();
+    if (announce(action, line, layout, session))
+        carryOut(action, line, remember, session);
 }
 
-void Punisher::forceSpectator(const QString& line, Layout layout)
+Step<> Punisher::kickWithReason(QString line, QString reason, Layout layout, Remember remember)
 {
     if (!roster::isPlayerLine(line))
-        return;
-    punish(2, line, layout, QStringLiteral(" eröltetése spectatorba"),
-           QStringLiteral(" csak SPECTATOR lehet."), QStringLiteral("g_kicktospec "));
+        co_return;
+    const Action kick{0, QStringLiteral(" will be kicked"),
+                      QStringLiteral("-t az vigilor kirugja, mert megfelelt a ''") + reason +
+                          QStringLiteral("'' feltetelnek. Infoert kerdezzetek az adminokat!"),
+                      QStringLiteral("clientkick ")};
+    const quint64 session = m_context.session();
+    if (!announce(kick, line, layout, session))
+        co_return;
+    // The pacer sends the chat line before the kick is queued, so the player reads why.
+    co_await m_context.pause(kKickWaitMs);
+    m_context.endPause();
+    // Right after the wait: what else runs may drop the link, which carryOut sees before
+    // anything is queued on another session.
+    m_context.processEvents();
+    carryOut(kick, line, remember, session);
 }
 
-void Punisher::explodePlayer(const QString& line, Layout layout)
+void Punisher::forceSpectator(const QString& line, Layout layout, Remember remember)
 {
-    if (!roster::isPlayerLine(line))
-        return;
-    punish(3, line, layout, QStringLiteral(" fel lesz robbantva"),
-           QStringLiteral("-t az vigilor most megtomi C4-el, mert szemet volt."),
-           QStringLiteral("g_smite "));
+    punishNow({2, QStringLiteral(" eröltetése spectatorba"),
+               QStringLiteral(" csak SPECTATOR lehet."), QStringLiteral("g_kicktospec ")},
+              line, layout, remember);
 }
 
-void Punisher::killPlayer(const QString& line, Layout layout)
+void Punisher::explodePlayer(const QString& line, Layout layout, Remember remember)
 {
-    if (!roster::isPlayerLine(line))
-        return;
-    punish(4, line, layout, QStringLiteral(" megölve"), QStringLiteral(" buntetesben van."),
-           QStringLiteral("g_killum "));
+    punishNow({3, QStringLiteral(" fel lesz robbantva"),
+               QStringLiteral("-t az vigilor most megtomi C4-el, mert szemet volt."),
+               QStringLiteral("g_smite ")},
+              line, layout, remember);
+}
+
+void Punisher::killPlayer(const QString& line, Layout layout, Remember remember)
+{
+    punishNow({4, QStringLiteral(" megölve"), QStringLiteral(" buntetesben van."),
+               QStringLiteral("g_killum ")},
+              line, layout, remember);
 }
 
 void Punisher::rememberOffender(int code, const QString& line)
@@ -101,24 +117,24 @@ void Punisher::rememberOffender(int code, const QString& line)
         m_learning.remember(code, address);
 }
 
-void Punisher::apply(int code, const QString& line, const QString& entry, Layout layout)
+Step<> Punisher::apply(int code, QString line, QString entry, Layout layout, Remember remember)
 {
     switch (code) {
     case 0:
-        kickWithReason(line, entry, layout);
+        co_await kickWithReason(line, entry, layout, remember);
         break;
     case 1:
         if (roster::playerScore(line) >= 1)
             m_context.enqueue(QStringLiteral("clientkick ") + slotText(line));
         break;
     case 2:
-        forceSpectator(line, layout);
+        forceSpectator(line, layout, remember);
         break;
     case 3:
-        explodePlayer(line, layout);
+        explodePlayer(line, layout, remember);
         break;
     case 4:
-        killPlayer(line, layout);
+        killPlayer(line, layout, remember);
         break;
     default:
         break;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "roster/playerline.h"
+#include "rules/step.h"
 
 #include <QString>
 
@@ -19,24 +20,49 @@ class Punisher final
 public:
     static constexpr int kKickWaitMs = 3000;
 
+    // Whether the punishment may remember the offender: the learning check's own punishments
+    // do not, whatever the switches say.
+    enum class Remember
+    {
+        AsSwitched,
+        Never
+    };
+
     Punisher(Context& context, LearningList& learning) : m_context(context), m_learning(learning) {}
 
     using Layout = roster::StatusLayout;
 
-    void kickWithReason(const QString& line, const QString& reason, Layout layout = {}); // 0
-    void forceSpectator(const QString& line, Layout layout = {});                        // 2
-    void explodePlayer(const QString& line, Layout layout = {});                         // 3
-    void killPlayer(const QString& line, Layout layout = {});                            // 4
+    // Code 0. The kick is queued kKickWaitMs after the chat line, a timed step: the pacer sends
+    // the chat line first, so the player reads why.
+    Step<> kickWithReason(QString line, QString reason, Layout layout = {},
+                          Remember remember = Remember::AsSwitched);
+    void forceSpectator(const QString& line, Layout layout = {},
+                        Remember remember = Remember::AsSwitched); // 2
+    void explodePlayer(const QString& line, Layout layout = {},
+                       Remember remember = Remember::AsSwitched); // 3
+    void killPlayer(const QString& line, Layout layout = {},
+                    Remember remember = Remember::AsSwitched); // 4
     // Remembers the line's address unless it names no single machine (loopback, a bot).
     void rememberOffender(int code, const QString& line);
 
     // Punishes the line as a matched entry's code says; entry is the reason of a code 0 kick.
     // Code 1 is a bare kick of a player who has a score.
-    void apply(int code, const QString& line, const QString& entry, Layout layout = {});
+    Step<> apply(int code, QString line, QString entry, Layout layout = {},
+                 Remember remember = Remember::AsSwitched);
 
 private:
-    void punish(int code, const QString& line, Layout layout, const QString& debug,
-                const QString& chat, const QString& command);
+    struct Action
+    {
+        int code;
+        QString debug;   // the console line's end
+        QString chat;    // the chat line's end
+        QString command; // the command, before the slot
+    };
+    // The console line and the chat line; false when the link is no longer the session's.
+    bool announce(const Action& action, const QString& line, Layout layout, quint64 session);
+    // The command and the remembering, while the link is still the session's.
+    void carryOut(const Action& action, const QString& line, Remember remember, quint64 session);
+    void punishNow(const Action& action, const QString& line, Layout layout, Remember remember);
 
     Context& m_context;
     LearningList& m_learning;

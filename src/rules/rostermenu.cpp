@@ -125,6 +125,8 @@ void RosterMenu::ban(const QString& text, bool titleRow)
     if (titleRow)
         return;
     emit banFormReset();
+    // The window clears its form first; a check that runs now still works on its own copy of
+    // the list, and the entry is added right after.
     m_context.processEvents();
     m_banList.add(text, 0);
     m_context.enqueue(QStringLiteral("status"));

@@ -1,5 +1,6 @@
 #include "rules/rules.h"
 
+#include "link/link.h"
 #include "roster/playerline.h"
 #include "settings/settings.h"
 #include "text/clock.h"
@@ -18,27 +19,72 @@ Rules::Rules(Settings& settings, link::Link& link, link::Console& console, Clock
       m_banCheck(m_context, m_learning, m_punisher), m_watch(m_context, m_punisher),
       m_menu(m_context, m_banList), m_ledger(link)
 {
+    connect(&m_context, &Context::stepResumed, this, [this]() noexcept { stepResumed(); });
 }
 
-void Rules::runChecks(const QStringList& rosterLines)
+Rules::~Rules()
+{
+    stopChecks();
+}
+
+bool Rules::runChecks(const QStringList& rosterLines)
 {
     m_pendingLines = rosterLines;
     m_pendingSerial = m_ledger.rosterSerial();
     m_pending = true;
+    // The checks let events run in their middle and pause for a kick; a roster that arrives
+    // then waits for the pass under way and is checked after it, never inside it.
     if (m_running)
-        return;
+        return true;
     m_running = true;
-    try {
-        while (m_pending) {
-            m_pending = false;
-            runPass(std::exchange(m_pendingLines, {}), m_pendingSerial);
-        }
-    } catch (...) {
-        m_running = false;
-        m_pending = false;
-        throw;
+    Step<> pass = passes();
+    if (!pass.done()) {
+        m_pass = std::move(pass);
+        return false;
     }
+    pass.result();
+    return true;
+}
+
+// However the passes end (done, failed, let go of): a pass that fails drops the roster that
+// waited for it too, and a pacer still held is let go.
+Rules::PassOpen::~PassOpen()
+{
+    rules.m_running = false;
+    rules.m_pending = false;
+    rules.m_context.endPause();
+}
+
+Step<> Rules::passes()
+{
+    const PassOpen passOpen{*this};
+    while (m_pending) {
+        m_pending = false;
+        co_await runPass(std::exchange(m_pendingLines, {}), m_pendingSerial);
+    }
+}
+
+// A paused step went on: when that ended the pass, the datagram it belongs to is done.
+void Rules::stepResumed() noexcept
+{
+    if (!m_pass || !m_pass->done())
+        return;
+    Step<> pass = std::move(*m_pass);
+    m_pass.reset();
+    bool completed = false;
+    link::handleSilently([&] {
+        pass.result();
+        completed = true;
+    });
+    emit checksEnded(completed);
+}
+
+void Rules::stopChecks()
+{
+    m_context.stopPause();
+    m_pass.reset();
     m_running = false;
+    m_pending = false;
 }
 
 QStringList Rules::withoutStaleSlots(const QStringList& lines, std::optional<quint64> rosterSerial)
@@ -68,16 +114,19 @@ QStringList Rules::withoutStaleSlots(const QStringList& lines, std::optional<qui
     return fresh;
 }
 
-void Rules::runPass(const QStringList& rosterLines, std::optional<quint64> rosterSerial)
+Step<> Rules::runPass(QStringList rosterLines, std::optional<quint64> rosterSerial)
 {
     const QStringList lines = withoutStaleSlots(rosterLines, rosterSerial);
     const Settings& s = m_context.settings();
-    if (s.flag(Key::TestBans) && !m_banCheck.checkBans(lines) && s.flag(Key::LearningBan))
-        m_banCheck.checkLearningBans(lines);
+    if (s.flag(Key::TestBans)) {
+        const bool matched = co_await m_banCheck.checkBans(lines);
+        if (!matched && s.flag(Key::LearningBan))
+            co_await m_banCheck.checkLearningBans(lines);
+    }
     if (s.flag(Key::AntiFreeze))
         m_watch.checkFreeze(lines);
     if (s.flag(Key::RateCheck))
-        m_watch.checkRate(lines);
+        co_await m_watch.checkRate(lines);
     if (s.flag(Key::PingCheck))
         m_watch.checkPing(lines);
 }

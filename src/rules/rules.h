@@ -7,10 +7,13 @@
 #include "rules/ledger.h"
 #include "rules/punisher.h"
 #include "rules/rostermenu.h"
+#include "rules/step.h"
 #include "rules/watch.h"
 
 #include <QObject>
 #include <QStringList>
+
+#include <optional>
 
 namespace vigilor {
 class Dialogs;
@@ -29,15 +32,22 @@ class Rules final : public QObject
 public:
     Rules(Settings& settings, link::Link& link, link::Console& console, Clock& clock,
           EventPump& pump, Dialogs& dialogs, SayPublic sayPublic, QObject* parent = nullptr);
+    ~Rules() override;
 
     // After every complete roster with players, each check only while its switch is on: the
     // ban list; the learning list when the ban list matched nothing and "IP figyelő" is on;
     // then the freeze, rate and ping checks. A roster that arrives while a pass still runs
-    // (window events run inside it) is checked when that pass has ended, not in its middle.
-    // A player line whose slot was punished after the roster's `status` left (or whose
-    // punishment still waits in the queue) is left out of every check of that pass, with a
-    // console line saying why.
-    void runChecks(const QStringList& rosterLines);
+    // (window events run inside it, or it waits for a kick) is checked when that pass has
+    // ended, not in its middle. A player line whose slot was punished after the roster's
+    // `status` left (or whose punishment still waits in the queue) is left out of every check
+    // of that pass, with a console line saying why.
+    // Returns false when the pass paused at a timed step and goes on from the event loop:
+    // checksEnded() tells when it is over. Throws what a check throws before it pauses.
+    bool runChecks(const QStringList& rosterLines);
+    // The program ends: a pass that waits at a timed step ends there, without what it would
+    // still do, and the pacer goes on without the tick that came due.
+    void stopChecks();
+    bool checking() const { return m_running; }
     // Every complete `status` reply, with or without players, before its checks run.
     void rosterReplaced() { m_ledger.rosterReplaced(); }
 
@@ -55,8 +65,21 @@ public:
     RosterMenu& menu() { return m_menu; }
     Ledger& ledger() { return m_ledger; }
 
+signals:
+    // A pass that paused at a timed step is over: completed, or ended by a failure (which
+    // ends the handling of the datagram it belongs to, silently).
+    void checksEnded(bool completed);
+
 private:
-    void runPass(const QStringList& lines, std::optional<quint64> rosterSerial);
+    struct PassOpen
+    {
+        Rules& rules;
+        ~PassOpen();
+    };
+
+    Step<> passes();
+    Step<> runPass(QStringList rosterLines, std::optional<quint64> rosterSerial);
+    void stepResumed() noexcept;
     QStringList withoutStaleSlots(const QStringList& lines, std::optional<quint64> rosterSerial);
 
     Dialogs& m_dialogs;
@@ -72,6 +95,7 @@ private:
     bool m_pending = false;
     QStringList m_pendingLines;
     std::optional<quint64> m_pendingSerial;
+    std::optional<Step<>> m_pass; // a pass paused at a timed step; let go of first
 };
 
 } // namespace vigilor::rules

@@ -57,7 +57,7 @@ void Watch::checkFreeze(const QStringList& lines)
     }
 }
 
-void Watch::checkRate(const QStringList& lines)
+Step<> Watch::checkRate(QStringList lines)
 {
     const quint64 session = m_context.session();
     const roster::StatusLayout layout = roster::statusLayout(lines);
@@ -65,9 +65,10 @@ void Watch::checkRate(const QStringList& lines)
     const int required = settings.requiredRate();
     const QString requiredText = QString::number(required);
     m_context.line(QStringLiteral("Rate Check"));
-    for (const QString& line : checkLines(lines)) {
+    const QStringList players = checkLines(lines);
+    for (const QString& line : players) {
         if (!m_context.intact(session))
-            return;
+            co_return;
         if (roster::playerPing(line) >= 999)
             continue;
         const int rate = roster::playerRate(line, required);
@@ -84,12 +85,13 @@ void Watch::checkRate(const QStringList& lines)
         ++m_rateWarnings;
         if (m_rateWarnings >= 4) {
             m_context.say(QStringLiteral("Oke! Normalisan majd visszajohetsz! Szevasz!"));
-            m_context.wait(kRateWaitMs);
+            // The pacer stays held from here to the end of the kick's own wait.
+            co_await m_context.pause(kRateWaitMs);
             if (!m_context.intact(session))
-                return;
-            m_punisher.kickWithReason(line, QStringLiteral("rate"), layout);
+                co_return;
+            co_await m_punisher.kickWithReason(line, QStringLiteral("rate"), layout);
             if (!m_context.intact(session))
-                return; // not kicked: the next wrong reading kicks
+                co_return; // not kicked: the next wrong reading kicks
             m_rateWarnings = 0;
             m_context.enqueue(QStringLiteral("status"));
         } else if (m_rateWarnings == 3) {

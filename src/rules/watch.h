@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rules/step.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,7 +27,9 @@ public:
     static bool isFrozen(const QString& line);
 
     void checkFreeze(const QStringList& lines);
-    void checkRate(const QStringList& lines);
+    // A fourth wrong reading is answered with a farewell, then, kRateWaitMs later (a timed
+    // step), the kick with its reason, and a fresh roster asked for.
+    Step<> checkRate(QStringList lines);
     void checkPing(const QStringList& lines);
 
     const QList<int>& freezeList() const { return m_frozen; }

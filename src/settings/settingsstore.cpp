@@ -64,15 +64,6 @@ bool holdsText(QStringView text)
 
 } // namespace
 
-const QString& SettingsStore::resetWarning()
-{
-    static const QString text = QStringLiteral(
-        "!!! FIGYELEM !!!\n\r\n\r  Ha visszaállítod az alapbeállításokat, minden egyéb "
-        "beállításod el fog veszni! IP cím, rcon jelszó, port, jelölő dobozok, szóval minden, a "
-        "banlistát kivéve! A parancs nem lesz visszavonható!\n\rBIZTOSAN ezt akarod?");
-    return text;
-}
-
 QStringList SettingsStore::writtenFiles()
 {
     QStringList names;
@@ -96,16 +87,15 @@ SettingsStore::SettingsStore(Settings& settings, const QString& programFolder, Q
 void SettingsStore::runAutostart()
 {
     // Called from a change signal, so nothing may escape; the load goes on after a failure.
-    try {
-        if (m_hooks.autostart)
-            m_hooks.autostart(m_settings.flag(Key::AutoStart), m_folder);
-    } catch (const std::exception& e) {
-        if (m_hooks.reportError)
-            m_hooks.reportError(e);
-    } catch (...) {
-        if (m_hooks.reportError)
-            m_hooks.reportError(std::runtime_error("unknown error"));
-    }
+    guarded(
+        [this] {
+            if (m_hooks.autostart)
+                m_hooks.autostart(m_settings.flag(Key::AutoStart), m_folder);
+        },
+        [this](const std::exception& e) {
+            if (m_hooks.reportError)
+                m_hooks.reportError(e);
+        });
 }
 
 // ---- reading -------------------------------------------------------------------------------
@@ -222,17 +212,16 @@ void SettingsStore::load()
     m_loading = true;
     const auto loaded = qScopeGuard([this] { m_loading = false; });
     int filesRead = 0;
-    try {
-        loadFiles(filesRead);
-    } catch (...) {
-        // The files this load did not get to read hold what the model now lacks: they are kept
-        // aside before a save replaces them.
+    // The files a failed load did not get to read hold what the model now lacks: they are kept
+    // aside before a save replaces them.
+    auto keepUnread = qScopeGuard([this, &filesRead] {
         bool* const keep[] = {&m_bans.keepOriginal, &m_iniKeepOriginal, &m_messages.keepOriginal,
                               &m_imports.keepOriginal};
         for (int i = filesRead; i < int(std::size(keep)); ++i)
             *keep[i] = true;
-        throw;
-    }
+    });
+    loadFiles(filesRead);
+    keepUnread.dismiss();
 }
 
 // The steps of load(); filesRead counts the written files read so far, in the order bans.txt,
@@ -451,7 +440,7 @@ void SettingsStore::writeUploadPins(const QString& pins)
 
 bool SettingsStore::reset()
 {
-    if (m_hooks.confirmReset && !m_hooks.confirmReset(resetWarning()))
+    if (m_hooks.confirmReset && !m_hooks.confirmReset(kResetWarning))
         return false;
     if (m_hooks.disconnectIfConnected)
         m_hooks.disconnectIfConnected();

@@ -41,7 +41,10 @@ public:
     static inline const QString kMessagesFile = QStringLiteral("Messages.txt");
     static inline const QString kImportFile = QStringLiteral("SyncURLs.txt");
     static inline const QString kImportExtraFile = QStringLiteral("Imports.ban");
-    static const QString& resetWarning();
+    static inline const QString kResetWarning = QStringLiteral(
+        "!!! FIGYELEM !!!\n\r\n\r  Ha visszaállítod az alapbeállításokat, minden egyéb "
+        "beállításod el fog veszni! IP cím, rcon jelszó, port, jelölő dobozok, szóval minden, a "
+        "banlistát kivéve! A parancs nem lesz visszavonható!\n\rBIZTOSAN ezt akarod?");
     // The names of the files this store writes in its folder, backups included.
     static QStringList writtenFiles();
 
@@ -56,7 +59,7 @@ public:
         // Reset: when the link is connected, the connect action (a disconnect), then pending
         // window events run.
         std::function<void()> disconnectIfConnected;
-        // Reset: the Yes/No warning box with resetWarning(); no hook means yes.
+        // Reset: the Yes/No warning box with kResetWarning; no hook means yes.
         std::function<bool(const QString&)> confirmReset;
         // The autostart reaction for this store's data folder: runs at every change of
         // "Indulás rendszerrel együtt" and once in every load.

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <chrono>
 #include <ctime>
@@ -25,11 +26,18 @@ qint64 SystemClock::steadyMs() const
 
 void SystemClock::wait(int milliseconds)
 {
-    // A true blocking wait: nothing else runs meanwhile, so what was queued before it (the
-    // reason of a kick in chat) leaves at the first pacer tick after it, ahead of what comes
-    // next. The callers let window events run afterwards.
+    // A true blocking wait: nothing else runs meanwhile. Only short waits block (the rest of a
+    // pacer period before "Jelszó váltás" sends); the rules' long ones are timed steps (arm).
     if (milliseconds > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool SystemClock::arm(QTimer& timer, int milliseconds)
+{
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.start(qMax(0, milliseconds));
+    return true;
 }
 
 void SystemPump::processEvents() { QCoreApplication::processEvents(); }

@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+class QTimer;
+
 namespace vigilor {
 
 // The engine reads the date and time and makes its few blocking waits through this interface,
@@ -18,6 +20,15 @@ public:
     virtual qint64 steadyMs() const { return now().toMSecsSinceEpoch(); }
     // Blocks for the given time; window events do not run meanwhile.
     virtual void wait(int milliseconds) = 0;
+    // A timed step: arms the single-shot timer to fire once the given time has passed and
+    // returns true; the event loop runs meanwhile. A clock that only moves its own time on (a
+    // test's) waits in wait() instead and returns false: the time has passed already, and the
+    // caller goes on at once without the timer.
+    virtual bool arm(QTimer& /*timer*/, int milliseconds)
+    {
+        wait(milliseconds);
+        return false;
+    }
 };
 
 // "Let pending window events run": the engine's long steps call this in their middle.
@@ -34,6 +45,7 @@ public:
     QDateTime now() const override;
     qint64 steadyMs() const override;
     void wait(int milliseconds) override;
+    bool arm(QTimer& timer, int milliseconds) override;
 };
 
 class SystemPump final : public EventPump

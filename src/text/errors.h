@@ -3,6 +3,8 @@
 #include <QString>
 
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 
 namespace vigilor {
 
@@ -58,19 +60,43 @@ public:
     virtual void reportError(const std::exception& error) = 0;
 };
 
-// Runs an entry point's work and hands any error to the sink, so nothing escapes into the
-// event loop.
-template <typename Work> void guarded(ErrorSink* sink, Work&& work)
+// What `guarded` hands on for a thrown value that is no std::exception.
+class UnknownError final : public Error
+{
+public:
+    UnknownError() : Error(QStringLiteral("unknown error")) {}
+};
+
+// The text an error shows: its own for the engine's errors, the library's otherwise.
+inline QString errorText(const std::exception& error)
+{
+    const auto* own = dynamic_cast<const Error*>(&error);
+    return own ? own->message() : QString::fromLocal8Bit(error.what());
+}
+
+// Runs work and hands any error it throws to onError, so that nothing escapes: the one way the
+// program catches at a boundary (an entry point of the event loop, a step that must not end
+// what called it).
+template <typename Work, typename OnError>
+requires std::invocable<Work&> && std::invocable<OnError&, const std::exception&>
+void guarded(Work&& work, OnError&& onError)
 {
     try {
         work();
     } catch (const std::exception& e) {
+        onError(e);
+    } catch (...) {
+        onError(UnknownError());
+    }
+}
+
+// Runs an entry point's work and hands any error to the sink (the application's error handler).
+template <typename Work> void guarded(ErrorSink* sink, Work&& work)
+{
+    guarded(std::forward<Work>(work), [sink](const std::exception& e) {
         if (sink)
             sink->reportError(e);
-    } catch (...) {
-        if (sink)
-            sink->reportError(std::runtime_error("unknown error"));
-    }
+    });
 }
 
 } // namespace vigilor

@@ -32,28 +32,9 @@ QLabel* redLabel(const QString& text, const QString& name, QWidget* parent)
 
 } // namespace
 
-const QString& ClientConfigTab::addOnNotice()
-{
-    static const QString text =
-        u"Ez a funkció csak a szerverre telepített PK3 kiegészítővel (Call of Duty 2 alatt az IWD "
-        "kiegészítővel) működik, nélküle egyáltalán nem! A kiegészítőnek köszönhetően az itt "
-        "beállított értékek a program bezárása után is érvényben maradnak. A kiegészítő a "
-        "program nélkül is használható, de akkor a szerver konfigurációjában kell beállítani. "
-        "Csak néhány alapvető dolgot old meg, teljes védelmet nem nyújt; kérésre bővíthető."_s;
-    return text;
-}
-
-const QString& ClientConfigTab::warning()
-{
-    static const QString text = u"FIGYELEM!! HÜLYESÉG VÉDELEM NINCS!! BÁRMIT BÁRHOVÁ "
-                                "BEÁLLÍTHATSZ, A PROGRAM MEGCSINÁLJA, DE HA NEM JÓ, MAGADRA "
-                                "VESS!!"_s;
-    return text;
-}
-
 ClientConfigTab::ClientConfigTab(Robot& robot, QWidget* parent) : QWidget(parent)
 {
-    auto* notice = new QLabel(addOnNotice(), this);
+    auto* notice = new QLabel(kAddOnNotice, this);
     notice->setObjectName(u"CfgNotice"_s);
     notice->setWordWrap(true);
 
@@ -97,7 +78,7 @@ ClientConfigTab::ClientConfigTab(Robot& robot, QWidget* parent) : QWidget(parent
     arrows->addWidget(redLabel(u"<---"_s, u"ArrowLeft"_s, frame));
     grid->addLayout(arrows, 9, 0, 1, 2);
 
-    QLabel* caution = redLabel(warning(), u"CfgWarning"_s, this);
+    QLabel* caution = redLabel(kWarning, u"CfgWarning"_s, this);
     QFont large = caution->font();
     large.setPointSizeF(large.pointSizeF() * 1.6);
     caution->setFont(large);

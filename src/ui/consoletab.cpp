@@ -190,6 +190,7 @@ void ConsoleTab::sayClick()
 void ConsoleTab::runChannelCommand(const QString& command)
 {
     m_robot.interpreter().runChannelCommand(channel::Interpreter::madeUpAnswer(command));
+    // The window shows what the command changed; the command is done, nothing waits on it.
     m_robot.pump().processEvents();
 }
 

@@ -48,7 +48,7 @@ const QString& rconCommands()
 const QString& about()
 {
     static const QString text =
-        u"Vigilor\n\r\n\r"_s + Robot::caption() + u"\n\rVerzió: "_s +
+        u"Vigilor\n\r\n\r"_s + Robot::kCaption + u"\n\rVerzió: "_s +
         QStringLiteral(VIGILOR_VERSION) +
         u"\n\r\n\r"
         "Adminisztrációs robot Call of Duty, United Offensive és Call of Duty 2 dedikált "

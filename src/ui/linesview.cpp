@@ -712,68 +712,24 @@ bool LinesView::moveByKey(QKeyEvent* event)
     return false;
 }
 
-// The event loop's calls: whatever goes wrong in them goes to the error handler.
+// The event loop's two ways in: whatever goes wrong in a handler below goes to the error
+// handler. The viewport's events (paint, resize, the mouse, the context menu) arrive through
+// viewportEvent(), the view's own (keys, focus, timers, changes) through event().
+bool LinesView::event(QEvent* event)
+{
+    bool handled = true;
+    guarded(m_errors, [&] { handled = QAbstractScrollArea::event(event); });
+    return handled;
+}
+
+bool LinesView::viewportEvent(QEvent* event)
+{
+    bool handled = true;
+    guarded(m_errors, [&] { handled = QAbstractScrollArea::viewportEvent(event); });
+    return handled;
+}
+
 void LinesView::keyPressEvent(QKeyEvent* event)
-{
-    guarded(m_errors, [&] { onKeyPress(event); });
-}
-
-void LinesView::mousePressEvent(QMouseEvent* event)
-{
-    guarded(m_errors, [&] { onMousePress(event); });
-}
-
-void LinesView::mouseMoveEvent(QMouseEvent* event)
-{
-    guarded(m_errors, [&] { onMouseMove(event); });
-}
-
-void LinesView::mouseReleaseEvent(QMouseEvent* event)
-{
-    guarded(m_errors, [&] { onMouseRelease(event); });
-}
-
-void LinesView::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    guarded(m_errors, [&] { onMouseDoubleClick(event); });
-}
-
-void LinesView::timerEvent(QTimerEvent* event)
-{
-    guarded(m_errors, [&] { onTimer(event); });
-}
-
-void LinesView::contextMenuEvent(QContextMenuEvent* event)
-{
-    guarded(m_errors, [&] { onContextMenu(event); });
-}
-
-void LinesView::resizeEvent(QResizeEvent* event)
-{
-    guarded(m_errors, [&] { onResize(event); });
-}
-
-void LinesView::focusInEvent(QFocusEvent* event)
-{
-    guarded(m_errors, [&] { onFocusIn(event); });
-}
-
-void LinesView::focusOutEvent(QFocusEvent* event)
-{
-    guarded(m_errors, [&] { onFocusOut(event); });
-}
-
-void LinesView::changeEvent(QEvent* event)
-{
-    guarded(m_errors, [&] { onChange(event); });
-}
-
-void LinesView::paintEvent(QPaintEvent* event)
-{
-    guarded(m_errors, [&] { onPaint(event); });
-}
-
-void LinesView::onKeyPress(QKeyEvent* event)
 {
     if (event->matches(QKeySequence::Copy)) {
         copy();
@@ -792,7 +748,7 @@ void LinesView::onKeyPress(QKeyEvent* event)
     QAbstractScrollArea::keyPressEvent(event);
 }
 
-void LinesView::onMousePress(QMouseEvent* event)
+void LinesView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
@@ -812,7 +768,7 @@ void LinesView::onMousePress(QMouseEvent* event)
     m_dragging = true;
 }
 
-void LinesView::onMouseMove(QMouseEvent* event)
+void LinesView::mouseMoveEvent(QMouseEvent* event)
 {
     if (!m_dragging || !(event->buttons() & Qt::LeftButton))
         return;
@@ -831,7 +787,7 @@ void LinesView::dragTo(QPoint point)
     setCaret(positionAt(point), true);
 }
 
-void LinesView::onMouseRelease(QMouseEvent* event)
+void LinesView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
@@ -842,7 +798,7 @@ void LinesView::onMouseRelease(QMouseEvent* event)
         clipboard->setText(selectedText(), QClipboard::Selection);
 }
 
-void LinesView::onMouseDoubleClick(QMouseEvent* event)
+void LinesView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
@@ -852,7 +808,7 @@ void LinesView::onMouseDoubleClick(QMouseEvent* event)
     m_tripleClick.start(QApplication::doubleClickInterval(), this);
 }
 
-void LinesView::onTimer(QTimerEvent* event)
+void LinesView::timerEvent(QTimerEvent* event)
 {
     if (event->timerId() == m_autoScroll.timerId()) {
         // Scrolls a line a tick towards the pointer held above or below the view.
@@ -866,7 +822,7 @@ void LinesView::onTimer(QTimerEvent* event)
     }
 }
 
-void LinesView::onContextMenu(QContextMenuEvent* event)
+void LinesView::contextMenuEvent(QContextMenuEvent* event)
 {
     auto* menu = new QMenu(this);
     menu->setObjectName(u"linesMenu"_s);
@@ -881,7 +837,7 @@ void LinesView::scrollContentsBy(int, int)
     viewport()->update();
 }
 
-void LinesView::onResize(QResizeEvent* event)
+void LinesView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     const bool follow = atEnd();
@@ -890,26 +846,26 @@ void LinesView::onResize(QResizeEvent* event)
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
-void LinesView::onFocusIn(QFocusEvent* event)
+void LinesView::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
 }
 
-void LinesView::onFocusOut(QFocusEvent* event)
+void LinesView::focusOutEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusOutEvent(event);
     viewport()->update();
 }
 
-void LinesView::onChange(QEvent* event)
+void LinesView::changeEvent(QEvent* event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         updateMetrics();
 }
 
-void LinesView::onPaint(QPaintEvent* event)
+void LinesView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
     painter.setFont(font());

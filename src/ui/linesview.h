@@ -87,6 +87,9 @@ signals:
     void selectionChanged();
 
 protected:
+    bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    // Reached only through the two above, which guard them.
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -102,18 +105,6 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void onKeyPress(QKeyEvent* event);
-    void onMousePress(QMouseEvent* event);
-    void onMouseMove(QMouseEvent* event);
-    void onMouseRelease(QMouseEvent* event);
-    void onMouseDoubleClick(QMouseEvent* event);
-    void onTimer(QTimerEvent* event);
-    void onContextMenu(QContextMenuEvent* event);
-    void onResize(QResizeEvent* event);
-    void onFocusIn(QFocusEvent* event);
-    void onFocusOut(QFocusEvent* event);
-    void onChange(QEvent* event);
-    void onPaint(QPaintEvent* event);
     void updateMetrics();
     void updateScrollBars();
     void ensureCaretVisible();

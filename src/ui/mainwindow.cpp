@@ -44,7 +44,7 @@ MainWindow::MainWindow(Robot& robot, QWidget* parent)
       m_tray(new TrayIcon(robot, this))
 {
     setObjectName(u"Form1"_s);
-    setWindowTitle(Robot::caption());
+    setWindowTitle(Robot::kCaption);
     setWindowIcon(m_tray->icon());
 
     auto* central = new QWidget(this);
@@ -64,7 +64,6 @@ MainWindow::MainWindow(Robot& robot, QWidget* parent)
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kInitialSize,
                                         screen->availableGeometry()));
 
-    robot.roster().setWindowShowing([this] { return isShowing(this); });
     connect(&robot.link(), &link::Link::consoleTabRequested, this,
             guard(&robot, [this] { showTab(Tab::Console); }));
     connect(m_tray, &TrayIcon::openRequested, this, guard(&robot, [this] { showAndRestore(); }));
@@ -79,7 +78,7 @@ MainWindow::MainWindow(Robot& robot, QWidget* parent)
 
 MainWindow::~MainWindow()
 {
-    m_robot.roster().setWindowShowing([] { return false; });
+    m_robot.roster().setWindowShowing(false);
 }
 
 void MainWindow::buildTabs()
@@ -105,10 +104,10 @@ void MainWindow::buildRobotMenu()
     m_robotMenu->setObjectName(u"VigilorMenu"_s);
 
     // "[Nyilvános banlista]" stands right before this menu, whatever comes before it.
-    auto* publicBan = new QAction(u"[Nyilvános banlista]"_s, this);
-    publicBan->setObjectName(u"PublicBan"_s);
-    menuBar()->insertAction(m_robotMenu->menuAction(), publicBan);
-    connect(publicBan, &QAction::triggered, this,
+    m_publicBanItem = new QAction(u"[Nyilvános banlista]"_s, this);
+    m_publicBanItem->setObjectName(u"PublicBan"_s);
+    menuBar()->insertAction(m_robotMenu->menuAction(), m_publicBanItem);
+    connect(m_publicBanItem, &QAction::triggered, this,
             guard(&m_robot, [this] { PublicBanDialog::openFrom(m_robot, this); }));
     const auto addItem = [this](const QString& name, const QString& caption, auto work) {
         QAction* item = m_robotMenu->addAction(caption);
@@ -166,9 +165,9 @@ void MainWindow::buildHelpMenu()
     const auto show = [this](const QString& text) {
         return [this, text] { m_robot.dialogs().message(text); };
     };
-    addItem(u"ListenerHelp1"_s, u"[Parancs figyelő]"_s, show(channel::Interpreter::helpText()));
+    addItem(u"ListenerHelp1"_s, u"[Parancs figyelő]"_s, show(channel::Interpreter::kHelpText));
     addItem(u"RconHelp1"_s, u"[RCON parancsok]"_s, show(help::rconCommands()));
-    addItem(u"SearchTips1"_s, u"[Keresési tippek]"_s, show(link::ConsoleSearch::tipsText()));
+    addItem(u"SearchTips1"_s, u"[Keresési tippek]"_s, show(link::ConsoleSearch::kTipsText));
     addItem(u"About1"_s, u"[Névjegy]"_s, show(help::about()));
     addItem(u"WebPage1"_s, u"[Weblap]"_s, [this] { help::openDocumentation(m_robot); });
 }
@@ -178,13 +177,7 @@ void MainWindow::buildHelpMenu()
 void MainWindow::buildSchedulerItem()
 {
     m_scheduler = new SchedulerWindow(m_robot, this);
-    QAction* before = m_robotMenu->menuAction();
-    for (QAction* item : menuBar()->actions()) {
-        if (item->text() == u"[Nyilvános banlista]"_s) {
-            before = item;
-            break;
-        }
-    }
+    QAction* before = m_publicBanItem ? m_publicBanItem : m_robotMenu->menuAction();
     auto* item = new QAction(u"[Ütemező]"_s, menuBar());
     item->setObjectName(u"Scheduler1"_s);
     menuBar()->insertAction(before, item);
@@ -199,7 +192,7 @@ void MainWindow::presentAtStart(bool inIconArea)
 
 void MainWindow::showFirstStartMessage()
 {
-    m_robot.dialogs().message(Robot::firstStartMessage());
+    m_robot.dialogs().message(Robot::kFirstStartMessage);
     showTab(Tab::Settings);
 }
 
@@ -221,10 +214,21 @@ void MainWindow::showAndRestore()
     activateWindow();
 }
 
+// The engine is told whether the window is on the screen whenever that may change; it holds
+// nothing of the window.
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    guarded(&m_robot, [this] { hideTaskbarButton(this); });
+    guarded(&m_robot, [this] {
+        hideTaskbarButton(this);
+        m_robot.roster().setWindowShowing(isShowing(this));
+    });
+}
+
+void MainWindow::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    guarded(&m_robot, [this] { m_robot.roster().setWindowShowing(isShowing(this)); });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -246,8 +250,10 @@ void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
     guarded(&m_robot, [this, event] {
-        if (event->type() == QEvent::WindowStateChange && isMinimized() &&
-            QSystemTrayIcon::isSystemTrayAvailable())
+        if (event->type() != QEvent::WindowStateChange)
+            return;
+        m_robot.roster().setWindowShowing(isShowing(this));
+        if (isMinimized() && QSystemTrayIcon::isSystemTrayAvailable())
             QTimer::singleShot(0, this, &QWidget::hide);
     });
 }

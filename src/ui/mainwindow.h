@@ -52,6 +52,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -65,6 +66,7 @@ private:
     Robot& m_robot;
     QTabWidget* m_tabs;
     QMenu* m_robotMenu = nullptr;
+    QAction* m_publicBanItem = nullptr; // "[Ütemező]" goes before it
     TrayIcon* m_tray;
     SchedulerWindow* m_scheduler = nullptr;
 };

@@ -22,19 +22,13 @@ namespace vigilor::ui {
 
 using exchange::PublicBanList;
 
-const QString& PublicBanDialog::updatedMessage()
-{
-    static const QString text = u"Banlista frissítve!"_s;
-    return text;
-}
-
 PublicBanDialog::PublicBanDialog(Robot& robot, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_robot(robot),
       m_model(new PublicBanList(robot.exchangeServices(), this)),
       m_ownLines(new QStringListModel(this)), m_publicLines(new QStringListModel(this))
 {
     setObjectName(u"PublicBanForm"_s);
-    setWindowTitle(PublicBanList::title());
+    setWindowTitle(PublicBanList::kTitle);
     setModal(true);
 
     auto* layout = new QVBoxLayout(this);
@@ -257,7 +251,7 @@ void PublicBanDialog::openFrom(Robot& robot, QWidget* parent)
 {
     PublicBanDialog dialog(robot, parent);
     if (dialog.exec() == Accepted)
-        robot.dialogs().message(updatedMessage());
+        robot.dialogs().message(kUpdatedMessage);
 }
 
 } // namespace vigilor::ui

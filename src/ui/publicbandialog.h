@@ -26,7 +26,7 @@ class PublicBanDialog final : public QDialog
     Q_DISABLE_COPY_MOVE(PublicBanDialog)
 
 public:
-    static const QString& updatedMessage();
+    static inline const QString kUpdatedMessage = QStringLiteral("Banlista frissítve!");
 
     explicit PublicBanDialog(Robot& robot, QWidget* parent = nullptr);
     ~PublicBanDialog() override;

@@ -147,7 +147,7 @@ QGroupBox* SettingsTab::channelGroup()
                                 [this](QCheckBox* listener, bool on) {
                                     if (on && listener->hasFocus())
                                         m_robot.dialogs().message(
-                                            channel::Interpreter::listenerWarning());
+                                            channel::Interpreter::kListenerWarning);
                                 }));
     layout->addWidget(switchBox(m_robot, Key::Scheduler, u"CheckBox15"_s, box));
     return box;

@@ -479,7 +479,7 @@ private slots:
 
     void helpTexts()
     {
-        const QStringList help = Interpreter::helpText().split(u"\n\r"_s);
+        const QStringList help = Interpreter::kHelpText.split(u"\n\r"_s);
         QCOMPARE(help.mid(0, 4),
                  (QStringList{u"Alap parancs: /rcon set vigilor \"<vigilor parancs>\""_s, QString(),
                               u"Az vigilor parancs helyére ezeket kell írnod!"_s, QString()}));
@@ -509,10 +509,10 @@ private slots:
                                         u"status:"_s,
                                         u"save"_s,
                                         u"load"_s}));
-        const QStringList warning = Interpreter::listenerWarning().split(u"\n\r"_s);
+        const QStringList warning = Interpreter::kListenerWarning.split(u"\n\r"_s);
         QCOMPARE(warning.front(), u"!!! FIGYELEM !!!"_s);
         QCOMPARE(warning.back(), u"Keldor"_s);
-        QVERIFY(Interpreter::listenerWarning().contains(u"1 perc"_s));
+        QVERIFY(Interpreter::kListenerWarning.contains(u"1 perc"_s));
         for (const QString& line : help + warning)
             QVERIFY2(!line.contains(u'\n') && !line.contains(u'\r'), qPrintable(line));
     }

@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -631,6 +633,35 @@ private slots:
         h.feed(reply("\n\n\n")); // ends the reply
         QVERIFY(h.robot.intake().replyComplete());
         QCOMPARE(h.robot.roster().rows().size(), 1);
+    }
+
+    // A failure while a received datagram is handled says nothing on the console; it leaves a
+    // debug line under "vigilor.link", which is off unless the logging rules turn it on.
+    void failedDatagramLeavesOnlyADebugLine()
+    {
+        Harness h;
+        QVERIFY(!link::lcLink().isDebugEnabled());
+        static QStringList debugLines;
+        debugLines.clear();
+        QLoggingCategory::setFilterRules(u"vigilor.link.debug=true"_s);
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+                if (type == QtDebugMsg && QByteArray(context.category) == "vigilor.link")
+                    debugLines << message;
+            });
+        const auto restore = qScopeGuard([previous] {
+            qInstallMessageHandler(previous);
+            QLoggingCategory::setFilterRules(QString());
+        });
+        h.robot.link().connectAction();
+        h.robot.link().setDatagramHandler(
+            [](const QByteArray&) { throw FileError(u"a lemez megtelt"_s); });
+        const qsizetype mark = h.lines().size();
+        h.robot.link().enqueueCommand(u"say hello"_s); // the server answers with an empty print
+        QVERIFY(QTest::qWaitFor([] { return !debugLines.isEmpty(); }, 5000));
+        QVERIFY(debugLines.front().contains(u"a lemez megtelt"_s));
+        QVERIFY(!h.lines().mid(mark).join(u'\n').contains(u"lemez"_s));
+        QVERIFY(h.robot.link().isConnected());
     }
 
     void malformedPlayerLineSkippedOnce()

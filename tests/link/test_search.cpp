@@ -232,7 +232,7 @@ private slots:
 
     void tipsText()
     {
-        const QStringList lines = ConsoleSearch::tipsText().split(u"\n\r"_s);
+        const QStringList lines = ConsoleSearch::kTipsText.split(u"\n\r"_s);
         QCOMPARE(lines.front(), u"--- Keresési tippek ---"_s);
         QStringList conditions;
         for (const QString& line : lines) {

@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <QTimer>
 
@@ -181,16 +182,40 @@ QStringList unguardedEntryPoints(const QString& source)
                 found << QString::number(lineOf(m.capturedStart())) + u": singleShot: "_s + why;
     }
 
-    // Event handlers: their work runs through the guard.
+    // Event handlers: their work runs through the guard, or their class guards the one way
+    // every event comes in (event(), and viewportEvent() too for a scroll area, whose viewport's
+    // events come in there).
     static const QRegularExpression handler(
-        u"\\b(\\w+Event|eventFilter)\\s*\\(([^;{()]*)\\)\\s*(const\\s*)?(override\\s*)?\\{"_s);
+        u"\\b(?:(\\w+)::)?(event|\\w+Event|eventFilter)\\s*\\(([^;{()]*)\\)\\s*(const\\s*)?(override\\s*)?\\{"_s);
+    QSet<QString> guardedEvent, guardedViewport;
+    struct Handler
+    {
+        QString owner, name;
+        qsizetype at;
+    };
+    QList<Handler> handlers;
     for (auto it = handler.globalMatch(code); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
         qsizetype close = 0;
         arguments(code, m.capturedEnd() - 1, &close);
         const QString body = code.mid(m.capturedEnd(), close - m.capturedEnd());
-        if (!body.contains(u"guarded("_s))
-            found << QString::number(lineOf(m.capturedStart())) + u": "_s + m.captured(1) +
+        const QString owner = m.captured(1), name = m.captured(2);
+        if (!body.contains(u"guarded("_s)) {
+            handlers.append({owner, name, m.capturedStart()});
+            continue;
+        }
+        if (name == u"event")
+            guardedEvent.insert(owner);
+        else if (name == u"viewportEvent")
+            guardedViewport.insert(owner);
+    }
+    const bool scrollArea = code.contains(u"QAbstractScrollArea"_s);
+    for (const Handler& h : handlers) {
+        const bool coveredByClass = !h.owner.isEmpty() && h.name != u"event" &&
+                                    h.name != u"viewportEvent" && guardedEvent.contains(h.owner) &&
+                                    (!scrollArea || guardedViewport.contains(h.owner));
+        if (!coveredByClass)
+            found << QString::number(lineOf(h.at)) + u": "_s + h.name +
                          u": an event handler without the guard"_s;
     }
     return found;
@@ -218,6 +243,25 @@ private slots:
             u"}\n"
             u"void X::closeEvent(QCloseEvent* e) { m_robot.close(); }\n"_s;
         QCOMPARE(unguardedEntryPoints(bad).size(), 7);
+        // A class that guards event() covers its handlers; a scroll area needs viewportEvent()
+        // guarded too, and an unguarded event() is itself an entry point without the guard.
+        const QString view =
+            u"bool V::event(QEvent* e) { bool h = true; guarded(m_e, [&] { h = "
+            u"QAbstractScrollArea::event(e); }); return h; }\n"
+            u"void V::keyPressEvent(QKeyEvent* e) { QAbstractScrollArea::keyPressEvent(e); }\n"
+            u"void V::paintEvent(QPaintEvent* e) { draw(); }\n"_s;
+        QCOMPARE(unguardedEntryPoints(view).size(), 2);
+        QCOMPARE(unguardedEntryPoints(view +
+                                      u"bool V::viewportEvent(QEvent* e) { bool h = true; "
+                                      u"guarded(m_e, [&] { h = "
+                                      u"QAbstractScrollArea::viewportEvent(e); }); return h; "
+                                      u"}\n"_s),
+                 QStringList());
+        QCOMPARE(unguardedEntryPoints(u"bool W::event(QEvent* e) { return QWidget::event(e); }\n"
+                                      u"void W::keyPressEvent(QKeyEvent* e) { guarded(m_e, [&] { "
+                                      u"key(e); }); }\n"_s)
+                     .size(),
+                 1);
         const QString good =
             u"\n"
             u"X::X() {\n"

@@ -325,11 +325,10 @@ private slots:
     {
         Settings settings;
         Roster roster(settings, nullptr);
-        bool showing = true;
-        roster.setWindowShowing([&] { return showing; });
+        roster.setWindowShowing(true);
         roster.refresh();
         QVERIFY(roster.listTimer().isActive());
-        showing = false;
+        roster.setWindowShowing(false);
         roster.refresh();
         QVERIFY(!roster.listTimer().isActive());
     }

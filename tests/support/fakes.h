@@ -7,9 +7,11 @@
 #include <QDateTime>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
 
 #include <deque>
 #include <functional>
+#include <utility>
 
 namespace vigilor::test {
 
@@ -68,14 +70,41 @@ public:
     void processEvents() override
     {
         ++m_calls;
+        if (m_timerWork && (!m_timerWhen || m_timerWhen())) {
+            // A real timer, armed now and due at once: it fires among the events run here.
+            auto* timer = new QTimer;
+            timer->setSingleShot(true);
+            QObject::connect(timer, &QTimer::timeout, timer,
+                             [this, timer, work = std::exchange(m_timerWork, {})] {
+                                 timer->deleteLater();
+                                 m_timerFired = true;
+                                 work();
+                             });
+            m_timerWhen = {};
+            timer->start(0);
+            QCoreApplication::processEvents();
+            return;
+        }
         if (m_runEvents)
             QCoreApplication::processEvents();
     }
     int calls() const { return m_calls; }
+    // The first time the engine lets events run while `when` holds (at the next time, without
+    // it), a timer comes due and does `work` there, in the middle of the engine's operation.
+    void fireTimer(std::function<void()> work, std::function<bool()> when = {})
+    {
+        m_timerWork = std::move(work);
+        m_timerWhen = std::move(when);
+    }
+    // The timer came due and did its work.
+    bool timerFired() const { return m_timerFired; }
 
 private:
     bool m_runEvents;
     int m_calls = 0;
+    std::function<void()> m_timerWork;
+    std::function<bool()> m_timerWhen;
+    bool m_timerFired = false;
 };
 
 // Answers dialogs from a script and records what was shown.

@@ -104,9 +104,9 @@ void TestDesktop::applicationSetUp()
     QCoreApplication::setApplicationName(u"vigilor"_s);
 
     WindowFixture h(u"x"_s);
-    QCOMPARE(h.window.windowTitle(), Robot::caption());
+    QCOMPARE(h.window.windowTitle(), Robot::kCaption);
     QVERIFY(h.showActive());
-    QCOMPARE(h.window.windowHandle()->title(), Robot::caption());
+    QCOMPARE(h.window.windowHandle()->title(), Robot::kCaption);
 }
 
 void TestDesktop::dialogsReadHungarian()

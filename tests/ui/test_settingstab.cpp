@@ -231,7 +231,7 @@ void TestSettingsTab::switchesFollowTheModel()
         QCOMPARE(changes.take(), 1);
     }
     // The click on "Parancs figyelő" was the only one that warned.
-    QCOMPARE(h.dialogs.messages(), QStringList{channel::Interpreter::listenerWarning()});
+    QCOMPARE(h.dialogs.messages(), QStringList{channel::Interpreter::kListenerWarning});
 
     // The reactions run as on any change: the time signal speaks and its timer runs.
     click(h.box(u"AnounceTimeBox"_s));
@@ -347,7 +347,7 @@ void TestSettingsTab::listenerWarningOnlyOnAClick()
     // The operator's click: the warning first, then the switch and its poll.
     click(listener);
     QVERIFY(listener->hasFocus());
-    QCOMPARE(h.dialogs.messages(), QStringList{channel::Interpreter::listenerWarning()});
+    QCOMPARE(h.dialogs.messages(), QStringList{channel::Interpreter::kListenerWarning});
     QCOMPARE(warningsWhenSet, 1);
     QVERIFY(settings.flag(Key::CommandListener));
     QVERIFY(poll.isActive());
@@ -473,7 +473,7 @@ void TestSettingsTab::defaultsItemAsksFirst()
     // No: everything stays.
     h.dialogs.answerQuestion(false);
     reset->trigger();
-    QCOMPARE(h.dialogs.questions(), QStringList{settings::SettingsStore::resetWarning()});
+    QCOMPARE(h.dialogs.questions(), QStringList{settings::SettingsStore::kResetWarning});
     QVERIFY(changed());
     QVERIFY(!QFile::exists(h.path(u"vigilor.ini"_s)));
 
@@ -506,10 +506,10 @@ void TestSettingsTab::helpMenuShowsItsTexts()
     QCOMPARE(shown.size(), 4);
     const auto lines = [](const QString& text) { return text.split(u"\n\r"_s); };
 
-    QCOMPARE(shown[0], channel::Interpreter::helpText());
+    QCOMPARE(shown[0], channel::Interpreter::kHelpText);
     QCOMPARE(lines(shown[0]).constFirst(),
              u"Alap parancs: /rcon set vigilor \"<vigilor parancs>\""_s);
-    QCOMPARE(shown[2], link::ConsoleSearch::tipsText());
+    QCOMPARE(shown[2], link::ConsoleSearch::kTipsText);
 
     // The command list: both headings, every syntax in order with its description, and a
     // closing line; no line break other than LF CR.
@@ -536,7 +536,7 @@ void TestSettingsTab::helpMenuShowsItsTexts()
 
     const QStringList about = lines(shown[3]);
     QCOMPARE(about.constFirst(), u"Vigilor"_s);
-    QVERIFY(about.contains(Robot::caption()));
+    QVERIFY(about.contains(Robot::kCaption));
     QVERIFY(shown[3].contains(QStringLiteral(VIGILOR_VERSION)));
 }
 

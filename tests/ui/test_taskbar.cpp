@@ -45,7 +45,7 @@ private slots:
         f.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f.window));
         QVERIFY(skipsTaskbar(f.window));
-        QVERIFY(xprop(f.window, {u"WM_NAME"_s}).contains(Robot::caption()));
+        QVERIFY(xprop(f.window, {u"WM_NAME"_s}).contains(Robot::kCaption));
 
         // Hidden (to the icon), the window manager drops the window's state; "Megnyitás" shows
         // it again without a taskbar button.

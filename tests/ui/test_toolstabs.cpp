@@ -219,8 +219,8 @@ private slots:
         QCOMPARE(page->objectName(), u"TabSheet7"_s);
 
         // The notices: the add-on first, at the top; the warning large, red and bold.
-        auto* notice = h.byCaption<QLabel>(page, ui::ClientConfigTab::addOnNotice());
-        auto* warning = h.byCaption<QLabel>(page, ui::ClientConfigTab::warning());
+        auto* notice = h.byCaption<QLabel>(page, ui::ClientConfigTab::kAddOnNotice);
+        auto* warning = h.byCaption<QLabel>(page, ui::ClientConfigTab::kWarning);
         QVERIFY(notice && warning);
         QVERIFY(notice->text().contains(u"PK3"_s) && notice->text().contains(u"IWD"_s));
         QVERIFY(warning->text().startsWith(u"FIGYELEM!! HÜLYESÉG VÉDELEM NINCS!!"_s));

@@ -75,6 +75,16 @@ QStringList cells(const QTableWidget* table, int row)
     return values;
 }
 
+// A roster text of one player, slot 7, "Some body".
+QStringList someBodyRoster()
+{
+    const QString line = u"  7    12   48 123456 "_s + u"Some body"_s.leftJustified(16) +
+                         u"      0 "_s + u"192.0.2.9:28960"_s.leftJustified(22) + u" 1234 25000"_s;
+    return {u"map: mp_harbor"_s,
+            u"num score ping guid   name            lastmsg address               qport rate"_s,
+            u"---"_s, line, QString()};
+}
+
 // Answers the next modal dialog once it is up.
 void whenModal(std::function<void(QWidget*)> answer)
 {
@@ -136,6 +146,7 @@ private slots:
     void commandBoxGoesToTheHeadOfTheQueue();
     void queueViewRunsWhileShowing();
     void tableMirrorsTheRoster();
+    void tableRedrawFollowsTheWindow();
     void keysTypedOnTheConsoleGoToTheCommandBox();
     void pacingItemsSetThePacer();
     void iconAndClosing();
@@ -148,7 +159,7 @@ private slots:
 void TestUi::windowAtStart()
 {
     Harness h;
-    QCOMPARE(h.window.windowTitle(), Robot::caption());
+    QCOMPARE(h.window.windowTitle(), Robot::kCaption);
     QCOMPARE(h.window.size(), QSize(784, 495));
 
     QStringList titles;
@@ -163,12 +174,12 @@ void TestUi::windowAtStart()
     QCOMPARE(h.currentTab(), u"CFG eröltetés"_s);
     QVERIFY(h.dialogs.messages().isEmpty());
     h.window.showFirstStartMessage();
-    QCOMPARE(h.dialogs.messages(), QStringList{Robot::firstStartMessage()});
+    QCOMPARE(h.dialogs.messages(), QStringList{Robot::kFirstStartMessage});
     QCOMPARE(h.currentTab(), u"Beállítások"_s);
 
     // The start lines reached the view, built before them.
     QCOMPARE(h.consoleView()->text(), h.robot.console().lines().join(u'\n'));
-    QVERIFY(h.consoleView()->text().endsWith(u"Program verzió: "_s + Robot::caption()));
+    QVERIFY(h.consoleView()->text().endsWith(u"Program verzió: "_s + Robot::kCaption));
 
     QMenu* menu = h.window.menuBar()->findChild<QMenu*>(u"VigilorMenu"_s);
     QVERIFY(menu);
@@ -403,16 +414,35 @@ void TestUi::tableMirrorsTheRoster()
 
     // ">> Lista frissítése MOST <<" redraws from the roster text without asking the server.
     h.robot.link().connectAction();
-    const QString line = u"  7    12   48 123456 "_s + u"Some body"_s.leftJustified(16) +
-                         u"      0 "_s + u"192.0.2.9:28960"_s.leftJustified(22) + u" 1234 25000"_s;
-    h.robot.roster().setText({u"map: mp_harbor"_s,
-                              u"num score ping guid   name            lastmsg address"_s
-                              u"               qport rate"_s,
-                              u"---"_s, line, QString()});
+    h.robot.roster().setText(someBodyRoster());
     h.action(u"FRefresh"_s)->trigger();
     QCOMPARE(table->rowCount(), 1);
     QCOMPARE(cells(table, 0),
              QStringList({u"7"_s, u"12"_s, u"48"_s, u"Some body"_s, u"192.0.2.9"_s, u"25000"_s}));
+}
+
+// The window tells the engine whether it is on the screen; ListTimer runs only while it is.
+void TestUi::tableRedrawFollowsTheWindow()
+{
+    Harness h;
+    auto* listTimer = h.robot.findChild<QTimer*>(u"ListTimer"_s);
+    QVERIFY(listTimer);
+    h.robot.roster().setText(someBodyRoster());
+    const auto redrawnWhileShowing = [&] {
+        h.robot.roster().refresh();
+        return listTimer->isActive();
+    };
+    QVERIFY(!redrawnWhileShowing());
+    QVERIFY(h.show());
+    QVERIFY(redrawnWhileShowing());
+    h.window.showMinimized();
+    QTRY_VERIFY(h.window.isMinimized());
+    QVERIFY(!redrawnWhileShowing());
+    h.window.showNormal();
+    QTRY_VERIFY(!h.window.isMinimized());
+    QVERIFY(redrawnWhileShowing());
+    h.window.hide();
+    QVERIFY(!redrawnWhileShowing());
 }
 
 void TestUi::keysTypedOnTheConsoleGoToTheCommandBox()
