@@ -2,12 +2,15 @@
 // a line "METHOD TARGET", header lines "name: value" up to an empty line, and the body. In the
 // headers and the body "@cookie", "@token" and "@key" stand for the logged-in session's cookie,
 // its anti-forgery token and the access key, so that every route is reachable. They reach the
-// assembled robot (its link queueing to a silent port) as from the network. What must hold:
+// robot (its link queueing to a silent port; one per process, taken back to its known state after
+// every input) as from the network, with two players in its table. What must hold:
 // - every answer has a status of 100-599 and never holds the access key or the rcon password;
 // - a read (any method but POST) changes neither the ban list nor the command queue;
 // - a POST without the session's token, or one refused (4xx), changes neither, and writes no
 //   console line unless it is the login (a wrong key is on the record) or an act left undone
-//   (409, on the record too).
+//   (409, on the record too);
+// - what the acts changed is saved, the day's log holds the console, and the saved files read
+//   back as the settings the robot holds.
 #include "support/fuzzsupport.h"
 #include "support/robotharness.h"
 #include "web/api.h"
@@ -26,7 +29,6 @@ using namespace vigilor::fuzz;
 
 const QByteArray kKey =
     QByteArrayLiteral("5f0c2b8e9a71d3c4e6f8a0b2c4d6e8f01357924680acebdf1122334455667788");
-const QString kPassword = QStringLiteral("Rcon-Pw-7f3k");
 
 // Two players in the columns of a United Offensive server.
 QStringList twoPlayers()
@@ -69,60 +71,68 @@ web::WebRequest parse(QByteArray raw, const QByteArray& cookie, const QByteArray
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    RobotHarness harness;
+    RobotHarness& harness = RobotHarness::instance();
     Robot& robot = harness.robot();
-    robot.settings().setPassword(kPassword);
+    const QByteArray password = RobotHarness::kPassword.toUtf8();
     robot.roster().setText(twoPlayers());
     robot.roster().refresh();
-    qint64 now = 0;
-    web::Binding binding(robot);
-    binding.setAccessKey(kKey);
-    web::WebApi api(binding, kKey, [&now] { return now; });
+    {
+        // A page served afresh: its sessions and login throttle begin empty.
+        qint64 now = 0;
+        web::Binding binding(robot);
+        binding.setAccessKey(kKey);
+        web::WebApi api(binding, kKey, [&now] { return now; });
 
-    // The session the input may use.
-    web::WebRequest login;
-    login.method = "POST";
-    login.target = "/login";
-    login.address = QStringLiteral("192.0.2.7");
-    login.body = "key=" + kKey;
-    const web::WebResponse in = api.handle(login);
-    QByteArray cookie;
-    for (const auto& [name, value] : in.headers)
-        if (name == "Set-Cookie")
-            cookie = value.left(value.indexOf(';'));
-    const web::Session* session = api.sessions().find(cookie.mid(cookie.indexOf('=') + 1), now);
-    FUZZ_CHECK(session, QStringLiteral("the login made no session"));
-    const QByteArray sessionId = session->id;
-    const QByteArray token = session->token;
+        // The session the input may use.
+        web::WebRequest login;
+        login.method = "POST";
+        login.target = "/login";
+        login.address = QStringLiteral("192.0.2.7");
+        login.body = "key=" + kKey;
+        const web::WebResponse in = api.handle(login);
+        QByteArray cookie;
+        for (const auto& [name, value] : in.headers)
+            if (name == "Set-Cookie")
+                cookie = value.left(value.indexOf(';'));
+        const web::Session* session =
+            api.sessions().find(cookie.mid(cookie.indexOf('=') + 1), now);
+        FUZZ_CHECK(session, QStringLiteral("the login made no session"));
+        const QByteArray sessionId = session->id;
+        const QByteArray token = session->token;
 
-    for (const QByteArray& raw : bytesOf(data, size).split('\0')) {
-        const web::WebRequest request = parse(raw, cookie, token);
-        const QStringList bans = robot.settings().banList();
-        const QStringList queue = robot.link().queue();
-        const qsizetype lines = robot.console().size();
-        const bool loginRoute = request.target.startsWith("/login");
-        const bool withToken = request.header(web::WebApi::kTokenHeader) == token;
+        for (const QByteArray& raw : bytesOf(data, size).split('\0')) {
+            const web::WebRequest request = parse(raw, cookie, token);
+            const QStringList bans = robot.settings().banList();
+            const QStringList queue = robot.link().queue();
+            const qsizetype lines = robot.console().size();
+            const bool loginRoute = request.target.startsWith("/login");
+            const bool withToken = request.header(web::WebApi::kTokenHeader) == token;
 
-        const web::WebResponse answer = api.handle(request);
-        now += 1000;
+            const web::WebResponse answer = api.handle(request);
+            now += 1000;
 
-        const QString what = QString::fromLatin1(request.method + ' ' + request.target) +
-                             QStringLiteral(" -> ") + QString::number(answer.status);
-        FUZZ_CHECK(answer.status >= 100 && answer.status <= 599, what);
-        FUZZ_CHECK(!answer.body.contains(kKey), what);
-        FUZZ_CHECK(!answer.body.contains(kPassword.toUtf8()), what);
-        for (const auto& [name, value] : answer.headers)
-            FUZZ_CHECK(!value.contains(kKey) && !value.contains(kPassword.toUtf8()), what);
+            const QString what = QString::fromLatin1(request.method + ' ' + request.target) +
+                                 QStringLiteral(" -> ") + QString::number(answer.status);
+            FUZZ_CHECK(answer.status >= 100 && answer.status <= 599, what);
+            FUZZ_CHECK(!answer.body.contains(kKey), what);
+            FUZZ_CHECK(!answer.body.contains(password), what);
+            for (const auto& [name, value] : answer.headers)
+                FUZZ_CHECK(!value.contains(kKey) && !value.contains(password), what);
 
-        const bool unchanged = robot.settings().banList() == bans && robot.link().queue() == queue;
-        if (request.method != "POST" || (!withToken && !loginRoute) ||
-            (answer.status >= 400 && answer.status < 500))
-            FUZZ_CHECK(unchanged, what);
-        if ((!withToken && !loginRoute) ||
-            (answer.status >= 400 && answer.status < 500 && answer.status != 409 && !loginRoute))
-            FUZZ_CHECK(robot.console().size() == lines, what);
-        if (answer.upgrade)
-            FUZZ_CHECK(request.wantsWebSocket() && answer.sessionId == sessionId, what);
+            const bool unchanged =
+                robot.settings().banList() == bans && robot.link().queue() == queue;
+            if (request.method != "POST" || (!withToken && !loginRoute) ||
+                (answer.status >= 400 && answer.status < 500))
+                FUZZ_CHECK(unchanged, what);
+            if ((!withToken && !loginRoute) ||
+                (answer.status >= 400 && answer.status < 500 && answer.status != 409 &&
+                 !loginRoute))
+                FUZZ_CHECK(robot.console().size() == lines, what);
+            if (answer.upgrade)
+                FUZZ_CHECK(request.wantsWebSocket() && answer.sessionId == sessionId, what);
+        }
     }
+    // What the acts changed is saved and reads back as the robot holds it; then the known state.
+    harness.finish();
     return 0;
 }

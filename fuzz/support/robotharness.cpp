@@ -449,7 +449,7 @@ void RobotHarness::build()
     r.loadSettingsAtStart();
     s.setHost(QStringLiteral("127.0.0.1"));
     s.setPort(QString::number(silentPort()));
-    s.setPassword(QStringLiteral("fuzz"));
+    s.setPassword(kPassword);
     s.setBanList({QStringLiteral("0 cheater"), QStringLiteral("1 192.0.2."),
                   QStringLiteral("2 camper"), QStringLiteral("3 boom"), QStringLiteral("4 kill"),
                   QStringLiteral("x other form")});

@@ -130,6 +130,10 @@ class RobotHarness final
 public:
     static RobotHarness& instance();
 
+    // The rcon password the known state holds: long and unlike any other text, so that a check
+    // finding it in an answer finds a leak, not a coincidence.
+    static inline const QString kPassword = QStringLiteral("Rcon-Pw-7f3k");
+
     Robot& robot() { return *m_robot; }
     HarnessClock& clock() { return m_clock; }
     QString folder() const { return m_folder; }
