@@ -660,7 +660,9 @@ void TestTestServer::dumpUserAndServerInfo()
 
 void TestTestServer::floodGuard()
 {
-    m_server->setFloodGuardMs(500);
+    // A second's guard and sends half of it apart: a machine busy with other tests may stall a
+    // send by a few hundred milliseconds without changing which packets the guard drops.
+    m_server->setFloodGuardMs(1000);
     QElapsedTimer clock;
     const auto sendAt = [&](qint64 ms, const QString& command, const QString& password) {
         QTest::qWait(int(qMax(qint64(0), ms - clock.elapsed())));
@@ -670,19 +672,22 @@ void TestTestServer::floodGuard()
     clock.start();
     sendAt(0, u"first"_s, u"secret"_s);
     QCOMPARE(m_client->receive(1).size(), 1);
-    sendAt(100, u"too soon"_s, u"secret"_s);
-    sendAt(400, u"still too soon"_s, u"secret"_s);
+    // The guard's wait began between the send and the answer.
+    const qint64 answered = clock.elapsed();
+    sendAt(0, u"too soon"_s, u"secret"_s);
+    sendAt(500, u"still too soon"_s, u"secret"_s);
     QVERIFY(m_client->receiveFor(150).isEmpty());
-    // Dropped packets do not restart the wait: 600 ms after the accepted one is fine.
-    sendAt(600, u"later"_s, u"secret"_s);
+    // Dropped packets do not restart the wait: 1,100 ms after the accepted one is fine, though
+    // it is well within a second of the last dropped one.
+    sendAt(answered + 1100, u"later"_s, u"secret"_s);
     QCOMPARE(m_client->receive(1).size(), 1);
     QCOMPARE(m_server->floodDropCount(), 2);
 
     // A packet with a wrong password is accepted by the guard too, and so holds off the next.
     clock.start();
-    sendAt(600, u"guess"_s, u"wrong"_s);
+    sendAt(1100, u"guess"_s, u"wrong"_s);
     QCOMPARE(m_client->receive(1).size(), 1);
-    sendAt(700, u"right after"_s, u"secret"_s);
+    sendAt(1200, u"right after"_s, u"secret"_s);
     QVERIFY(m_client->receiveFor(200).isEmpty());
     QCOMPARE(m_server->floodDropCount(), 3);
     QCOMPARE(m_server->receivedCommands(), (QStringList{u"first"_s, u"later"_s}));
