@@ -7,8 +7,6 @@
 #include "support/fuzzsupport.h"
 #include "text/cp1250.h"
 
-#include <QFile>
-#include <QFileInfo>
 
 using namespace vigilor;
 using namespace vigilor::settings;
@@ -53,8 +51,14 @@ void checkEntries(const QStringList& lines)
 QString folderForInput()
 {
     static const QString folder = freshFolder(QStringLiteral("lists"));
-    for (const QString& name : SettingsStore::writtenFiles())
-        QFile::remove(folder + name);
+    static const QStringList written = [] {
+        QStringList paths;
+        for (const QString& name : SettingsStore::writtenFiles())
+            paths.append(folder + name);
+        return paths;
+    }();
+    for (const QString& path : written)
+        removeFile(path);
     writeFile(folder + SettingsStore::kImportFile, {});
     return folder;
 }
@@ -95,14 +99,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     store.save();
     for (const QString& path : {bans, messages}) {
-        if (QFileInfo::exists(backupPath(path)))
+        if (fileSize(backupPath(path)) >= 0)
             FUZZ_CHECK(readFile(backupPath(path)) == input, path);
         else
             FUZZ_CHECK(stored.problem.isEmpty() || input.isEmpty(), path + u' ' + stored.problem);
     }
 
     // The settings file the save wrote holds nothing of the lists: read back without it.
-    QFile::remove(folder + SettingsStore::kSettingsFile);
+    removeFile(folder + SettingsStore::kSettingsFile);
     Settings reloaded;
     SettingsStore again(reloaded, folder);
     quietHooks(again);

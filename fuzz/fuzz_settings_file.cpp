@@ -9,8 +9,6 @@
 #include "settings/textfile.h"
 #include "support/fuzzsupport.h"
 
-#include <QFile>
-#include <QFileInfo>
 
 #include <array>
 
@@ -93,9 +91,15 @@ QString folderForInput(const QByteArray& input)
         writeFile(f + SettingsStore::kMessagesFile, {});
         return f;
     }();
-    for (const QString& name : SettingsStore::writtenFiles())
-        if (name != SettingsStore::kBansFile && name != SettingsStore::kMessagesFile)
-            QFile::remove(folder + name);
+    static const QStringList written = [] {
+        QStringList paths;
+        for (const QString& name : SettingsStore::writtenFiles())
+            if (name != SettingsStore::kBansFile && name != SettingsStore::kMessagesFile)
+                paths.append(folder + name);
+        return paths;
+    }();
+    for (const QString& path : written)
+        removeFile(path);
     writeFile(folder + SettingsStore::kSettingsFile, input);
     return folder;
 }
@@ -124,10 +128,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     store.save();
     const QByteArray saved = readFile(ini);
     const QString backup = backupPath(ini);
-    if (QFileInfo::exists(backup))
+    if (fileSize(backup) >= 0)
         FUZZ_CHECK(readFile(backup) == input, QStringLiteral("the backup differs from the file"));
     for (const QString& list : {SettingsStore::kBansFile, SettingsStore::kMessagesFile})
-        FUZZ_CHECK(QFileInfo(folder + list).size() == 0, list);
+        FUZZ_CHECK(fileSize(folder + list) == 0, list);
 
     // Loading and saving again depends on the saved files alone: worked out once for each.
     static Memo<Reloaded> reloads;

@@ -38,8 +38,11 @@ QString freshFolder(const QString& name);
 QString asStored(const QString& text);
 QStringList asStored(const QStringList& lines);
 
+// Empty when there is no such file.
 QByteArray readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
+void removeFile(const QString& path); // no matter whether it is there
+qint64 fileSize(const QString& path); // -1 when there is no such regular file
 
 // A property that does not hold: prints it and aborts, so libFuzzer keeps the input.
 [[noreturn]] void fail(const QString& what);

@@ -639,15 +639,24 @@ bool RobotHarness::drain()
 
 // A punishment sent stays in the rule checks' ledger, which leaves that slot out of the checks
 // of every roster whose `status` left before it. A `status` sent after it and its (empty)
-// reply make every roster from then on newer than every punishment sent: as if none was.
+// reply make every roster from then on newer than every punishment sent: as if none was. A
+// `status` the input sent before the punishment and left unanswered takes the first reply, so
+// it may take two.
 void RobotHarness::answerPunishments()
 {
-    if (!m_punishmentSent)
-        return;
-    m_robot->link().sendFromCommandBox(QStringLiteral("status"));
-    drain();
-    handle(kEmptyStatus);
-    m_punishmentSent = false;
+    const rules::Ledger& ledger = m_robot->rules().ledger();
+    const auto newer = [&] {
+        const std::optional<quint64> serial = ledger.rosterSerial();
+        return std::any_of(m_punishedSlots.cbegin(), m_punishedSlots.cend(), [&](int slot) {
+            return !ledger.newerPunishment(slot, serial.value_or(0)).isEmpty();
+        });
+    };
+    for (int reply = 0; m_punishmentSent && reply < 3; ++reply) {
+        m_robot->link().sendFromCommandBox(QStringLiteral("status"));
+        drain();
+        handle(kEmptyStatus);
+        m_punishmentSent = newer();
+    }
 }
 
 // The freeze, rate and ping checks remember players between replies. A reply listing every
@@ -830,12 +839,23 @@ void RobotHarness::checkLog(bool whole)
 void RobotHarness::checkSavedSettings()
 {
     const SettingsState& held = currentSettings();
+    // The list files are code page 1250: a character it lacks (only the web page's acts bring
+    // one, the network speaks the code page) is written as '?'.
+    const auto readsAs = [&held](const SettingsState& read) {
+        if (read == held)
+            return true;
+        SettingsState stored = held;
+        stored.banList = asStored(held.banList);
+        stored.messages = asStored(held.messages);
+        stored.importList = asStored(held.importList);
+        return read == stored;
+    };
     m_files = m_print.take();
     const FolderPrint::Files files = settingsFiles(m_files);
     if (!m_thorough) {
         for (size_t i = 0; i < m_verifiedCount; ++i)
             if (const Verified& verified = m_verified[i]; verified.files == files) {
-                FUZZ_CHECK(held == verified.settings, difference(held, verified.settings));
+                FUZZ_CHECK(readsAs(verified.settings), difference(held, verified.settings));
                 return;
             }
     }
@@ -844,7 +864,7 @@ void RobotHarness::checkSavedSettings()
     quietHooks(store);
     store.load();
     const SettingsState read = stateOf(reread);
-    FUZZ_CHECK(read == held, difference(held, read));
+    FUZZ_CHECK(readsAs(read), difference(held, read));
     Verified& slot = m_verified[m_verifiedNext];
     slot.files = files;
     slot.settings = read;

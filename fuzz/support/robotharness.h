@@ -152,7 +152,8 @@ public:
     void deliver(const QByteArray& datagram);
 
     // The end of an input: ">> Beállítások mentése <<", then the day's log must hold exactly
-    // the console and the saved files must read back as the settings. Then the known state.
+    // the console and the saved files must read back as the settings (a character code page
+    // 1250 lacks in a list as '?'). Then the known state.
     void finish();
 
     // A scheduler of its own for a target that starts one with a task file, wired to this

@@ -1,11 +1,26 @@
 #include "settings/inifile.h"
 
 #include "settings/textfile.h"
+#include "text/cp1250.h"
 #include "text/textutil.h"
+
+#include <algorithm>
 
 namespace vigilor::settings {
 
 namespace {
+
+char16_t asciiFolded(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
+}
+
+// Line breaks and other control characters but the tab.
+bool breaksTheLine(QChar c)
+{
+    return c.unicode() < 0x20 && c != u'\t';
+}
 
 QStringView trimmedBlanks(QStringView s)
 {
@@ -19,6 +34,24 @@ QStringView trimmedBlanks(QStringView s)
 }
 
 } // namespace
+
+bool IniFile::Name::same(QStringView a, QStringView b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](QChar x, QChar y) { return asciiFolded(x) == asciiFolded(y); });
+}
+
+size_t IniFile::Name::hash(QStringView text, size_t seed)
+{
+    // FNV-1a over the folded characters: names are short, and a lookup copies nothing.
+    quint64 h = 14695981039346656037ULL ^ seed;
+    for (const QChar c : text) {
+        h ^= asciiFolded(c);
+        h *= 1099511628211ULL;
+    }
+    return size_t(h ^ (h >> 32));
+}
 
 IniFile IniFile::parse(QByteArrayView bytes)
 {
@@ -67,18 +100,25 @@ IniFile IniFile::parseText(QStringView text)
         const QStringView key = trimmedBlanks(line.first(equals));
         if (key.isEmpty())
             continue;
-        const QString folded = text::asciiLower(key);
-        if (current->byFoldedKey.contains(folded))
+        if (current->byFoldedKey.contains(Name::viewing(key)))
             continue;
-        current->byFoldedKey.insert(folded, qsizetype(current->entries.size()));
         current->entries.push_back({key.toString(), raw.sliced(equals + 1).toString()});
+        current->byFoldedKey.insert({current->entries.back().key},
+                                    qsizetype(current->entries.size() - 1));
     }
     return ini;
 }
 
 QString IniFile::text() const
 {
+    qsizetype size = 0;
+    for (const Section& s : m_sections) {
+        size += s.name.size() + 4;
+        for (const Entry& e : s.entries)
+            size += e.key.size() + e.value.size() + 3;
+    }
     QString text;
+    text.reserve(size);
     for (const Section& s : m_sections) {
         text += u'[' + s.name + QStringLiteral("]\r\n");
         for (const Entry& e : s.entries)
@@ -91,19 +131,22 @@ QString IniFile::text() const
 
 QByteArray IniFile::toBytes() const
 {
+    if (m_bytes)
+        return *m_bytes;
     const QString text = this->text();
     const QByteArray bytes = storedBytes(text);
     // Names that differ only in characters code page 1250 lacks are written alike ('?'), and
     // the reader keeps the first of them: the file is written as it reads back, so that every
-    // later save writes it the same.
-    if (decodeStoredText(bytes).text != text)
-        return storedBytes(parse(bytes).text());
-    return bytes;
+    // later save writes it the same. A text the code page holds whole reads back as it is.
+    const bool whole = std::all_of(text.cbegin(), text.cend(),
+                                   [](QChar c) { return text::cp1250Byte(c) >= 0; });
+    m_bytes = whole ? bytes : storedBytes(parse(bytes).text());
+    return *m_bytes;
 }
 
 const IniFile::Section* IniFile::section(QStringView name) const
 {
-    const auto it = m_byFoldedSection.constFind(text::asciiLower(name));
+    const auto it = m_byFoldedSection.constFind(Name::viewing(name));
     return it == m_byFoldedSection.cend() ? nullptr : &m_sections[*it];
 }
 
@@ -114,8 +157,9 @@ IniFile::Section* IniFile::section(QStringView name)
 
 IniFile::Section& IniFile::addSection(QStringView name)
 {
-    m_byFoldedSection.insert(text::asciiLower(name), qsizetype(m_sections.size()));
+    m_bytes.reset();
     m_sections.push_back({name.toString(), {}, {}});
+    m_byFoldedSection.insert({m_sections.back().name}, qsizetype(m_sections.size() - 1));
     return m_sections.back();
 }
 
@@ -124,7 +168,7 @@ std::optional<QString> IniFile::value(QStringView sectionName, QStringView key) 
     const Section* s = section(sectionName);
     if (!s)
         return std::nullopt;
-    const auto it = s->byFoldedKey.constFind(text::asciiLower(key));
+    const auto it = s->byFoldedKey.constFind(Name::viewing(key));
     if (it == s->byFoldedKey.cend())
         return std::nullopt;
     return s->entries[*it].value;
@@ -133,36 +177,45 @@ std::optional<QString> IniFile::value(QStringView sectionName, QStringView key) 
 void IniFile::setValue(QStringView sectionName, QStringView key, const QString& value)
 {
     QString clean = value;
-    for (QChar& c : clean)
-        if (c.unicode() < 0x20 && c != u'\t')
-            c = u' ';
+    if (std::any_of(value.cbegin(), value.cend(), breaksTheLine))
+        std::replace_if(clean.begin(), clean.end(), breaksTheLine, QChar(u' '));
     Section* s = section(sectionName);
     if (!s)
         s = &addSection(sectionName);
     // The writer's spelling wins, so a saved file always spells the names alike, and saving it
     // again writes the same bytes.
-    s->name = sectionName.toString();
-    const QString folded = text::asciiLower(key);
-    const auto it = s->byFoldedKey.constFind(folded);
+    if (s->name != sectionName) {
+        s->name = sectionName.toString();
+        m_bytes.reset();
+    }
+    const auto it = s->byFoldedKey.constFind(Name::viewing(key));
     if (it != s->byFoldedKey.cend()) {
-        s->entries[*it] = {key.toString(), clean};
+        Entry& entry = s->entries[*it];
+        if (entry.key != key || entry.value != clean) {
+            entry = {key.toString(), clean};
+            m_bytes.reset();
+        }
         return;
     }
-    s->byFoldedKey.insert(folded, qsizetype(s->entries.size()));
+    m_bytes.reset();
     s->entries.push_back({key.toString(), clean});
+    s->byFoldedKey.insert({s->entries.back().key}, qsizetype(s->entries.size() - 1));
 }
 
 void IniFile::keepSections(const QStringList& names)
 {
+    const auto named = [&](const Section& s) {
+        return std::any_of(names.cbegin(), names.cend(),
+                           [&](const QString& name) { return Name::same(s.name, name); });
+    };
+    if (std::all_of(m_sections.cbegin(), m_sections.cend(), named))
+        return;
     IniFile kept;
     for (Section& s : m_sections) {
-        for (const QString& name : names) {
-            if (text::asciiLower(s.name) == text::asciiLower(name)) {
-                kept.m_byFoldedSection.insert(text::asciiLower(s.name),
-                                              qsizetype(kept.m_sections.size()));
-                kept.m_sections.push_back(std::move(s));
-                break;
-            }
+        if (named(s)) {
+            kept.m_sections.push_back(std::move(s));
+            kept.m_byFoldedSection.insert({kept.m_sections.back().name},
+                                          qsizetype(kept.m_sections.size() - 1));
         }
     }
     *this = std::move(kept);

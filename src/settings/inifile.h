@@ -24,6 +24,8 @@ public:
     // Bytes as decodeStoredText reads them. Never fails.
     static IniFile parse(QByteArrayView bytes);
     static IniFile parseText(QStringView text);
+    // Kept until the next change, so that a save which changes nothing does not encode the
+    // file again.
     QByteArray toBytes() const;
 
     std::optional<QString> value(QStringView section, QStringView key) const;
@@ -37,6 +39,20 @@ public:
     bool isEmpty() const { return m_sections.empty(); }
 
 private:
+    // A section or key name as the file spells it, hashed and compared without regard to ASCII
+    // letter case; a lookup wraps the name it looks for without copying it.
+    struct Name
+    {
+        QString text;
+        static Name viewing(QStringView name)
+        {
+            return {QString::fromRawData(name.constData(), name.size())};
+        }
+        static bool same(QStringView a, QStringView b);
+        static size_t hash(QStringView name, size_t seed);
+        friend bool operator==(const Name& a, const Name& b) { return same(a.text, b.text); }
+        friend size_t qHash(const Name& name, size_t seed) { return hash(name.text, seed); }
+    };
     struct Entry
     {
         QString key;
@@ -46,7 +62,7 @@ private:
     {
         QString name;
         std::vector<Entry> entries;
-        QHash<QString, qsizetype> byFoldedKey;
+        QHash<Name, qsizetype> byFoldedKey;
     };
 
     QString text() const;
@@ -55,7 +71,8 @@ private:
     Section& addSection(QStringView name);
 
     std::vector<Section> m_sections;
-    QHash<QString, qsizetype> m_byFoldedSection;
+    QHash<Name, qsizetype> m_byFoldedSection;
+    mutable std::optional<QByteArray> m_bytes; // toBytes() since the last change
 };
 
 } // namespace vigilor::settings

@@ -10,6 +10,7 @@
 #include <QScopeGuard>
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 
 namespace vigilor::settings {
@@ -24,13 +25,20 @@ const QString kWeb = QStringLiteral("Web");
 // section, so that a robot without the web page keeps the three sections it always had.
 constexpr Key kWebKeys[] = {Key::WebListen, Key::WebCert, Key::WebKey};
 
-QString sectionOf(Key key)
+// Every key's section and name are looked up at every load and save: made once.
+const QString& sectionOf(Key key)
 {
-    return QString::fromLatin1(keyInfo(key).section);
+    static const std::array<QString, kKeyCount> sections = [] {
+        std::array<QString, kKeyCount> names;
+        for (int i = 0; i < kKeyCount; ++i)
+            names[i] = QString::fromLatin1(keyInfo(Key(i)).section);
+        return names;
+    }();
+    return sections[int(key)];
 }
-QString nameOf(Key key)
+QStringView nameOf(Key key)
 {
-    return QString::fromUtf16(keyInfo(key).name);
+    return QStringView(keyInfo(key).name);
 }
 
 // The order in which SaveSettings writes the values, which is also the order of the keys in a

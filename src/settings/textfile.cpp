@@ -133,8 +133,9 @@ std::optional<QByteArray> readFileIfPresent(const QString& path)
         fail(QStringLiteral("mappa van a helyén"));
     if (!info.isFile())
         fail(QStringLiteral("nem közönséges fájl"));
+    // Read whole at once: a buffer in between would only copy it.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         fail(file.errorString());
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
