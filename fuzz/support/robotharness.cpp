@@ -498,15 +498,7 @@ std::unique_ptr<scheduler::Scheduler> RobotHarness::newScheduler()
     Robot& r = *m_robot;
     auto scheduler = std::make_unique<scheduler::Scheduler>(r.settings(), m_clock, &r,
                                                             r.programFolder());
-    scheduler::Scheduler::Actions tasks;
-    tasks.sayPublic = [&r](const QString& text) { r.broadcaster().sayPublic(text); };
-    tasks.enqueueCommand = [&r](const QString& command) { r.link().enqueueCommand(command); };
-    tasks.restart = [&r] {
-        r.interpreter().runChannelCommand(
-            channel::Interpreter::madeUpAnswer(QStringLiteral("restart")));
-    };
-    tasks.consoleLine = [&r](const QString& line) { r.console().consoleLine(line); };
-    scheduler->setActions(std::move(tasks));
+    scheduler->setActions(r.schedulerActions());
     return scheduler;
 }
 

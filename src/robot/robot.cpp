@@ -116,22 +116,7 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     storeHooks.consoleLine = [this](const QString& line) { m_console.consoleLine(line); };
     m_store.setHooks(std::move(storeHooks));
 
-    scheduler::Scheduler::Actions tasks; // the beep is the front end's
-    tasks.sayPublic = [this](const QString& text) { m_broadcaster.sayPublic(text); };
-    tasks.enqueueCommand = [this](const QString& command) { m_link.enqueueCommand(command); };
-    tasks.restart = [this] {
-        m_interpreter.runChannelCommand(
-            channel::Interpreter::madeUpAnswer(QStringLiteral("restart")));
-    };
-    tasks.consoleLine = [this](const QString& line) { m_console.consoleLine(line); };
-    tasks.whyNotSent = [this](scheduler::Kind kind) {
-        if (!m_link.isConnected())
-            return QStringLiteral("nincs kapcsolat a szerverrel");
-        if (kind == scheduler::Kind::Message && !m_settings.flag(Key::EventNotify))
-            return QStringLiteral("a \"Vigilor beírhat közösbe\" ki van kapcsolva");
-        return QString();
-    };
-    m_scheduler.setActions(std::move(tasks));
+    m_scheduler.setActions(schedulerActions());
     // The tasks run at every start wait for the first connection of the run.
     connect(&m_link, &link::Link::linkControlsUpdated, this, [this](bool connected) {
         guarded(this, [this, connected] {
@@ -182,6 +167,26 @@ bool Robot::startUp()
         m_console.consoleLine(QStringLiteral("Félbeszakadt mentés maradéka törölve: ") + path);
     guarded(this, [this] { m_scheduler.loadStandardFile(); });
     return firstStart;
+}
+
+scheduler::Scheduler::Actions Robot::schedulerActions()
+{
+    scheduler::Scheduler::Actions tasks; // the beep is the front end's
+    tasks.sayPublic = [this](const QString& text) { m_broadcaster.sayPublic(text); };
+    tasks.enqueueCommand = [this](const QString& command) { m_link.enqueueCommand(command); };
+    tasks.restart = [this] {
+        m_interpreter.runChannelCommand(
+            channel::Interpreter::madeUpAnswer(QStringLiteral("restart")));
+    };
+    tasks.consoleLine = [this](const QString& line) { m_console.consoleLine(line); };
+    tasks.whyNotSent = [this](scheduler::Kind kind) {
+        if (!m_link.isConnected())
+            return QStringLiteral("nincs kapcsolat a szerverrel");
+        if (kind == scheduler::Kind::Message && !m_settings.flag(Key::EventNotify))
+            return QStringLiteral("a \"Vigilor beírhat közösbe\" ki van kapcsolva");
+        return QString();
+    };
+    return tasks;
 }
 
 void Robot::saveSettings() { m_store.save(); }

@@ -85,6 +85,8 @@ public:
     tools::Launcher& launcher() { return m_launcher; }
     settings::SettingsStore& store() { return m_store; }
     scheduler::Scheduler& scheduler() { return m_scheduler; }
+    // What the scheduler's tasks do on this robot: said, sent and refused as its own.
+    scheduler::Scheduler::Actions schedulerActions();
     // The ban-list exchange: what the public ban list window needs, and the timed import.
     exchange::Services& exchangeServices() { return m_exchange; }
     exchange::TransferRunner& transfers() { return m_transfers; }
