@@ -59,7 +59,7 @@ BENCHMARK(BM_StatusReply)
     ->Arg(kSmall)
     ->Arg(kLarge)
     ->Iterations(60)
-    ->Repetitions(5)
+    ->Repetitions(15)
     ->Unit(benchmark::kMicrosecond);
 
 // The console's report, then the ratio of the medians (large console / small console).
