@@ -38,14 +38,7 @@ void BM_StatusReply(benchmark::State& state)
     NoDialogs dialogs;
     Robot robot(dir.path() + QStringLiteral("/"), clock, pump, dialogs);
     robot.startUp();
-    QStringList filler;
-    filler.reserve(state.range(0));
-    for (qsizetype i = 0; i < state.range(0); ++i)
-        filler << QStringLiteral("[2026.12.08.] 11:%1:00 >> filler line number %2 of the day")
-                      .arg(i % 60, 2, 10, QChar(u'0'))
-                      .arg(i);
-    robot.console().replace(filler);
-    robot.consoleLog().save(robot.intake().logFileName());
+    fillConsole(robot, state.range(0));
     const qsizetype before = robot.console().size();
     for (auto _ : state) {
         for (const QByteArray& d : datagrams)

@@ -64,12 +64,7 @@ void BM_StatusReplyWithPages(benchmark::State& state)
     NoDialogs dialogs;
     Robot robot(dir.path() + QStringLiteral("/"), clock, pump, dialogs);
     robot.startUp();
-    QStringList filler;
-    for (int i = 0; i < 1000; ++i)
-        filler
-            << QStringLiteral("[2026.12.08.] 11:00:00 >> filler line number %1 of the day").arg(i);
-    robot.console().replace(filler);
-    robot.consoleLog().save(robot.intake().logFileName());
+    fillConsole(robot, 1000);
 
     web::WebFront front(robot, web::WebConfig{QStringLiteral("127.0.0.1:0"), {}, {}});
     front.apply();

@@ -2,6 +2,7 @@
 
 // The datagrams of one `status` reply exactly as the practice server cuts them, and a day's
 // console log of many lines in a data folder, for the benchmarks of the console.
+#include "robot/robot.h"
 #include "testserver/rconserver.h"
 #include "text/timeformat.h"
 
@@ -66,6 +67,20 @@ inline void writeDayLog(const QString& folder, int lines, QDate date = QDate::cu
         }
     }
     file.write(chunk);
+}
+
+// A running robot's console of `lines` lines (about 60 bytes each), written to its day's log as
+// the robot would have written it.
+inline void fillConsole(Robot& robot, qsizetype lines)
+{
+    QStringList filler;
+    filler.reserve(lines);
+    for (qsizetype i = 0; i < lines; ++i)
+        filler << QStringLiteral("[2026.12.08.] 11:%1:00 >> filler line number %2 of the day")
+                      .arg(i % 60, 2, 10, QChar(u'0'))
+                      .arg(i);
+    robot.console().replace(filler);
+    robot.consoleLog().save(robot.intake().logFileName());
 }
 
 } // namespace vigilor::bench
