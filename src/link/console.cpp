@@ -12,6 +12,7 @@
 #include <QSaveFile>
 
 #include <exception>
+#include <sys/stat.h>
 
 namespace vigilor::link {
 
@@ -22,19 +23,50 @@ Console::Console(const Clock& clock, ErrorSink* errors, QObject* parent)
 
 QString Console::stamp() const
 {
+    return stamped({});
+}
+
+QString Console::stamped(QStringView text) const
+{
     const QDateTime now = m_clock.now();
-    return u'[' + text::shortDate(now.date()) + QStringLiteral("] ") + text::longTime(now.time()) +
-           QStringLiteral(" >> ");
+    // "[date] time >> ", written in place: every console line has one.
+    char16_t buffer[1 + text::kShortDateMax + 2 + text::kLongTimeMax + 4];
+    char16_t* at = buffer;
+    *at++ = u'[';
+    at = text::writeShortDate(at, now.date());
+    if (at) {
+        *at++ = u']';
+        *at++ = u' ';
+        at = text::writeLongTime(at, now.time());
+    }
+    if (!at) {
+        return u'[' + text::shortDate(now.date()) + QStringLiteral("] ") +
+               text::longTime(now.time()) + QStringLiteral(" >> ") + text;
+    }
+    for (const char16_t c : {u' ', u'>', u'>', u' '})
+        *at++ = c;
+    QString line;
+    line.reserve((at - buffer) + text.size());
+    line.append(reinterpret_cast<const QChar*>(buffer), at - buffer);
+    line.append(text);
+    return line;
 }
 
 void Console::consoleLine(const QString& text)
 {
     const qsizetype first = m_lines.size();
+    if (!text.contains(u'\n') && !text.contains(u'\r')) {
+        // Nearly every line: one line, no splitting.
+        m_lines.append(stamped(text));
+        m_packer.schedule();
+        emit linesAppended(first);
+        return;
+    }
     const QStringList parts = text::splitLines(text);
     if (parts.isEmpty()) {
         m_lines.append(stamp());
     } else {
-        m_lines.append(QString(stamp() + parts.front()));
+        m_lines.append(stamped(parts.front()));
         for (qsizetype i = 1; i < parts.size(); ++i)
             m_lines.append(parts[i]);
     }
@@ -176,15 +208,18 @@ void ConsoleLog::saveConsole(const QString& fileName)
     const LineStore& lines = m_console.content();
     const bool onlyGrown = fileName == m_fileName && m_linesSaved >= 0 &&
                            m_generation == m_console.generation() && m_linesSaved <= lines.size();
-    const QFileInfo info(fileName);
-    if (onlyGrown && info.exists() && info.size() == m_bytesSaved) {
+    // Saved at every datagram: one status call tells whether the file is still as written.
+    struct stat st{};
+    if (onlyGrown && ::stat(QFile::encodeName(fileName).constData(), &st) == 0 &&
+        qint64(st.st_size) == m_bytesSaved) {
         if (m_linesSaved == lines.size())
             return;
         QFile file(fileName);
         const qsizetype from = m_linesSaved;
         // Whatever happens below, the file no longer matches what we know of it until written.
         m_linesSaved = -1;
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        // What is appended is written in pieces of its own, so Qt's buffer is left out.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
             throw FileError(describe(fileName, file.errorString()));
         const qint64 written = writePieces(file, lines, from);
         if (written < 0 || !file.flush())

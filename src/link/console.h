@@ -48,6 +48,7 @@ public:
     void replace(LineStore lines);
 
     QString stamp() const;
+    QString stamped(QStringView text) const; // the stamp and the text
 
 signals:
     void linesAppended(qsizetype first);

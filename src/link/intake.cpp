@@ -176,8 +176,8 @@ ReplyIntake::Outcome ReplyIntake::joinStatus(const QString& text)
     if (!m_replyComplete)
         ++m_fragments;
     m_buffer += QStringView(text).mid(1);
-    const QStringList bufferLines = text::splitLines(m_buffer);
-    m_replyComplete = !bufferLines.isEmpty() && bufferLines.back().isEmpty();
+    // The reply ends with an empty line.
+    m_replyComplete = text::endsWithEmptyLine(m_buffer);
     // With the reply half assembled: the pacer may send, timers queue, the window repaints; no
     // datagram is handled here (m_handling holds it back), so the buffer stays this reply's.
     m_pump.processEvents();

@@ -49,8 +49,9 @@ bool holdsHeaderWord(QStringView text)
     const auto at = [&text](qsizetype i, QStringView word) {
         return text.size() - i >= word.size() && text.sliced(i, word.size()) == word;
     };
+    const char16_t* c = text.utf16();
     for (qsizetype i = 0; i < text.size(); ++i) {
-        switch (text[i].unicode()) {
+        switch (c[i]) {
         case u'q':
             if (at(i, u"qport"))
                 return true;

@@ -8,7 +8,7 @@
 #include "settings/settings.h"
 #include "text/textutil.h"
 
-#include <bitset>
+#include <array>
 
 namespace vigilor::rules {
 
@@ -23,26 +23,27 @@ class RosterText
 public:
     explicit RosterText(const QStringList& lines) : m_folded(text::asciiLower(lines.join(u'\n')))
     {
-        for (qsizetype i = 0; i + 1 < m_folded.size(); ++i)
-            m_pairs.set(pair(m_folded[i], m_folded[i + 1]));
+        const char16_t* c = QStringView(m_folded).utf16();
+        for (qsizetype i = 0, n = m_folded.size(); i + 1 < n; ++i)
+            set(pair(c[i], c[i + 1]));
     }
     // folded: the text with its letters folded.
     bool contains(QStringView folded) const
     {
-        for (qsizetype i = 0; i + 1 < folded.size(); ++i)
-            if (!m_pairs.test(pair(folded[i], folded[i + 1])))
+        const char16_t* c = folded.utf16();
+        for (qsizetype i = 0, n = folded.size(); i + 1 < n; ++i)
+            if (!test(pair(c[i], c[i + 1])))
                 return false;
         return m_folded.contains(folded);
     }
 
 private:
-    static std::size_t pair(QChar a, QChar b)
-    {
-        return (a.unicode() * 31u + b.unicode()) & 0xffffu;
-    }
+    static std::size_t pair(char16_t a, char16_t b) { return (a * 31u + b) & 0xffffu; }
+    void set(std::size_t bit) { m_pairs[bit / 64] |= quint64(1) << (bit % 64); }
+    bool test(std::size_t bit) const { return m_pairs[bit / 64] >> (bit % 64) & 1; }
 
     QString m_folded;
-    std::bitset<0x10000> m_pairs;
+    std::array<quint64, 0x10000 / 64> m_pairs{};
 };
 
 } // namespace detail

@@ -11,6 +11,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace vigilor::settings {
 
@@ -202,12 +203,28 @@ bool keepBackupOnce(const QString& path, const QByteArray& content)
     return true;
 }
 
+std::optional<FileMemo::Stamp> FileMemo::stampOf(const QString& path)
+{
+    return stampOf(QFile::encodeName(path));
+}
+
+std::optional<FileMemo::Stamp> FileMemo::stampOf(const QByteArray& encodedPath)
+{
+    struct stat st{};
+    if (::stat(encodedPath.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    const auto nanoseconds = [](const timespec& t) {
+        return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    return Stamp{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+                 nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)};
+}
+
 bool FileMemo::unchangedOnDisk(const QString& path) const
 {
     if (!m_known)
         return false;
-    const QFileInfo info(path);
-    return info.isFile() && info.size() == m_size && info.lastModified() == m_modified;
+    return (path == m_path ? stampOf(m_encodedPath) : stampOf(path)) == m_stamp;
 }
 
 bool FileMemo::holds(const QString& path, const QByteArray& content) const
@@ -218,11 +235,14 @@ bool FileMemo::holds(const QString& path, const QByteArray& content) const
 
 void FileMemo::remember(const QString& path, const QByteArray& content)
 {
-    const QFileInfo info(path);
     m_content = content;
-    m_size = info.size();
-    m_modified = info.lastModified();
-    m_known = info.isFile();
+    if (path != m_path) {
+        m_path = path;
+        m_encodedPath = QFile::encodeName(path);
+    }
+    const std::optional<Stamp> stamp = stampOf(m_encodedPath);
+    m_stamp = stamp.value_or(Stamp());
+    m_known = stamp.has_value();
 }
 
 } // namespace vigilor::settings

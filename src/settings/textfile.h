@@ -56,7 +56,8 @@ bool keepBackupOnce(const QString& path, const QByteArray& content);
 QString backupPath(const QString& path);
 
 // What this program last read from or wrote to a file, so that a save whose content is the same
-// can skip the write. The file's size and time stamp tell whether someone else changed it since.
+// can skip the write. The file's identity, size and time stamps tell whether someone else
+// changed or replaced it since: one status call, made at every save.
 class FileMemo
 {
 public:
@@ -67,10 +68,24 @@ public:
     void forget() { m_known = false; }
     const QByteArray& content() const { return m_content; }
 
+    struct Stamp
+    {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = -1;
+        qint64 modified = 0; // nanoseconds
+        qint64 changed = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    // A regular file's stamp; none for anything else or no file.
+    static std::optional<Stamp> stampOf(const QString& path);
+    static std::optional<Stamp> stampOf(const QByteArray& encodedPath);
+
 private:
+    QString m_path; // and as the system has it
+    QByteArray m_encodedPath;
     QByteArray m_content;
-    qint64 m_size = -1;
-    QDateTime m_modified;
+    Stamp m_stamp;
     bool m_known = false;
 };
 

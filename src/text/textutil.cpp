@@ -21,19 +21,21 @@ bool asciiContains(QStringView haystack, QStringView needle)
     if (needle.isEmpty())
         return false;
     const qsizetype n = needle.size();
-    const char16_t first = needle[0].unicode();
+    const char16_t* hay = haystack.utf16();
+    const char16_t* wanted = needle.utf16();
+    const char16_t first = wanted[0];
     for (qsizetype i = 0; i + n <= haystack.size(); ++i) {
-        char16_t h = haystack[i].unicode();
+        char16_t h = hay[i];
         if (h >= u'A' && h <= u'Z')
             h += 32;
         if (h != first)
             continue;
         qsizetype j = 1;
         for (; j < n; ++j) {
-            char16_t a = haystack[i + j].unicode();
+            char16_t a = hay[i + j];
             if (a >= u'A' && a <= u'Z')
                 a += 32;
-            if (a != needle[j].unicode())
+            if (a != wanted[j])
                 break;
         }
         if (j == n)
@@ -54,9 +56,10 @@ QString stripColours(QString text)
     QString joined;
     joined.reserve(text.size());
     const qsizetype n = text.size();
+    const char16_t* in = QStringView(text).utf16();
     for (qsizetype i = 0; i < n;) {
-        const QChar c = text[i];
-        if (c == u'^' && !joined.isEmpty() && joined.back() == u'^') {
+        const QChar c = in[i];
+        if (c == u'^' && !joined.isEmpty() && QStringView(joined).back() == u'^') {
             joined.chop(1);
             i += 2; // the second caret and the character after it
             continue;
@@ -67,35 +70,51 @@ QString stripColours(QString text)
     // No doubled caret is left, so every caret stands alone and takes its follower.
     QString result;
     result.reserve(joined.size());
+    const char16_t* kept = QStringView(joined).utf16();
     for (qsizetype i = 0; i < joined.size(); ++i) {
-        if (joined[i] == u'^') {
+        if (kept[i] == u'^') {
             ++i;
             continue;
         }
-        result.append(joined[i]);
+        result.append(kept[i]);
     }
     return result;
 }
 
 QStringList splitLines(QStringView text)
 {
+    // The breaks are found by Qt's searches rather than character by character: a status reply
+    // is split at every datagram, and most of its characters are no break.
     QStringList lines;
-    qsizetype start = 0;
     const qsizetype n = text.size();
-    qsizetype i = 0;
-    while (i < n) {
-        const char16_t c = text[i].unicode();
-        if (c == u'\n' || c == u'\r') {
-            lines.append(text.mid(start, i - start).toString());
-            if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n')
-                ++i;
-            start = i + 1;
-        }
-        ++i;
+    qsizetype start = 0;
+    qsizetype nextFeed = text.indexOf(u'\n');
+    qsizetype nextReturn = text.indexOf(u'\r');
+    while (nextFeed >= 0 || nextReturn >= 0) {
+        qsizetype i = nextFeed < 0 ? nextReturn
+                      : nextReturn < 0 ? nextFeed
+                                       : std::min(nextFeed, nextReturn);
+        lines.append(text.mid(start, i - start).toString());
+        if (i == nextReturn && i + 1 < n && text[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+        if (nextFeed >= 0 && nextFeed < start)
+            nextFeed = text.indexOf(u'\n', start);
+        if (nextReturn >= 0 && nextReturn < start)
+            nextReturn = text.indexOf(u'\r', start);
     }
     if (start < n)
         lines.append(text.mid(start).toString());
     return lines;
+}
+
+bool endsWithEmptyLine(QStringView text)
+{
+    const auto isBreak = [](QChar c) { return c == u'\n' || c == u'\r'; };
+    if (text.isEmpty() || !isBreak(text.back()))
+        return false;
+    text.chop(text.endsWith(u"\r\n") ? 2 : 1);
+    return text.isEmpty() || isBreak(text.back());
 }
 
 bool isLineBreak(QChar c)

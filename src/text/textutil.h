@@ -21,6 +21,9 @@ QString stripColours(QString text);
 // Splits at LF, CR and CR LF; a final line break does not produce an empty last line, and an
 // empty text gives no lines.
 QStringList splitLines(QStringView text);
+// Whether splitLines(text) ends with an empty line (the text ends with two line breaks, or is
+// one), without splitting it.
+bool endsWithEmptyLine(QStringView text);
 
 // Whether a character ends a line: LF, CR, vertical tab, form feed and the Unicode line and
 // paragraph separators (NEL, U+2028, U+2029).

@@ -6,6 +6,8 @@
 #include <QSet>
 #include <QTest>
 
+#include <utility>
+
 using namespace vigilor::text;
 using namespace Qt::StringLiterals;
 
@@ -94,6 +96,35 @@ private slots:
         QCOMPARE(vigilor::text::splitLines(u"\nb\r\nc\rd"),
                  (QStringList{QString(), u"b"_s, u"c"_s, u"d"_s}));
         QCOMPARE(vigilor::text::splitLines(u"m\n\r"), (QStringList{u"m"_s, QString()}));
+        // Against the rule itself, character by character, over every text of up to eight
+        // characters made of the two breaks and a letter.
+        const auto byTheRule = [](const QString& text) {
+            QStringList lines;
+            QString line;
+            for (qsizetype i = 0; i < text.size(); ++i) {
+                if (text[i] != u'\n' && text[i] != u'\r') {
+                    line += text[i];
+                    continue;
+                }
+                lines.append(std::exchange(line, QString()));
+                if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+                    ++i;
+            }
+            if (!line.isEmpty())
+                lines.append(line);
+            return lines;
+        };
+        const QString letters = u"\n\rx"_s;
+        for (int length = 0, count = 1; length <= 8; ++length, count *= 3)
+            for (int n = 0; n < count; ++n) {
+                QString text;
+                for (int i = 0, rest = n; i < length; ++i, rest /= 3)
+                    text += letters[rest % 3];
+                QCOMPARE(vigilor::text::splitLines(text), byTheRule(text));
+                const QStringList lines = byTheRule(text);
+                QCOMPARE(vigilor::text::endsWithEmptyLine(text),
+                         !lines.isEmpty() && lines.back().isEmpty());
+            }
     }
 
     void asciiFoldingLeavesAccentsAlone()
@@ -123,6 +154,18 @@ private slots:
         QCOMPARE(longTime(QTime(3, 4, 5)), u"3:04:05"_s);
         QCOMPARE(dateTime(QDateTime(QDate(2026, 12, 8), QTime(23, 59, 0))),
                  u"2026.12.08. 23:59:00"_s);
+        // Written digit by digit: the same text as the format strings give, for every second
+        // of a day and for dates across the years, the edges and invalid values included.
+        for (int second = 0; second < 24 * 3600; ++second) {
+            const QTime time = QTime(0, 0).addSecs(second);
+            QCOMPARE(longTime(time), time.toString(u"H:mm:ss"_s));
+        }
+        QCOMPARE(longTime(QTime()), QString());
+        for (QDate date(1, 1, 1); date.year() < 10010; date = date.addDays(97))
+            QCOMPARE(shortDate(date), date.toString(u"yyyy.MM.dd."_s));
+        for (const QDate& date : {QDate(-1, 12, 31), QDate(9999, 12, 31), QDate(10000, 1, 1),
+                                  QDate(2024, 2, 29), QDate()})
+            QCOMPARE(shortDate(date), date.toString(u"yyyy.MM.dd."_s));
     }
 };
 
