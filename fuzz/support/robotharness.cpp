@@ -23,6 +23,7 @@
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vigilor::fuzz {
 
@@ -95,6 +96,23 @@ bool readInto(const QByteArray& path, QByteArray& bytes, qint64 offset = 0,
     }
     ::close(fd);
     return true;
+}
+
+// Removes every file of a folder but one, by plain system calls; false when one stays.
+bool removeAllBut(const QByteArray& folder, const QByteArray& keep)
+{
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return false;
+    bool removed = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArrayView name(entry->d_name);
+        if (name == "." || name == ".." || name == keep)
+            continue;
+        removed = ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0 && removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 std::optional<QByteArray> readPlain(const QString& path)
@@ -192,6 +210,7 @@ FolderPrint::~FolderPrint()
 FolderPrint::Files FolderPrint::take()
 {
     Files files;
+    files.reserve(m_seen.size() + 4);
     // The folder stays open; a folder made anew under the same name is opened again.
     struct stat folder{};
     if (::stat(m_folder.c_str(), &folder) != 0)
@@ -210,6 +229,7 @@ FolderPrint::Files FolderPrint::take()
     }
     DIR* dir = static_cast<DIR*>(m_dir);
     m_fresh.clear();
+    m_fresh.reserve(m_seen.size() + 4);
     while (const dirent* entry = ::readdir(dir)) {
         struct stat st{};
         if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -509,6 +529,8 @@ void RobotHarness::deliver(const QByteArray& datagram)
     Robot& r = *m_robot;
     const QString text = cleanedReply(datagram);
     const bool channel = text.size() >= 3 && link::ReplyIntake::isChannelReply(text);
+    if (channel)
+        checkFilesKept();
     const SettingsState before = currentSettings();
     const quint64 changesBefore = m_settingsChanges;
     const QStringList queueBefore = r.link().queue();
@@ -557,8 +579,9 @@ void RobotHarness::deliver(const QByteArray& datagram)
             const SettingsState& after = currentSettings();
             FUZZ_CHECK(after == before, difference(before, after));
         }
-        const FolderPrint::Files files = m_print.take();
-        FUZZ_CHECK(files == m_files, FolderPrint::describe(m_files, files));
+        m_filesToCheck = true;
+        if (m_thorough)
+            checkFilesKept();
         if (m_thorough)
             FUZZ_CHECK(savedFiles() == contentsBefore,
                        QStringList(savedFiles().keys()).join(u' '));
@@ -581,8 +604,21 @@ void RobotHarness::deliver(const QByteArray& datagram)
     checkLog(false);
 }
 
+// The files as the last look found them: no datagram but a channel reply changes them, so the
+// folder is looked at once after a run of other datagrams, before a channel reply or the end of
+// the input (and after each one in a thorough input).
+void RobotHarness::checkFilesKept()
+{
+    if (!std::exchange(m_filesToCheck, false))
+        return;
+    const FolderPrint::Files files = m_print.take();
+    FUZZ_CHECK(files == m_files, QStringLiteral("a datagram that is no channel reply changed ") +
+                                     FolderPrint::describe(m_files, files));
+}
+
 void RobotHarness::finish()
 {
+    checkFilesKept();
     m_robot->saveNow();
     checkLog(true);
     checkSavedSettings();
@@ -716,11 +752,9 @@ QString RobotHarness::restore()
     if (dayChanged) {
         if (r.intake().logFileName() != m_known->logFileName)
             handle(kBackToTheDay);
-        const QString logs = m_folder + QStringLiteral("logs/");
-        const QString keep = QFileInfo(m_known->logFileName).fileName();
-        for (const QString& name : QDir(logs).entryList(QDir::Files | QDir::Hidden))
-            if (name != keep && !QFile::remove(logs + name))
-                return QStringLiteral("other days' logs");
+        if (!removeAllBut(QFile::encodeName(m_folder + QStringLiteral("logs")),
+                          QFile::encodeName(QFileInfo(m_known->logFileName).fileName())))
+            return QStringLiteral("other days' logs");
     }
     const bool settingsChanged =
         currentSettings() != m_known->settings && applySettings(r.settings(), m_known->settings);

@@ -180,6 +180,7 @@ private:
     // The settings as they stand, read again only after a change signal.
     const SettingsState& currentSettings();
     void checkLog(bool whole);
+    void checkFilesKept();
     void checkSavedSettings();
     QHash<QString, QByteArray> savedFiles() const;
     void compareFolderWithKnownState() const;
@@ -217,6 +218,7 @@ private:
     bool m_handled = false; // a datagram handled while the known state is restored
     std::set<int> m_punishedSlots; // by this robot, ever
     bool m_thorough = true;
+    bool m_filesToCheck = false; // datagrams handled since the last look at the folder
     FolderPrint::Files m_files; // as the last look found them
     // Settings files read back lately, and what they read as.
     struct Verified
