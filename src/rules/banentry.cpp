@@ -65,10 +65,18 @@ int punishmentCode(QStringView entry)
 
 QString regraded(QStringView entry, int code)
 {
-    const QString digit = QString::number(std::clamp(code, 0, kGradeCount - 1));
-    if (entry.size() >= 2 && entry[1] == u' ')
-        return digit + entry.mid(1);
-    return digit + u' ' + entry;
+    // One allocation: the list's sort and every regrading of a long list come here.
+    const QChar digit(char16_t(u'0' + std::clamp(code, 0, kGradeCount - 1)));
+    QString result;
+    result.reserve(entry.size() + 2);
+    result.append(digit);
+    if (entry.size() >= 2 && entry[1] == u' ') {
+        result.append(entry.mid(1));
+    } else {
+        result.append(u' ');
+        result.append(entry);
+    }
+    return result;
 }
 
 int findEntryCode(QStringView line, const QStringList& entries, EventPump& pump)
