@@ -146,9 +146,11 @@ public:
     //   punish;
     // - after a channel reply, the files the robot saved read back as the settings it holds,
     //   and the command channel's reset is the last command queued;
-    // - numbers stay in their ranges, console lines hold no line break, the day's log file
-    //   holds a beginning of the console, and at a change of day the closed day's file holds
-    //   that day's whole console.
+    // - numbers stay in their ranges, console lines hold no line break, and at a change of day
+    //   the closed day's file holds that day's whole console.
+    // The folder is looked at once a run of datagrams that are no channel reply has ended, and
+    // the day's log (a beginning of the console) at the end of the input; both after every
+    // datagram in a thorough input.
     void deliver(const QByteArray& datagram);
 
     // The end of an input: ">> Beállítások mentése <<", then the day's log must hold exactly
@@ -178,7 +180,8 @@ private:
     void calmTheChecks();
     Picture picture();
     // The settings as they stand, read again only after a change signal.
-    const SettingsState& currentSettings();
+    const SettingsState& currentSettings() { return *currentSettingsShared(); }
+    std::shared_ptr<const SettingsState> currentSettingsShared();
     void checkLog(bool whole);
     void checkFilesKept();
     void checkSavedSettings();
@@ -201,7 +204,7 @@ private:
 
     // Along an input.
     quint64 m_settingsChanges = 0;
-    std::unique_ptr<SettingsState> m_settingsNow;
+    std::shared_ptr<const SettingsState> m_settingsNow; // held on to by a check that compares
     quint64 m_settingsNowAt = 0;
     struct LogSeen // what of the day's log has been compared with the console
     {
