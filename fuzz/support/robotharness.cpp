@@ -712,8 +712,12 @@ void RobotHarness::calmTheChecks()
     const int rate = r.settings().requiredRate();
     QByteArray reply = QByteArray(kEmptyStatus).chopped(1);
     const auto player = [&](int slot, int playerRate) {
+        // The slot is read from two columns after a blank, as a byte: a slot above 246 was
+        // read from a negative number.
+        const QString slotText = slot >= 247 ? QStringLiteral(" -") + QString::number(256 - slot)
+                                             : QStringLiteral("%1").arg(slot, 3);
         reply += QString(QStringLiteral("%1 %2 %3 %4 calm%5 %6 10.0.0.%7:28960 %8 %9\n"))
-                     .arg(slot, 3)
+                     .arg(slotText)
                      .arg(1, 5)
                      .arg(0, 4)
                      .arg(0, 6)
