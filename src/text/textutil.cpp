@@ -83,8 +83,8 @@ QString stripColours(QString text)
 
 QStringList splitLines(QStringView text)
 {
-    // The breaks are found by Qt's searches rather than character by character: a status reply
-    // is split at every datagram, and most of its characters are no break.
+    // The breaks are found by Qt's searches rather than character by character: every status
+    // reply and console text passes here, and most of their characters are no break.
     QStringList lines;
     const qsizetype n = text.size();
     qsizetype start = 0;
