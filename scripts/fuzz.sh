@@ -44,10 +44,12 @@ run() {
   local dictionary="build-fuzz/fuzz/dict/$target.dict"
   local options=()
   [ -f "$dictionary" ] && options+=("-dict=$dictionary")
+  # The target's options from fuzz/CMakeLists.txt (leaks checked at exit, not after every
+  # input; a target's longest input).
+  read -r -a target_options < "build-fuzz/fuzz/options/$target.txt"
+  options+=("${target_options[@]}")
   mkdir -p "build-fuzz/corpus/$target"
-  # The options of fuzz/CMakeLists.txt: leaks are checked at exit, not after every input.
-  build-fuzz/bin/"$target" -max_total_time="$seconds" -timeout=1 -detect_leaks=0 -reload=0 \
-    -print_final_stats=1 \
+  build-fuzz/bin/"$target" -max_total_time="$seconds" -timeout=1 -print_final_stats=1 \
     -artifact_prefix="build-fuzz/artifacts/$target-" "${options[@]}" \
     "build-fuzz/corpus/$target" "fuzz/corpus/$target" > "build-fuzz/logs/$target.log" 2>&1
 }

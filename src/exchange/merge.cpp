@@ -15,7 +15,9 @@ constexpr qsizetype kMaxKeyLength = 255;
 
 QString mergeKey(QStringView line)
 {
-    return rules::entryText(line).left(kMaxKeyLength);
+    QString key = rules::entryText(line);
+    key.truncate(kMaxKeyLength); // in place: a key is made for every line merged
+    return key;
 }
 
 MergeList::MergeList(const QStringList& lines) : m_lines(rules::sortedEntries(lines))
