@@ -41,6 +41,10 @@ const QByteArray kEmptyStatus("\xFF\xFF\xFF\xFFprint\n"
                               "--------------------- ----- -----\n\n");
 // The end of a reply left open: an empty line.
 const QByteArray kEndOfReply("\xFF\xFF\xFF\xFFprint\n\n\n");
+// The same holding the column header's word, which joins a datagram to an open reply whose own
+// text no longer holds it (the first character of each fragment is dropped, and that
+// fragment's text began with the word).
+const QByteArray kEndOfReplyWithHeaderWord("\xFF\xFF\xFF\xFFprint\n qport \n\n");
 // A console reply handled at the known state's time takes the intake's day back to it.
 const QByteArray kBackToTheDay("\xFF\xFF\xFF\xFFprint\nvigilor fuzz harness\n");
 
@@ -755,6 +759,8 @@ QString RobotHarness::restore()
     // Only the end of a reply closes the assembly, and that runs the checks on what it holds.
     if (!r.intake().assemblyBuffer().isEmpty()) {
         handle(kEndOfReply);
+        if (!r.intake().assemblyBuffer().isEmpty())
+            handle(kEndOfReplyWithHeaderWord);
         if (!r.intake().assemblyBuffer().isEmpty())
             return QStringLiteral("open status reply");
     }

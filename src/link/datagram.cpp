@@ -22,7 +22,7 @@ QString replyHeader()
 
 bool mentionsRconPassword(const QString& command)
 {
-    return text::asciiContains(QString(u' ' + command), u"rconpassword");
+    return text::asciiContains(command, u"rconpassword");
 }
 
 QString maskedCommand(const QString& command)
