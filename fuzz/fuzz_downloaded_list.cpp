@@ -62,7 +62,8 @@ void mergeChecked(MergeList& into, Shadow& shadow, const QString& line, bool may
     const QStringList& after = into.lines();
     // Described only for a failure: the whole list for every line made an input's cost grow
     // with the square of its length.
-    const auto what = [&] {
+    // A QString, not the builder expression, which would refer to the lambda's temporaries.
+    const auto what = [&]() -> QString {
         return u'"' + printable(line) + QStringLiteral("\" into ") + describeLines(before);
     };
     if (equalThere) {
