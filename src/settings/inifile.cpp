@@ -64,10 +64,15 @@ IniFile IniFile::parseText(QStringView text)
     Section* current = nullptr;
     qsizetype start = 0;
     const qsizetype n = text.size();
+    // Line ends found by Qt's searches, not character by character.
+    qsizetype nextFeed = text.indexOf(u'\n');
+    qsizetype nextReturn = text.indexOf(u'\r');
     while (start < n) {
-        qsizetype end = start;
-        while (end < n && text[end] != u'\n' && text[end] != u'\r')
-            ++end;
+        if (nextFeed >= 0 && nextFeed < start)
+            nextFeed = text.indexOf(u'\n', start);
+        if (nextReturn >= 0 && nextReturn < start)
+            nextReturn = text.indexOf(u'\r', start);
+        const qsizetype end = std::min(nextFeed < 0 ? n : nextFeed, nextReturn < 0 ? n : nextReturn);
         const QStringView raw = text.sliced(start, end - start);
         // In names a NUL (only a damaged file holds one) reads as a blank: two names told apart
         // by it would be written alike.

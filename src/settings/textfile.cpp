@@ -122,23 +122,31 @@ QByteArray linesToBytes(const QStringList& lines)
 
 std::optional<QByteArray> readFileIfPresent(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
+    // One status call: every save and load of the settings comes here for each file.
+    struct stat st{};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return std::nullopt;
     const auto fail = [&](const QString& reason) {
         throw FileError(QStringLiteral("Nem olvasható a fájl: ") + path + QStringLiteral(" (") +
                         reason + u')');
     };
     // A folder or a pipe in a file's place is no file to read (a pipe would block the window).
-    if (info.isDir())
+    if (S_ISDIR(st.st_mode))
         fail(QStringLiteral("mappa van a helyén"));
-    if (!info.isFile())
+    if (!S_ISREG(st.st_mode))
         fail(QStringLiteral("nem közönséges fájl"));
     // Read whole at once: a buffer in between would only copy it.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         fail(file.errorString());
-    QByteArray bytes = file.readAll();
+    // As large as the status call said, plus one byte to notice a file that grew meanwhile.
+    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    const qint64 got = file.read(bytes.data(), bytes.size());
+    if (got < 0)
+        fail(file.errorString());
+    bytes.resize(qsizetype(got));
+    if (got > qint64(st.st_size))
+        bytes += file.readAll();
     if (file.error() != QFileDevice::NoError)
         fail(file.errorString());
     return bytes;
