@@ -585,11 +585,11 @@ void RobotHarness::deliver(const QByteArray& datagram)
             FUZZ_CHECK(after == *before, difference(*before, after));
         }
         m_filesToCheck = true;
-        if (m_thorough)
+        if (m_thorough) {
             checkFilesKept();
-        if (m_thorough)
             FUZZ_CHECK(savedFiles() == contentsBefore,
                        QStringList(savedFiles().keys()).join(u' '));
+        }
         FUZZ_CHECK(r.scheduler().tasks() == tasksBefore,
                    QString::number(r.scheduler().tasks().size()));
         FUZZ_CHECK(m_dialogs.count() == dialogsBefore, m_dialogs.last());
