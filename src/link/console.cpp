@@ -1,5 +1,6 @@
 #include "link/console.h"
 
+#include "settings/textfile.h"
 #include "text/clock.h"
 #include "text/cp1250.h"
 #include "text/errors.h"
@@ -9,10 +10,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vigilor::link {
 
@@ -125,14 +129,15 @@ namespace {
 constexpr qsizetype kWriteBytes = 1 << 20;
 constexpr qsizetype kReadBytes = 1 << 20;
 
-// Writes lines [from, end), each followed by CR LF; returns the bytes written, or -1 when the
-// device refused some.
-qint64 writePieces(QIODevice& file, const Lines& lines, qsizetype from)
+// Writes lines [from, end), each followed by CR LF, through `write` (true when all of a piece
+// was written); returns the bytes written, or -1 when some were refused.
+template <typename Write>
+qint64 writePieces(Write&& write, const Lines& lines, qsizetype from)
 {
     QByteArray piece;
     qint64 written = 0;
     const auto flush = [&] {
-        if (file.write(piece) != piece.size())
+        if (!write(QByteArrayView(piece)))
             return false;
         written += piece.size();
         piece.clear();
@@ -153,15 +158,55 @@ QString describe(const QString& fileName, const QString& reason)
            QStringLiteral(" (") + reason + u')';
 }
 
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 // The whole file replaced atomically; returns its size.
 qint64 writeLines(const QString& fileName, const Lines& lines)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    settings::FileReplacement file(fileName);
+    if (!file.open())
         throw FileError(describe(fileName, file.errorString()));
-    const qint64 written = writePieces(file, lines, 0);
+    const qint64 written =
+        writePieces([&](QByteArrayView piece) { return file.write(piece); }, lines, 0);
     if (written < 0 || !file.commit())
         throw FileError(describe(fileName, file.errorString()));
+    return written;
+}
+
+// Lines [from, end) appended to an existing file; returns the bytes written. Plain system calls
+// and no buffer of its own: this runs at every datagram, and writes pieces of its own.
+qint64 appendLines(const QByteArray& encodedName, const QString& fileName, const Lines& lines,
+                   qsizetype from)
+{
+    const int fd = ::open(encodedName.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        throw FileError(describe(fileName, systemError(errno)));
+    int error = 0;
+    const qint64 written = writePieces(
+        [&](QByteArrayView piece) {
+            const char* data = piece.data();
+            qsizetype left = piece.size();
+            while (left > 0) {
+                const ssize_t n = ::write(fd, data, size_t(left));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0) {
+                    error = n < 0 ? errno : ENOSPC;
+                    return false;
+                }
+                data += n;
+                left -= n;
+            }
+            return true;
+        },
+        lines, from);
+    if (::close(fd) != 0 && error == 0 && written >= 0)
+        error = errno;
+    if (written < 0 || error != 0)
+        throw FileError(describe(fileName, systemError(error)));
     return written;
 }
 
@@ -208,22 +253,18 @@ void ConsoleLog::saveConsole(const QString& fileName)
     const LineStore& lines = m_console.content();
     const bool onlyGrown = fileName == m_fileName && m_linesSaved >= 0 &&
                            m_generation == m_console.generation() && m_linesSaved <= lines.size();
+    if (!onlyGrown)
+        return rewrite(fileName);
     // Saved at every datagram: one status call tells whether the file is still as written.
+    const QByteArray encodedName = QFile::encodeName(fileName);
     struct stat st{};
-    if (onlyGrown && ::stat(QFile::encodeName(fileName).constData(), &st) == 0 &&
-        qint64(st.st_size) == m_bytesSaved) {
+    if (::stat(encodedName.constData(), &st) == 0 && qint64(st.st_size) == m_bytesSaved) {
         if (m_linesSaved == lines.size())
             return;
-        QFile file(fileName);
         const qsizetype from = m_linesSaved;
         // Whatever happens below, the file no longer matches what we know of it until written.
         m_linesSaved = -1;
-        // What is appended is written in pieces of its own, so Qt's buffer is left out.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-            throw FileError(describe(fileName, file.errorString()));
-        const qint64 written = writePieces(file, lines, from);
-        if (written < 0 || !file.flush())
-            throw FileError(describe(fileName, file.errorString()));
+        const qint64 written = appendLines(encodedName, fileName, lines, from);
         m_linesSaved = lines.size();
         m_bytesSaved += written;
         return;

@@ -7,11 +7,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace vigilor::settings {
 
@@ -152,23 +157,148 @@ std::optional<QByteArray> readFileIfPresent(const QString& path)
     return bytes;
 }
 
+namespace {
+
+// Where a file name leads: the last file named by a chain of symbolic links, so that a link to
+// the settings file elsewhere keeps being a link and the file it names is replaced. A chain
+// that goes round, or no link at all, leaves the name as it is.
+QByteArray followLinks(const QByteArray& path)
+{
+    QByteArray current = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        char target[4096];
+        const ssize_t length = ::readlink(current.constData(), target, sizeof target);
+        if (length < 0)
+            return current; // no link (or no file): the end of the chain
+        if (length >= ssize_t(sizeof target))
+            return path;
+        QByteArray next(target, qsizetype(length));
+        if (!next.startsWith('/')) {
+            const qsizetype slash = current.lastIndexOf('/');
+            next.prepend(slash >= 0 ? current.first(slash + 1) : QByteArray());
+        }
+        current = next;
+    }
+    return path;
+}
+
+} // namespace
+
+FileReplacement::FileReplacement(const QString& path)
+    : m_target(followLinks(QFile::encodeName(path)))
+{
+}
+
+FileReplacement::~FileReplacement()
+{
+    discard();
+}
+
+void FileReplacement::discard()
+{
+    if (m_fd >= 0)
+        ::close(std::exchange(m_fd, -1));
+    if (!m_temporary.isEmpty())
+        ::unlink(std::exchange(m_temporary, {}).constData());
+}
+
+bool FileReplacement::fail(Failure failure, int error)
+{
+    discard();
+    m_failure = failure;
+    m_error = error;
+    return false;
+}
+
+bool FileReplacement::open()
+{
+    discard();
+    m_failure = Failure::None;
+    struct stat existing{};
+    const bool exists = ::stat(m_target.constData(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode))
+        return fail(Failure::Create, EISDIR);
+    if (exists && ::access(m_target.constData(), W_OK) != 0)
+        return fail(Failure::Create, errno);
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray name = m_target + '.';
+        quint64 bits = QRandomGenerator::global()->generate64();
+        for (int i = 0; i < 6; ++i, bits /= 62)
+            name += kLetters[bits % 62];
+        // A new file gets the usual permissions (0666 less the umask); a replacement is made
+        // for the owner alone and then given the old file's.
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              exists ? 0600 : 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return fail(Failure::Create, errno);
+        }
+        m_fd = fd;
+        m_temporary = name;
+        const mode_t mode = existing.st_mode & 07777;
+        if (exists && mode != 0600 && ::fchmod(fd, mode) != 0)
+            return fail(Failure::Create, errno);
+        return true;
+    }
+    return fail(Failure::Create, EEXIST);
+}
+
+bool FileReplacement::write(QByteArrayView bytes)
+{
+    if (m_fd < 0)
+        return false;
+    const char* data = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(m_fd, data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return fail(Failure::Write, written < 0 ? errno : ENOSPC);
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+bool FileReplacement::commit()
+{
+    if (m_fd < 0)
+        return false;
+    // On the disk before it takes the old file's place, so that a power cut leaves one of them
+    // whole; an error the disk reports only at closing counts too.
+    if (::fdatasync(m_fd) != 0)
+        return fail(Failure::Write, errno);
+    if (::close(std::exchange(m_fd, -1)) != 0)
+        return fail(Failure::Write, errno);
+    if (::rename(m_temporary.constData(), m_target.constData()) != 0)
+        return fail(Failure::Replace, errno);
+    m_temporary.clear();
+    return true;
+}
+
+QString FileReplacement::errorString() const
+{
+    return m_error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(m_error));
+}
+
 void replaceFile(const QString& path, const QByteArray& content)
 {
-    QSaveFile file(path);
+    FileReplacement file(path);
     const auto fail = [&](const QString& what) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
         throw FileError(QStringLiteral("Nem sikerült menteni a fájlt: ") + path +
-                        QStringLiteral(" — ") + what + QStringLiteral(" (") + reason + u')');
+                        QStringLiteral(" — ") + what + QStringLiteral(" (") +
+                        file.errorString() + u')');
     };
-    // Unbuffered, so that a short write (a full disk) shows in write()'s result: a buffered
-    // QSaveFile drops the error of its final flush and commits the truncated file.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    if (!file.open())
         fail(QStringLiteral("nem hozható létre"));
-    if (file.write(content) != content.size())
+    if (!file.write(content))
         fail(QStringLiteral("írási hiba, talán megtelt a lemez"));
     if (!file.commit())
-        fail(file.error() == QFileDevice::RenameError
+        fail(file.failure() == FileReplacement::Failure::Replace
                  ? QStringLiteral("a régi fájl nem cserélhető le")
                  : QStringLiteral("írási hiba, talán megtelt a lemez"));
 }

@@ -38,8 +38,44 @@ QByteArray linesToBytes(const QStringList& lines);
 // place (a file that cannot be read, a folder, a pipe) throws FileError.
 std::optional<QByteArray> readFileIfPresent(const QString& path);
 
-// Replaces the file's content at once: a new file is written beside it and renamed over it, so
-// an interrupted write leaves the previous content. Throws FileError naming the file.
+// A file's content replaced at once: the new content is written beside it under a temporary
+// name (the file's name, a dot and six letters or digits), put on the disk and renamed over it,
+// so that an interrupted write leaves the previous content. A symbolic link in the file's place
+// is followed and the file it names replaced; the replacement keeps the old file's permissions,
+// and an existing file the program may not write is left alone. Plain system calls: the day's
+// log and the settings are saved at every datagram.
+class FileReplacement final
+{
+public:
+    enum class Failure { None, Create, Write, Replace };
+
+    explicit FileReplacement(const QString& path);
+    // A replacement not committed leaves the file as it was and removes its temporary file.
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    bool open();
+    // All of it or false (a full disk, a size limit).
+    bool write(QByteArrayView bytes);
+    bool commit();
+
+    Failure failure() const { return m_failure; }
+    // What the system said of the failure ("No space left on device").
+    QString errorString() const;
+
+private:
+    bool fail(Failure failure, int error);
+    void discard();
+
+    QByteArray m_target; // encoded, links followed
+    QByteArray m_temporary;
+    int m_fd = -1;
+    int m_error = 0;
+    Failure m_failure = Failure::None;
+};
+
+// Replaces the file's content at once (FileReplacement). Throws FileError naming the file.
 void replaceFile(const QString& path, const QByteArray& content);
 
 // A replacement cut short by a sudden end of the program (a kill, a power cut) can leave its new

@@ -5,11 +5,18 @@
 #include "link/linestore.h"
 #include "support/fakes.h"
 #include "text/cp1250.h"
+#include "text/errors.h"
 #include "text/textutil.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace vigilor;
 using namespace vigilor::test;
@@ -203,6 +210,56 @@ private slots:
         QCOMPARE(store.line(0), expected.front());
         store.clear();
         QCOMPARE(before.line(1), expected[1]);
+    }
+
+    // A full disk (a file size limit stands in for it) fails the log's appends and its rewrites:
+    // the failure is thrown, a rewrite leaves the file as it was and nothing beside it, and the
+    // first save with room again writes every line.
+    void fullDiskFailsTheLogAndLosesNoLine()
+    {
+        QTemporaryDir dir;
+        FakeClock clock;
+        link::Console console(clock);
+        link::ConsoleLog log(console);
+        const QString name = dir.filePath(u"console (2026.12.08.).log"_s);
+        const auto read = [&] {
+            QFile file(name);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const auto expected = [&] {
+            return text::toCp1250(QString(console.lines().join(u"\r\n"_s) + u"\r\n"_s));
+        };
+        for (int i = 0; i < 100; ++i)
+            console.consoleLine(u"line "_s + QString::number(i));
+        log.save(name);
+        QCOMPARE(read(), expected());
+
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = rlim_t(read().size() + 100);
+        setrlimit(RLIMIT_FSIZE, &small);
+        const auto lift = qScopeGuard([&] {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, previous);
+        });
+
+        for (int i = 0; i < 20; ++i)
+            console.consoleLine(u"appended line "_s + QString::number(i));
+        QVERIFY_THROWS_EXCEPTION(FileError, log.save(name));
+        const QByteArray afterAppend = read();
+        QVERIFY(afterAppend.size() < expected().size());
+
+        console.replace(console.lines() + QStringList(50, u"a longer day than the disk holds"_s));
+        QVERIFY_THROWS_EXCEPTION(FileError, log.save(name));
+        QCOMPARE(read(), afterAppend);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QFileInfo(name).fileName()});
+
+        setrlimit(RLIMIT_FSIZE, &saved);
+        log.save(name);
+        QCOMPARE(read(), expected());
     }
 
     void longDayLogRoundTrip()

@@ -10,10 +10,12 @@
 #include "text/errors.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -1174,6 +1176,68 @@ private slots:
 
         f.store->save();
         QCOMPARE(linesFromBytes(f.read(u"bans.txt"_s)), test::loopBans(2) + test::loopBans(3));
+    }
+
+    // A replacement keeps what the operator set up around the file: its permissions, a link to
+    // it from elsewhere; a new file gets the usual permissions; one not committed leaves the old
+    // content and nothing beside it.
+    void replacementKeepsPermissionsAndLinks()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + u'/';
+        const auto modeOf = [](const QString& path) {
+            struct stat st{};
+            return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777)
+                                                                          : -1;
+        };
+        const auto names = [&] {
+            return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        };
+        const mode_t mask = ::umask(022);
+        const auto restoreMask = qScopeGuard([mask] { ::umask(mask); });
+
+        replaceFile(folder + u"new.txt"_s, "new");
+        QCOMPARE(modeOf(folder + u"new.txt"_s), 0644);
+        QCOMPARE(readAll(folder + u"new.txt"_s), QByteArray("new"));
+
+        // Permissions the operator chose stay, whatever the umask.
+        QVERIFY(::chmod(QFile::encodeName(folder + u"new.txt"_s).constData(), 0640) == 0);
+        replaceFile(folder + u"new.txt"_s, "again");
+        QCOMPARE(modeOf(folder + u"new.txt"_s), 0640);
+        QCOMPARE(readAll(folder + u"new.txt"_s), QByteArray("again"));
+
+        // A link (to a link) stays a link; the file at its end takes the content.
+        QVERIFY(QDir().mkdir(folder + u"real"_s));
+        writeAll(folder + u"real/vigilor.ini"_s, "old");
+        QVERIFY(QFile::link(u"real/vigilor.ini"_s, folder + u"inner"_s));
+        QVERIFY(QFile::link(folder + u"inner"_s, folder + u"vigilor.ini"_s));
+        replaceFile(folder + u"vigilor.ini"_s, "through the links");
+        QVERIFY(QFileInfo(folder + u"vigilor.ini"_s).isSymLink());
+        QVERIFY(QFileInfo(folder + u"inner"_s).isSymLink());
+        QCOMPARE(readAll(folder + u"real/vigilor.ini"_s), QByteArray("through the links"));
+        // A link whose file is missing brings the file about.
+        QVERIFY(QFile::link(u"real/bans.txt"_s, folder + u"bans.txt"_s));
+        replaceFile(folder + u"bans.txt"_s, "made");
+        QCOMPARE(readAll(folder + u"real/bans.txt"_s), QByteArray("made"));
+
+        // Written but not committed: the old content, no temporary file.
+        const QStringList before = names();
+        {
+            FileReplacement file(folder + u"new.txt"_s);
+            QVERIFY(file.open());
+            QVERIFY(file.write("never seen"));
+            QCOMPARE(names().size(), before.size() + 1);
+        }
+        QCOMPARE(names(), before);
+        QCOMPARE(readAll(folder + u"new.txt"_s), QByteArray("again"));
+
+        // A folder in the file's place is no file to replace.
+        QVERIFY(QDir().mkdir(folder + u"Messages.txt"_s));
+        FileReplacement blocked(folder + u"Messages.txt"_s);
+        QVERIFY(!blocked.open());
+        QCOMPARE(blocked.failure(), FileReplacement::Failure::Create);
+        QVERIFY(!blocked.errorString().isEmpty());
+        QCOMPARE(names(), before);
     }
 
     void killedSaveLoopNeverLeavesABrokenFile()
