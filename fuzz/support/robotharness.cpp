@@ -415,6 +415,7 @@ RobotHarness& RobotHarness::instance()
 
 RobotHarness::RobotHarness() : m_folder(freshFolder(QStringLiteral("robot"))), m_print(m_folder)
 {
+    m_verifiedByKey.reserve(kVerifiedKept);
     for (Verified& slot : m_verified)
         slot.files.reserve(16);
     // The system's proxy settings are looked up for every socket opened; the link only ever
@@ -893,12 +894,14 @@ void RobotHarness::checkSavedSettings()
     };
     m_files = m_print.take();
     const FolderPrint::Files files = settingsFiles(m_files);
+    const size_t key = verifiedKey(files);
     if (!m_thorough) {
-        for (size_t i = 0; i < m_verifiedCount; ++i)
-            if (const Verified& verified = m_verified[i]; verified.files == files) {
+        if (const auto it = m_verifiedByKey.find(key); it != m_verifiedByKey.cend()) {
+            if (const Verified& verified = m_verified[it->second]; verified.files == files) {
                 FUZZ_CHECK(readsAs(verified.settings), difference(held, verified.settings));
                 return;
             }
+        }
     }
     Settings reread;
     settings::SettingsStore store(reread, m_folder);
@@ -907,10 +910,25 @@ void RobotHarness::checkSavedSettings()
     const SettingsState read = stateOf(reread);
     FUZZ_CHECK(readsAs(read), difference(held, read));
     Verified& slot = m_verified[m_verifiedNext];
+    if (slot.used) {
+        const auto old = m_verifiedByKey.find(slot.key);
+        if (old != m_verifiedByKey.cend() && old->second == m_verifiedNext)
+            m_verifiedByKey.erase(old);
+    }
     slot.files = files;
     slot.settings = read;
+    slot.key = key;
+    slot.used = true;
+    m_verifiedByKey[key] = m_verifiedNext;
     m_verifiedNext = (m_verifiedNext + 1) % kVerifiedKept;
-    m_verifiedCount = std::max(m_verifiedCount, m_verifiedNext == 0 ? kVerifiedKept : m_verifiedNext);
+}
+
+size_t RobotHarness::verifiedKey(const FolderPrint::Files& files)
+{
+    size_t key = 0;
+    for (const FolderPrint::File& file : files)
+        key = qHashMulti(key, std::hash<std::string>()(file.name), file.size, file.hash);
+    return key;
 }
 
 // The folder as the known state left it, byte for byte. Only Qt's own file functions run here:

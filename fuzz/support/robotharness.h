@@ -16,6 +16,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vigilor::fuzz {
@@ -223,17 +224,22 @@ private:
     bool m_thorough = true;
     bool m_filesToCheck = false; // datagrams handled since the last look at the folder
     FolderPrint::Files m_files; // as the last look found them
-    // Settings files read back lately, and what they read as.
+    // Settings files read back lately, and what they read as, found by the files' prints. Read
+    // back after every channel reply that changed a setting, which the fuzzer brings again and
+    // again with the same few commands.
     struct Verified
     {
         FolderPrint::Files files;
         SettingsState settings;
+        size_t key = 0;
+        bool used = false;
     };
-    // A ring whose slots are written over in place: an input that adds one allocates no more
-    // than it frees, so libFuzzer does not take it for a leak and run it a second time.
-    static constexpr size_t kVerifiedKept = 64;
-    std::array<Verified, kVerifiedKept> m_verified;
-    size_t m_verifiedCount = 0;
+    static size_t verifiedKey(const FolderPrint::Files& files);
+    // A ring whose slots are written over in place, so that the memory it holds stays the same
+    // once it has gone round.
+    static constexpr size_t kVerifiedKept = 4096;
+    std::vector<Verified> m_verified = std::vector<Verified>(kVerifiedKept);
+    std::unordered_map<size_t, size_t> m_verifiedByKey; // key -> slot
     size_t m_verifiedNext = 0;
 };
 
