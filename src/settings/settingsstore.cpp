@@ -328,10 +328,11 @@ void SettingsStore::loadFiles(int& filesRead)
 
 void SettingsStore::writeList(const QString& name, const QStringList& lines, ListFile& file)
 {
-    const QString path = filePath(name);
-    // Comparing the lists first is nearly free when nothing was edited: they share their data.
-    if (file.linesKnown && file.lines == lines && file.memo.unchangedOnDisk(path))
+    // Comparing the lists first is nearly free when nothing was edited: they share their data;
+    // the file is looked at where it was last read or written.
+    if (file.linesKnown && file.lines == lines && file.memo.unchangedOnDisk())
         return;
+    const QString path = filePath(name);
     const QByteArray bytes = linesToBytes(lines);
     if (!file.memo.holds(path, bytes)) {
         file.linesKnown = false;
@@ -374,7 +375,7 @@ void SettingsStore::save()
     writeList(kBansFile, m_settings.banList(), m_bans);
 
     // Nearly every save finds no value changed and the file as this store left it.
-    const bool iniCurrent = !m_valuesChanged && m_iniMemo.unchangedOnDisk(filePath(kSettingsFile));
+    const bool iniCurrent = !m_valuesChanged && m_iniMemo.unchangedOnDisk();
     if (!iniCurrent)
         saveIni();
 

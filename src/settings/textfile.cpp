@@ -365,6 +365,11 @@ bool FileMemo::unchangedOnDisk(const QString& path) const
     return (path == m_path ? stampOf(m_encodedPath) : stampOf(path)) == m_stamp;
 }
 
+bool FileMemo::unchangedOnDisk() const
+{
+    return m_known && stampOf(m_encodedPath) == m_stamp;
+}
+
 bool FileMemo::holds(const QString& path, const QByteArray& content) const
 {
     return m_known && m_content.size() == content.size() && m_content == content &&

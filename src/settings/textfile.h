@@ -99,6 +99,8 @@ public:
     // True when the file still is what was last read or written and that was `content`.
     bool holds(const QString& path, const QByteArray& content) const;
     bool unchangedOnDisk(const QString& path) const;
+    // The same for the file last read or written, whose path is kept encoded.
+    bool unchangedOnDisk() const;
     void remember(const QString& path, const QByteArray& content);
     void forget() { m_known = false; }
     const QByteArray& content() const { return m_content; }
