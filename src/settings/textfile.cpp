@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -127,33 +128,47 @@ QByteArray linesToBytes(const QStringList& lines)
 
 std::optional<QByteArray> readFileIfPresent(const QString& path)
 {
-    // One status call: every save and load of the settings comes here for each file.
-    struct stat st{};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return std::nullopt;
+    // Plain system calls: every save and load of the settings comes here for each file.
     const auto fail = [&](const QString& reason) {
         throw FileError(QStringLiteral("Nem olvasható a fájl: ") + path + QStringLiteral(" (") +
                         reason + u')');
     };
-    // A folder or a pipe in a file's place is no file to read (a pipe would block the window).
+    const auto systemError = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
+    // Opened without waiting, so that a pipe in the file's place cannot block the window; what
+    // was opened is then looked at before a byte is read.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        // A socket in the file's place cannot even be opened.
+        fail(errno == ENXIO ? QStringLiteral("nem közönséges fájl") : systemError(errno));
+    }
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    struct stat st{};
+    if (::fstat(fd, &st) != 0)
+        fail(systemError(errno));
+    // A folder or a pipe in a file's place is no file to read.
     if (S_ISDIR(st.st_mode))
         fail(QStringLiteral("mappa van a helyén"));
     if (!S_ISREG(st.st_mode))
         fail(QStringLiteral("nem közönséges fájl"));
-    // Read whole at once: a buffer in between would only copy it.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        fail(file.errorString());
-    // As large as the status call said, plus one byte to notice a file that grew meanwhile.
+    // Read whole at once, as large as the status call said, plus one byte to notice a file
+    // that grew meanwhile; one that did is read on to its end.
     QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
-    const qint64 got = file.read(bytes.data(), bytes.size());
-    if (got < 0)
-        fail(file.errorString());
-    bytes.resize(qsizetype(got));
-    if (got > qint64(st.st_size))
-        bytes += file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        fail(file.errorString());
+    qsizetype size = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, bytes.data() + size, size_t(bytes.size() - size));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            fail(systemError(errno));
+        size += got;
+        if (got == 0 || size < bytes.size())
+            break;
+        bytes.resize(bytes.size() * 2);
+    }
+    bytes.resize(size);
     return bytes;
 }
 
@@ -335,7 +350,9 @@ QString backupPath(const QString& path)
 bool keepBackupOnce(const QString& path, const QByteArray& content)
 {
     const QString backup = backupPath(path);
-    if (QFileInfo::exists(backup) || QFileInfo(backup).isSymLink())
+    // Anything under the backup's name, a link to nowhere too, is kept.
+    struct stat st{};
+    if (::lstat(QFile::encodeName(backup).constData(), &st) == 0)
         return false;
     replaceFile(backup, content);
     return true;

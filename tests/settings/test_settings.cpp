@@ -21,9 +21,13 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace vigilor;
 using namespace vigilor::settings;
@@ -1176,6 +1180,44 @@ private slots:
 
         f.store->save();
         QCOMPARE(linesFromBytes(f.read(u"bans.txt"_s)), test::loopBans(2) + test::loopBans(3));
+    }
+
+    // Whatever stands under a file's name, reading it neither blocks nor misreads: no file is
+    // no content, a folder, a pipe or a socket is an error that says so, a file is read whole.
+    void readingWhateverStandsUnderTheName()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + u'/';
+        QVERIFY(!readFileIfPresent(folder + u"missing"_s));
+        const auto failure = [](const QString& path) {
+            try {
+                readFileIfPresent(path);
+            } catch (const FileError& e) {
+                return e.message();
+            }
+            return QString();
+        };
+        QVERIFY(QDir().mkdir(folder + u"folder"_s));
+        QVERIFY(failure(folder + u"folder"_s).endsWith(u"(mappa van a helyén)"_s));
+        QVERIFY(::mkfifo(QFile::encodeName(folder + u"pipe"_s).constData(), 0644) == 0);
+        QVERIFY(failure(folder + u"pipe"_s).endsWith(u"(nem közönséges fájl)"_s));
+        const QString socketPath = folder + u"socket"_s;
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, QFile::encodeName(socketPath).constData(),
+                     sizeof address.sun_path - 1);
+        QVERIFY(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
+        QVERIFY(failure(socketPath).endsWith(u"(nem közönséges fájl)"_s));
+        ::close(fd);
+
+        QByteArray content;
+        for (int i = 0; i < 300000; ++i)
+            content += QByteArray::number(i) + "\r\n";
+        writeAll(folder + u"bans.txt"_s, content);
+        QCOMPARE(readFileIfPresent(folder + u"bans.txt"_s).value_or(QByteArray()), content);
+        writeAll(folder + u"empty"_s, {});
+        QCOMPARE(readFileIfPresent(folder + u"empty"_s), std::optional<QByteArray>(QByteArray()));
     }
 
     // A replacement keeps what the operator set up around the file: its permissions, a link to
