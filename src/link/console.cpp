@@ -9,10 +9,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -158,11 +156,6 @@ QString describe(const QString& fileName, const QString& reason)
            QStringLiteral(" (") + reason + u')';
 }
 
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // The whole file replaced atomically; returns its size.
 qint64 writeLines(const QString& fileName, const Lines& lines)
 {
@@ -183,30 +176,15 @@ qint64 appendLines(const QByteArray& encodedName, const QString& fileName, const
 {
     const int fd = ::open(encodedName.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0)
-        throw FileError(describe(fileName, systemError(errno)));
+        throw FileError(describe(fileName, settings::systemError(errno)));
     int error = 0;
     const qint64 written = writePieces(
-        [&](QByteArrayView piece) {
-            const char* data = piece.data();
-            qsizetype left = piece.size();
-            while (left > 0) {
-                const ssize_t n = ::write(fd, data, size_t(left));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0) {
-                    error = n < 0 ? errno : ENOSPC;
-                    return false;
-                }
-                data += n;
-                left -= n;
-            }
-            return true;
-        },
+        [&](QByteArrayView piece) { return (error = settings::writeWhole(fd, piece)) == 0; },
         lines, from);
     if (::close(fd) != 0 && error == 0 && written >= 0)
         error = errno;
     if (written < 0 || error != 0)
-        throw FileError(describe(fileName, systemError(error)));
+        throw FileError(describe(fileName, settings::systemError(error)));
     return written;
 }
 

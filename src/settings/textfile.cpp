@@ -133,7 +133,6 @@ std::optional<QByteArray> readFileIfPresent(const QString& path)
         throw FileError(QStringLiteral("Nem olvasható a fájl: ") + path + QStringLiteral(" (") +
                         reason + u')');
     };
-    const auto systemError = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
     // Opened without waiting, so that a pipe in the file's place cannot block the window; what
     // was opened is then looked at before a byte is read.
     const int fd = ::open(QFile::encodeName(path).constData(),
@@ -261,22 +260,33 @@ bool FileReplacement::open()
     return fail(Failure::Create, EEXIST);
 }
 
+int writeWhole(int fd, QByteArrayView bytes)
+{
+    const char* data = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : ENOSPC;
+        data += written;
+        left -= written;
+    }
+    return 0;
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 bool FileReplacement::write(QByteArrayView bytes)
 {
     if (m_fd < 0)
         return false;
-    const char* data = bytes.data();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(m_fd, data, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return fail(Failure::Write, written < 0 ? errno : ENOSPC);
-        data += written;
-        left -= written;
-    }
-    return true;
+    const int error = writeWhole(m_fd, bytes);
+    return error == 0 || fail(Failure::Write, error);
 }
 
 bool FileReplacement::commit()
@@ -297,7 +307,7 @@ bool FileReplacement::commit()
 
 QString FileReplacement::errorString() const
 {
-    return m_error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(m_error));
+    return m_error == 0 ? QString() : systemError(m_error);
 }
 
 void replaceFile(const QString& path, const QByteArray& content)

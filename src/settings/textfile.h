@@ -75,6 +75,12 @@ private:
     Failure m_failure = Failure::None;
 };
 
+// Writes all of `bytes` to an open file, through short writes and interruptions; returns 0,
+// or the system's error number (ENOSPC for a write that took nothing).
+int writeWhole(int fd, QByteArrayView bytes);
+// The system's words for an error number ("No space left on device").
+QString systemError(int error);
+
 // Replaces the file's content at once (FileReplacement). Throws FileError naming the file.
 void replaceFile(const QString& path, const QByteArray& content);
 
