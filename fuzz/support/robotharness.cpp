@@ -15,12 +15,14 @@
 #include <QUdpSocket>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -148,6 +150,7 @@ FolderPrint::Files settingsFiles(const FolderPrint::Files& files)
         return n;
     }();
     FolderPrint::Files read;
+    read.reserve(files.size());
     for (const FolderPrint::File& file : files)
         if (std::find(names.cbegin(), names.cend(), file.name) != names.cend())
             read.push_back(file);
@@ -190,6 +193,29 @@ bool applySettings(Settings& settings, const SettingsState& state)
 
 } // namespace
 
+// The text the intake dispatches on only ever loses characters of the datagram (colour codes,
+// the header), and the code page maps no byte above 127 to one below: a channel reply's marker
+// stands in the datagram as a subsequence of its bytes. Most datagrams are told apart by that
+// alone, without the text.
+bool mayBeChannelReply(QByteArrayView datagram)
+{
+    const auto holds = [](QByteArrayView bytes, QByteArrayView marker) {
+        qsizetype matched = 0;
+        for (const char c : bytes)
+            if (c == marker[matched] && ++matched == marker.size())
+                return true;
+        return false;
+    };
+    // The marker without the blank is a subsequence of the one with it.
+    static const QByteArray marker = [&] {
+        const QByteArray without = link::ReplyIntake::kChannelMarker.toLatin1();
+        if (!holds(link::ReplyIntake::kChannelMarkerWithBlank.toLatin1(), without))
+            fail(QStringLiteral("the channel's markers changed: mayBeChannelReply is out of date"));
+        return without;
+    }();
+    return holds(datagram, marker);
+}
+
 QString cleanedReply(const QByteArray& datagram)
 {
     QString text = text::stripColours(text::fromCp1250(datagram));
@@ -201,7 +227,9 @@ QString cleanedReply(const QByteArray& datagram)
 
 // ---- the folder's files --------------------------------------------------------------------
 
-FolderPrint::FolderPrint(const QString& folder) : m_folder(QFile::encodeName(folder).toStdString())
+FolderPrint::FolderPrint(const QString& folder)
+    : m_folder(QFile::encodeName(folder).toStdString()),
+      m_notifier(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
 {
 }
 
@@ -209,10 +237,37 @@ FolderPrint::~FolderPrint()
 {
     if (m_dir)
         ::closedir(static_cast<DIR*>(m_dir));
+    if (m_notifier >= 0)
+        ::close(m_notifier);
+}
+
+// Whether the kernel reported anything in the folder since the last look, its reports read
+// away; true also when it cannot tell (no inotify, a report lost to a full queue, which comes as
+// a report of its own).
+bool FolderPrint::changedSinceLastLook()
+{
+    if (m_notifier < 0)
+        return true;
+    alignas(inotify_event) char events[4096];
+    bool changed = false;
+    for (;;) {
+        const ssize_t n = ::read(m_notifier, events, sizeof events);
+        if (n > 0) {
+            changed = true;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return changed || !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+    }
 }
 
 FolderPrint::Files FolderPrint::take()
 {
+    // Reports read away before the folder is listed: whatever changes after this shows next time.
+    if (!changedSinceLastLook() && m_lastValid)
+        return m_last;
+    m_lastValid = false;
     Files files;
     files.reserve(m_seen.size() + 4);
     // The folder stays open; a folder made anew under the same name is opened again.
@@ -228,6 +283,14 @@ FolderPrint::Files FolderPrint::take()
         m_dirInode = quint64(folder.st_ino);
         if (!m_dir)
             return files;
+        // A folder made anew is watched anew (the old one's watch went with it).
+        constexpr uint32_t kChanges = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE |
+                                      IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                                      IN_MOVE_SELF;
+        if (m_notifier >= 0 && ::inotify_add_watch(m_notifier, m_folder.c_str(), kChanges) < 0) {
+            ::close(m_notifier);
+            m_notifier = -1;
+        }
     } else {
         ::rewinddir(static_cast<DIR*>(m_dir));
     }
@@ -259,6 +322,8 @@ FolderPrint::Files FolderPrint::take()
     std::swap(m_seen, m_fresh);
     std::sort(files.begin(), files.end(),
               [](const File& a, const File& b) { return a.name < b.name; });
+    m_last = files;
+    m_lastValid = true;
     return files;
 }
 
@@ -532,7 +597,7 @@ std::unique_ptr<scheduler::Scheduler> RobotHarness::newScheduler()
 void RobotHarness::deliver(const QByteArray& datagram)
 {
     Robot& r = *m_robot;
-    const QString text = cleanedReply(datagram);
+    const QString text = mayBeChannelReply(datagram) ? cleanedReply(datagram) : QString();
     const bool channel = text.size() >= 3 && link::ReplyIntake::isChannelReply(text);
     if (channel)
         checkFilesKept();
@@ -676,45 +741,64 @@ bool RobotHarness::drain()
 }
 
 // A punishment sent stays in the rule checks' ledger, which leaves that slot out of the checks
-// of every roster whose `status` left before it. A `status` sent after it and its (empty)
-// reply make every roster from then on newer than every punishment sent: as if none was. A
-// `status` the input sent before the punishment and left unanswered takes the first reply, so
-// it may take two.
-void RobotHarness::answerPunishments()
+// of every roster whose `status` left before it. A `status` sent after it and its reply make
+// every roster from then on newer than every punishment sent: as if none was. A `status` the
+// input sent before the punishment and left unanswered takes the first reply, so it may take
+// two.
+bool RobotHarness::punishmentsUnanswered() const
 {
     const rules::Ledger& ledger = m_robot->rules().ledger();
-    const auto newer = [&] {
-        const std::optional<quint64> serial = ledger.rosterSerial();
-        return std::any_of(m_punishedSlots.cbegin(), m_punishedSlots.cend(), [&](int slot) {
-            return !ledger.newerPunishment(slot, serial.value_or(0)).isEmpty();
-        });
-    };
-    for (int reply = 0; m_punishmentSent && reply < 3; ++reply) {
+    const std::optional<quint64> serial = ledger.rosterSerial();
+    return std::any_of(m_punishedSlots.cbegin(), m_punishedSlots.cend(), [&](int slot) {
+        return !ledger.newerPunishment(slot, serial.value_or(0)).isEmpty();
+    });
+}
+
+// Answers the punishments sent with a `status` and an empty roster.
+void RobotHarness::answerPunishments()
+{
+    for (int round = 0; m_punishmentSent && round < 3; ++round) {
         m_robot->link().sendFromCommandBox(QStringLiteral("status"));
         drain();
         handle(kEmptyStatus);
-        m_punishmentSent = newer();
+        m_punishmentSent = punishmentsUnanswered();
     }
 }
 
 // The freeze, rate and ping checks remember players between replies. A reply listing every
 // remembered slot with a score, a low ping and the required rate makes them forget it; the
 // rate warnings, one count for all players, end only with a kick at the fourth, so the reply
-// also brings as many players of another rate as the count lacks, the kicking one last.
+// also brings as many players of another rate as the count lacks, the kicking one last. When
+// punishments wait for an answer, the calm reply is that answer: its roster is then newer than
+// every punishment, and no slot is left out of its checks.
 void RobotHarness::calmTheChecks()
 {
     Robot& r = *m_robot;
     const rules::Watch& watch = r.rules().watch();
-    if (watch.freezeList().isEmpty() && watch.pingWarningList().isEmpty() &&
-        watch.rateWarnings() == 0)
-        return;
-    answerPunishments();
-    r.rules().learning().clear();
+    for (int round = 0; round < 3; ++round) {
+        if (watch.freezeList().isEmpty() && watch.pingWarningList().isEmpty() &&
+            watch.rateWarnings() == 0)
+            return;
+        r.rules().learning().clear();
+        const QByteArray reply = calmReply();
+        if (m_punishmentSent) {
+            m_robot->link().sendFromCommandBox(QStringLiteral("status"));
+            drain();
+        }
+        handle(reply);
+        drain();
+        m_punishmentSent = m_punishmentSent && punishmentsUnanswered();
+    }
+}
+
+QByteArray RobotHarness::calmReply() const
+{
+    const rules::Watch& watch = m_robot->rules().watch();
     QList<int> remembered = watch.freezeList();
     for (int slot : watch.pingWarningList())
         if (!remembered.contains(slot))
             remembered.append(slot);
-    const int rate = r.settings().requiredRate();
+    const int rate = m_robot->settings().requiredRate();
     QByteArray reply = QByteArray(kEmptyStatus).chopped(1);
     const auto player = [&](int slot, int playerRate) {
         // The slot is read from two columns after a blank, as a byte: a slot above 246 was
@@ -744,8 +828,7 @@ void RobotHarness::calmTheChecks()
             }
     }
     reply += '\n';
-    handle(reply);
-    drain();
+    return reply;
 }
 
 QString RobotHarness::restore()
@@ -765,13 +848,6 @@ QString RobotHarness::restore()
         if (!r.intake().assemblyBuffer().isEmpty())
             return QStringLiteral("open status reply");
     }
-    if (dayChanged) {
-        if (r.intake().logFileName() != m_known->logFileName)
-            handle(kBackToTheDay);
-        if (!removeAllBut(QFile::encodeName(m_folder + QStringLiteral("logs")),
-                          QFile::encodeName(QFileInfo(m_known->logFileName).fileName())))
-            return QStringLiteral("other days' logs");
-    }
     const bool settingsChanged =
         currentSettings() != m_known->settings && applySettings(r.settings(), m_known->settings);
     // The announcer goes round the messages: on to the first one.
@@ -783,6 +859,16 @@ QString RobotHarness::restore()
         return QStringLiteral("queue would not empty");
     calmTheChecks();
     answerPunishments();
+    // Each datagram handled above, at the known state's time, took the intake back to the
+    // known day, closing the later one; without any, one more does. Then the other days' logs
+    // go.
+    if (dayChanged) {
+        if (r.intake().logFileName() != m_known->logFileName)
+            handle(kBackToTheDay);
+        if (!removeAllBut(QFile::encodeName(m_folder + QStringLiteral("logs")),
+                          QFile::encodeName(QFileInfo(m_known->logFileName).fileName())))
+            return QStringLiteral("other days' logs");
+    }
 
     if (r.roster().text() != m_known->rosterText || r.roster().rows() != m_known->rosterRows) {
         r.roster().setText(m_known->rosterText);

@@ -73,7 +73,9 @@ private:
 
 // What a target may see of the files in a folder: every regular file's name, size and a hash of
 // its content. Files whose status (inode, size, times) did not change since the last look are
-// not read again.
+// not read again, and a folder the kernel reported no change in since the last look (inotify:
+// no file in it written, made, removed, renamed or given other attributes, the folder itself
+// neither removed nor moved) is not listed again.
 class FolderPrint final
 {
 public:
@@ -106,9 +108,14 @@ private:
         qint64 changed = 0;
         size_t hash = 0;
     };
+    bool changedSinceLastLook();
+
     std::string m_folder;
     void* m_dir = nullptr; // DIR
     quint64 m_dirInode = 0;
+    int m_notifier = -1; // inotify, watching the folder opened
+    bool m_lastValid = false;
+    Files m_last; // what the last look found
     std::vector<Seen> m_seen;
     std::vector<Seen> m_fresh;
     QByteArray m_buffer;
@@ -177,8 +184,10 @@ private:
     QString restore();
     void handle(const QByteArray& datagram);
     bool drain();
+    bool punishmentsUnanswered() const;
     void answerPunishments();
     void calmTheChecks();
+    QByteArray calmReply() const;
     Picture picture();
     // The settings as they stand, read again only after a change signal.
     const SettingsState& currentSettings() { return *currentSettingsShared(); }
@@ -245,5 +254,7 @@ private:
 
 // The text the intake dispatches on: colour codes and the reply header removed.
 QString cleanedReply(const QByteArray& datagram);
+// False when the datagram cannot be a channel reply, whatever its text.
+bool mayBeChannelReply(QByteArrayView datagram);
 
 } // namespace vigilor::fuzz
