@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace vigilor {
@@ -84,28 +85,36 @@ void quietHooks(settings::SettingsStore& store);
 
 // What a pure function gave for some bytes, kept by those bytes (whole, not a hash), so that a
 // target works out a property of the same bytes once however many inputs lead to them. A ring of
-// a few hundred whose slots are written over in place: an input that adds one frees about as
-// much as it allocates, so libFuzzer does not take it for a leak and run it a second time.
+// a few thousand whose slots are written over in place, found through a hash of their bytes: an
+// input that adds one frees about as much as it allocates, so libFuzzer does not take it for a
+// leak and run it a second time.
 template <typename Value> class Memo
 {
 public:
     Memo() : m_slots(kKept) {}
     const Value* find(const QByteArray& key) const
     {
-        const size_t hash = qHash(key);
-        for (size_t i = 0; i < m_used; ++i)
-            if (m_slots[i].hash == hash && m_slots[i].key == key)
-                return &m_slots[i].value;
-        return nullptr;
+        const auto it = m_byHash.find(qHash(key));
+        if (it == m_byHash.cend() || m_slots[it->second].key != key)
+            return nullptr;
+        return &m_slots[it->second].value;
     }
     const Value& insert(const QByteArray& key, Value value)
     {
         Slot& slot = m_slots[m_next];
+        if (slot.used) {
+            const auto old = m_byHash.find(slot.hash);
+            if (old != m_byHash.end() && old->second == m_next)
+                m_byHash.erase(old);
+        }
         slot.hash = qHash(key);
         slot.key = key;
         slot.value = std::move(value);
+        slot.used = true;
+        // Bytes of the same hash as others kept: the newer ones are found, the older worked
+        // out again.
+        m_byHash[slot.hash] = m_next;
         m_next = (m_next + 1) % kKept;
-        m_used = std::max(m_used, m_next == 0 ? kKept : m_next);
         return slot.value;
     }
 
@@ -116,9 +125,10 @@ private:
         size_t hash = 0;
         QByteArray key;
         Value value;
+        bool used = false;
     };
     std::vector<Slot> m_slots;
-    size_t m_used = 0;
+    std::unordered_map<size_t, size_t> m_byHash; // hash -> slot
     size_t m_next = 0;
 };
 
