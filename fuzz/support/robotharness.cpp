@@ -104,20 +104,24 @@ bool readInto(const QByteArray& path, QByteArray& bytes, qint64 offset = 0,
     return true;
 }
 
-// Removes every file of a folder but one, by plain system calls; false when one stays.
-bool removeAllBut(const QByteArray& folder, const QByteArray& keep)
+// Removes every file of a folder but one, by plain system calls; false when one stays. The folder
+// stays open in `dir` from call to call (null: opened here).
+bool removeAllBut(void*& dir, const QByteArray& folder, const QByteArray& keep)
 {
-    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        dir = ::opendir(folder.constData());
+    else
+        ::rewinddir(static_cast<DIR*>(dir));
     if (!dir)
         return false;
+    DIR* d = static_cast<DIR*>(dir);
     bool removed = true;
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = ::readdir(d)) {
         const QByteArrayView name(entry->d_name);
         if (name == "." || name == ".." || name == keep)
             continue;
-        removed = ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0 && removed;
+        removed = ::unlinkat(::dirfd(d), entry->d_name, 0) == 0 && removed;
     }
-    ::closedir(dir);
     return removed;
 }
 
@@ -506,6 +510,11 @@ void RobotHarness::build()
     m_settingsNow.reset();
     m_punishedSlots.clear();
     m_punishmentSent = false;
+    // The logs folder goes below, and the robot makes it anew.
+    if (m_logsDir) {
+        ::closedir(static_cast<DIR*>(m_logsDir));
+        m_logsDir = nullptr;
+    }
     if (first) {
         freshFolder(QStringLiteral("robot"));
     } else {
@@ -568,6 +577,8 @@ void RobotHarness::build()
         return;
     }
     m_known = std::make_unique<Picture>(picture());
+    m_logsPath = QFile::encodeName(m_folder + QStringLiteral("logs"));
+    m_knownLogName = QFile::encodeName(QFileInfo(m_known->logFileName).fileName());
     m_knownConsole = r.console().lines();
     // The console as every later input finds it: replaced, and saved whole.
     r.console().replace(m_knownConsole);
@@ -865,8 +876,7 @@ QString RobotHarness::restore()
     if (dayChanged) {
         if (r.intake().logFileName() != m_known->logFileName)
             handle(kBackToTheDay);
-        if (!removeAllBut(QFile::encodeName(m_folder + QStringLiteral("logs")),
-                          QFile::encodeName(QFileInfo(m_known->logFileName).fileName())))
+        if (!removeAllBut(m_logsDir, m_logsPath, m_knownLogName))
             return QStringLiteral("other days' logs");
     }
 

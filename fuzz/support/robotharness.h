@@ -211,6 +211,9 @@ private:
     QStringList m_knownConsole;
     FolderPrint::Files m_knownFiles;
     QHash<QString, QByteArray> m_knownContents; // the day's log as "logs/NAME"
+    QByteArray m_logsPath;     // the logs folder, as the file system spells it
+    QByteArray m_knownLogName; // the known day's log in it
+    void* m_logsDir = nullptr; // DIR: the logs folder, open from one input to the next
 
     // Along an input.
     quint64 m_settingsChanges = 0;
