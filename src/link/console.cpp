@@ -132,13 +132,18 @@ constexpr qsizetype kReadBytes = 1 << 20;
 template <typename Write>
 qint64 writePieces(Write&& write, const Lines& lines, qsizetype from)
 {
+    // One buffer of the size the lines need, up to a piece and one line, kept for every piece.
+    qint64 needed = 0;
+    for (qsizetype i = from; i < lines.size() && needed < kWriteBytes; ++i)
+        needed += lines.bytes(i).size() + 2;
     QByteArray piece;
+    piece.reserve(qsizetype(needed));
     qint64 written = 0;
     const auto flush = [&] {
         if (!write(QByteArrayView(piece)))
             return false;
         written += piece.size();
-        piece.clear();
+        piece.resize(0);
         return true;
     };
     for (qsizetype i = from; i < lines.size(); ++i) {

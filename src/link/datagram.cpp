@@ -7,10 +7,14 @@ namespace vigilor::link {
 
 QByteArray rconDatagram(const QString& password, const QString& command)
 {
-    QByteArray datagram("\xff\xff\xff\xffrcon \"", 10);
-    datagram += text::toCp1250(text::singleLine(password));
+    const QByteArray pass = text::toCp1250(text::singleLine(password));
+    const QByteArray line = text::toCp1250(text::singleLine(command));
+    QByteArray datagram;
+    datagram.reserve(10 + pass.size() + 2 + line.size());
+    datagram.append("\xff\xff\xff\xffrcon \"", 10);
+    datagram += pass;
     datagram += "\" ";
-    datagram += text::toCp1250(text::singleLine(command));
+    datagram += line;
     return datagram;
 }
 
