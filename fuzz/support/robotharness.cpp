@@ -503,6 +503,14 @@ std::shared_ptr<const SettingsState> RobotHarness::currentSettingsShared()
     return m_settingsNow;
 }
 
+const QString& RobotHarness::logFileNameFor(const QDate& date)
+{
+    auto it = m_logFileNames.constFind(date.toJulianDay());
+    if (it == m_logFileNames.cend())
+        it = m_logFileNames.insert(date.toJulianDay(), m_robot->logFileNameFor(date));
+    return *it;
+}
+
 void RobotHarness::build()
 {
     const bool first = !m_known;
@@ -619,8 +627,12 @@ void RobotHarness::deliver(const QByteArray& datagram)
     const QStringList rosterBefore = r.roster().text();
     const quint64 generation = r.console().generation();
     const qsizetype consoleBefore = r.console().size();
-    const link::Lines dayBefore = r.console().content().snapshot();
     const QString logBefore = r.intake().logFileName();
+    // The closing day's console, kept only when the clock stands in another day than the
+    // intake's log: the day can change only then.
+    std::optional<link::Lines> dayBefore;
+    if (logBefore != logFileNameFor(m_clock.now().date()))
+        dayBefore = r.console().content().snapshot();
     const QHash<QString, QByteArray> contentsBefore =
         m_thorough && !channel ? savedFiles() : QHash<QString, QByteArray>();
     const QList<scheduler::Task> tasksBefore = r.scheduler().tasks();
@@ -648,11 +660,13 @@ void RobotHarness::deliver(const QByteArray& datagram)
 
     if (r.intake().logFileName() != logBefore) {
         // The change of day: the closed day's log holds that day's whole console.
+        FUZZ_CHECK(dayBefore, QStringLiteral("the day changed to ") + r.intake().logFileName() +
+                                  QStringLiteral(" while the clock stood in the log's day"));
         const std::optional<QByteArray> closed = readPlain(logBefore);
-        FUZZ_CHECK(closed && *closed == consoleBytes(dayBefore),
+        FUZZ_CHECK(closed && *closed == consoleBytes(*dayBefore),
                    QStringLiteral("the closed day's log ") + logBefore + QStringLiteral(": ") +
                        QString::number(closed.value_or(QByteArray()).size()) +
-                       QStringLiteral(" / ") + QString::number(consoleBytes(dayBefore).size()) +
+                       QStringLiteral(" / ") + QString::number(consoleBytes(*dayBefore).size()) +
                        QStringLiteral(" bytes"));
     }
 
@@ -888,9 +902,10 @@ QString RobotHarness::restore()
         r.rules().learning().clear();
     // Files the input left beside the known ones (a task file, say).
     bool removed = false;
-    for (const FolderPrint::File& file : m_files)
-        if (!FolderPrint::holds(m_knownFiles, QString::fromStdString(file.name)))
-            removed = QFile::remove(m_folder + QString::fromStdString(file.name)) || true;
+    if (m_files != m_knownFiles)
+        for (const FolderPrint::File& file : m_files)
+            if (!FolderPrint::holds(m_knownFiles, QString::fromStdString(file.name)))
+                removed = QFile::remove(m_folder + QString::fromStdString(file.name)) || true;
     // The files as the last look found them, unless something here may have written them.
     const bool filesTouched = settingsChanged || m_handled || removed;
     if (filesTouched)

@@ -180,6 +180,8 @@ private:
 
     RobotHarness();
     void build();
+    // The robot's name for a day's log, remembered: an input's clock sees the same few days.
+    const QString& logFileNameFor(const QDate& date);
     // Takes the robot back to the known state; the reason when only a new robot can.
     QString restore();
     void handle(const QByteArray& datagram);
@@ -214,6 +216,7 @@ private:
     QByteArray m_logsPath;     // the logs folder, as the file system spells it
     QByteArray m_knownLogName; // the known day's log in it
     void* m_logsDir = nullptr; // DIR: the logs folder, open from one input to the next
+    QHash<qint64, QString> m_logFileNames; // by Julian day
 
     // Along an input.
     quint64 m_settingsChanges = 0;
