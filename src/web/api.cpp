@@ -65,10 +65,12 @@ QByteArray escapeHtml(const QString& text)
 // where a link came from (the page's own requests keep their Origin, which the check below reads).
 void addCommonHeaders(WebResponse& response)
 {
-    response.headers.emplaceBack("Cache-Control", "no-store");
-    response.headers.emplaceBack("X-Content-Type-Options", "nosniff");
-    response.headers.emplaceBack("X-Frame-Options", "DENY");
-    response.headers.emplaceBack("Referrer-Policy", "same-origin");
+    static const QList<std::pair<QByteArray, QByteArray>> common = {
+        {QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store")},
+        {QByteArrayLiteral("X-Content-Type-Options"), QByteArrayLiteral("nosniff")},
+        {QByteArrayLiteral("X-Frame-Options"), QByteArrayLiteral("DENY")},
+        {QByteArrayLiteral("Referrer-Policy"), QByteArrayLiteral("same-origin")}};
+    response.headers.append(common);
 }
 
 WebResponse json(int status, const QJsonObject& object)
@@ -149,9 +151,78 @@ bool WebRequest::wantsWebSocket() const
     return header("upgrade").trimmed().compare("websocket", Qt::CaseInsensitive) == 0;
 }
 
+QByteArray jsonString(QStringView text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    QByteArray out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    const auto escaped = [&out](char16_t u) {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4)
+            out += kHex[(u >> shift) & 0xf];
+    };
+    const auto follower = [&out](char32_t c, int shift) {
+        out += char(0x80 | ((c >> shift) & 0x3f));
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u == u'"' || u == u'\\') {
+            out += '\\';
+            out += char(u);
+        } else if (u < 0x20) {
+            switch (u) {
+            case u'\b':
+                out += "\\b";
+                break;
+            case u'\f':
+                out += "\\f";
+                break;
+            case u'\n':
+                out += "\\n";
+                break;
+            case u'\r':
+                out += "\\r";
+                break;
+            case u'\t':
+                out += "\\t";
+                break;
+            default:
+                escaped(u);
+            }
+        } else if (u < 0x80) {
+            out += char(u);
+        } else if (u < 0x800) {
+            out += char(0xc0 | (u >> 6));
+            follower(u, 0);
+        } else if (QChar::isHighSurrogate(u) && i + 1 < text.size() &&
+                   text[i + 1].isLowSurrogate()) {
+            const char32_t c = QChar::surrogateToUcs4(u, text[++i].unicode());
+            out += char(0xf0 | (c >> 18));
+            follower(c, 12);
+            follower(c, 6);
+            follower(c, 0);
+        } else if (QChar::isSurrogate(u)) {
+            escaped(u); // alone: UTF-8 has no form for it
+        } else {
+            out += char(0xe0 | (u >> 12));
+            follower(u, 6);
+            follower(u, 0);
+        }
+    }
+    out += '"';
+    return out;
+}
+
 WebResponse jsonError(int status, const QString& message)
 {
-    return json(status, {{QStringLiteral("error"), message}});
+    // Written directly, as QJsonDocument writes it: errors are the commonest answer to a
+    // stranger's requests, and a JSON object costs more than the rest of the answer.
+    WebResponse response;
+    response.status = status;
+    response.contentType = kJson;
+    response.body = "{\"error\":" + jsonString(message) + '}';
+    return response;
 }
 
 WebApi::WebApi(Binding& binding, QByteArray accessKey, std::function<qint64()> monotonicMs)

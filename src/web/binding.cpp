@@ -131,30 +131,34 @@ QJsonArray linesJson(const QStringList& lines, const Scrubber& scrub)
 
 QJsonObject Binding::captions()
 {
-    QJsonArray menu;
-    for (const rules::MenuItem& item : rules::listMenuItems()) {
-        QJsonObject entry;
-        switch (item.action) {
-        case rules::MenuAction::Separator:
-            entry[QStringLiteral("kind")] = QStringLiteral("separator");
-            break;
-        case rules::MenuAction::AweHeading:
-            entry[QStringLiteral("kind")] = QStringLiteral("heading");
-            entry[QStringLiteral("caption")] = item.caption;
-            break;
-        default:
-            entry[QStringLiteral("kind")] = QStringLiteral("action");
-            entry[QStringLiteral("id")] = item.objectName;
-            entry[QStringLiteral("caption")] = item.caption;
-            break;
+    // Made once: every state the page asks for carries them.
+    static const QJsonObject made = [] {
+        QJsonArray menu;
+        for (const rules::MenuItem& item : rules::listMenuItems()) {
+            QJsonObject entry;
+            switch (item.action) {
+            case rules::MenuAction::Separator:
+                entry[QStringLiteral("kind")] = QStringLiteral("separator");
+                break;
+            case rules::MenuAction::AweHeading:
+                entry[QStringLiteral("kind")] = QStringLiteral("heading");
+                entry[QStringLiteral("caption")] = item.caption;
+                break;
+            default:
+                entry[QStringLiteral("kind")] = QStringLiteral("action");
+                entry[QStringLiteral("id")] = item.objectName;
+                entry[QStringLiteral("caption")] = item.caption;
+                break;
+            }
+            menu.append(entry);
         }
-        menu.append(entry);
-    }
-    QJsonObject captions;
-    captions[QStringLiteral("columns")] = toArray(roster::Roster::headerRow());
-    captions[QStringLiteral("menu")] = menu;
-    captions[QStringLiteral("grades")] = toArray(rules::gradeCaptions());
-    return captions;
+        QJsonObject captions;
+        captions[QStringLiteral("columns")] = toArray(roster::Roster::headerRow());
+        captions[QStringLiteral("menu")] = menu;
+        captions[QStringLiteral("grades")] = toArray(rules::gradeCaptions());
+        return captions;
+    }();
+    return made;
 }
 
 qsizetype Binding::consoleSize() const

@@ -186,6 +186,35 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(FileError, AccessKey::loadOrCreate(folder + u"missing/"_s));
     }
 
+    // Errors are written without QJsonDocument, and must come out as it writes them: every
+    // UTF-16 unit between two letters, every surrogate pair's form, a surrogate alone at either
+    // end, the escapes, an empty text.
+    void errorsAreWrittenAsJsonWritesThem()
+    {
+        const auto viaQt = [](const QString& text) {
+            return QJsonDocument(QJsonObject{{u"error"_s, text}}).toJson(QJsonDocument::Compact);
+        };
+        QList<QString> texts = {QString(), u"\"\\/\b\f\n\r\t"_s, u"Nincs ilyen oldal."_s,
+                                u"Túl nagy kérés. Ő ű €"_s};
+        for (char32_t c = 0; c <= 0xffff; ++c)
+            texts.append(u'a' + QString(QChar(char16_t(c))) + u'b');
+        for (char32_t c : {0x10000u, 0x1f600u, 0x10ffffu})
+            texts.append(QString::fromUcs4(&c, 1) + u'x');
+        texts.append(QString(QChar(char16_t(0xd800))));
+        texts.append(u'x' + QString(QChar(char16_t(0xdfff))));
+        texts.append(QString(QChar(char16_t(0xdc00))) + QString(QChar(char16_t(0xd800))));
+        for (const QString& text : texts) {
+            const QByteArray expected = viaQt(text);
+            if (jsonError(400, text).body != expected)
+                QFAIL(qPrintable(u"differs for "_s + QString::fromLatin1(text.toUtf8().toHex()) +
+                                 u": "_s + QString::fromLatin1(jsonError(400, text).body.toHex()) +
+                                 u" / "_s + QString::fromLatin1(expected.toHex())));
+        }
+        const WebResponse error = jsonError(404, u"Nincs ilyen oldal."_s);
+        QCOMPARE(error.status, 404);
+        QCOMPARE(error.contentType, QByteArrayLiteral("application/json"));
+    }
+
     void secretsCompareWhole()
     {
         const QByteArray a = randomHex(16);
