@@ -83,23 +83,23 @@ void checkRanges(const Settings& settings);
 // A settings store for `folder` whose reactions reach nothing outside it.
 void quietHooks(settings::SettingsStore& store);
 
-// What a pure function gave for some bytes, kept by those bytes (whole, not a hash), so that a
-// target works out a property of the same bytes once however many inputs lead to them. A ring of
-// a few thousand whose slots are written over in place, found through a hash of their bytes: an
-// input that adds one frees about as much as it allocates, so libFuzzer does not take it for a
-// leak and run it a second time.
-template <typename Value> class Memo
+// What a pure function gave for a key (some bytes, by default), kept by the whole key, not a
+// hash, so that a target works out a property of the same key once however many inputs lead to
+// it. A ring of a few thousand whose slots are written over in place, found through the key's
+// qHash: an input that adds one frees about as much as it allocates, so libFuzzer does not take
+// it for a leak and run it a second time.
+template <typename Value, typename Key = QByteArray> class Memo
 {
 public:
-    Memo() : m_slots(kKept) {}
-    const Value* find(const QByteArray& key) const
+    Memo() : m_slots(kKept) { m_byHash.reserve(kKept); }
+    const Value* find(const Key& key) const
     {
         const auto it = m_byHash.find(qHash(key));
         if (it == m_byHash.cend() || m_slots[it->second].key != key)
             return nullptr;
         return &m_slots[it->second].value;
     }
-    const Value& insert(const QByteArray& key, Value value)
+    const Value& insert(const Key& key, Value value)
     {
         Slot& slot = m_slots[m_next];
         if (slot.used) {
@@ -111,8 +111,8 @@ public:
         slot.key = key;
         slot.value = std::move(value);
         slot.used = true;
-        // Bytes of the same hash as others kept: the newer ones are found, the older worked
-        // out again.
+        // Keys of the same hash as others kept: the newer ones are found, the older worked out
+        // again.
         m_byHash[slot.hash] = m_next;
         m_next = (m_next + 1) % kKept;
         return slot.value;
@@ -123,7 +123,7 @@ private:
     struct Slot
     {
         size_t hash = 0;
-        QByteArray key;
+        Key key;
         Value value;
         bool used = false;
     };

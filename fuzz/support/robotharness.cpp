@@ -484,9 +484,6 @@ RobotHarness& RobotHarness::instance()
 
 RobotHarness::RobotHarness() : m_folder(freshFolder(QStringLiteral("robot"))), m_print(m_folder)
 {
-    m_verifiedByKey.reserve(kVerifiedKept);
-    for (Verified& slot : m_verified)
-        slot.files.reserve(16);
     // The system's proxy settings are looked up for every socket opened; the link only ever
     // talks to 127.0.0.1 here.
     QNetworkProxyFactory::setUseSystemConfiguration(false);
@@ -1005,13 +1002,10 @@ void RobotHarness::checkSavedSettings()
     };
     m_files = m_print.take();
     const FolderPrint::Files files = settingsFiles(m_files);
-    const size_t key = verifiedKey(files);
     if (!m_thorough) {
-        if (const auto it = m_verifiedByKey.find(key); it != m_verifiedByKey.cend()) {
-            if (const Verified& verified = m_verified[it->second]; verified.files == files) {
-                FUZZ_CHECK(readsAs(verified.settings), difference(held, verified.settings));
-                return;
-            }
+        if (const SettingsState* verified = m_verified.find(files)) {
+            FUZZ_CHECK(readsAs(*verified), difference(held, *verified));
+            return;
         }
     }
     Settings reread;
@@ -1020,23 +1014,12 @@ void RobotHarness::checkSavedSettings()
     store.load();
     const SettingsState read = stateOf(reread);
     FUZZ_CHECK(readsAs(read), difference(held, read));
-    Verified& slot = m_verified[m_verifiedNext];
-    if (slot.used) {
-        const auto old = m_verifiedByKey.find(slot.key);
-        if (old != m_verifiedByKey.cend() && old->second == m_verifiedNext)
-            m_verifiedByKey.erase(old);
-    }
-    slot.files = files;
-    slot.settings = read;
-    slot.key = key;
-    slot.used = true;
-    m_verifiedByKey[key] = m_verifiedNext;
-    m_verifiedNext = (m_verifiedNext + 1) % kVerifiedKept;
+    m_verified.insert(files, read);
 }
 
-size_t RobotHarness::verifiedKey(const FolderPrint::Files& files)
+size_t qHash(const FolderPrint::Files& files, size_t seed)
 {
-    size_t key = 0;
+    size_t key = seed;
     for (const FolderPrint::File& file : files)
         key = qHashMulti(key, std::hash<std::string>()(file.name), file.size, file.hash);
     return key;

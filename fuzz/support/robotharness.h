@@ -16,7 +16,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace vigilor::fuzz {
@@ -120,6 +119,9 @@ private:
     std::vector<Seen> m_fresh;
     QByteArray m_buffer;
 };
+
+// A folder print's hash, for the memo of settings read back.
+size_t qHash(const FolderPrint::Files& files, size_t seed = 0);
 
 // The engine as the program assembles it, once per process: a fake clock and pump, the link
 // connected to a port on 127.0.0.1 that never answers, settings holding a ban list, messages and
@@ -242,20 +244,7 @@ private:
     // Settings files read back lately, and what they read as, found by the files' prints. Read
     // back after every channel reply that changed a setting, which the fuzzer brings again and
     // again with the same few commands.
-    struct Verified
-    {
-        FolderPrint::Files files;
-        SettingsState settings;
-        size_t key = 0;
-        bool used = false;
-    };
-    static size_t verifiedKey(const FolderPrint::Files& files);
-    // A ring whose slots are written over in place, so that the memory it holds stays the same
-    // once it has gone round.
-    static constexpr size_t kVerifiedKept = 4096;
-    std::vector<Verified> m_verified = std::vector<Verified>(kVerifiedKept);
-    std::unordered_map<size_t, size_t> m_verifiedByKey; // key -> slot
-    size_t m_verifiedNext = 0;
+    Memo<SettingsState, FolderPrint::Files> m_verified;
 };
 
 // The text the intake dispatches on: colour codes and the reply header removed.
