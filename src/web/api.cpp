@@ -136,21 +136,8 @@ WebResponse result(const ActResult& act)
     return jsonError(act.status, act.why);
 }
 
-} // namespace
-
-QByteArray WebRequest::header(QByteArrayView name) const
-{
-    for (const auto& [key, value] : headers)
-        if (key == name)
-            return value;
-    return {};
-}
-
-bool WebRequest::wantsWebSocket() const
-{
-    return header("upgrade").trimmed().compare("websocket", Qt::CaseInsensitive) == 0;
-}
-
+// A JSON string, quotes included, in the bytes QJsonDocument writes for it (UTF-8; a surrogate
+// without its pair as \uXXXX).
 QByteArray jsonString(QStringView text)
 {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -212,6 +199,21 @@ QByteArray jsonString(QStringView text)
     }
     out += '"';
     return out;
+}
+
+} // namespace
+
+QByteArray WebRequest::header(QByteArrayView name) const
+{
+    for (const auto& [key, value] : headers)
+        if (key == name)
+            return value;
+    return {};
+}
+
+bool WebRequest::wantsWebSocket() const
+{
+    return header("upgrade").trimmed().compare("websocket", Qt::CaseInsensitive) == 0;
 }
 
 WebResponse jsonError(int status, const QString& message)

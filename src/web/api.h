@@ -86,8 +86,5 @@ private:
 
 // The answer every route gives to a request without the login: 401 with a JSON error.
 WebResponse jsonError(int status, const QString& message);
-// A JSON string, quotes included, in the bytes QJsonDocument writes for it (UTF-8; a surrogate
-// without its pair as \uXXXX).
-QByteArray jsonString(QStringView text);
 
 } // namespace vigilor::web
