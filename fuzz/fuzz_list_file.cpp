@@ -2,6 +2,7 @@
 // disk left them. Loading never fails on a regular file; the lines saved then read back as the
 // same lines; a file that could not be taken as it stands is kept unchanged as "NAME.bak"; and
 // the ban entry helpers keep their promises on every line. The settings file is not there.
+#include "io/files.h"
 #include "rules/banentry.h"
 #include "settings/settingsstore.h"
 #include "support/fuzzsupport.h"
@@ -99,8 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     store.save();
     for (const QString& path : {bans, messages}) {
-        if (fileSize(backupPath(path)) >= 0)
-            FUZZ_CHECK(readFile(backupPath(path)) == input, path);
+        if (fileSize(io::backupPath(path)) >= 0)
+            FUZZ_CHECK(readFile(io::backupPath(path)) == input, path);
         else
             FUZZ_CHECK(stored.problem.isEmpty() || input.isEmpty(), path + u' ' + stored.problem);
     }

@@ -4,6 +4,7 @@
 // not be taken as it stands is kept unchanged as "vigilor.ini.bak"; and the INI reader reads
 // its own output back as it was. The bans and messages files beside it are empty (the load
 // reads them, so the save leaves them be); the import list file is not there.
+#include "io/files.h"
 #include "settings/inifile.h"
 #include "settings/settingsstore.h"
 #include "settings/textfile.h"
@@ -127,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkRanges(loaded);
     store.save();
     const QByteArray saved = readFile(ini);
-    const QString backup = backupPath(ini);
+    const QString backup = io::backupPath(ini);
     if (fileSize(backup) >= 0)
         FUZZ_CHECK(readFile(backup) == input, QStringLiteral("the backup differs from the file"));
     for (const QString& list : {SettingsStore::kBansFile, SettingsStore::kMessagesFile})

@@ -1,32 +1,21 @@
 // vigilor-testserver: a practice game server for trying the robot against without a real game.
 // It answers the remote console on 127.0.0.1 and prints every command it is given.
 
+#include "platform/endwatcher.h"
 #include "testserver/demo.h"
 #include "testserver/playerfile.h"
 #include "testserver/rconserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using vigilor::testserver::RconServer;
 
 namespace {
-
-int s_signalPipe[2] = {-1, -1};
-
-// SIGTERM and SIGINT only wake the event loop, which then quits normally.
-extern "C" void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(s_signalPipe[1], &byte, 1);
-}
 
 void printError(const QString& message)
 {
@@ -119,18 +108,8 @@ int main(int argc, char** argv)
     if (parser.isSet(map))
         server.setMap(parser.value(map));
 
-    if (::pipe(s_signalPipe) != 0) {
-        printError(u"cannot create the signal pipe"_s);
-        return 1;
-    }
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    QSocketNotifier signalNotifier(s_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    // SIGTERM and SIGINT (Ctrl+C and the console's close on Windows) end the event loop.
+    const vigilor::platform::EndWatcher endWatcher(nullptr);
 
     if (!server.start(quint16(portNumber))) {
         printError(u"cannot listen on 127.0.0.1:"_s % QString::number(portNumber));

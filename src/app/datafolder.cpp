@@ -1,10 +1,8 @@
 #include "app/datafolder.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-
-#include <unistd.h>
+#include <QStandardPaths>
 
 using namespace Qt::StringLiterals;
 
@@ -19,25 +17,54 @@ QString withSlash(QString folder)
     return folder;
 }
 
+// The folders programs are installed in, where a program keeps no data of its own.
+QStringList systemFolders()
+{
+#ifdef Q_OS_WIN
+    QStringList roots;
+    for (const char* variable : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432", "SystemRoot"}) {
+        const QString root = QDir::fromNativeSeparators(qEnvironmentVariable(variable));
+        if (!root.isEmpty())
+            roots << withSlash(QFileInfo(root).canonicalFilePath().isEmpty()
+                                   ? QDir::cleanPath(root)
+                                   : QFileInfo(root).canonicalFilePath());
+    }
+    return roots;
+#else
+    return {u"/usr/"_s, u"/bin/"_s, u"/sbin/"_s};
+#endif
+}
+
 bool isSystemFolder(const QString& folder)
 {
     const QString path = withSlash(QFileInfo(folder).canonicalFilePath());
-    for (const QString& root : {u"/usr/"_s, u"/bin/"_s, u"/sbin/"_s})
-        if (path.startsWith(root))
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity sensitivity = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity sensitivity = Qt::CaseSensitive;
+#endif
+    for (const QString& root : systemFolders())
+        if (!root.isEmpty() && root != u"/"_s && path.startsWith(root, sensitivity))
             return true;
     return false;
 }
 
-// access() rather than the permission bits: it also knows read-only mounts, ACLs and root.
+// On Linux Qt asks the system (access()), which also knows read-only mounts, ACLs and root.
 bool isWritable(const QString& folder)
 {
-    return ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+    return QFileInfo(folder).isWritable();
 }
 
 } // namespace
 
 QString userDataFolder()
 {
+#ifdef Q_OS_WIN
+    // %LOCALAPPDATA%: the user's own data that stays on this machine.
+    return QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                           u"/Vigilor"_s) +
+           u'/';
+#endif
     QString base = qEnvironmentVariable("XDG_DATA_HOME");
     // The freedesktop rules ignore a relative XDG_DATA_HOME.
     if (base.isEmpty() || QDir::isRelativePath(base))

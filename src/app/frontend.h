@@ -2,11 +2,7 @@
 
 #include "link/dialogs.h"
 
-#include <QObject>
-#include <QSocketNotifier>
-
-#include <functional>
-#include <memory>
+#include <optional>
 
 namespace vigilor {
 class Robot;
@@ -32,38 +28,10 @@ void echoConsoleToStdout(Robot& robot);
 // The scheduler's beep without a window: the terminal's bell, when standard output is one.
 void beepOnTerminal(Robot& robot);
 
-// SIGTERM and SIGINT end the program like "Kilépés": the handler only writes to a pipe, and
-// the event loop, the main one or that of an open dialog, then runs the normal close (the saves)
-// and ends every event loop, so that an open dialog returns with its safe answer and the program
-// ends. A program that has not reached its main loop yet asks terminated() and does not enter it.
-// The process ends kHardStopSeconds after the signal in any case (a blocking wait, the last
-// commands of the disconnect): with status 0 once the close, which saves first, has begun,
-// otherwise with 128 + the signal's number.
-class TerminationWatcher final : public QObject
-{
-    Q_OBJECT
-
-public:
-    static constexpr unsigned kHardStopSeconds = 4;
-    // The last commands of the link stop this long before the hard stop, so that the link
-    // closes and says what it left out before the process is ended.
-    static constexpr int kLastCommandsMarginMs = 250;
-
-    // The milliseconds left until the hard stop; -1 while no signal has come.
-    static int msUntilHardStop();
-    // After a signal: the disconnect of the close that follows sends only the last commands
-    // that leave before the hard stop (less the margin), and names the rest on the console.
-    static void limitLastCommands(Robot& robot);
-
-    explicit TerminationWatcher(std::function<void()> onTerminate, QObject* parent = nullptr);
-    ~TerminationWatcher() override;
-
-    bool terminated() const { return m_terminated; }
-
-private:
-    std::function<void()> m_onTerminate;
-    bool m_terminated = false;
-    std::unique_ptr<QSocketNotifier> m_notifier;
-};
+// After the system asked the program to end (platform::EndWatcher): the disconnect of the close
+// that follows sends only the last commands that leave before the hard stop, less a margin, so
+// that the link closes and says what it left out before the process is ended.
+constexpr int kLastCommandsMarginMs = 250;
+void limitLastCommands(Robot& robot);
 
 } // namespace vigilor::app

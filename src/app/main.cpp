@@ -2,9 +2,13 @@
 #include "app/datafolder.h"
 #include "app/frontend.h"
 #include "app/instancelock.h"
-#include "app/servicenotifier.h"
 #include "exchange/transfer.h"
 #include "link/lookup.h"
+#include "platform/endwatcher.h"
+#include "platform/system.h"
+#ifdef VIGILOR_SERVICE_NOTIFY
+#include "platform/servicenotifier.h"
+#endif
 #include "robot/robot.h"
 #include "settings/setup.h"
 #include "testserver/demo.h"
@@ -13,7 +17,9 @@
 #include "ui/application.h"
 #include "ui/mainwindow.h"
 #include "ui/widgetdialogs.h"
+#ifdef VIGILOR_WEB
 #include "web/webfront.h"
+#endif
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -26,8 +32,6 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <termios.h>
-#include <unistd.h>
 #include <optional>
 
 namespace {
@@ -41,7 +45,9 @@ struct Options
     QString dataDir;
     QStringList assignments; // --set KEY=VALUE: the set-up without a window
     bool passwordStdin = false;
+#ifdef VIGILOR_WEB
     std::optional<web::WebConfig> web; // --web and its TLS files, over the [Web] settings
+#endif
 };
 
 // The exit statuses besides 0 (a normal end) and the forced stop's.
@@ -61,6 +67,9 @@ bool isSetUp(const QStringList& arguments)
 
 bool displayAvailable()
 {
+#ifdef Q_OS_WIN
+    return true; // a Windows program always has its desktop
+#endif
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         return true;
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
@@ -70,18 +79,28 @@ bool displayAvailable()
 Options parseOptions(const QStringList& arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    QString description = QStringLiteral(
         "Vigilor: administration robot for Call of Duty, United Offensive and Call of Duty 2 "
-        "dedicated servers, over the game's remote console (rcon, UDP)."));
+        "dedicated servers, over the game's remote console (rcon, UDP).");
+#ifndef VIGILOR_WEB
+    description += QStringLiteral("\nThis build has no web page (--web): the Linux build serves it.");
+#endif
+    parser.setApplicationDescription(description);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and exit."));
+#ifdef Q_OS_WIN
+    const QString userFolder = QStringLiteral("%LOCALAPPDATA%\\Vigilor when that is not writable "
+                                              "or under Program Files");
+#else
+    const QString userFolder =
+        QStringLiteral("$XDG_DATA_HOME/vigilor when that is not writable or under /usr");
+#endif
     const QCommandLineOption dataDir(QStringLiteral("data-dir"),
                                      QStringLiteral("Folder of the settings, lists and logs "
-                                                    "(default: the program's folder, or "
-                                                    "$XDG_DATA_HOME/vigilor when that is not "
-                                                    "writable or under /usr)."),
+                                                    "(default: the program's folder, or ") +
+                                         userFolder + QStringLiteral(")."),
                                      QStringLiteral("DIR"));
     const QCommandLineOption demo(QStringLiteral("demo"),
                                   QStringLiteral("Start a practice server with a few simulated "
@@ -99,6 +118,8 @@ Options parseOptions(const QStringList& arguments)
         QStringLiteral("password-stdin"),
         QStringLiteral("With the set-up: read the rcon password from the first line of standard "
                        "input and store it scrambled, as the settings file keeps it."));
+    parser.addOptions({help, version, dataDir, demo, headless, set, passwordStdin});
+#ifdef VIGILOR_WEB
     const QCommandLineOption web(QStringLiteral("web"),
                                  QStringLiteral("Serve the web page on ADDRESS:PORT (127.0.0.1:8080; "
                                                 "any other address needs --web-cert and "
@@ -110,8 +131,8 @@ Options parseOptions(const QStringList& arguments)
     const QCommandLineOption webKey(QStringLiteral("web-key"),
                                     QStringLiteral("TLS private key (PEM) of the web page."),
                                     QStringLiteral("FILE"));
-    parser.addOptions(
-        {help, version, dataDir, demo, headless, set, passwordStdin, web, webCert, webKey});
+    parser.addOptions({web, webCert, webKey});
+#endif
     QTextStream out(stdout);
     QTextStream err(stderr);
     if (!parser.parse(arguments)) {
@@ -141,13 +162,15 @@ Options parseOptions(const QStringList& arguments)
     options.dataDir = parser.value(dataDir);
     options.assignments = parser.values(set);
     options.passwordStdin = parser.isSet(passwordStdin);
+#ifdef VIGILOR_WEB
     if (parser.isSet(web))
         options.web = web::WebConfig{parser.value(web), parser.value(webCert), parser.value(webKey)};
     else if (parser.isSet(webCert) || parser.isSet(webKey)) {
         err << "--web-cert and --web-key go with --web\n\n" << parser.helpText();
         err.flush();
-        std::exit(2);
+        std::exit(kExitWrongCommandLine);
     }
+#endif
     return options;
 }
 
@@ -201,20 +224,17 @@ void printError(const QString& text)
 // One line of standard input, without echo when it is a terminal.
 std::optional<QString> readPasswordLine()
 {
-    const bool terminal = ::isatty(STDIN_FILENO);
-    termios saved = {};
-    if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
-        std::fputs("Jelszó: ", stderr);
-        std::fflush(stderr);
-        termios quiet = saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    }
     std::string line;
-    const bool read = bool(std::getline(std::cin, line));
-    if (terminal) {
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-        std::fputs("\n", stderr);
+    bool read = false;
+    {
+        const platform::EchoOff quiet;
+        if (quiet.active()) {
+            std::fputs("Jelszó: ", stderr);
+            std::fflush(stderr);
+        }
+        read = bool(std::getline(std::cin, line));
+        if (quiet.active())
+            std::fputs("\n", stderr);
     }
     if (!read && line.empty())
         return std::nullopt;
@@ -291,10 +311,44 @@ int finish(int status, app::DataFolderLock& lock)
         lock.release();
         std::fflush(stdout);
         std::fflush(stderr);
-        ::_exit(status);
+        std::_Exit(status);
     }
     return status;
 }
+
+// The service manager's notifications where the program runs under one (systemd on Linux).
+struct Service
+{
+#ifdef VIGILOR_SERVICE_NOTIFY
+    platform::ServiceNotifier notifier;
+
+    explicit Service(Robot& robot)
+    {
+        QObject::connect(&robot, &Robot::quitRequested, &notifier,
+                         &platform::ServiceNotifier::stopping);
+    }
+    void ready() { notifier.ready(); }
+#else
+    explicit Service(Robot&) {}
+    void ready() {}
+#endif
+};
+
+// The web page, where the build has one.
+struct WebPage
+{
+#ifdef VIGILOR_WEB
+    std::unique_ptr<web::WebFront> front;
+
+    void start(Robot& robot, const Options& options)
+    {
+        front = std::make_unique<web::WebFront>(robot, options.web);
+        front->apply();
+    }
+#else
+    void start(Robot&, const Options&) {}
+#endif
+};
 
 int runHeadless(int argc, char** argv, const QStringList& arguments)
 {
@@ -309,15 +363,14 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     if (refuseFolderInUse(lock, folder, false))
         return kExitFolderInUse;
     Robot robot(folder.path, clock, pump, dialogs);
-    app::ServiceNotifier service;
-    QObject::connect(&robot, &Robot::quitRequested, &service, &app::ServiceNotifier::stopping);
+    Service service(robot);
     app::echoConsoleToStdout(robot);
     app::beepOnTerminal(robot);
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    app::TerminationWatcher watcher([&robot] {
+    platform::EndWatcher watcher([&robot] {
         guarded(&robot, [&robot] {
-            app::TerminationWatcher::limitLastCommands(robot);
+            app::limitLastCommands(robot);
             robot.close();
         });
     });
@@ -328,14 +381,14 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
         dialogs.message(Robot::kFirstStartMessage);
     robot.loadSettingsAtStart();
     service.ready();
-    if (watcher.terminated())
+    if (watcher.ended())
         return finish(0, lock);
-    web::WebFront webFront(robot, options.web);
-    webFront.apply();
+    WebPage webPage;
+    webPage.start(robot, options);
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);
-    return finish(watcher.terminated() ? 0 : app.exec(), lock);
+    return finish(watcher.ended() ? 0 : app.exec(), lock);
 }
 
 int runWindow(int argc, char** argv, const QStringList& arguments)
@@ -353,14 +406,13 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     Robot robot(folder.path, clock, pump, dialogs);
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    app::ServiceNotifier service;
-    QObject::connect(&robot, &Robot::quitRequested, &service, &app::ServiceNotifier::stopping);
+    Service service(robot);
 
     ui::MainWindow window(robot);
     dialogs.setWindow(&window);
-    app::TerminationWatcher watcher([&window, &robot] {
+    platform::EndWatcher watcher([&window, &robot] {
         guarded(&robot, [&window, &robot] {
-            app::TerminationWatcher::limitLastCommands(robot);
+            app::limitLastCommands(robot);
             window.close();
         });
     });
@@ -370,7 +422,7 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     if (firstStart)
         window.showFirstStartMessage();
     // A signal while the first-start message was open closed the program: nothing more starts.
-    if (watcher.terminated())
+    if (watcher.ended())
         return 0;
     QObject::connect(&robot, &Robot::showWindowRequested, &window,
                      [&window] { window.presentAtStart(false); });
@@ -379,14 +431,14 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     if (!window.isVisible())
         window.presentAtStart(true);
     service.ready();
-    if (watcher.terminated())
+    if (watcher.ended())
         return finish(0, lock);
-    web::WebFront webFront(robot, options.web);
-    webFront.apply();
+    WebPage webPage;
+    webPage.start(robot, options);
     Demo demo;
     if (options.demo && demo.start(robot))
         connectDemo(robot);
-    return finish(watcher.terminated() ? 0 : app.exec(), lock);
+    return finish(watcher.ended() ? 0 : app.exec(), lock);
 }
 
 } // namespace

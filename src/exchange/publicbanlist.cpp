@@ -5,6 +5,7 @@
 #include "exchange/pins.h"
 #include "exchange/services.h"
 #include "exchange/transfer.h"
+#include "io/files.h"
 #include "link/console.h"
 #include "link/dialogs.h"
 #include "settings/settings.h"
@@ -408,7 +409,7 @@ void PublicBanList::upload()
         return;
     const QByteArray content = listFileBytes(m_public.lines());
     try {
-        settings::replaceFile(m_services.programFolder + kListFileName, content);
+        io::replaceFile(m_services.programFolder + kListFileName, content);
     } catch (const std::exception& e) {
         m_services.errors.reportError(e);
         emit uploadFinished(false);

@@ -10,13 +10,6 @@
 
 #include <curl/curl.h>
 
-#ifdef Q_OS_WIN
-#include <winsock2.h>
-#else
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cstring>
 
@@ -24,36 +17,23 @@ namespace vigilor::exchange {
 
 // ---- cancelling ----------------------------------------------------------------------------
 
-namespace {
-
-void shutDown(int socket)
-{
-#ifdef Q_OS_WIN
-    ::shutdown(SOCKET(socket), SD_BOTH);
-#else
-    ::shutdown(socket, SHUT_RDWR);
-#endif
-}
-
-} // namespace
-
 void Cancel::request()
 {
     m_requested.store(true);
     const std::lock_guard lock(m_lock);
-    for (int socket : m_sockets)
-        shutDown(socket);
+    for (platform::SocketHandle socket : m_sockets)
+        platform::shutDownSocket(socket);
 }
 
-void Cancel::adopt(int socket)
+void Cancel::adopt(platform::SocketHandle socket)
 {
     const std::lock_guard lock(m_lock);
     m_sockets.push_back(socket);
     if (m_requested.load())
-        shutDown(socket);
+        platform::shutDownSocket(socket);
 }
 
-void Cancel::release(int socket)
+void Cancel::release(platform::SocketHandle socket)
 {
     const std::lock_guard lock(m_lock);
     std::erase(m_sockets, socket);
@@ -74,17 +54,10 @@ curl_socket_t openSocket(void* user, curlsocktype, struct curl_sockaddr* address
     auto* cancel = static_cast<Cancel*>(user);
     if (cancel->requested())
         return CURL_SOCKET_BAD;
-#ifdef Q_OS_WIN
-    const SOCKET opened = ::socket(address->family, address->socktype, address->protocol);
-    if (opened == INVALID_SOCKET)
+    const platform::SocketHandle socket =
+        platform::openSocket(address->family, address->socktype, address->protocol);
+    if (socket == platform::kNoSocket)
         return CURL_SOCKET_BAD;
-    const int socket = int(opened);
-#else
-    const int socket =
-        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (socket < 0)
-        return CURL_SOCKET_BAD;
-#endif
     cancel->adopt(socket);
     return curl_socket_t(socket);
 }
@@ -92,12 +65,8 @@ curl_socket_t openSocket(void* user, curlsocktype, struct curl_sockaddr* address
 int closeSocket(void* user, curl_socket_t socket)
 {
     // Forgotten before it is closed, so that a cancel never shuts down a number reused since.
-    static_cast<Cancel*>(user)->release(int(socket));
-#ifdef Q_OS_WIN
-    return ::closesocket(socket);
-#else
-    return ::close(socket);
-#endif
+    static_cast<Cancel*>(user)->release(platform::SocketHandle(socket));
+    return platform::closeSocket(platform::SocketHandle(socket));
 }
 
 // One libcurl handle with what every transfer of the program sets: time-outs, cancellation,

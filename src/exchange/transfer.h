@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exchange/address.h"
+#include "platform/socket.h"
 #include "text/errors.h"
 
 #include <QByteArray>
@@ -49,13 +50,13 @@ public:
 
     // The transfer's sockets, as libcurl opens and closes them. adopt() shuts a socket opened
     // after the request down at once.
-    void adopt(int socket);
-    void release(int socket);
+    void adopt(platform::SocketHandle socket);
+    void release(platform::SocketHandle socket);
 
 private:
     std::atomic_bool m_requested{false};
     std::mutex m_lock;
-    std::vector<int> m_sockets;
+    std::vector<platform::SocketHandle> m_sockets;
 };
 
 // One GET of a URL (http, https or ftp); redirections are followed within http and https. Only a

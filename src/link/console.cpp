@@ -1,6 +1,6 @@
 #include "link/console.h"
 
-#include "settings/textfile.h"
+#include "io/files.h"
 #include "text/clock.h"
 #include "text/cp1250.h"
 #include "text/errors.h"
@@ -8,13 +8,8 @@
 #include "text/timeformat.h"
 
 #include <QDir>
-#include <QFile>
 
-#include <cerrno>
 #include <exception>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vigilor::link {
 
@@ -164,32 +159,32 @@ QString describe(const QString& fileName, const QString& reason)
 // The whole file replaced atomically; returns its size.
 qint64 writeLines(const QString& fileName, const Lines& lines)
 {
-    settings::FileReplacement file(fileName);
+    io::Replacement file(fileName);
     if (!file.open())
-        throw FileError(describe(fileName, file.errorString()));
+        throw FileError(describe(fileName, file.errorString()), file.errorCode());
     const qint64 written =
         writePieces([&](QByteArrayView piece) { return file.write(piece); }, lines, 0);
     if (written < 0 || !file.commit())
-        throw FileError(describe(fileName, file.errorString()));
+        throw FileError(describe(fileName, file.errorString()), file.errorCode());
     return written;
 }
 
-// Lines [from, end) appended to an existing file; returns the bytes written. Plain system calls
-// and no buffer of its own: this runs at every datagram, and writes pieces of its own.
-qint64 appendLines(const QByteArray& encodedName, const QString& fileName, const Lines& lines,
-                   qsizetype from)
+// Lines [from, end) appended to an existing file; returns the bytes written. The pieces are
+// written as they are, unbuffered.
+qint64 appendLines(const QString& fileName, const Lines& lines, qsizetype from)
 {
-    const int fd = ::open(encodedName.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0)
-        throw FileError(describe(fileName, settings::systemError(errno)));
-    int error = 0;
-    const qint64 written = writePieces(
-        [&](QByteArrayView piece) { return (error = settings::writeWhole(fd, piece)) == 0; },
-        lines, from);
-    if (::close(fd) != 0 && error == 0 && written >= 0)
-        error = errno;
-    if (written < 0 || error != 0)
-        throw FileError(describe(fileName, settings::systemError(error)));
+    io::Appending file(fileName);
+    if (!file.open())
+        throw FileError(describe(fileName, file.errorString()));
+    const qint64 written =
+        writePieces([&](QByteArrayView piece) { return file.write(piece); }, lines, from);
+    if (written < 0) {
+        const QString reason = file.errorString();
+        file.close();
+        throw FileError(describe(fileName, reason));
+    }
+    if (!file.close())
+        throw FileError(describe(fileName, file.errorString()));
     return written;
 }
 
@@ -238,16 +233,14 @@ void ConsoleLog::saveConsole(const QString& fileName)
                            m_generation == m_console.generation() && m_linesSaved <= lines.size();
     if (!onlyGrown)
         return rewrite(fileName);
-    // Saved at every datagram: one status call tells whether the file is still as written.
-    const QByteArray encodedName = QFile::encodeName(fileName);
-    struct stat st{};
-    if (::stat(encodedName.constData(), &st) == 0 && qint64(st.st_size) == m_bytesSaved) {
+    // One status call tells whether the file is still as written.
+    if (io::regularFileSize(fileName) == m_bytesSaved) {
         if (m_linesSaved == lines.size())
             return;
         const qsizetype from = m_linesSaved;
         // Whatever happens below, the file no longer matches what we know of it until written.
         m_linesSaved = -1;
-        const qint64 written = appendLines(encodedName, fileName, lines, from);
+        const qint64 written = appendLines(fileName, lines, from);
         m_linesSaved = lines.size();
         m_bytesSaved += written;
         return;
@@ -268,32 +261,17 @@ void ConsoleLog::rewrite(const QString& fileName)
 
 void ConsoleLog::load(const QString& fileName, Console& console)
 {
-    QFile file(fileName);
-    const auto unreadable = [&] {
-        return FileError(QStringLiteral("A fájl nem olvasható: ") +
-                         QDir::toNativeSeparators(fileName) + QStringLiteral(" (") +
-                         file.errorString() + u')');
-    };
-    if (!file.open(QIODevice::ReadOnly))
-        throw unreadable();
-    // Piece by piece into one buffer; each piece is taken up to its last line feed and the rest
-    // waits for the next, so a CR LF cut in two still ends one line. Only that rest is copied:
-    // the day's lines are held once, in the store, even at the peak of a start.
+    // Piece by piece through one buffer; each piece is taken up to its last line feed and the
+    // rest waits for the next, so a CR LF cut in two still ends one line. Only that rest is
+    // copied: the day's lines are held once, in the store, even at the peak of a start.
     LineStore lines;
-    QByteArray buffer(kReadBytes, Qt::Uninitialized);
     QByteArray pending;
     qint64 size = 0;
     qint64 lineFeeds = 0;
     qint64 returns = 0;
     QByteArray ending;
-    for (;;) {
-        const qint64 got = file.read(buffer.data(), buffer.size());
-        if (got < 0)
-            throw unreadable();
-        if (got == 0)
-            break;
-        const QByteArrayView piece(buffer.constData(), qsizetype(got));
-        size += got;
+    const auto take = [&](QByteArrayView piece) {
+        size += piece.size();
         lineFeeds += piece.count('\n');
         returns += piece.count('\r');
         ending = piece.size() >= 2 ? piece.last(2).toByteArray()
@@ -301,7 +279,7 @@ void ConsoleLog::load(const QString& fileName, Console& console)
         const qsizetype cut = piece.lastIndexOf('\n');
         if (cut < 0) {
             pending += piece;
-            continue;
+            return;
         }
         qsizetype from = 0;
         if (!pending.isEmpty()) {
@@ -312,7 +290,11 @@ void ConsoleLog::load(const QString& fileName, Console& console)
         }
         lines.appendText(piece.sliced(from, cut + 1 - from));
         pending = piece.sliced(cut + 1).toByteArray();
-    }
+    };
+    QString error;
+    if (!io::readInPieces(fileName, kReadBytes, take, &error))
+        throw FileError(QStringLiteral("A fájl nem olvasható: ") +
+                        QDir::toNativeSeparators(fileName) + QStringLiteral(" (") + error + u')');
     lines.appendText(pending);
     const qsizetype count = lines.size();
     console.replace(std::move(lines));

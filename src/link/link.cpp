@@ -4,6 +4,7 @@
 #include "link/datagram.h"
 #include "link/dialogs.h"
 #include "link/lookup.h"
+#include "platform/system.h"
 #include "settings/settings.h"
 #include "text/clock.h"
 #include "text/errors.h"
@@ -17,7 +18,6 @@
 #include <QScopeGuard>
 #include <QUdpSocket>
 
-#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -170,7 +170,7 @@ void Link::pacerTick()
     if (head != kChannelVariable)
         m_console.consoleLine(commandEcho(head));
     if (m_socket->write(datagram) != datagram.size()) {
-        const int reason = errno;
+        const int reason = platform::lastErrorCode();
         // A send refused by the kernel (an earlier datagram met a closed port) leaves the
         // socket's own error unset; the system's word says more than "Unknown error".
         const QString text = m_socket->error() == QAbstractSocket::UnknownSocketError && reason != 0

@@ -1,6 +1,7 @@
 #include "robot/robot.h"
 
 #include "exchange/address.h"
+#include "io/files.h"
 #include "link/dialogs.h"
 #include "rules/banentry.h"
 #include "settings/textfile.h"
@@ -11,10 +12,7 @@
 #include <QFileInfo>
 #include <QScopedValueRollback>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <sys/stat.h>
 
 namespace vigilor {
 
@@ -141,18 +139,16 @@ bool Robot::startUp()
     // A save that a kill or a power cut interrupted may have left its new content beside the
     // file under a temporary name; the file itself holds its previous content.
     const QStringList leftovers =
-        settings::removeLeftovers(m_programFolder, settings::SettingsStore::writtenFiles()
+        io::removeLeftovers(m_programFolder, settings::SettingsStore::writtenFiles()
                                                        << scheduler::Scheduler::kStandardFile
                                                        << exchange::kListFileName) +
-        settings::removeLeftovers(filePath(QStringLiteral("logs")),
+        io::removeLeftovers(filePath(QStringLiteral("logs")),
                                   {QStringLiteral("console (*).log")});
 
     int logsError = 0;
     const QString logs = filePath(QStringLiteral("logs"));
-    if (!QFileInfo(logs).isDir()) {
-        if (::mkdir(QFile::encodeName(logs).constData(), 0777) != 0)
-            logsError = errno;
-    }
+    if (!QFileInfo(logs).isDir())
+        logsError = io::makeFolder(logs);
     m_intake.setLogFileName(logFileNameFor(m_clock.now().date()));
 
     if (QFileInfo::exists(m_intake.logFileName())) {

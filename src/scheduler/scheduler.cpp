@@ -1,5 +1,6 @@
 #include "scheduler/scheduler.h"
 
+#include "io/files.h"
 #include "settings/settings.h"
 #include "settings/textfile.h"
 #include "text/clock.h"
@@ -191,11 +192,10 @@ void Scheduler::rebuildTimings()
 
 std::optional<QByteArray> Scheduler::readTaskBytes(const QString& path)
 {
-    errno = 0;
     try {
-        return settings::readFileIfPresent(path);
-    } catch (const FileError&) {
-        m_lastFileError = errno != 0 ? errno : EIO;
+        return io::readFileIfPresent(path);
+    } catch (const FileError& e) {
+        m_lastFileError = e.systemCode() != 0 ? e.systemCode() : EIO;
         throw;
     }
 }
@@ -262,11 +262,10 @@ void Scheduler::loadFile(const QString& path)
 void Scheduler::saveFile(const QString& path)
 {
     const QByteArray bytes = writeTaskFile(m_tasks);
-    errno = 0;
     try {
-        settings::replaceFile(path, bytes);
-    } catch (const FileError&) {
-        m_lastFileError = errno != 0 ? errno : EIO;
+        io::replaceFile(path, bytes);
+    } catch (const FileError& e) {
+        m_lastFileError = e.systemCode() != 0 ? e.systemCode() : EIO;
         throw;
     }
     if (path == m_standardFile) {
@@ -313,12 +312,12 @@ void Scheduler::windowClosed()
     const QByteArray bytes = writeTaskFile(m_tasks);
     if (!onDisk || *onDisk != bytes) {
         if (onDisk && !onDisk->isEmpty() && (!m_standardWhole || replaced)) {
-            if (settings::keepBackupOnce(m_standardFile, *onDisk))
+            if (io::keepBackupOnce(m_standardFile, *onDisk))
                 say(u"Ütemező: felülírás előtt az eredeti fájl megmaradt: "_s +
-                    settings::backupPath(m_standardFile));
+                    io::backupPath(m_standardFile));
             else
                 say(u"Ütemező: felülírva: "_s + m_standardFile +
-                    u"; a korábbi biztonsági másolata ("_s + settings::backupPath(m_standardFile) +
+                    u"; a korábbi biztonsági másolata ("_s + io::backupPath(m_standardFile) +
                     u") nem íródott felül"_s);
         }
         saveFile(m_standardFile);

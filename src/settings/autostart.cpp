@@ -12,7 +12,7 @@
 #include <QSettings>
 
 #ifndef Q_OS_WIN
-#include "settings/textfile.h"
+#include "io/files.h"
 #endif
 
 namespace vigilor::settings {
@@ -190,7 +190,7 @@ void applyAutostart(bool on, const QString& programPath, const QString& dataFold
             QStringLiteral("Az automatikus indítás nem állítható be: a mappa nem hozható létre: ") +
             folder);
     try {
-        replaceFile(entry, autostartEntry(programPath, dataFolder).toUtf8());
+        io::replaceFile(entry, autostartEntry(programPath, dataFolder).toUtf8());
     } catch (const Error& e) {
         throw Error(QStringLiteral("Az automatikus indítás nem állítható be. ") + e.message());
     }

@@ -76,7 +76,7 @@ QStringList SettingsStore::writtenFiles()
 {
     QStringList names;
     for (const QString& name : {kSettingsFile, kBansFile, kMessagesFile, kImportFile})
-        names << name << backupPath(name);
+        names << name << io::backupPath(name);
     return names;
 }
 
@@ -140,7 +140,7 @@ void SettingsStore::note(const QString& line) const
 std::optional<QStringList> SettingsStore::readList(const QString& name, ListFile* file)
 {
     const QString path = filePath(name);
-    const std::optional<QByteArray> bytes = readFileIfPresent(path);
+    const std::optional<QByteArray> bytes = io::readFileIfPresent(path);
     if (file)
         file->keepOriginal = false;
     if (!bytes)
@@ -175,7 +175,7 @@ void SettingsStore::refreshIni()
     const QString path = filePath(kSettingsFile);
     if (m_iniMemo.unchangedOnDisk(path))
         return;
-    const std::optional<QByteArray> bytes = readFileIfPresent(path);
+    const std::optional<QByteArray> bytes = io::readFileIfPresent(path);
     if (!bytes) {
         m_ini = IniFile();
         m_iniMemo.forget();
@@ -201,13 +201,13 @@ void SettingsStore::keepOriginal(const QString& path, bool& keep)
     if (!keep)
         return;
     // Unreadable still: the error ends the save, and the file stays as it is.
-    const std::optional<QByteArray> original = readFileIfPresent(path);
+    const std::optional<QByteArray> original = io::readFileIfPresent(path);
     if (original && !original->isEmpty()) {
-        if (keepBackupOnce(path, *original))
-            note(QStringLiteral("Felülírás előtt az eredeti fájl megmaradt: ") + backupPath(path));
+        if (io::keepBackupOnce(path, *original))
+            note(QStringLiteral("Felülírás előtt az eredeti fájl megmaradt: ") + io::backupPath(path));
         else
             note(QStringLiteral("Felülírva: ") + path +
-                 QStringLiteral("; a korábbi biztonsági másolata (") + backupPath(path) +
+                 QStringLiteral("; a korábbi biztonsági másolata (") + io::backupPath(path) +
                  QStringLiteral(") nem íródott felül."));
     }
     keep = false;
@@ -337,7 +337,7 @@ void SettingsStore::writeList(const QString& name, const QStringList& lines, Lis
     if (!file.memo.holds(path, bytes)) {
         file.linesKnown = false;
         keepOriginal(path, file.keepOriginal);
-        replaceFile(path, bytes);
+        io::replaceFile(path, bytes);
         file.memo.remember(path, bytes);
     }
     file.lines = lines;
@@ -364,7 +364,7 @@ void SettingsStore::writeIni()
     if (m_iniMemo.holds(path, bytes))
         return;
     keepOriginal(path, m_iniKeepOriginal);
-    replaceFile(path, bytes);
+    io::replaceFile(path, bytes);
     m_iniMemo.remember(path, bytes);
 }
 

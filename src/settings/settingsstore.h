@@ -3,6 +3,7 @@
 #include "settings/autostart.h"
 #include "settings/inifile.h"
 #include "settings/settings.h"
+#include "io/files.h"
 #include "settings/textfile.h"
 
 #include <QObject>
@@ -109,7 +110,7 @@ public:
 private:
     struct ListFile
     {
-        FileMemo memo;
+        io::FileMemo memo;
         QStringList lines; // what memo's content holds, when it holds exactly these lines
         bool linesKnown = false;
         bool keepOriginal = false; // before the next replacement
@@ -135,7 +136,7 @@ private:
     QString m_folder;
     Hooks m_hooks;
     IniFile m_ini;
-    FileMemo m_iniMemo;
+    io::FileMemo m_iniMemo;
     bool m_iniKeepOriginal = false;
     bool m_valuesChanged = true; // since the settings file last matched the model
     bool m_loading = false;      // saves wait until the load is over

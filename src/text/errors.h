@@ -38,11 +38,22 @@ public:
     using Error::Error;
 };
 
-// A file that cannot be written or read.
+// A file that cannot be written or read. Besides the console's whole text it keeps the reason
+// alone (the system's words, or what stood in the file's place) and the system's error code,
+// when there was one, for messages that name the file in words of their own.
 class FileError final : public Error
 {
 public:
-    using Error::Error;
+    explicit FileError(const QString& message, int systemCode = 0, const QString& reason = {})
+        : Error(message), m_systemCode(systemCode), m_reason(reason)
+    {
+    }
+    int systemCode() const { return m_systemCode; }
+    const QString& reason() const { return m_reason.isEmpty() ? message() : m_reason; }
+
+private:
+    int m_systemCode = 0;
+    QString m_reason;
 };
 
 // The link's socket failed (resolve, open or send).

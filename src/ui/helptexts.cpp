@@ -1,5 +1,6 @@
 #include "ui/helptexts.h"
 
+#include "io/files.h"
 #include "robot/robot.h"
 #include "settings/textfile.h"
 #include "text/errors.h"
@@ -81,9 +82,9 @@ QString documentationCopy(const QString& folder)
     const QByteArray content = embedded.readAll();
     const QString file = folder + u"/README.md"_s;
     try {
-        if (settings::readFileIfPresent(file) != content) {
+        if (io::readFileIfPresent(file) != content) {
             QDir().mkpath(folder);
-            settings::replaceFile(file, content);
+            io::replaceFile(file, content);
         }
     } catch (const FileError&) {
         return {};

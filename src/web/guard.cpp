@@ -1,12 +1,10 @@
 #include "web/guard.h"
 
+#include "platform/socket.h"
 #include "text/errors.h"
 
 #include <QSslSocket>
 #include <QTcpSocket>
-
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace vigilor::web {
 
@@ -61,14 +59,14 @@ ConnectionGuard::~ConnectionGuard()
 void ConnectionGuard::incomingConnection(qintptr descriptor)
 {
     if (m_connections.size() >= m_limits.maxConnections) {
-        ::close(int(descriptor));
+        platform::closeSocket(descriptor);
         emit connectionRefused(QString(), QStringLiteral("túl sok kapcsolat"));
         return;
     }
     QTcpSocket* socket = m_tls ? new QSslSocket(this) : new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;
-        ::close(int(descriptor));
+        platform::closeSocket(descriptor);
         return;
     }
     // Twice the request limit: the library keeps a request's bytes until it has read all of
@@ -156,7 +154,7 @@ void ConnectionGuard::refuseOversized(QTcpSocket* socket, Connection& connection
     socket->write(answer);
     socket->flush();
     if (socket->bytesToWrite() == 0 && !qobject_cast<QSslSocket*>(socket))
-        ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+        platform::shutDownSending(socket->socketDescriptor());
 }
 
 void ConnectionGuard::drain(QTcpSocket* socket)

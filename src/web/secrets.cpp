@@ -1,17 +1,12 @@
 #include "web/secrets.h"
 
+#include "io/files.h"
 #include "text/errors.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vigilor::web {
 
@@ -24,37 +19,6 @@ bool hexKey(const QByteArray& text)
     return std::all_of(text.begin(), text.end(), [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
     });
-}
-
-QString systemError(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
-// Writes the key beside the file under a temporary name created for the owner alone, then puts
-// it in place, so the key is never readable by others, not even for a moment, and a kill leaves
-// the old file or the new one.
-void writeKeyFile(const QString& path, const QByteArray& key)
-{
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temporary = target + ".new";
-    ::unlink(temporary.constData());
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw FileError(QStringLiteral("Nem írható a webes hozzáférési kulcs: ") + path +
-                        QStringLiteral(" (") + systemError(errno) + u')');
-    const QByteArray content = key + '\n';
-    const bool written =
-        ::write(fd, content.constData(), size_t(content.size())) == ssize_t(content.size()) &&
-        ::fsync(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!written || ::rename(temporary.constData(), target.constData()) != 0) {
-        const int failure = written ? errno : error;
-        ::unlink(temporary.constData());
-        throw FileError(QStringLiteral("Nem írható a webes hozzáférési kulcs: ") + path +
-                        QStringLiteral(" (") + systemError(failure) + u')');
-    }
 }
 
 } // namespace
@@ -85,26 +49,36 @@ AccessKey AccessKey::loadOrCreate(const QString& folder)
 {
     AccessKey result;
     result.path = folder + kFileName;
-    QFile file(result.path);
-    if (file.exists()) {
-        if (!file.open(QIODevice::ReadOnly))
-            throw FileError(QStringLiteral("Nem olvasható a webes hozzáférési kulcs: ") +
-                            result.path + QStringLiteral(" (") + file.errorString() + u')');
-        const QByteArray key = file.read(4096).split('\n').value(0).trimmed();
-        file.close();
+    std::optional<QByteArray> content;
+    try {
+        content = io::readFileIfPresent(result.path);
+    } catch (const FileError& e) {
+        throw FileError(QStringLiteral("Nem olvasható a webes hozzáférési kulcs: ") + result.path +
+                        QStringLiteral(" (") + e.reason() + u')');
+    }
+    if (content) {
+        const QByteArray key = content->left(4096).split('\n').value(0).trimmed();
         if (hexKey(key)) {
             const QFileDevice::Permissions others =
                 QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
                 QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
-            if (file.permissions() & others)
-                ::chmod(QFile::encodeName(result.path).constData(), 0600);
+            if (QFile::permissions(result.path) & others)
+                QFile::setPermissions(result.path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
             result.key = key.toLower();
             return result;
         }
         result.replaced = true;
     }
     result.key = randomHex(32);
-    writeKeyFile(result.path, result.key);
+    // Made for the owner alone before the key is written into it, and put in place at once, so
+    // that the key is never readable by others and a kill leaves the old file or the new one.
+    try {
+        io::replaceFile(result.path, QByteArray(result.key + '\n'),
+                        io::Replacement::Access::OwnerOnly);
+    } catch (const FileError& e) {
+        throw FileError(QStringLiteral("Nem írható a webes hozzáférési kulcs: ") + result.path +
+                        QStringLiteral(" (") + e.reason() + u')');
+    }
     result.created = true;
     return result;
 }

@@ -148,7 +148,9 @@ QStringList engineAndWindowSources()
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        if (!path.contains(u"/src/app/"_s))
+        // main() and the platform folder are the process's own level, below the error handler:
+        // what they call back is guarded where it is handed to them.
+        if (!path.contains(u"/src/app/"_s) && !path.contains(u"/src/platform/"_s))
             files << path;
     }
     files.sort();

@@ -1,4 +1,5 @@
 #include "loopstate.h"
+#include "io/files.h"
 #include "settings/autostart.h"
 #include "settings/inifile.h"
 #include "settings/password.h"
@@ -31,6 +32,7 @@
 
 using namespace vigilor;
 using namespace vigilor::settings;
+using namespace vigilor::io;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -1265,19 +1267,19 @@ private slots:
         // Written but not committed: the old content, no temporary file.
         const QStringList before = names();
         {
-            FileReplacement file(folder + u"new.txt"_s);
+            Replacement file(folder + u"new.txt"_s);
             QVERIFY(file.open());
             QVERIFY(file.write("never seen"));
-            QCOMPARE(names().size(), before.size() + 1);
+            QCOMPARE(readAll(folder + u"new.txt"_s), QByteArray("again"));
         }
         QCOMPARE(names(), before);
         QCOMPARE(readAll(folder + u"new.txt"_s), QByteArray("again"));
 
         // A folder in the file's place is no file to replace.
         QVERIFY(QDir().mkdir(folder + u"Messages.txt"_s));
-        FileReplacement blocked(folder + u"Messages.txt"_s);
+        Replacement blocked(folder + u"Messages.txt"_s);
         QVERIFY(!blocked.open());
-        QCOMPARE(blocked.failure(), FileReplacement::Failure::Create);
+        QVERIFY(!blocked.renameFailed());
         QVERIFY(!blocked.errorString().isEmpty());
         QCOMPARE(names(), before);
     }

@@ -1,8 +1,8 @@
-#include "app/servicenotifier.h"
+#include "platform/servicenotifier.h"
 
 #include <systemd/sd-daemon.h>
 
-namespace vigilor::app {
+namespace vigilor::platform {
 
 ServiceNotifier::ServiceNotifier(QObject* parent)
     : QObject(parent), m_enabled(!qEnvironmentVariableIsEmpty("NOTIFY_SOCKET")), m_watchdog(this)
@@ -31,4 +31,4 @@ void ServiceNotifier::stopping()
     sd_notify(0, "STOPPING=1");
 }
 
-} // namespace vigilor::app
+} // namespace vigilor::platform

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QtGlobal>
+
+// What Qt has no class for: the few calls of the operating system that the program makes
+// itself. Each has a Linux side (*_posix.cpp) and a Windows side (*_win.cpp); no other folder
+// includes a system header.
+namespace vigilor::platform {
+
+// The error code the system gave for the last failed call of this thread (errno on Linux,
+// GetLastError() on Windows), for the messages that show it as a number. Read it right after
+// the call that failed.
+int lastErrorCode();
+
+enum class Stream { Input, Output };
+// Whether standard input or output is a terminal (a console window on Windows).
+bool isTerminal(Stream stream);
+
+// The terminal's echo of standard input off for as long as this lives, so that a password typed
+// there is not shown; does nothing when standard input is no terminal.
+class EchoOff final
+{
+public:
+    EchoOff();
+    ~EchoOff();
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+    // True when the echo was on a terminal and is off now.
+    bool active() const { return m_active; }
+
+private:
+    bool m_active = false;
+    quint64 m_saved = 0; // the terminal's previous mode, as the system keeps it
+};
+
+} // namespace vigilor::platform
