@@ -204,8 +204,8 @@ QStringList removeLeftovers(const QString& folder, const QStringList& patterns)
         filters.append(pattern + QStringLiteral(".??????"));
     QStringList removed;
     const QDir dir(folder);
-    for (const QFileInfo& info : dir.entryInfoList(filters, QDir::Files | QDir::Hidden | QDir::System |
-                                                           QDir::CaseSensitive)) {
+    for (const QFileInfo& info : dir.entryInfoList(
+             filters, QDir::Files | QDir::Hidden | QDir::System | QDir::CaseSensitive)) {
         if (info.isSymLink() || !info.isFile() || !temporarySuffix(info.fileName()))
             continue;
         if (QFile::remove(info.filePath()))

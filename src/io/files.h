@@ -36,7 +36,8 @@ bool readInPieces(const QString& path, qsizetype pieceBytes,
 class Replacement final
 {
 public:
-    enum class Access {
+    enum class Access
+    {
         Usual,     // a new file gets the usual permissions
         OwnerOnly, // readable and writable by the owner alone, from the first byte on
     };

@@ -53,8 +53,7 @@ EndWatcher::EndWatcher(std::function<void()> onEnd, QObject* parent)
 {
     if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    m_backend->notifier =
-        std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    m_backend->notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
     connect(m_backend->notifier.get(), &QSocketNotifier::activated, this, [this] {
         char buffer[16];
         while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {

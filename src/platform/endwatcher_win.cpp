@@ -14,8 +14,8 @@ namespace vigilor::platform {
 
 namespace {
 std::atomic<EndWatcher*> g_watcher{nullptr};
-std::atomic<int> g_event{-1};        // the first console event
-std::atomic<bool> g_closing{false};  // the close after it has begun: the saves come first
+std::atomic<int> g_event{-1};         // the first console event
+std::atomic<bool> g_closing{false};   // the close after it has begun: the saves come first
 std::atomic<qint64> g_requestedAt{0}; // steady clock, milliseconds
 
 qint64 steadyMs()

@@ -7,7 +7,8 @@ namespace vigilor::platform {
 SocketHandle openSocket(int family, int type, int protocol)
 {
     // Not inherited: a game client started later must not hold the transfer's connection.
-    const SOCKET socket = WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    const SOCKET socket =
+        WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     return socket == INVALID_SOCKET ? kNoSocket : SocketHandle(socket);
 }
 

@@ -12,7 +12,11 @@ namespace vigilor::platform {
 // the call that failed.
 int lastErrorCode();
 
-enum class Stream { Input, Output };
+enum class Stream
+{
+    Input,
+    Output
+};
 // Whether standard input or output is a terminal (a console window on Windows).
 bool isTerminal(Stream stream);
 

@@ -9,7 +9,11 @@ void setUpApplication(QApplication& app)
 {
     QCoreApplication::setApplicationName(QStringLiteral("vigilor"));
     QApplication::setQuitOnLastWindowClosed(false);
-    loadQtTranslation(app);
+    // A program installed with its own copy of the texts (on Windows, beside the executable)
+    // takes that; otherwise the system's Qt has them.
+    if (!loadQtTranslation(app, QCoreApplication::applicationDirPath() +
+                                    QStringLiteral("/translations")))
+        loadQtTranslation(app);
 }
 
 bool loadQtTranslation(QCoreApplication& app, const QString& folder)

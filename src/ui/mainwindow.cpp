@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "link/dialogs.h"
+#include "platform/taskbar.h"
 #include "robot/robot.h"
 #include "ui/banstab.h"
 #include "ui/clientconfigtab.h"
@@ -14,7 +15,6 @@
 #include "ui/schedulerwindow.h"
 #include "ui/searchtab.h"
 #include "ui/settingstab.h"
-#include "ui/taskbar.h"
 #include "ui/trayicon.h"
 #include "ui/weaponstab.h"
 
@@ -73,7 +73,7 @@ MainWindow::MainWindow(Robot& robot, QWidget* parent)
             guard(&robot, [this] { m_robot.endOfSession(); }));
 #endif
     m_tray->show();
-    hideTaskbarButton(this);
+    platform::hideTaskbarButton(winId());
 }
 
 MainWindow::~MainWindow()
@@ -220,7 +220,7 @@ void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
     guarded(&m_robot, [this] {
-        hideTaskbarButton(this);
+        platform::hideTaskbarButton(winId());
         m_robot.roster().setWindowShowing(isShowing(this));
     });
 }

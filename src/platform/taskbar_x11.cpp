@@ -1,7 +1,6 @@
-#include "ui/taskbar.h"
+#include "platform/taskbar.h"
 
 #include <QGuiApplication>
-#include <QWidget>
 
 #if VIGILOR_HAVE_XCB
 #include <QtGui/qguiapplication_platform.h>
@@ -15,7 +14,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vigilor::ui {
+namespace vigilor::platform {
 
 #if VIGILOR_HAVE_XCB && QT_CONFIG(xcb)
 
@@ -36,7 +35,7 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
 
 } // namespace
 
-void hideTaskbarButton(QWidget* window)
+void hideTaskbarButton(WId window)
 {
     if (QGuiApplication::platformName() != u"xcb"_s)
         return;
@@ -44,7 +43,7 @@ void hideTaskbarButton(QWidget* window)
     xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
     if (!connection)
         return;
-    const auto id = xcb_window_t(window->winId());
+    const auto id = xcb_window_t(window);
     const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
     const xcb_atom_t skip = internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR");
     if (state == XCB_ATOM_NONE || skip == XCB_ATOM_NONE)
@@ -86,8 +85,8 @@ void hideTaskbarButton(QWidget* window)
 
 #else
 
-void hideTaskbarButton(QWidget*) {}
+void hideTaskbarButton(WId) {}
 
 #endif
 
-} // namespace vigilor::ui
+} // namespace vigilor::platform
