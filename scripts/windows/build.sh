@@ -55,12 +55,11 @@ cmake -S . -B "$build" -G Ninja \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DVIGILOR_BUILD_TESTS="$tests" "${launcher[@]}" "${build_flags[@]}" > "$build.configure.log" ||
   { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" -j"$(nproc)"
-
 # The run-time files beside the programs, so that they start from bin/ as they will from the
 # installed folder: Windows looks for DLLs beside the executable, Qt for its plugins in
 # folders beside it.
 bin="$build/bin"
+mkdir -p "$bin"
 copy() { cp -u "$1" "$2"; }
 for dll in Qt6Core Qt6Gui Qt6Widgets Qt6Network Qt6Concurrent Qt6Test; do
   copy "$prefix/bin/$dll.dll" "$bin/"
@@ -86,4 +85,5 @@ done
 for qm in qtbase_hu; do
   copy "/usr/share/qt6/translations/$qm.qm" "$bin/translations/"
 done
+cmake --build "$build" -j"$(nproc)"
 say "built in $(( SECONDS - started )) s: $bin/vigilor.exe, $bin/vigilor-testserver.exe"

@@ -17,18 +17,22 @@ QString withSlash(QString folder)
     return folder;
 }
 
-// The folders programs are installed in, where a program keeps no data of its own.
+// The folders programs are installed in, where a program keeps no data of its own: on Windows
+// the system's program folders and the user's own (%LOCALAPPDATA%\Programs, where a program
+// installed without administrator rights goes).
 QStringList systemFolders()
 {
 #ifdef Q_OS_WIN
     QStringList roots;
-    for (const char* variable : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432", "SystemRoot"}) {
-        const QString root = QDir::fromNativeSeparators(qEnvironmentVariable(variable));
-        if (!root.isEmpty())
-            roots << withSlash(QFileInfo(root).canonicalFilePath().isEmpty()
-                                   ? QDir::cleanPath(root)
-                                   : QFileInfo(root).canonicalFilePath());
-    }
+    const auto add = [&roots](const QString& folder) {
+        if (folder.isEmpty())
+            return;
+        const QString canonical = QFileInfo(folder).canonicalFilePath();
+        roots << withSlash(canonical.isEmpty() ? QDir::cleanPath(folder) : canonical);
+    };
+    for (const char* variable : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432", "SystemRoot"})
+        add(QDir::fromNativeSeparators(qEnvironmentVariable(variable)));
+    add(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/Programs"_s);
     return roots;
 #else
     return {u"/usr/"_s, u"/bin/"_s, u"/sbin/"_s};

@@ -410,6 +410,10 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
 
     ui::MainWindow window(robot);
     dialogs.setWindow(&window);
+    // The end of the desktop session (on Windows, Qt's answer to WM_ENDSESSION) ends the
+    // program from outside the event loop's usual way: the close saves first, as "Kilépés" does.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &robot,
+                     [&robot] { guarded(&robot, [&robot] { robot.close(); }); });
     platform::EndWatcher watcher([&window, &robot] {
         guarded(&robot, [&window, &robot] {
             app::limitLastCommands(robot);
@@ -445,6 +449,7 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
+    platform::useParentConsole();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

@@ -34,6 +34,16 @@ void startHardStop()
     }).detach();
 }
 
+// The first request to end, whichever way it came: the hard stop counts from it.
+void noteRequest(int event)
+{
+    int none = -1;
+    if (g_event.compare_exchange_strong(none, event)) {
+        g_requestedAt.store(steadyMs());
+        startHardStop();
+    }
+}
+
 // Runs on a thread of its own that the system starts for each console event.
 BOOL WINAPI consoleHandler(DWORD event)
 {
@@ -47,11 +57,7 @@ BOOL WINAPI consoleHandler(DWORD event)
     default:
         return FALSE;
     }
-    int none = -1;
-    if (g_event.compare_exchange_strong(none, int(event))) {
-        g_requestedAt.store(steadyMs());
-        startHardStop();
-    }
+    noteRequest(int(event));
     if (EndWatcher* watcher = g_watcher.load())
         QMetaObject::invokeMethod(watcher, "end", Qt::QueuedConnection);
     // For a close, log-off or shut-down the system ends the process as soon as this returns:
@@ -60,10 +66,48 @@ BOOL WINAPI consoleHandler(DWORD event)
         std::this_thread::sleep_for(std::chrono::seconds(EndWatcher::kHardStopSeconds + 1));
     return TRUE;
 }
+// The end of the user's session as a program without a console learns it: a hidden top-level
+// window of the main thread is asked whether the session may end (yes) and then told that it
+// ends. The program must have saved when that message returns, since the system may end the
+// process at any moment after it: the close runs there and then. (The window of the desktop
+// program gets the same messages through Qt, which asks the window to save its data first.)
+LRESULT CALLBACK sessionWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam) {
+            noteRequest((lParam & ENDSESSION_LOGOFF) ? CTRL_LOGOFF_EVENT : CTRL_SHUTDOWN_EVENT);
+            if (EndWatcher* watcher = g_watcher.load())
+                QMetaObject::invokeMethod(watcher, "end", Qt::DirectConnection);
+        }
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+const wchar_t kSessionWindowClass[] = L"VigilorSessionEnd";
+
+HWND createSessionWindow()
+{
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &sessionWindowProcedure;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kSessionWindowClass;
+    RegisterClassExW(&windowClass); // a second watcher finds it registered
+    return CreateWindowExW(0, kSessionWindowClass, L"vigilor", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                           nullptr, instance, nullptr);
+}
 } // namespace
 
 class EndWatcher::Backend
 {
+public:
+    HWND sessionWindow = nullptr;
 };
 
 int EndWatcher::msUntilHardStop()
@@ -79,6 +123,7 @@ EndWatcher::EndWatcher(std::function<void()> onEnd, QObject* parent)
 {
     g_watcher.store(this);
     SetConsoleCtrlHandler(&consoleHandler, TRUE);
+    m_backend->sessionWindow = createSessionWindow();
     // An event that came before the watcher existed is answered now.
     if (g_event.load() >= 0)
         QMetaObject::invokeMethod(this, "end", Qt::QueuedConnection);
@@ -88,6 +133,8 @@ EndWatcher::~EndWatcher()
 {
     SetConsoleCtrlHandler(&consoleHandler, FALSE);
     g_watcher.store(nullptr);
+    if (m_backend->sessionWindow)
+        DestroyWindow(m_backend->sessionWindow);
 }
 
 void EndWatcher::end()

@@ -12,6 +12,11 @@ namespace vigilor::platform {
 // the call that failed.
 int lastErrorCode();
 
+// A program of the Windows window subsystem started from a command prompt has no standard
+// output of its own: it takes the prompt's console, so that --help, --headless and the set-up
+// print there. Does nothing where the program already has its streams (redirected, or on Linux).
+void useParentConsole();
+
 enum class Stream
 {
     Input,

@@ -11,6 +11,8 @@ int lastErrorCode()
     return errno;
 }
 
+void useParentConsole() {}
+
 bool isTerminal(Stream stream)
 {
     return ::isatty(stream == Stream::Input ? STDIN_FILENO : STDOUT_FILENO) == 1;

@@ -1,5 +1,7 @@
 #include "platform/system.h"
 
+#include <cstdio>
+
 #include <windows.h>
 
 namespace vigilor::platform {
@@ -17,6 +19,19 @@ bool isConsole(HANDLE handle)
            GetFileType(handle) == FILE_TYPE_CHAR && GetConsoleMode(handle, &mode);
 }
 } // namespace
+
+void useParentConsole()
+{
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output != nullptr && output != INVALID_HANDLE_VALUE)
+        return;
+    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    // The C library's streams opened again on the console the program now has.
+    [[maybe_unused]] FILE* stream = std::freopen("CONOUT$", "w", stdout);
+    stream = std::freopen("CONOUT$", "w", stderr);
+    stream = std::freopen("CONIN$", "r", stdin);
+}
 
 bool isTerminal(Stream stream)
 {

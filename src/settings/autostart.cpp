@@ -56,6 +56,11 @@ QString folderMark(const QString& folder)
 
 namespace {
 
+// The per-user list: a user may write there without administrator rights, and the program
+// starts at that user's logon, which is the one whose data folder it watches.
+const QString kRunKey =
+    QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+
 QString quotedArgument(QString arg)
 {
     // A backslash before the closing quote would escape it.
@@ -66,28 +71,34 @@ QString quotedArgument(QString arg)
 
 } // namespace
 
+QString autostartValueName(const QString& dataFolder)
+{
+    return dataFolder.isEmpty() ? QStringLiteral("vigilor")
+                                : QStringLiteral("vigilor ") + folderMark(cleanFolder(dataFolder));
+}
+
+QString autostartCommand(const QString& programPath, const QString& dataFolder)
+{
+    const QString program = QDir::toNativeSeparators(programPath);
+    if (dataFolder.isEmpty())
+        return cutPath(program);
+    return quotedArgument(program) + QStringLiteral(" --data-dir ") +
+           quotedArgument(QDir::toNativeSeparators(cleanFolder(dataFolder)));
+}
+
 void applyAutostart(bool on, const QString& programPath, const QString& dataFolder)
 {
-    QSettings run(
-        QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
-        QSettings::NativeFormat);
-    const QString folder = dataFolder.isEmpty() ? QString() : cleanFolder(dataFolder);
-    const QString name = folder.isEmpty() ? QStringLiteral("vigilor")
-                                          : QStringLiteral("vigilor ") + folderMark(folder);
-    const QString program = QDir::toNativeSeparators(programPath);
+    QSettings run(kRunKey, QSettings::NativeFormat);
+    const QString name = autostartValueName(dataFolder);
     if (on)
-        run.setValue(name, folder.isEmpty()
-                               ? cutPath(program)
-                               : quotedArgument(program) + QStringLiteral(" --data-dir ") +
-                                     quotedArgument(QDir::toNativeSeparators(folder)));
+        run.setValue(name, autostartCommand(programPath, dataFolder));
     else
         run.remove(name);
     run.sync();
-    if (on && run.status() != QSettings::NoError)
-        throw Error(
-            QStringLiteral("Az automatikus indítás nem állítható be: a "
-                           "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run "
-                           "kulcs nem írható (rendszergazdai jog kell hozzá)."));
+    if (on && (run.status() != QSettings::NoError ||
+               run.value(name).toString() != autostartCommand(programPath, dataFolder)))
+        throw Error(QStringLiteral("Az automatikus indítás nem állítható be: a ") +
+                    QDir::toNativeSeparators(kRunKey) + QStringLiteral(" kulcs nem írható."));
 }
 
 #else
