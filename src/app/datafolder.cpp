@@ -83,10 +83,12 @@ DataFolder prepareDataFolder(const QString& dataDirOption, const QString& progra
         chosen.path = withSlash(QFileInfo(dataDirOption).absoluteFilePath());
     } else if (isSystemFolder(programDir)) {
         chosen.path = userDataFolder();
-        chosen.notice = u"Adatmappa: "_s + chosen.path + u" (a program rendszermappában van)"_s;
+        chosen.notice = u"Adatmappa: "_s + QDir::toNativeSeparators(chosen.path) +
+                        u" (a program rendszermappában van)"_s;
     } else if (!isWritable(programDir)) {
         chosen.path = userDataFolder();
-        chosen.notice = u"Adatmappa: "_s + chosen.path + u" (a program mappája nem írható)"_s;
+        chosen.notice = u"Adatmappa: "_s + QDir::toNativeSeparators(chosen.path) +
+                        u" (a program mappája nem írható)"_s;
     } else {
         chosen.path = withSlash(programDir);
     }

@@ -12,9 +12,10 @@ namespace vigilor::platform {
 // the call that failed.
 int lastErrorCode();
 
-// A program of the Windows window subsystem started from a command prompt has no standard
-// output of its own: it takes the prompt's console, so that --help, --headless and the set-up
-// print there. Does nothing where the program already has its streams (redirected, or on Linux).
+// A program of the Windows window subsystem started from a command prompt (or by another
+// console program) takes that console, as a console program would: --help, --headless and the
+// set-up print there unless their output is redirected, and Ctrl+C and the console's close reach
+// the program. Does nothing without such a console, and on Linux.
 void useParentConsole();
 
 enum class Stream

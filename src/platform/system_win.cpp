@@ -22,15 +22,22 @@ bool isConsole(HANDLE handle)
 
 void useParentConsole()
 {
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output != nullptr && output != INVALID_HANDLE_VALUE)
-        return;
-    if (!AttachConsole(ATTACH_PARENT_PROCESS))
-        return;
-    // The C library's streams opened again on the console the program now has.
-    [[maybe_unused]] FILE* stream = std::freopen("CONOUT$", "w", stdout);
-    stream = std::freopen("CONOUT$", "w", stderr);
-    stream = std::freopen("CONIN$", "r", stdin);
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+        // Streams the parent did not hand over (redirected) are the console's.
+        const auto reopen = [](DWORD which, FILE* stream, const char* device, const char* mode) {
+            const HANDLE handle = GetStdHandle(which);
+            if (handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+                GetFileType(handle) != FILE_TYPE_UNKNOWN)
+                return;
+            [[maybe_unused]] FILE* reopened = std::freopen(device, mode, stream);
+        };
+        reopen(STD_OUTPUT_HANDLE, stdout, "CONOUT$", "w");
+        reopen(STD_ERROR_HANDLE, stderr, "CONOUT$", "w");
+        reopen(STD_INPUT_HANDLE, stdin, "CONIN$", "r");
+    }
+    // A console shows what the program writes (UTF-8) as it is.
+    if (isConsole(GetStdHandle(STD_OUTPUT_HANDLE)) || isConsole(GetStdHandle(STD_ERROR_HANDLE)))
+        SetConsoleOutputCP(CP_UTF8);
 }
 
 bool isTerminal(Stream stream)
