@@ -67,12 +67,9 @@ bool isSetUp(const QStringList& arguments)
 
 bool displayAvailable()
 {
-#ifdef Q_OS_WIN
-    return true; // a Windows program always has its desktop
-#endif
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         return true;
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    return platform::hasDesktop();
 }
 
 // Parsed before any application object exists, since the options decide which one to make.

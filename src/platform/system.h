@@ -18,6 +18,10 @@ int lastErrorCode();
 // the program. Does nothing without such a console, and on Linux.
 void useParentConsole();
 
+// Whether windows can be shown here: an X11 or Wayland display on Linux; on Windows a window
+// station the user sees (not a service's) on which a window can be made.
+bool hasDesktop();
+
 enum class Stream
 {
     Input,

@@ -13,6 +13,12 @@ int lastErrorCode()
 
 void useParentConsole() {}
 
+bool hasDesktop()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 bool isTerminal(Stream stream)
 {
     return ::isatty(stream == Stream::Input ? STDIN_FILENO : STDOUT_FILENO) == 1;

@@ -40,6 +40,23 @@ void useParentConsole()
         SetConsoleOutputCP(CP_UTF8);
 }
 
+bool hasDesktop()
+{
+    USEROBJECTFLAGS flags = {};
+    DWORD size = 0;
+    if (GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
+                                  &size) &&
+        !(flags.dwFlags & WSF_VISIBLE))
+        return false;
+    // A window that cannot be made (no display driver) shows that there is nothing to show one on.
+    const HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr,
+                                       nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!probe)
+        return false;
+    DestroyWindow(probe);
+    return true;
+}
+
 bool isTerminal(Stream stream)
 {
     return isConsole(GetStdHandle(stream == Stream::Input ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE));
