@@ -24,7 +24,8 @@ case "${1:-}" in
 esac
 
 # What the cross build needs on the host, installed when missing (as root, or through sudo).
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev-tools qt6-translations-l10n)
+packages=(cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools
+          qt6-translations-l10n)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
