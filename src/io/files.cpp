@@ -232,18 +232,19 @@ bool keepBackupOnce(const QString& path, const QByteArray& content)
 
 // ---- what was last written ------------------------------------------------------------------
 
-std::optional<FileMemo::Stamp> FileMemo::stampOf(QFileInfo& info)
+std::optional<FileMemo::Stamp> FileMemo::stampOf(const QFile& file)
 {
-    if (!info.isFile())
+    const qint64 size = file.size();
+    const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
+    if (!modified.isValid())
         return std::nullopt;
-    return Stamp{info.size(), msecs(info.lastModified()), msecs(info.metadataChangeTime()),
-                 msecs(info.birthTime())};
+    return Stamp{size, modified.toMSecsSinceEpoch(),
+                 msecs(file.fileTime(QFileDevice::FileMetadataChangeTime))};
 }
 
 std::optional<FileMemo::Stamp> FileMemo::stampOf(const QString& path)
 {
-    QFileInfo info(path);
-    return stampOf(info);
+    return stampOf(QFile(path));
 }
 
 bool FileMemo::unchangedOnDisk(const QString& path) const
@@ -255,10 +256,7 @@ bool FileMemo::unchangedOnDisk(const QString& path) const
 
 bool FileMemo::unchangedOnDisk() const
 {
-    if (!m_known)
-        return false;
-    m_info.refresh();
-    return stampOf(m_info) == m_stamp;
+    return m_known && stampOf(m_file) == m_stamp;
 }
 
 bool FileMemo::holds(const QString& path, const QByteArray& content) const
@@ -272,11 +270,9 @@ void FileMemo::remember(const QString& path, const QByteArray& content)
     m_content = content;
     if (path != m_path) {
         m_path = path;
-        m_info.setFile(path);
-    } else {
-        m_info.refresh();
+        m_file.setFileName(path);
     }
-    const std::optional<Stamp> stamp = stampOf(m_info);
+    const std::optional<Stamp> stamp = stampOf(m_file);
     m_stamp = stamp.value_or(Stamp());
     m_known = stamp.has_value();
 }

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 #include <QString>
 #include <QStringList>
@@ -128,17 +127,18 @@ public:
         qint64 size = -1;
         qint64 modified = 0; // milliseconds since the epoch
         qint64 changed = 0;  // the last change of its metadata (a rename onto it, a chmod)
-        qint64 born = 0;     // where the system keeps it; a file put in its place is born anew
         bool operator==(const Stamp&) const = default;
     };
-    // A regular file's stamp; none for anything else or no file.
+    // The file's stamp; none when there is no file.
     static std::optional<Stamp> stampOf(const QString& path);
 
 private:
-    static std::optional<Stamp> stampOf(QFileInfo& info);
+    // Looked at through its name with one status call: the size asks afresh, the times come
+    // from the same answer. QFile's times are kept in UTC, which costs no conversion.
+    static std::optional<Stamp> stampOf(const QFile& file);
 
     // The file last read or written, looked at afresh at every question.
-    mutable QFileInfo m_info;
+    QFile m_file;
     QString m_path;
     QByteArray m_content;
     Stamp m_stamp;
