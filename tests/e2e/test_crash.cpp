@@ -1,9 +1,10 @@
 // Sudden death: the built program runs on the practice server while the server's channel keeps
 // changing its ban list and switches and pushes console lines, so that every datagram rewrites
-// the settings file, the lists and the day's log; it is killed (SIGKILL) at random moments and
-// started again, many times over. After each kill every file must read completely and hold a
-// state the program had, the day's log must hold all it held before the kill, and the next
-// start must remove what an interrupted save left behind.
+// the settings file, the lists and the day's log; it is killed (SIGKILL on Linux,
+// TerminateProcess on Windows) at random moments and started again, many times over. After each
+// kill every file must read completely and hold a state the program had, the day's log must
+// hold all it held before the kill, and the next start must remove what an interrupted save
+// left behind.
 //
 // VIGILOR_CRASH_KILLS sets the number of kills (default 100; scripts/crashtest.sh asks for
 // more), VIGILOR_CRASH_SEED repeats a run's random moments.
@@ -11,6 +12,7 @@
 #include "settings/settings.h"
 #include "settings/settingsstore.h"
 #include "support/fakes.h"
+#include "support/processend.h"
 #include "testserver/rconserver.h"
 #include "text/cp1250.h"
 #include "text/textutil.h"
@@ -27,8 +29,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <cstdio>
+
+#ifdef Q_OS_WIN
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+// clang-format on
+#endif
 
 using namespace Qt::StringLiterals;
 using namespace vigilor;
@@ -106,10 +115,33 @@ QStringList leftovers(const QString& folder)
     return found;
 }
 
+#ifdef Q_OS_WIN
+// The port of the robot's UDP socket, from the system's table of UDP endpoints and the processes
+// that own them (its rows have no remote address; the robot has this one UDP socket): the robot
+// sends its first datagram only at its pacer's first tick, and the test need not wait for that
+// to talk to it. 0 while there is none.
+quint16 connectedPort(quint16, qint64 robotProcess)
+{
+    ULONG size = 0;
+    GetExtendedUdpTable(nullptr, &size, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0);
+    QByteArray buffer(qsizetype(size) + 4096, '\0');
+    size = ULONG(buffer.size());
+    if (GetExtendedUdpTable(buffer.data(), &size, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0) !=
+        NO_ERROR)
+        return 0;
+    const auto* table = reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(buffer.constData());
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        const MIB_UDPROW_OWNER_PID& row = table->table[i];
+        if (row.dwOwningPid == DWORD(robotProcess))
+            return ntohs(u_short(row.dwLocalPort));
+    }
+    return 0;
+}
+#else
 // The port of the UDP socket on 127.0.0.1 connected to serverPort (the robot's link), from the
 // kernel's socket table: the robot sends its first datagram only at its pacer's first tick, and
 // the test need not wait for that to talk to it. 0 while there is none.
-quint16 connectedPort(quint16 serverPort)
+quint16 connectedPort(quint16 serverPort, qint64)
 {
     QFile table(u"/proc/net/udp"_s);
     if (!table.open(QIODevice::ReadOnly))
@@ -123,6 +155,7 @@ quint16 connectedPort(quint16 serverPort)
     }
     return 0;
 }
+#endif
 
 QString describe(const QStringList& lines)
 {
@@ -316,7 +349,7 @@ private slots:
             bool checkedStart = false;
             while (alive.elapsed() < lifeMs) {
                 if (!robotPort)
-                    robotPort = connectedPort(server.port());
+                    robotPort = connectedPort(server.port(), robot.processId());
                 if (robotPort && !checkedStart) {
                     // Connected: the start is over, so what the last kill left is gone.
                     checkedStart = true;
@@ -333,7 +366,7 @@ private slots:
                 QTest::qWait(random.bounded(1, 4));
             }
             const QByteArray logBefore = wholeLines(readFile(logName));
-            ::kill(pid_t(robot.processId()), SIGKILL);
+            test::killSuddenly(robot);
             robot.waitForFinished(10000);
 
             earlierLeftovers = leftovers(folder);
@@ -374,8 +407,9 @@ private slots:
         // A last life that ends as the operator ends it: everything the channel changed is
         // saved, and nothing temporary is left.
         QVERIFY(startRobot());
-        QVERIFY(QTest::qWaitFor([&] { return (robotPort = connectedPort(server.port())) != 0; },
-                                10000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return (robotPort = connectedPort(server.port(), robot.processId())) != 0; },
+            10000));
         for (int i = 0; i < 20; ++i) {
             push(channelReply(model.nextCommand(random)));
             QTest::qWait(5);
@@ -383,7 +417,7 @@ private slots:
         push(channelReply(model.banCommand(u"crashlast"_s)));
         QVERIFY(QTest::qWaitFor(
             [&] { return readFile(folder + u"/bans.txt"_s).contains("crashlast"); }, 10000));
-        ::kill(pid_t(robot.processId()), SIGTERM);
+        QVERIFY(test::askToEnd(robot, test::EndRequest::Terminate));
         QVERIFY(robot.waitForFinished(10000));
         QCOMPARE(robot.exitCode(), 0);
         QStringList finalProblems;

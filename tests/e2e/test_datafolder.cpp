@@ -1,17 +1,23 @@
 // Where the built program keeps its files when started without a window: beside itself while it
 // may write there, in the user's data folder when it may not (an installed copy), and in
 // --data-dir whenever that is given. Root may write everywhere, so as root the program is run
-// as the unprivileged user nobody.
+// as the unprivileged user nobody. On Windows the program's folder is read-only by its
+// attribute, and a copy under %ProgramFiles% keeps its files in the user's folder too.
+#include "support/processend.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
+#ifndef Q_OS_WIN
 #include <pwd.h>
 #include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -21,6 +27,7 @@ constexpr auto kReadOnly = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
                            QFile::ReadOther | QFile::ExeOther;
 constexpr auto kWritable = kReadOnly | QFile::WriteOwner;
 
+#ifndef Q_OS_WIN
 // The user the program runs as: nobody when the test runs as root, the test's own user otherwise.
 struct RunAs
 {
@@ -43,6 +50,7 @@ struct RunAs
                (!dropRoot || ::chown(QFile::encodeName(path).constData(), uid, gid) == 0);
     }
 };
+#endif
 
 bool holdsFiles(const QString& folder)
 {
@@ -57,6 +65,99 @@ class TestDataFolder final : public QObject
     Q_OBJECT
 
 private slots:
+#ifdef Q_OS_WIN
+    void choice_data()
+    {
+        QTest::addColumn<QString>("place"); // "own", "read-only" or "program files"
+        QTest::addColumn<bool>("dataDirOption");
+        QTest::addColumn<QString>("expected"); // "program", "user" or "option"
+
+        QTest::newRow("writable program folder") << u"own"_s << false << u"program"_s;
+        QTest::newRow("read-only program folder") << u"read-only"_s << false << u"user"_s;
+        QTest::newRow("under Program Files") << u"program files"_s << false << u"user"_s;
+        QTest::newRow("read-only, --data-dir") << u"read-only"_s << true << u"option"_s;
+        QTest::newRow("under Program Files, --data-dir")
+            << u"program files"_s << true << u"option"_s;
+    }
+
+    void choice()
+    {
+        QFETCH(QString, place);
+        QFETCH(bool, dataDirOption);
+        QFETCH(QString, expected);
+
+        // The user's data folder is the real one: a test never touches one that holds files.
+        const QString user =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/Vigilor"_s;
+        if (expected == u"user" && QFileInfo::exists(user))
+            QSKIP("the user's own Vigilor data folder exists; the test leaves it alone");
+        const auto removeUser = qScopeGuard([&] {
+            if (expected == u"user")
+                QDir(user).removeRecursively();
+        });
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString root = dir.path();
+        const QString programFiles = root + u"/Program Files"_s;
+        const QString program =
+            place == u"program files" ? programFiles + u"/Vigilor"_s : root + u"/program"_s;
+        QVERIFY(QDir().mkpath(program));
+        // The DLLs are found through PATH, in the build's folder.
+        const QString executable = program + u"/vigilor.exe"_s;
+        QVERIFY(QFile::copy(QStringLiteral(VIGILOR_EXE), executable));
+        if (place == u"read-only")
+            QVERIFY(QFile::setPermissions(program, kReadOnly));
+        const auto restore = qScopeGuard([&] { QFile::setPermissions(program, kWritable); });
+        const QString option = root + u"/data/server one"_s; // created by the program
+
+        const QMap<QString, QString> folders = {{u"program"_s, program},
+                                                {u"user"_s, user},
+                                                { u"option"_s,
+                                                  option }};
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"PATH"_s,
+                   QDir::toNativeSeparators(QFileInfo(QStringLiteral(VIGILOR_EXE)).path()) + u';' +
+                       env.value(u"PATH"_s));
+        env.insert(u"ProgramFiles"_s, QDir::toNativeSeparators(programFiles));
+        env.remove(u"QT_QPA_PLATFORM"_s);
+
+        QStringList arguments = {u"--headless"_s};
+        if (dataDirOption)
+            arguments << u"--data-dir"_s << option;
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(root);
+        p.start(executable, arguments);
+        QVERIFY(p.waitForStarted());
+        QString out;
+        const bool started = QTest::qWaitFor(
+            [&] {
+                out += QString::fromUtf8(p.readAllStandardOutput());
+                return out.contains(u"Program verzió"_s) && out.contains(u"ELSŐ INDÍTÁS"_s);
+            },
+            10000);
+        QVERIFY2(started, qPrintable(out + QString::fromUtf8(p.readAllStandardError())));
+        QVERIFY(vigilor::test::askToEnd(p, vigilor::test::EndRequest::Terminate));
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        out += QString::fromUtf8(p.readAllStandardOutput());
+        out.replace(u"\r\n"_s, u"\n"_s);
+
+        for (auto it = folders.cbegin(); it != folders.cend(); ++it)
+            QVERIFY2(holdsFiles(it.value()) == (it.key() == expected), qPrintable(it.value()));
+        // The user's data folder is said once, with the reason; a chosen or the program's own
+        // folder goes unsaid.
+        const bool said = expected == u"user";
+        const QString notice = u" >> Adatmappa: "_s + QDir::toNativeSeparators(user) + u"\\ ("_s +
+                               (place == u"read-only" ? u"a program mappája nem írható"_s
+                                                      : u"a program rendszermappában van"_s) +
+                               u")\n"_s;
+        QCOMPARE(out.count(u"Adatmappa"_s), said ? 1 : 0);
+        QVERIFY2(!said || out.contains(notice), qPrintable(out));
+    }
+#else
     void choice_data()
     {
         QTest::addColumn<bool>("writable");
@@ -141,7 +242,7 @@ private slots:
             },
             10000);
         QVERIFY2(started, qPrintable(out + QString::fromUtf8(p.readAllStandardError())));
-        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(vigilor::test::askToEnd(p, vigilor::test::EndRequest::Terminate));
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
         out += QString::fromUtf8(p.readAllStandardOutput());
@@ -155,6 +256,7 @@ private slots:
         QCOMPARE(out.count(u"Adatmappa"_s), said ? 1 : 0);
         QVERIFY2(!said || out.contains(notice), qPrintable(out));
     }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestDataFolder)

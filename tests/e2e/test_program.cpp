@@ -1,7 +1,8 @@
 // The built program driven from outside: its command line, its files beside it, its day log,
-// and the end by SIGTERM.
+// and the end by SIGTERM (on Windows by the end of the session, see support/processend.h).
 #include "settings/settings.h"
 #include "settings/settingsstore.h"
+#include "support/processend.h"
 #include "testserver/rconserver.h"
 #include "text/cp1250.h"
 #include "text/timeformat.h"
@@ -16,9 +17,9 @@
 #include <QTest>
 #include <QUdpSocket>
 
-#include <csignal>
-
 using namespace Qt::StringLiterals;
+using vigilor::test::askToEnd;
+using vigilor::test::EndRequest;
 
 class TestProgram final : public QObject
 {
@@ -128,7 +129,7 @@ private slots:
         QVERIFY(out.contains(u"Program verzió: Vigilor CoD/UO/CoD2  1.8 release 1"_s));
         QVERIFY(out.contains(u"Csatlakozás szerverhez: 127.0.0.1:"_s));
         QVERIFY(out.contains(u"Parancs küldés: \"status\""_s));
-        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(askToEnd(p, EndRequest::Terminate));
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
@@ -154,7 +155,7 @@ private slots:
                 return out2.contains(u"Program verzió"_s);
             },
             10000));
-        ::kill(static_cast<pid_t>(again.processId()), SIGINT);
+        QVERIFY(askToEnd(again, EndRequest::Interrupt));
         QVERIFY(again.waitForFinished(10000));
         QCOMPARE(again.exitCode(), 0);
         QVERIFY(log.seek(0));
@@ -168,14 +169,19 @@ private slots:
     // written, and the exit status is 0.
     void terminationWhileADialogIsOpen_data()
     {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<int>("request");
+#ifdef Q_OS_WIN
+        QTest::newRow("shut-down") << int(EndRequest::Terminate);
+        QTest::newRow("log-off") << int(EndRequest::Interrupt);
+#else
+        QTest::newRow("SIGTERM") << int(EndRequest::Terminate);
+        QTest::newRow("SIGINT") << int(EndRequest::Interrupt);
+#endif
     }
 
     void terminationWhileADialogIsOpen()
     {
-        QFETCH(int, signal);
+        QFETCH(int, request);
         QTemporaryDir dir;
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -186,7 +192,7 @@ private slots:
         // The logs folder is made once the signals are watched, right before the message.
         QVERIFY(QTest::qWaitFor([&] { return QFileInfo(dir.path() + u"/logs"_s).isDir(); }, 10000));
         QTest::qWait(300);
-        ::kill(static_cast<pid_t>(p.processId()), signal);
+        QVERIFY(askToEnd(p, EndRequest(request)));
         const bool ended = p.waitForFinished(5000);
         if (!ended)
             p.kill();
@@ -217,7 +223,7 @@ private slots:
                      10000),
                  qPrintable(out));
         QVERIFY(out.contains(u"A beállítások betöltése nem sikerült:"_s));
-        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(askToEnd(p, EndRequest::Terminate));
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(QFileInfo(dir.path() + u"/vigilor.ini"_s).isDir());
@@ -261,7 +267,7 @@ private slots:
         // variable yet and says so.
         const bool answered = waitForOutput(robot, out, u"Unknown command \"vigilor\""_s, 20000);
         server.terminate();
-        ::kill(static_cast<pid_t>(robot.processId()), SIGTERM);
+        QVERIFY(askToEnd(robot, EndRequest::Terminate));
         QVERIFY(robot.waitForFinished(10000));
         QVERIFY(server.waitForFinished(5000));
         QVERIFY2(answered, qPrintable(out));
@@ -307,7 +313,7 @@ private slots:
         };
         QVERIFY(QTest::qWaitFor([&] { return arrived(command) != arrivals.end(); }, 15000));
         QString out = QString::fromUtf8(p.readAllStandardOutput());
-        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(askToEnd(p, EndRequest::Terminate));
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
 
@@ -350,7 +356,7 @@ private slots:
             10000));
         QElapsedTimer took;
         took.start();
-        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(askToEnd(p, EndRequest::Terminate));
         QVERIFY(QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 6000));
         QVERIFY2(took.elapsed() < 4200, qPrintable(QString::number(took.elapsed())));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);

@@ -1,6 +1,8 @@
 // Transfers that hang in the system's name lookup, as they do when a name server never answers:
 // a cancel and the robot's end still take well under a second. This program has a name lookup
-// of its own that libcurl's resolver thread calls: names under "stall.invalid" take 30 s.
+// of its own that libcurl's resolver thread calls: names under "stall.invalid" take 30 s. On
+// Linux it stands before the C library's, on Windows it takes the place of ws2_32's in
+// libcurl.dll's import table.
 #include "exchange/importer.h"
 #include "exchange/publicbanlist.h"
 #include "exchange/transfer.h"
@@ -12,10 +14,19 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
+#ifdef Q_OS_WIN
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
+#else
 #include <dlfcn.h>
 #include <netdb.h>
+#endif
 
 using namespace vigilor;
 using namespace vigilor::exchange;
@@ -28,6 +39,65 @@ std::atomic_int g_stalledLookups{0};
 
 } // namespace
 
+#ifdef Q_OS_WIN
+namespace {
+
+using Lookup = int(WSAAPI*)(const char*, const char*, const addrinfo*, addrinfo**);
+Lookup g_systemLookup = nullptr;
+
+int WSAAPI stallingLookup(const char* node, const char* service, const addrinfo* hints,
+                          addrinfo** result)
+{
+    if (node && QByteArrayView(node).endsWith(".stall.invalid")) {
+        ++g_stalledLookups;
+        std::this_thread::sleep_for(std::chrono::seconds(30));
+        return WSATRY_AGAIN;
+    }
+    return g_systemLookup(node, service, hints, result);
+}
+
+// Points libcurl.dll's import of ws2_32's getaddrinfo at stallingLookup; false when the DLL has
+// no such import.
+bool replaceLibcurlLookup()
+{
+    auto* const base = reinterpret_cast<BYTE*>(GetModuleHandleW(L"libcurl.dll"));
+    if (!base)
+        return false;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* dll =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         dll->Name; ++dll) {
+        if (_stricmp(reinterpret_cast<const char*>(base + dll->Name), "ws2_32.dll") != 0)
+            continue;
+        const auto* names =
+            reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+        auto* addresses = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++addresses) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const auto* name =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(name->Name), "getaddrinfo") != 0)
+                continue;
+            DWORD protection = 0;
+            if (!VirtualProtect(&addresses->u1.Function, sizeof addresses->u1.Function,
+                                PAGE_READWRITE, &protection))
+                return false;
+            g_systemLookup = reinterpret_cast<Lookup>(addresses->u1.Function);
+            addresses->u1.Function = reinterpret_cast<ULONG_PTR>(&stallingLookup);
+            VirtualProtect(&addresses->u1.Function, sizeof addresses->u1.Function, protection,
+                           &protection);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+#else
 extern "C" int getaddrinfo(const char* node, const char* service, const struct addrinfo* hints,
                            struct addrinfo** result)
 {
@@ -40,6 +110,7 @@ extern "C" int getaddrinfo(const char* node, const char* service, const struct a
     static const auto system = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
     return system(node, service, hints, result);
 }
+#endif
 
 class TestExchangeEnd : public QObject
 {
@@ -50,6 +121,9 @@ private slots:
     {
         for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
             qunsetenv(name);
+#ifdef Q_OS_WIN
+        QVERIFY2(replaceLibcurlLookup(), "libcurl.dll imports no getaddrinfo from ws2_32.dll");
+#endif
     }
 
     void cancelDuringTheNameLookup()

@@ -372,6 +372,7 @@ private slots:
         QFile local(w.path(u"rconpb.ban"_s));
         QVERIFY(local.open(QIODevice::ReadOnly));
         QCOMPARE(local.readAll(), expected);
+        local.close(); // Windows replaces no file that is open
         // Stored beside it under a temporary name, then renamed onto it.
         const QStringList replaced{
             u"USER user"_s,           u"PASS secret"_s,         u"CWD /dir"_s,        u"LIST"_s,
@@ -383,7 +384,7 @@ private slots:
         m_ftp->clearLines();
         w.list->selectPublic(0);
         w.list->removePublicLine();
-        QVERIFY(w.upload(ftp(u"user"_s, u"/dir"_s)));
+        QVERIFY2(w.upload(ftp(u"user"_s, u"/dir"_s)), qPrintable(w.console()));
         QCOMPARE(steps(m_ftp->lines()), replaced);
         QCOMPARE(m_ftp->read(u"dir/rconpb.ban"_s), QByteArray("3 \xe1rv\xedz\r\n"));
         QVERIFY(!w.console().contains(u"secret"_s));
@@ -617,6 +618,9 @@ private slots:
     // over TLS only, and the password never in clear text. Runs without root as well.
     void loginOverTlsOnly()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no openssl program to make the test certificate and its pin");
+#endif
         QTemporaryDir keys;
         const QString cert = keys.filePath(u"server.pem"_s);
         QProcess openssl;
@@ -653,7 +657,7 @@ private slots:
         // QUIT unanswered: the result comes all the same.
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(w.upload(ftp(u"mute"_s)));
+        QVERIFY2(w.upload(ftp(u"mute"_s)), qPrintable(w.console()));
         QVERIFY2(clock.elapsed() < 4500, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(w.dialogs.messages().last(), u"Frissítés sikeres!"_s);
 

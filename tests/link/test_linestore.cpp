@@ -15,8 +15,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifndef Q_OS_WIN
 #include <csignal>
 #include <sys/resource.h>
+#endif
 
 using namespace vigilor;
 using namespace vigilor::test;
@@ -217,6 +219,9 @@ private slots:
     // first save with room again writes every line.
     void fullDiskFailsTheLogAndLosesNoLine()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no file size limit of a process to stand in for a full disk");
+#else
         QTemporaryDir dir;
         FakeClock clock;
         link::Console console(clock);
@@ -260,6 +265,7 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &saved);
         log.save(name);
         QCOMPARE(read(), expected());
+#endif
     }
 
     void longDayLogRoundTrip()

@@ -12,7 +12,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace vigilor::test {
 
@@ -28,6 +30,9 @@ public:
     // Why vsftpd cannot run here; empty when it can.
     static QString unavailable()
     {
+#ifdef Q_OS_WIN
+        return QStringLiteral("Windows has no vsftpd, nor the useradd and openssl it needs here");
+#else
         if (::geteuid() != 0)
             return QStringLiteral("vsftpd needs root to log in a local user (CI runs as root)");
         for (const char* program : {kProgram, "/usr/sbin/useradd", "/usr/sbin/chpasswd",
@@ -36,6 +41,7 @@ public:
                 return QStringLiteral("missing: ") + QString::fromLatin1(program) +
                        QStringLiteral(" (scripts/install-deps.sh installs it)");
         return {};
+#endif
     }
 
     Vsftpd()
