@@ -239,7 +239,8 @@ std::optional<FileMemo::Stamp> FileMemo::stampOf(const QFile& file)
     if (!modified.isValid())
         return std::nullopt;
     return Stamp{size, modified.toMSecsSinceEpoch(),
-                 msecs(file.fileTime(QFileDevice::FileMetadataChangeTime))};
+                 msecs(file.fileTime(QFileDevice::FileMetadataChangeTime)),
+                 msecs(file.fileTime(QFileDevice::FileBirthTime))};
 }
 
 std::optional<FileMemo::Stamp> FileMemo::stampOf(const QString& path)

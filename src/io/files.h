@@ -127,6 +127,8 @@ public:
         qint64 size = -1;
         qint64 modified = 0; // milliseconds since the epoch
         qint64 changed = 0;  // the last change of its metadata (a rename onto it, a chmod)
+        qint64 born = 0;     // where the system keeps it (Windows does): a file put in its place
+                             // by a rename was born at another time
         bool operator==(const Stamp&) const = default;
     };
     // The file's stamp; none when there is no file.
