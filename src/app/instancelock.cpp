@@ -1,7 +1,9 @@
 #include "app/instancelock.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLockFile>
+#include <QSysInfo>
 
 namespace vigilor::app {
 
@@ -24,6 +26,14 @@ bool DataFolderLock::acquire(const QString& folder, QString* refusal)
     QString host;
     QString application;
     lock->getLockInfo(&pid, &host, &application);
+    // A lock naming this very process was left by an earlier program whose number the system
+    // has given to this one (a program ended by the system at log-off leaves its lock): no
+    // other program holds it.
+    if (pid == QCoreApplication::applicationPid() && host == QSysInfo::machineHostName() &&
+        lock->removeStaleLockFile() && lock->tryLock(0)) {
+        m_lock = std::move(lock);
+        return true;
+    }
     if (refusal)
         *refusal =
             QStringLiteral("Ezt az adatmappát már egy másik futó Vigilor használja") +
