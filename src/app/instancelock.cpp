@@ -7,6 +7,20 @@
 
 namespace vigilor::app {
 
+namespace {
+
+// The machine's name as QLockFile writes it into the lock.
+QString lockHostName()
+{
+#ifdef Q_OS_WIN
+    return qEnvironmentVariable("COMPUTERNAME");
+#else
+    return QSysInfo::machineHostName();
+#endif
+}
+
+} // namespace
+
 DataFolderLock::DataFolderLock() = default;
 
 DataFolderLock::~DataFolderLock() = default;
@@ -29,7 +43,7 @@ bool DataFolderLock::acquire(const QString& folder, QString* refusal)
     // A lock naming this very process was left by an earlier program whose number the system
     // has given to this one (a program ended by the system at log-off leaves its lock): no
     // other program holds it.
-    if (pid == QCoreApplication::applicationPid() && host == QSysInfo::machineHostName() &&
+    if (pid == QCoreApplication::applicationPid() && host == lockHostName() &&
         lock->removeStaleLockFile() && lock->tryLock(0)) {
         m_lock = std::move(lock);
         return true;
