@@ -3,6 +3,7 @@
 #include "settings/settings.h"
 #include "settings/settingsstore.h"
 #include "support/processend.h"
+#include "support/wine.h"
 #include "testserver/rconserver.h"
 #include "text/cp1250.h"
 #include "text/timeformat.h"
@@ -35,6 +36,16 @@ private:
         env.remove(u"WAYLAND_DISPLAY"_s);
         env.remove(u"QT_QPA_PLATFORM"_s);
         return env;
+    }
+
+    // Without a display the program runs without its window on Linux. Windows always has its
+    // desktop: there the program is asked for that with --headless.
+    static QStringList withoutWindow(QStringList arguments)
+    {
+#ifdef Q_OS_WIN
+        arguments.prepend(u"--headless"_s);
+#endif
+        return arguments;
     }
 
     static quint16 freePort()
@@ -115,7 +126,7 @@ private slots:
         p.setProcessChannelMode(QProcess::SeparateChannels);
         const QProcessEnvironment env = headlessEnvironment();
         p.setProcessEnvironment(env);
-        p.start(program(), {u"--demo"_s, u"--data-dir"_s, dir.path()});
+        p.start(program(), withoutWindow({u"--demo"_s, u"--data-dir"_s, dir.path()}));
         QVERIFY(p.waitForStarted());
         QString out;
         const bool sawPlayers = QTest::qWaitFor(
@@ -147,7 +158,7 @@ private slots:
         // A second start on the same day continues the day's console.
         QProcess again;
         again.setProcessEnvironment(env);
-        again.start(program(), {u"--data-dir"_s, dir.path()});
+        again.start(program(), withoutWindow({u"--data-dir"_s, dir.path()}));
         QString out2;
         QVERIFY(QTest::qWaitFor(
             [&] {
@@ -233,6 +244,8 @@ private slots:
     // unreachable); the server's first answer once it is up is read all the same.
     void startedBeforeItsServer()
     {
+        if (vigilor::test::underWine())
+            QSKIP(vigilor::test::kWineIcmp);
         QTemporaryDir dir;
         const quint16 port = freePort();
         QVERIFY(port != 0);
@@ -252,7 +265,7 @@ private slots:
         }
         QProcess robot;
         robot.setProcessEnvironment(headlessEnvironment());
-        robot.start(program(), {u"--data-dir"_s, dir.path()});
+        robot.start(program(), withoutWindow({u"--data-dir"_s, dir.path()}));
         QVERIFY(robot.waitForStarted());
         QString out;
         QVERIFY2(
@@ -266,7 +279,11 @@ private slots:
         // The channel poll is the next thing the robot sends; the server does not know the
         // variable yet and says so.
         const bool answered = waitForOutput(robot, out, u"Unknown command \"vigilor\""_s, 20000);
+#ifdef Q_OS_WIN
+        askToEnd(server, EndRequest::Terminate); // no window of its own to take WM_CLOSE
+#else
         server.terminate();
+#endif
         QVERIFY(askToEnd(robot, EndRequest::Terminate));
         QVERIFY(robot.waitForFinished(10000));
         QVERIFY(server.waitForFinished(5000));
@@ -305,7 +322,7 @@ private slots:
 
         QProcess p;
         p.setProcessEnvironment(headlessEnvironment());
-        p.start(program(), {u"--data-dir"_s, dir.path()});
+        p.start(program(), withoutWindow({u"--data-dir"_s, dir.path()}));
         QVERIFY(p.waitForStarted());
         const auto arrived = [&](const QString& what) {
             return std::find_if(arrivals.begin(), arrivals.end(),
@@ -338,6 +355,11 @@ private slots:
     // named on the console, and the program ends well within the 4 s with status 0.
     void signalCutsTheLastCommandsInTime()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows' session end is answered before its message returns, leaving no time for "
+              "the last commands; the console's Ctrl+Break that would leave it needs a console "
+              "this test program has not (test_windows covers it)");
+#endif
         QTemporaryDir dir;
         vigilor::testserver::RconServer server;
         server.setPassword(u"pw"_s);
@@ -349,7 +371,7 @@ private slots:
                               QByteArray::number(server.port()) + "\r\nPWD=qu\r\n"));
         QProcess p;
         p.setProcessEnvironment(headlessEnvironment());
-        p.start(program(), {u"--data-dir"_s, dir.path()});
+        p.start(program(), withoutWindow({u"--data-dir"_s, dir.path()}));
         QVERIFY(p.waitForStarted());
         QVERIFY(QTest::qWaitFor(
             [&] { return !server.receivedCommands().filter(u"^7Csatlakozva"_s).isEmpty(); },

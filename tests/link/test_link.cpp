@@ -3,6 +3,7 @@
 #include "link/datagram.h"
 #include "support/fakenames.h"
 #include "support/robotfixture.h"
+#include "support/wine.h"
 #include "text/cp1250.h"
 
 #include <QDir>
@@ -426,6 +427,10 @@ private slots:
     // stays queued under the old password, and the field changes once it was really sent.
     void passwordChangesOnlyOnceSent()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows fails no send after a datagram met a closed port: Qt has it ignore the "
+              "ICMP port unreachable on UDP sockets");
+#endif
         Harness h(false); // window events wait, so the ICMP error below waits for the send
         h.robot.link().connectAction();
         h.robot.link().pacer().stop();
@@ -757,6 +762,9 @@ private slots:
         QCOMPARE(oldFile.readAll(), text::toCp1250(QString(oldDay.join(u"\r\n"_s) + u"\r\n"_s)));
         QCOMPARE(newFile.readAll(), text::toCp1250(QString(h.lines().join(u"\r\n"_s) + u"\r\n"_s)));
         QVERIFY(h.lines().back() == u"the folder is back"_s);
+        // Windows removes no folder that holds an open file.
+        oldFile.close();
+        newFile.close();
 
         // Failing again later is said again.
         QVERIFY(QDir(logs).removeRecursively());
@@ -850,6 +858,8 @@ private slots:
     // ICMP port unreachable, and the first reply after the server is back is read all the same.
     void readsOnAcrossServerRestarts()
     {
+        if (underWine())
+            QSKIP(kWineIcmp);
         Harness h;
         h.server.setFloodGuardMs(0);
         h.robot.link().setPacerInterval(50);
@@ -889,6 +899,8 @@ private slots:
 
     void robotStartedBeforeItsServer()
     {
+        if (underWine())
+            QSKIP(kWineIcmp);
         Harness h;
         h.server.setFloodGuardMs(0);
         h.robot.link().setPacerInterval(50);

@@ -533,12 +533,14 @@ private slots:
                                             dialog->selectFile(second);
                                             static_cast<QDialog*>(dialog)->accept();
                                         }));
-        QCOMPARE(path->text(), second);
-        QCOMPARE(h.robot.settings().text(Key::CoDexe), second);
+        // The path as the system writes it (with backslashes on Windows).
+        const QString chosen = QDir::toNativeSeparators(second);
+        QCOMPARE(path->text(), chosen);
+        QCOMPARE(h.robot.settings().text(Key::CoDexe), chosen);
         // Cancelled, nothing changes.
         QVERIFY(whileModal<QFileDialog>([browse] { QTest::mouseClick(browse, Qt::LeftButton); },
                                         [](QFileDialog* dialog) { dialog->reject(); }));
-        QCOMPARE(path->text(), second);
+        QCOMPARE(path->text(), chosen);
         h.robot.settings().setText(Key::CoDexe, first);
         QCOMPARE(path->text(), first);
     }
@@ -558,6 +560,10 @@ private slots:
             titles << (a->isSeparator() ? u"-"_s : a->text());
         QCOMPARE(titles,
                  QStringList({u"Megnyitás"_s, u"GoPlay!"_s, u"Weblap"_s, u"-"_s, u"Kilépés"_s}));
+#ifdef Q_OS_WIN
+        QSKIP("the stand-in game client is a script that wine starts, and Windows starts the "
+              "client without wine (test_windows covers the start)");
+#endif
         menu->actions().at(1)->trigger();
         QTRY_VERIFY(QFile::exists(game.recordFile()));
         const QStringList expected = {QFileInfo(game.client).absolutePath(), game.client,
