@@ -366,7 +366,15 @@ private slots:
                 QTest::qWait(random.bounded(1, 4));
             }
             const QByteArray logBefore = wholeLines(readFile(logName));
-            test::killSuddenly(robot);
+            // A program that ended by itself (a start it refused, a fall) is a problem of its own:
+            // no kill ended this life.
+            if (robot.state() != QProcess::Running)
+                lifeProblems << u"the program ended by itself with status %1: "_s.arg(
+                                    robot.exitCode()) +
+                                    QString::fromLocal8Bit(
+                                        readFile(root.filePath(u"stderr.txt"_s)).trimmed());
+            else
+                test::killSuddenly(robot);
             robot.waitForFinished(10000);
 
             earlierLeftovers = leftovers(folder);
@@ -415,8 +423,12 @@ private slots:
             QTest::qWait(5);
         }
         push(channelReply(model.banCommand(u"crashlast"_s)));
-        QVERIFY(QTest::qWaitFor(
-            [&] { return readFile(folder + u"/bans.txt"_s).contains("crashlast"); }, 10000));
+        QVERIFY2(
+            QTest::qWaitFor([&] { return readFile(folder + u"/bans.txt"_s).contains("crashlast"); },
+                            10000),
+            qPrintable(u"the program %1; its errors: "_s.arg(
+                           robot.state() == QProcess::Running ? u"runs"_s : u"ended"_s) +
+                       QString::fromLocal8Bit(readFile(root.filePath(u"stderr.txt"_s)))));
         QVERIFY(test::askToEnd(robot, test::EndRequest::Terminate));
         QVERIFY(robot.waitForFinished(10000));
         QCOMPARE(robot.exitCode(), 0);
