@@ -23,19 +23,9 @@ case "${1:-}" in
   *) say "unknown argument: $1"; exit 2 ;;
 esac
 
-# What the cross build needs on the host, installed when missing (as root, or through sudo).
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools
-          qt6-translations-l10n)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  say "installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
-  $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+# What the cross build needs on the host, installed when missing.
+scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools \
+  qt6-translations-l10n
 
 prefix=${VIGILOR_WIN64_PREFIX:-}
 if [ -z "$prefix" ]; then

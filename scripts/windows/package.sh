@@ -29,18 +29,8 @@ done
 build=$(cd "$build" && pwd)
 bin=$build/bin
 
-# What packing needs on the host, installed when missing (as root, or through sudo).
-packages=(nsis zip binutils-mingw-w64-x86-64)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  say "installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
-  $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+# What packing needs on the host, installed when missing.
+"$repo/scripts/install-deps.sh" nsis zip binutils-mingw-w64-x86-64
 
 version=$(sed -n 's/^project(Vigilor VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "no version X.Y.Z in CMakeLists.txt's project()"

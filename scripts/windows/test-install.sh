@@ -39,18 +39,8 @@ build=$(cd "$build" && pwd)
 setup=$build/package/vigilor-$version-setup.exe
 zipfile=$build/package/vigilor-$version-win64.zip
 
-# What the test needs on the host, installed when missing (as root, or through sudo).
-packages=(wine64 xvfb xauth unzip)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  say "installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
-  $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+# What the test needs on the host, installed when missing.
+"$repo/scripts/install-deps.sh" wine64 xvfb xauth unzip
 
 # Everything below runs on a virtual display of its own, never on the user's.
 if [ -z "${VIGILOR_TEST_INSTALL_DISPLAY:-}" ]; then
