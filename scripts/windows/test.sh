@@ -94,10 +94,17 @@ if [ ! -f "$prefix/system.reg" ]; then
     { cat "$prefix.boot.log"; exit 1; }
 fi
 # Windows without a display: wine's null display driver gives the programs their (hidden)
-# top-level windows, which the end of a session is told to, without an X server. Wine's own
+# top-level windows, which the end of a session is told to, without an X server. Wine's desktop
+# takes its driver when it starts, so the server starts again after a change; wine's own
 # services start here too, with no hold on the tests' output.
-run_wine "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
-  < /dev/null > /dev/null 2>&1
+if ! grep -q '^"Graphics"="null"' "$prefix/user.reg" 2> /dev/null; then
+  run_wine "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+    < /dev/null > /dev/null 2>&1
+  run_wine "$wineserver" -k > /dev/null 2>&1 || true
+  run_wine "$wineserver" -w > /dev/null 2>&1 || true
+  run_wine "$wineserver" -p < /dev/null > /dev/null 2>&1
+fi
+run_wine "$wine" cmd /c exit < /dev/null > /dev/null 2>&1
 
 # ---- The Python test servers' starter. --------------------------------------------------------
 rm -rf "$work"

@@ -35,6 +35,7 @@
 // clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
 #include <iphlpapi.h>
 // clang-format on
 #endif
@@ -63,11 +64,31 @@ Values valuesOf(const Settings& settings)
     return values;
 }
 
+#ifdef Q_OS_WIN
+// Read with every sharing allowed: a file the test reads while the program runs never stops the
+// program from replacing it (QFile's own open would, and the save would fail).
+QByteArray readFile(const QString& path)
+{
+    const HANDLE file = CreateFileW(
+        reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    QByteArray content;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        content.append(buffer, got);
+    CloseHandle(file);
+    return content;
+}
+#else
 QByteArray readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+#endif
 
 // The files of the program in `folder` as a program starting there reads them. Any line the
 // reading says (a damaged file, its original kept) is a problem.
