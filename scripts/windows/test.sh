@@ -43,18 +43,8 @@ fi
 build=$(cd "$build" && pwd)
 bin=$build/bin
 
-# What the run needs on this machine, installed when missing (as root, or through sudo).
-packages=(wine64 cmake python3 python3-pyftpdlib fonts-dejavu-core)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  say "installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
-  $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+# What the run needs on this machine, installed when missing.
+scripts/install-deps.sh wine64 cmake python3 python3-pyftpdlib fonts-dejavu-core
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
 
