@@ -52,6 +52,11 @@ wineserver=/usr/lib/wine/wineserver64
 # run, never left out in silence.
 declare -A cannot_run=(
 )
+# Test programs that run with no other beside them, with the reason.
+declare -A alone=(
+  [test_crash]="it starts and kills the program a hundred times; the machine it loads makes the \
+bounded waits of a test beside it (the exchange's time-outs) run out"
+)
 
 # ---- The wine prefix: the tests' own, never ~/.wine. ------------------------------------------
 prefix=${VIGILOR_WINEPREFIX:-$repo/build-win64/wine/prefix}
@@ -157,6 +162,9 @@ mapfile -t selected < <(
     echo "${cost:-9999} $n"
   done | sort -k1,1nr -k2,2n | awk '{ print $2 }')
 
+for name in "${!alone[@]}"; do
+  echo "Run alone under wine: $name: ${alone[$name]}"
+done
 not_run=()
 for n in "${selected[@]}"; do
   name=${names[n]}
@@ -253,20 +261,28 @@ run_total=${#to_run[@]}
 done_count=0
 failed=()
 declare -A running=()
+alone_running=
 clock=$EPOCHREALTIME
 next=0
 while [ $next -lt $run_total ] || [ ${#running[@]} -gt 0 ]; do
   while [ $next -lt $run_total ] && [ ${#running[@]} -lt "$jobs" ]; do
     n=${to_run[next]}
+    # A test that runs alone waits for the others to end, and holds the next ones off.
+    if [ -n "$alone_running" ] ||
+       { [ -n "${alone[${names[n]}]:-}" ] && [ ${#running[@]} -gt 0 ]; }; then
+      break
+    fi
     next=$((next + 1))
     printf '      Start %*d: %s\n' "$width" "$n" "${names[n]}"
     run_test "$n" &
     running[$!]=$n
+    if [ -n "${alone[${names[n]}]:-}" ]; then alone_running=$n; fi
   done
   finished_pid=
   wait -n -p finished_pid "${!running[@]}" || true
   [ -n "$finished_pid" ] || continue
   report "${running[$finished_pid]}"
+  if [ "${running[$finished_pid]}" = "$alone_running" ]; then alone_running=; fi
   unset "running[$finished_pid]"
 done
 elapsed=$(awk -v b="$clock" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.2f", e - b }')
