@@ -54,8 +54,10 @@ declare -A cannot_run=(
 )
 # Test programs that run with no other beside them, with the reason.
 declare -A alone=(
-  [test_crash]="it starts and kills the program a hundred times; the machine it loads makes the \
-bounded waits of a test beside it (the exchange's time-outs) run out"
+  [test_crash]="it starts and kills the program a hundred times, loading the machine so that \
+the bounded waits of a test beside it run out"
+  [test_exchange_net]="its transfers have bounded times (a whole upload in 2.5 s), which run out \
+under wine when another test loads the machine"
 )
 
 # ---- The wine prefix: the tests' own, never ~/.wine. ------------------------------------------
