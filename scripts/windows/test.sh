@@ -174,8 +174,7 @@ for n in "${selected[@]}"; do
     echo "Not run under wine: $name: ${cannot_run[$name]}"
     not_run+=("$n")
   elif [[ "${programs[n]}" != *.exe ]]; then
-    echo "Not run under wine: $name: not a Windows program (${programs[n]})"
-    not_run+=("$n")
+    echo "Run on this machine: $name: it starts the Windows program under wine itself"
   fi
 done
 
@@ -210,6 +209,16 @@ run_test() {
   local command="set TEMP=$temp&& set TMP=$temp&& ${programs[n]##*/}"
   for a in "${arguments[@]}" -o "$log,txt"; do command+=" $a"; done
   local begin=$EPOCHREALTIME status=0
+  if [[ "${programs[n]}" != *.exe ]]; then
+    # A test of this machine's (a terminal's Ctrl+C reaching the program): it runs here, with
+    # the prefix and the wine server of the run.
+    (cd "$bin" &&
+       exec timeout -k 10 "${limits[n]}" env -i "${base_env[@]}" TMPDIR="$dir/temp" \
+         "${env_args[@]}" "${programs[n]}" "${arguments[@]}") < /dev/null > "$dir/output.txt" 2>&1 ||
+      status=$?
+    echo "$status $begin $EPOCHREALTIME" > "$dir/status"
+    return
+  fi
   (cd "$bin" &&
      exec timeout -k 10 "${limits[n]}" env -i "${base_env[@]}" WINEQT_QPA_PLATFORM=offscreen \
        WINEQT_QPA_FONTDIR="$(windows_path "$work/fonts")" \

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 using namespace Qt::StringLiterals;
 
@@ -53,10 +54,17 @@ bool isSystemFolder(const QString& folder)
     return false;
 }
 
-// On Linux Qt asks the system (access()), which also knows read-only mounts, ACLs and root.
+// On Linux Qt asks the system (access()), which also knows read-only mounts, ACLs and root. On
+// Windows Qt looks at the read-only attribute alone, not at who may write: a file made there
+// and removed again tells.
 bool isWritable(const QString& folder)
 {
+#ifdef Q_OS_WIN
+    QTemporaryFile probe(withSlash(folder) + u"vigilor-probe-XXXXXX"_s);
+    return probe.open();
+#else
     return QFileInfo(folder).isWritable();
+#endif
 }
 
 } // namespace

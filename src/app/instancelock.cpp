@@ -1,25 +1,9 @@
 #include "app/instancelock.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QLockFile>
-#include <QSysInfo>
 
 namespace vigilor::app {
-
-namespace {
-
-// The machine's name as QLockFile writes it into the lock.
-QString lockHostName()
-{
-#ifdef Q_OS_WIN
-    return qEnvironmentVariable("COMPUTERNAME");
-#else
-    return QSysInfo::machineHostName();
-#endif
-}
-
-} // namespace
 
 DataFolderLock::DataFolderLock() = default;
 
@@ -36,18 +20,18 @@ bool DataFolderLock::acquire(const QString& folder, QString* refusal)
     }
     if (lock->error() != QLockFile::LockFailedError)
         return true;
+    // A lock that no running program holds any more is taken over: the file of a program
+    // that was killed (perhaps before it wrote its process number into it), or whose number
+    // the system has since given to another program, or to this one. A running holder keeps
+    // the file locked (flock on Linux, open without sharing on Windows), so it cannot go.
+    if (lock->removeStaleLockFile() && lock->tryLock(0)) {
+        m_lock = std::move(lock);
+        return true;
+    }
     qint64 pid = 0;
     QString host;
     QString application;
     lock->getLockInfo(&pid, &host, &application);
-    // A lock naming this very process was left by an earlier program whose number the system
-    // has given to this one (a program ended by the system at log-off leaves its lock): no
-    // other program holds it.
-    if (pid == QCoreApplication::applicationPid() && host == lockHostName() &&
-        lock->removeStaleLockFile() && lock->tryLock(0)) {
-        m_lock = std::move(lock);
-        return true;
-    }
     if (refusal)
         *refusal =
             QStringLiteral("Ezt az adatmappát már egy másik futó Vigilor használja") +

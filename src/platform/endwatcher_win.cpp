@@ -68,7 +68,7 @@ BOOL WINAPI consoleHandler(DWORD event)
 }
 // The end of the user's session as a program without a console learns it: a hidden top-level
 // window of the main thread is asked whether the session may end (yes) and then told that it
-// ends. The program must have saved when that message returns, since the system may end the
+// ends; it is also what a request to close the program reaches. The program must have saved when that message returns, since the system may end the
 // process at any moment after it: the close runs there and then. (The window of the desktop
 // program gets the same messages through Qt, which asks the window to save its data first.)
 LRESULT CALLBACK sessionWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -76,6 +76,13 @@ LRESULT CALLBACK sessionWindowProcedure(HWND window, UINT message, WPARAM wParam
     switch (message) {
     case WM_QUERYENDSESSION:
         return TRUE;
+    case WM_CLOSE:
+        // What a program without a window is sent when it is asked to close (taskkill without
+        // /F, the Task Scheduler's end of a task): the end like "Kilépés", not the window's.
+        noteRequest(CTRL_CLOSE_EVENT);
+        if (EndWatcher* watcher = g_watcher.load())
+            QMetaObject::invokeMethod(watcher, "end", Qt::QueuedConnection);
+        return 0;
     case WM_ENDSESSION:
         if (wParam) {
             noteRequest((lParam & ENDSESSION_LOGOFF) ? CTRL_LOGOFF_EVENT : CTRL_SHUTDOWN_EVENT);

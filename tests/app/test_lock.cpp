@@ -1,7 +1,8 @@
 // One program per data folder: a folder another running program holds is refused with a word
 // for the operator; the lock of a program that is gone is taken over, also when the system has
 // given its process number to this very program (a program ended by the system at log-off
-// leaves its lock behind, and the next start may get the same number).
+// leaves its lock behind, and the next start may get the same number), and when it was killed
+// before it wrote its number into the lock.
 #include "app/instancelock.h"
 
 #include <QCoreApplication>
@@ -78,6 +79,18 @@ private slots:
         QVERIFY(!QFile::exists(path));
         QFile left(path);
         QVERIFY(left.open(QIODevice::WriteOnly) && left.write(content) == content.size());
+        left.close();
+        app::DataFolderLock lock;
+        QString refusal;
+        QVERIFY2(lock.acquire(folder, &refusal), qPrintable(refusal));
+    }
+
+    void anEmptyLockIsTakenOver()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + u'/';
+        QFile left(folder + app::DataFolderLock::kFileName);
+        QVERIFY(left.open(QIODevice::WriteOnly));
         left.close();
         app::DataFolderLock lock;
         QString refusal;

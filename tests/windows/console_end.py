@@ -39,7 +39,7 @@ def main():
     server.setblocking(False)
     port = server.getsockname()[1]
     folder = tempfile.mkdtemp(prefix="vigilor-console-end-")
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    env = dict(os.environ)
     setup = subprocess.run(
         [args.wine, args.vigilor, "--data-dir", windows_path(folder),
          "--set", "IP=127.0.0.1", "--set", "Port=%d" % port, "--set", "SaveServerInfo=1",
