@@ -238,7 +238,8 @@ if wait_for "$work/testserver.out" "Csatlakozva" 30; then
 else
   fail "robot: the practice server got its commands" "$(cat "$work/testserver.out")"
 fi
-datadir_line="Adatmappa: ${localappdata//\\//}/Vigilor/"
+# The folder as Windows writes it, with backslashes.
+datadir_line="Adatmappa: $localappdata\\Vigilor\\"
 if grep -qF "$datadir_line" "$work/vigilor.out"; then
   pass "robot: \"$datadir_line\""
 else
