@@ -53,6 +53,24 @@ struct RunAs
 };
 #endif
 
+// A first start, headless, to its start lines, then its end as the operator asks for it; what
+// it printed goes to `out`.
+void startAndEnd(QProcess& p, QString& out)
+{
+    QVERIFY(p.waitForStarted());
+    const bool started = QTest::qWaitFor(
+        [&] {
+            out += QString::fromUtf8(p.readAllStandardOutput());
+            return out.contains(u"Program verzió"_s) && out.contains(u"ELSŐ INDÍTÁS"_s);
+        },
+        10000);
+    QVERIFY2(started, qPrintable(out + QString::fromUtf8(p.readAllStandardError())));
+    QVERIFY(vigilor::test::askToEnd(p, vigilor::test::EndRequest::Terminate));
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 0);
+    out += QString::fromUtf8(p.readAllStandardOutput());
+}
+
 bool holdsFiles(const QString& folder)
 {
     return QFile::exists(folder + u"/vigilor.ini"_s) &&
@@ -131,19 +149,10 @@ private slots:
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(root);
         p.start(executable, arguments);
-        QVERIFY(p.waitForStarted());
         QString out;
-        const bool started = QTest::qWaitFor(
-            [&] {
-                out += QString::fromUtf8(p.readAllStandardOutput());
-                return out.contains(u"Program verzió"_s) && out.contains(u"ELSŐ INDÍTÁS"_s);
-            },
-            10000);
-        QVERIFY2(started, qPrintable(out + QString::fromUtf8(p.readAllStandardError())));
-        QVERIFY(vigilor::test::askToEnd(p, vigilor::test::EndRequest::Terminate));
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 0);
-        out += QString::fromUtf8(p.readAllStandardOutput());
+        startAndEnd(p, out);
+        if (QTest::currentTestFailed())
+            return;
         out.replace(u"\r\n"_s, u"\n"_s);
 
         for (auto it = folders.cbegin(); it != folders.cend(); ++it)
@@ -232,19 +241,10 @@ private slots:
             p.start(u"setpriv"_s, arguments);
         else
             p.start(arguments.takeFirst(), arguments);
-        QVERIFY(p.waitForStarted());
         QString out;
-        const bool started = QTest::qWaitFor(
-            [&] {
-                out += QString::fromUtf8(p.readAllStandardOutput());
-                return out.contains(u"Program verzió"_s) && out.contains(u"ELSŐ INDÍTÁS"_s);
-            },
-            10000);
-        QVERIFY2(started, qPrintable(out + QString::fromUtf8(p.readAllStandardError())));
-        QVERIFY(vigilor::test::askToEnd(p, vigilor::test::EndRequest::Terminate));
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 0);
-        out += QString::fromUtf8(p.readAllStandardOutput());
+        startAndEnd(p, out);
+        if (QTest::currentTestFailed())
+            return;
 
         for (auto it = folders.cbegin(); it != folders.cend(); ++it)
             QVERIFY2(holdsFiles(it.value()) == (it.key() == expected), qPrintable(it.value()));
