@@ -40,12 +40,13 @@ source scripts/buildflags.sh
 launcher=()
 if command -v ccache > /dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 started=$SECONDS
+mkdir -p "$build"
 cmake -S . -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$repo/scripts/windows/mingw-w64.cmake" \
   -DCMAKE_PREFIX_PATH="$prefix" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  -DVIGILOR_BUILD_TESTS="$tests" "${launcher[@]}" "${build_flags[@]}" > "$build.configure.log" ||
-  { cat "$build.configure.log"; exit 1; }
+  -DVIGILOR_BUILD_TESTS="$tests" "${launcher[@]}" "${build_flags[@]}" > "$build/configure.log" ||
+  { cat "$build/configure.log"; exit 1; }
 # The run-time files beside the programs, so that they start from bin/ as they will from the
 # installed folder: Windows looks for DLLs beside the executable, Qt for its plugins in
 # folders beside it.

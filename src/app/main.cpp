@@ -349,6 +349,7 @@ struct WebPage
 
 int runHeadless(int argc, char** argv, const QStringList& arguments)
 {
+    platform::ensureConsole();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vigilor"));
     const Options options = parseOptions(arguments);

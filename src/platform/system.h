@@ -18,6 +18,12 @@ int lastErrorCode();
 // the program. Does nothing without such a console, and on Linux.
 void useParentConsole();
 
+// A program running without a window has a console of its own when it was started without one
+// (from the Start menu, the Task Scheduler, or by a program that passed none): its console lines
+// show there, and Ctrl+C and the console's close end it. Streams already handed to the program
+// (redirected) stay where they were. Does nothing where the program has a console, and on Linux.
+void ensureConsole();
+
 // Whether windows can be shown here: an X11 or Wayland display on Linux; on Windows a window
 // station the user sees (not a service's) on which a window can be made.
 bool hasDesktop();

@@ -13,6 +13,8 @@ int lastErrorCode()
 
 void useParentConsole() {}
 
+void ensureConsole() {}
+
 bool hasDesktop()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") ||

@@ -40,6 +40,31 @@ void useParentConsole()
         SetConsoleOutputCP(CP_UTF8);
 }
 
+void ensureConsole()
+{
+    const auto handedOver = [](HANDLE handle) {
+        return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+               GetFileType(handle) != FILE_TYPE_UNKNOWN;
+    };
+    const DWORD streams[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE handed[3] = {};
+    for (int i = 0; i < 3; ++i)
+        handed[i] = GetStdHandle(streams[i]);
+    // Refused when the program has a console already (its parent's, or a terminal's).
+    if (!AllocConsole())
+        return;
+    for (int i = 0; i < 3; ++i)
+        if (handedOver(handed[i]))
+            SetStdHandle(streams[i], handed[i]);
+    [[maybe_unused]] FILE* reopened = nullptr;
+    if (!handedOver(handed[1]))
+        reopened = std::freopen("CONOUT$", "w", stdout);
+    if (!handedOver(handed[2]))
+        reopened = std::freopen("CONOUT$", "w", stderr);
+    SetConsoleTitleW(L"vigilor");
+    SetConsoleOutputCP(CP_UTF8);
+}
+
 bool hasDesktop()
 {
     USEROBJECTFLAGS flags = {};
