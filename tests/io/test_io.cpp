@@ -4,6 +4,7 @@
 // every way another program can change the file, and nothing else.
 #include "io/files.h"
 #include "text/errors.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,19 +16,10 @@
 using namespace vigilor;
 using namespace Qt::StringLiterals;
 
+using vigilor::test::readAll;
+using vigilor::test::writeAll;
+
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QStringList names(const QString& folder)
 {

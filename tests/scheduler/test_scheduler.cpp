@@ -7,6 +7,7 @@
 #include "support/fakes.h"
 #include "support/robotfixture.h"
 #include "text/errors.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,9 @@ using namespace vigilor;
 using namespace vigilor::scheduler;
 using namespace vigilor::test;
 using namespace Qt::StringLiterals;
+
+using vigilor::test::readAll;
+using vigilor::test::writeAll;
 
 namespace {
 
@@ -37,18 +41,6 @@ Task message(const QString& date, const QString& time, const QString& text)
 Task command(const QString& date, const QString& time, const QString& text)
 {
     return task(date, time, u"Parancs végrehajtás"_s, text);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 struct Errors final : ErrorSink

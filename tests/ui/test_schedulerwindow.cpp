@@ -5,6 +5,7 @@
 #include "scheduler/taskfile.h"
 #include "ui/schedulerwindow.h"
 #include "windowfixture.h"
+#include "support/files.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -33,6 +34,8 @@ using namespace vigilor;
 using namespace vigilor::test;
 using namespace Qt::StringLiterals;
 using scheduler::Task;
+
+using vigilor::test::readAll;
 
 namespace {
 
@@ -136,12 +139,6 @@ QStringList rowTexts(const QTableWidget* table, int row)
     for (int column = 0; column < table->columnCount(); ++column)
         texts << (table->item(row, column) ? table->item(row, column)->text() : u"<none>"_s);
     return texts;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 struct Harness : WindowFixture
