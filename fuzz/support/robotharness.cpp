@@ -1,6 +1,7 @@
 #include "support/robotharness.h"
 
 #include "link/datagram.h"
+#include "link/reply.h"
 #include "roster/playerline.h"
 #include "rules/ledger.h"
 #include "settings/settingsstore.h"
@@ -212,21 +213,12 @@ bool mayBeChannelReply(QByteArrayView datagram)
     };
     // The marker without the blank is a subsequence of the one with it.
     static const QByteArray marker = [&] {
-        const QByteArray without = link::ReplyIntake::kChannelMarker.toLatin1();
-        if (!holds(link::ReplyIntake::kChannelMarkerWithBlank.toLatin1(), without))
+        const QByteArray without = link::kChannelMarker.toLatin1();
+        if (!holds(link::kChannelMarkerWithBlank.toLatin1(), without))
             fail(QStringLiteral("the channel's markers changed: mayBeChannelReply is out of date"));
         return without;
     }();
     return holds(datagram, marker);
-}
-
-QString cleanedReply(const QByteArray& datagram)
-{
-    QString text = text::stripColours(text::fromCp1250(datagram));
-    const qsizetype header = text.indexOf(link::replyHeader());
-    if (header >= 0)
-        text.remove(header, 9);
-    return text;
 }
 
 // ---- the folder's files --------------------------------------------------------------------
@@ -613,8 +605,8 @@ std::unique_ptr<scheduler::Scheduler> RobotHarness::newScheduler()
 void RobotHarness::deliver(const QByteArray& datagram)
 {
     Robot& r = *m_robot;
-    const QString text = mayBeChannelReply(datagram) ? cleanedReply(datagram) : QString();
-    const bool channel = text.size() >= 3 && link::ReplyIntake::isChannelReply(text);
+    const QString text = mayBeChannelReply(datagram) ? link::cleanedReply(datagram) : QString();
+    const bool channel = text.size() >= 3 && link::isChannelReply(text);
     if (channel)
         checkFilesKept();
     // The state itself, not a copy: a change makes a new one.

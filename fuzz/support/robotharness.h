@@ -247,8 +247,6 @@ private:
     Memo<SettingsState, FolderPrint::Files> m_verified;
 };
 
-// The text the intake dispatches on: colour codes and the reply header removed.
-QString cleanedReply(const QByteArray& datagram);
 // False when the datagram cannot be a channel reply, whatever its text.
 bool mayBeChannelReply(QByteArrayView datagram);
 

@@ -81,8 +81,8 @@ void Interpreter::pollChannel()
 
 QString Interpreter::commandText(const QString& reply)
 {
-    const QString& plain = link::ReplyIntake::kChannelMarker;
-    const QString& blank = link::ReplyIntake::kChannelMarkerWithBlank;
+    const QString& plain = link::kChannelMarker;
+    const QString& blank = link::kChannelMarkerWithBlank;
     const qsizetype atPlain = reply.indexOf(plain);
     const qsizetype atBlank = reply.indexOf(blank);
     if (atPlain < 0 && atBlank < 0)
@@ -104,7 +104,7 @@ QString Interpreter::commandText(const QString& reply)
 
 QString Interpreter::madeUpAnswer(const QString& command)
 {
-    return link::ReplyIntake::kChannelMarker + command + u"\" default is:\"\""_s;
+    return link::kChannelMarker + command + u"\" default is:\"\""_s;
 }
 
 template <typename Step> void Interpreter::step(Step&& work)

@@ -16,15 +16,6 @@
 
 namespace vigilor::link {
 
-namespace {
-const QString kQport = QStringLiteral(" qport ");
-}
-
-bool ReplyIntake::isChannelReply(const QString& text)
-{
-    return text.contains(kChannelMarker) || text.contains(kChannelMarkerWithBlank);
-}
-
 ReplyIntake::ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster,
                          const Clock& clock, EventPump& pump,
                          std::function<QString(const QDate&)> logFileNameFor)
@@ -89,12 +80,7 @@ void ReplyIntake::handleWaiting()
 
 ReplyIntake::Outcome ReplyIntake::handle(const QByteArray& datagram)
 {
-    QString text = text::stripColours(text::fromCp1250(datagram));
-    if (text.isEmpty())
-        return Outcome::Unsaved;
-    const qsizetype header = text.indexOf(replyHeader());
-    if (header >= 0)
-        text.remove(header, 9);
+    const QString text = cleanedReply(datagram);
     if (text.size() < 3)
         return Outcome::Unsaved;
 
@@ -103,7 +89,7 @@ ReplyIntake::Outcome ReplyIntake::handle(const QByteArray& datagram)
     if (isChannelReply(text)) {
         if (m_hooks.channelReply)
             m_hooks.channelReply(text);
-    } else if (text.contains(kQport) || (!m_replyComplete && m_buffer.contains(kQport))) {
+    } else if (m_status.takes(text)) {
         if (const Outcome joined = joinStatus(text); joined != Outcome::Handled)
             return joined;
     } else {
@@ -173,24 +159,19 @@ void ReplyIntake::logFailed(const QString& message)
 
 ReplyIntake::Outcome ReplyIntake::joinStatus(const QString& text)
 {
-    if (!m_replyComplete)
-        ++m_fragments;
-    m_buffer += QStringView(text).mid(1);
-    // The reply ends with an empty line.
-    m_replyComplete = text::endsWithEmptyLine(m_buffer);
+    const bool complete = m_status.join(text);
     // With the reply half assembled: the pacer may send, timers queue, the window repaints; no
     // datagram is handled here (m_handling holds it back), so the buffer stays this reply's.
     m_pump.processEvents();
-    if (!m_replyComplete)
+    if (!complete)
         return Outcome::Unsaved;
 
-    const QString reply = text::stripColours(m_buffer);
-    m_buffer.clear();
-    m_console.consoleLine(QString::number(m_fragments) + QStringLiteral(" csomagrészlet érkezett"));
-    if (m_fragments > 1)
+    const int fragments = m_status.fragments();
+    const QString reply = m_status.take();
+    m_console.consoleLine(QString::number(fragments) + QStringLiteral(" csomagrészlet érkezett"));
+    if (fragments > 1)
         m_console.consoleLine(QStringLiteral(
             " !! FIGYELEM !! A túl magas csomagtöredezés hibaüzenetekhez vezethet a konzolon!"));
-    m_fragments = 0;
 
     const QStringList lines = text::splitLines(reply);
     // A player line whose number columns cannot be read is left out of the roster, and said

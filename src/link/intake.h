@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/reply.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QList>
@@ -39,11 +41,6 @@ public:
         std::function<void()> handled;                    // the very end (queue view refresh)
     };
 
-    static inline const QString kChannelMarker = QStringLiteral("\"vigilor\" is:\"");
-    // Some servers print a blank after the colon: "vigilor" is: "
-    static inline const QString kChannelMarkerWithBlank = QStringLiteral("\"vigilor\" is: \"");
-    static bool isChannelReply(const QString& text);
-
     ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster, const Clock& clock,
                 EventPump& pump, std::function<QString(const QDate&)> logFileNameFor);
 
@@ -64,9 +61,9 @@ public:
     void setLogFileName(const QString& name) { m_logFileName = name; }
 
     // The status assembly, visible for tests and the window.
-    const QString& assemblyBuffer() const { return m_buffer; }
-    bool replyComplete() const { return m_replyComplete; }
-    int fragmentCounter() const { return m_fragments; }
+    const QString& assemblyBuffer() const { return m_status.buffer(); }
+    bool replyComplete() const { return m_status.complete(); }
+    int fragmentCounter() const { return m_status.fragments(); }
 
     // The most datagrams that wait for the one being handled; more are dropped.
     static constexpr qsizetype kMaxWaiting = 1024;
@@ -100,9 +97,7 @@ private:
     bool m_handling = false;     // a datagram's handling is open (events run inside it)
     bool m_checksPaused = false; // ... and waits for its checks, paused at a timed step
     QList<QByteArray> m_waiting; // what came meanwhile, in order
-    QString m_buffer;
-    bool m_replyComplete = false;
-    quint8 m_fragments = 0;
+    StatusAssembly m_status;
     int m_dayMarker = 0;
     QString m_logFileName;
     bool m_logFailureSaid = false; // until a save succeeds again

@@ -1,0 +1,45 @@
+#include "link/reply.h"
+
+#include "link/datagram.h"
+#include "text/cp1250.h"
+#include "text/textutil.h"
+
+#include <utility>
+
+namespace vigilor::link {
+
+QString cleanedReply(QByteArrayView datagram)
+{
+    QString text = text::stripColours(text::fromCp1250(datagram));
+    const QString header = replyHeader();
+    if (const qsizetype at = text.indexOf(header); at >= 0)
+        text.remove(at, header.size());
+    return text;
+}
+
+bool isChannelReply(QStringView text)
+{
+    return text.contains(kChannelMarker) || text.contains(kChannelMarkerWithBlank);
+}
+
+bool StatusAssembly::takes(QStringView text) const
+{
+    return text.contains(kColumnWord) || (!m_complete && m_buffer.contains(kColumnWord));
+}
+
+bool StatusAssembly::join(QStringView text)
+{
+    if (!m_complete)
+        ++m_fragments;
+    m_buffer += text.mid(1);
+    m_complete = text::endsWithEmptyLine(m_buffer);
+    return m_complete;
+}
+
+QString StatusAssembly::take()
+{
+    m_fragments = 0;
+    return std::exchange(m_buffer, QString());
+}
+
+} // namespace vigilor::link
