@@ -9,9 +9,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#ifndef Q_OS_WIN
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 using namespace vigilor;
 using namespace Qt::StringLiterals;
@@ -210,6 +219,121 @@ private slots:
         QVERIFY(QFile::rename(other, path));
         QCOMPARE(QFileInfo(path).size(), content.size());
         QVERIFY(!memo.unchangedOnDisk());
+    }
+
+    // Whatever stands under a file's name, reading it neither blocks nor misreads: no file is
+    // no content, a folder, a pipe or a socket is an error that says so, a file is read whole.
+    void readingWhateverStandsUnderTheName()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + u'/';
+        QVERIFY(!io::readFileIfPresent(folder + u"missing"_s));
+        const auto failure = [](const QString& path) {
+            try {
+                io::readFileIfPresent(path);
+            } catch (const FileError& e) {
+                return e.message();
+            }
+            return QString();
+        };
+        QVERIFY(QDir().mkdir(folder + u"folder"_s));
+        QVERIFY(failure(folder + u"folder"_s).endsWith(u"(mappa van a helyén)"_s));
+#ifndef Q_OS_WIN // Windows has no fifos or sockets among the files of a folder.
+        QVERIFY(::mkfifo(QFile::encodeName(folder + u"pipe"_s).constData(), 0644) == 0);
+        QVERIFY(failure(folder + u"pipe"_s).endsWith(u"(nem közönséges fájl)"_s));
+        const QString socketPath = folder + u"socket"_s;
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, QFile::encodeName(socketPath).constData(),
+                     sizeof address.sun_path - 1);
+        QVERIFY(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
+        QVERIFY(failure(socketPath).endsWith(u"(nem közönséges fájl)"_s));
+        ::close(fd);
+#endif
+
+        QByteArray content;
+        for (int i = 0; i < 300000; ++i)
+            content += QByteArray::number(i) + "\r\n";
+        QVERIFY(writeAll(folder + u"bans.txt"_s, content));
+        QCOMPARE(io::readFileIfPresent(folder + u"bans.txt"_s).value_or(QByteArray()), content);
+        QVERIFY(writeAll(folder + u"empty"_s, {}));
+        QCOMPARE(io::readFileIfPresent(folder + u"empty"_s), std::optional<QByteArray>(QByteArray()));
+    }
+
+    // A replacement keeps what the operator set up around the file: its permissions, a link to
+    // it from elsewhere; a new file gets the usual permissions; one not committed leaves the old
+    // content and nothing beside it.
+    void replacementKeepsPermissionsAndLinks()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + u'/';
+#ifndef Q_OS_WIN
+        const auto modeOf = [](const QString& path) {
+            struct stat st
+            {
+            };
+            return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777)
+                                                                          : -1;
+        };
+#endif
+        const auto names = [&] {
+            return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        };
+#ifdef Q_OS_WIN
+        // Windows has no permission bits, umask or symbolic links of this kind: the file's
+        // replacement and what is left around it are checked.
+        io::replaceFile(folder + u"new.txt"_s, "new");
+        QCOMPARE(readAll(folder + u"new.txt"_s), QByteArray("new"));
+        io::replaceFile(folder + u"new.txt"_s, "again");
+        QCOMPARE(readAll(folder + u"new.txt"_s), QByteArray("again"));
+#else
+        const mode_t mask = ::umask(022);
+        const auto restoreMask = qScopeGuard([mask] { ::umask(mask); });
+
+        io::replaceFile(folder + u"new.txt"_s, "new");
+        QCOMPARE(modeOf(folder + u"new.txt"_s), 0644);
+        QCOMPARE(readAll(folder + u"new.txt"_s), QByteArray("new"));
+
+        // Permissions the operator chose stay, whatever the umask.
+        QVERIFY(::chmod(QFile::encodeName(folder + u"new.txt"_s).constData(), 0640) == 0);
+        io::replaceFile(folder + u"new.txt"_s, "again");
+        QCOMPARE(modeOf(folder + u"new.txt"_s), 0640);
+        QCOMPARE(readAll(folder + u"new.txt"_s), QByteArray("again"));
+
+        // A link (to a link) stays a link; the file at its end takes the content.
+        QVERIFY(QDir().mkdir(folder + u"real"_s));
+        QVERIFY(writeAll(folder + u"real/vigilor.ini"_s, "old"));
+        QVERIFY(QFile::link(u"real/vigilor.ini"_s, folder + u"inner"_s));
+        QVERIFY(QFile::link(folder + u"inner"_s, folder + u"vigilor.ini"_s));
+        io::replaceFile(folder + u"vigilor.ini"_s, "through the links");
+        QVERIFY(QFileInfo(folder + u"vigilor.ini"_s).isSymLink());
+        QVERIFY(QFileInfo(folder + u"inner"_s).isSymLink());
+        QCOMPARE(readAll(folder + u"real/vigilor.ini"_s), QByteArray("through the links"));
+        // A link whose file is missing brings the file about.
+        QVERIFY(QFile::link(u"real/bans.txt"_s, folder + u"bans.txt"_s));
+        io::replaceFile(folder + u"bans.txt"_s, "made");
+        QCOMPARE(readAll(folder + u"real/bans.txt"_s), QByteArray("made"));
+#endif
+
+        // Written but not committed: the old content, no temporary file.
+        const QStringList before = names();
+        {
+            io::Replacement file(folder + u"new.txt"_s);
+            QVERIFY(file.open());
+            QVERIFY(file.write("never seen"));
+            QCOMPARE(readAll(folder + u"new.txt"_s), QByteArray("again"));
+        }
+        QCOMPARE(names(), before);
+        QCOMPARE(readAll(folder + u"new.txt"_s), QByteArray("again"));
+
+        // A folder in the file's place is no file to replace.
+        QVERIFY(QDir().mkdir(folder + u"Messages.txt"_s));
+        io::Replacement blocked(folder + u"Messages.txt"_s);
+        QVERIFY(!blocked.open());
+        QVERIFY(!blocked.renameFailed());
+        QVERIFY(!blocked.errorString().isEmpty());
+        QCOMPARE(names(), before);
     }
 };
 
