@@ -35,11 +35,6 @@ QByteArray prepareNeedle(QStringView needle, bool caseSensitive)
     return bytes;
 }
 
-char foldAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c + 32) : c;
-}
-
 // Whether the hay (a blank, then the line's first 255 bytes) holds the prepared needle. The hay
 // is built in a buffer on the stack, folded when the case does not count.
 bool hayHolds(QByteArrayView line, std::string_view needle, bool caseSensitive)
@@ -50,7 +45,8 @@ bool hayHolds(QByteArrayView line, std::string_view needle, bool caseSensitive)
     if (caseSensitive)
         std::copy_n(line.data(), length, hay.begin() + 1);
     else
-        std::transform(line.data(), line.data() + length, hay.begin() + 1, foldAscii);
+        std::transform(line.data(), line.data() + length, hay.begin() + 1,
+                       [](char c) { return text::asciiFolded(c); });
     return std::string_view(hay.data(), size_t(length + 1)).find(needle) != std::string_view::npos;
 }
 

@@ -17,9 +17,7 @@ bool wellFormed(QStringView entry)
 
 int sortKey(QChar c)
 {
-    char16_t u = c.unicode();
-    if (u >= u'A' && u <= u'Z')
-        u += 32;
+    const char16_t u = text::asciiFolded(c.unicode());
     const int byte = text::cp1250Byte(QChar(u));
     return byte >= 0 ? byte : 0x100 + u;
 }

@@ -10,12 +10,6 @@ namespace vigilor::settings {
 
 namespace {
 
-char16_t asciiFolded(QChar c)
-{
-    const char16_t u = c.unicode();
-    return u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
-}
-
 // Line breaks and other control characters but the tab.
 bool breaksTheLine(QChar c)
 {
@@ -39,7 +33,9 @@ bool IniFile::Name::same(QStringView a, QStringView b)
 {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(),
-                      [](QChar x, QChar y) { return asciiFolded(x) == asciiFolded(y); });
+                      [](QChar x, QChar y) {
+                          return text::asciiFolded(x.unicode()) == text::asciiFolded(y.unicode());
+                      });
 }
 
 size_t IniFile::Name::hash(QStringView text, size_t seed)
@@ -47,7 +43,7 @@ size_t IniFile::Name::hash(QStringView text, size_t seed)
     // FNV-1a over the folded characters: names are short, and a lookup copies nothing.
     quint64 h = 14695981039346656037ULL ^ seed;
     for (const QChar c : text) {
-        h ^= asciiFolded(c);
+        h ^= vigilor::text::asciiFolded(c.unicode());
         h *= 1099511628211ULL;
     }
     return size_t(h ^ (h >> 32));

@@ -8,11 +8,8 @@ namespace vigilor::text {
 QString asciiLower(QStringView text)
 {
     QString result = text.toString();
-    for (QChar& c : result) {
-        const char16_t u = c.unicode();
-        if (u >= u'A' && u <= u'Z')
-            c = QChar(static_cast<char16_t>(u + 32));
-    }
+    for (QChar& c : result)
+        c = QChar(asciiFolded(c.unicode()));
     return result;
 }
 
@@ -25,17 +22,11 @@ bool asciiContains(QStringView haystack, QStringView needle)
     const char16_t* wanted = needle.utf16();
     const char16_t first = wanted[0];
     for (qsizetype i = 0; i + n <= haystack.size(); ++i) {
-        char16_t h = hay[i];
-        if (h >= u'A' && h <= u'Z')
-            h += 32;
-        if (h != first)
+        if (asciiFolded(hay[i]) != first)
             continue;
         qsizetype j = 1;
         for (; j < n; ++j) {
-            char16_t a = hay[i + j];
-            if (a >= u'A' && a <= u'Z')
-                a += 32;
-            if (a != wanted[j])
+            if (asciiFolded(hay[i + j]) != wanted[j])
                 break;
         }
         if (j == n)

@@ -11,6 +11,15 @@ namespace vigilor::text {
 // Case folding in every comparison folds the ASCII letters A-Z only; accented letters are
 // compared as they are.
 QString asciiLower(QStringView text);
+// One character folded so: a code unit, or a byte of code page 1250.
+constexpr char16_t asciiFolded(char16_t u)
+{
+    return u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
+}
+constexpr char asciiFolded(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c + 32) : c;
+}
 bool asciiContains(QStringView haystack, QStringView needle); // needle already folded
 
 // Removes the game's caret colour codes. A doubled caret anywhere is removed (with the
