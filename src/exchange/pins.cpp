@@ -83,6 +83,9 @@ QString pinName(const Endpoint& endpoint)
 
 // Certificate ::= SEQUENCE { tbsCertificate, ... }; tbsCertificate ::= SEQUENCE { [0] version
 // OPTIONAL, serialNumber, signature, issuer, validity, subject, subjectPublicKeyInfo, ... }.
+// Read here rather than through QSslCertificate::publicKey(): the certificate comes from a server
+// that may be hostile, and Qt 6.4's OpenSSL backend dereferences a null key when the certificate
+// parses but its key does not (a changed byte in the key is enough), which would end the robot.
 std::optional<QString> publicKeyPin(QByteArrayView der)
 {
     const auto certificate = elementAt(der, 0, der.size());
