@@ -6,8 +6,8 @@
 // every input) as from the network, with two players in its table. A request without a Host
 // line is sent to 127.0.0.1:8080, where the page listens; 192.0.2.7 is a trusted proxy, so that
 // X-Forwarded-For and X-Forwarded-Host count. What must hold:
-// - every answer has a status of 100-599 and never holds the access key, nor the rcon password
-//   unless the input itself gave its text (data is shown as it is);
+// - every answer has a status of 100-599 and never holds the access key or the rcon password,
+//   unless an act's JSON gave its text (data is shown as it is);
 // - a read (any method but POST) changes neither the ban list nor the command queue;
 // - a POST without the session's token, or one refused (4xx), changes neither, and writes no
 //   console line unless it is the login (a wrong key is on the record) or an act left undone
@@ -72,7 +72,7 @@ web::WebRequest parse(QByteArray raw, const QByteArray& cookie, const QByteArray
                 {lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed()});
     }
     if (request.header("host").isEmpty())
-        request.headers.append({"host", "127.0.0.1:8080"});
+        request.headers.emplaceBack("host", "127.0.0.1:8080");
     return request;
 }
 
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         login.method = "POST";
         login.target = "/login";
         login.address = QStringLiteral("192.0.2.7");
-        login.headers.append({"host", "127.0.0.1:8080"});
+        login.headers.emplaceBack("host", "127.0.0.1:8080");
         login.body = "key=" + kKey;
         const web::WebResponse in = api.handle(login);
         QByteArray cookie;
@@ -116,12 +116,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const QByteArray sessionId = session->id;
         const QByteArray token = session->token;
 
+        // Data is shown as it is: a secret an act's JSON gave (a ban entry, a chat line) may come
+        // back; JSON may spell it with escapes, and written again its strings are plain.
         bool passwordGiven = false;
+        bool keyGiven = false;
         for (const QByteArray& raw : bytesOf(data, size).split('\0')) {
             const web::WebRequest request = parse(raw, cookie, token);
-            // JSON may spell the password with escapes; written again, its strings are plain.
-            passwordGiven = passwordGiven || raw.contains(password) ||
-                            QJsonDocument::fromJson(request.body).toJson().contains(password);
+            const QByteArray actData = QJsonDocument::fromJson(request.body).toJson();
+            passwordGiven = passwordGiven || actData.contains(password);
+            keyGiven = keyGiven || actData.contains(kKey);
             const QStringList bans = robot.settings().banList();
             const QStringList queue = robot.link().queue();
             const qsizetype lines = robot.console().size();
@@ -134,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const QString what = QString::fromLatin1(request.method + ' ' + request.target) +
                                  QStringLiteral(" -> ") + QString::number(answer.status);
             FUZZ_CHECK(answer.status >= 100 && answer.status <= 599, what);
-            FUZZ_CHECK(!answer.body.contains(kKey), what);
+            FUZZ_CHECK(keyGiven || !answer.body.contains(kKey), what);
             FUZZ_CHECK(passwordGiven || !answer.body.contains(password), what);
             for (const auto& [name, value] : answer.headers)
                 FUZZ_CHECK(!value.contains(kKey) && !value.contains(password), what);

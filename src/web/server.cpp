@@ -191,7 +191,8 @@ void WebServer::takeWebSockets()
                 connection->abort();
             continue;
         }
-        m_feeds.add(std::move(socket), connection, verdict.sessionId, r.address);
+        // The console names the client, which a trusted proxy may have named.
+        m_feeds.add(std::move(socket), connection, verdict.sessionId, m_api->admission().client(r));
     }
 }
 
