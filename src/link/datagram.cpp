@@ -31,21 +31,24 @@ bool mentionsRconPassword(const QString& command)
 
 QString maskedCommand(const QString& command)
 {
-    QString shown = command;
-    if (mentionsRconPassword(command)) {
-        // Everything after the word is the new password (possibly quoted).
-        const qsizetype at = text::asciiLower(shown).indexOf(QStringLiteral("rconpassword"));
-        const qsizetype valueStart = at + 12;
-        if (valueStart < shown.size()) {
-            QString rest = shown.mid(valueStart);
-            for (QChar& c : rest) {
-                if (c != u' ' && c != u'"')
-                    c = u'*';
-            }
-            shown = shown.left(valueStart) + rest;
-        }
+    // What follows the variable's name is its new value: it is shown as one fixed mark, so that
+    // neither the password nor its length reaches the console, the day's log or the web page.
+    const QString lower = text::asciiLower(command);
+    qsizetype end = -1;
+    for (QStringView name : {u"rconpassword", u"rcon_password"}) {
+        const qsizetype at = lower.indexOf(name);
+        if (at >= 0 && (end < 0 || at + name.size() < end))
+            end = at + name.size();
     }
-    return shown;
+    if (end < 0)
+        return command;
+    qsizetype value = end;
+    while (value < command.size() && command[value] == u' ')
+        ++value;
+    if (value == command.size())
+        return command; // the name alone reads the variable
+    const QString mark = command[value] == u'"' ? u'"' + kSecretMark + u'"' : kSecretMark;
+    return command.left(value) + mark;
 }
 
 QString commandEcho(const QString& command)

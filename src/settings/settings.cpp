@@ -81,6 +81,8 @@ constexpr KeyInfo kKeys[] = {
     {Key::WebListen, "Web", u"Listen", Text, 0, 0, 0, u"Cím:port:"},
     {Key::WebCert, "Web", u"Cert", Text, 0, 0, 0, u"TLS tanúsítvány (PEM):"},
     {Key::WebKey, "Web", u"Key", Text, 0, 0, 0, u"TLS kulcs (PEM):"},
+    {Key::WebTrustedProxies, "Web", u"TrustedProxies", Text, 0, 0, 0, u"Megbízható proxyk:"},
+    {Key::WebHosts, "Web", u"Hosts", Text, 0, 0, 0, u"Webes nevek:"},
 };
 static_assert(std::size(kKeys) == kKeyCount);
 

@@ -66,6 +66,8 @@ enum class Key : int {
     WebListen,
     WebCert,
     WebKey,
+    WebTrustedProxies,
+    WebHosts,
     Count
 };
 

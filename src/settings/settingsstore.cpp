@@ -23,7 +23,8 @@ const QString kServerInfo = QStringLiteral("ServerInfo");
 const QString kWeb = QStringLiteral("Web");
 // The web page's keys: written only while one holds a value or the file already has their
 // section, so that a robot without the web page keeps the three sections it always had.
-constexpr Key kWebKeys[] = {Key::WebListen, Key::WebCert, Key::WebKey};
+constexpr Key kWebKeys[] = {Key::WebListen, Key::WebCert, Key::WebKey, Key::WebTrustedProxies,
+                            Key::WebHosts};
 
 // Every key's section and name are looked up at every load and save: made once.
 const QString& sectionOf(Key key)

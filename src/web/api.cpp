@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QUrlQuery>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vigilor::web {
@@ -94,18 +95,19 @@ QByteArray cookieValue(const QByteArray& cookies, const QByteArray& name)
 }
 
 // An Origin header (browsers send it with every POST and WebSocket) must name the site the
-// request was sent to: a page of another site cannot act through the operator's browser. Behind
-// a reverse proxy the site is the one the proxy passes on as X-Forwarded-Host.
-bool sameOrigin(const WebRequest& request)
+// request was sent to, as the page answers to it (Admission::site): a page of another site
+// cannot act through the operator's browser.
+bool sameOrigin(const WebRequest& request, const QByteArray& site)
 {
-    const QByteArray origin = request.header("origin");
-    if (origin.isEmpty())
-        return true;
-    for (const QByteArray& host : {request.header("host"), request.header("x-forwarded-host")}) {
-        if (!host.isEmpty() && (origin == "http://" + host || origin == "https://" + host))
-            return true;
-    }
-    return false;
+    const QByteArray origin = request.header("origin").trimmed().toLower();
+    return origin.isEmpty() || origin == "http://" + site || origin == "https://" + site;
+}
+
+// JSON, with or without parameters ("application/json; charset=utf-8"); nothing else that
+// merely begins the same way.
+bool isJson(const QByteArray& contentType)
+{
+    return contentType.split(';').constFirst().trimmed().toLower() == kJson;
 }
 
 std::optional<QString> stringField(const QJsonObject& object, const QString& name)
@@ -127,6 +129,13 @@ std::optional<int> intField(const QJsonObject& object, const QString& name, int 
         number > maximum)
         return std::nullopt;
     return int(number);
+}
+
+// The console's word for wrong keys: one, or how many since the address was last named.
+QString wrongKeysText(int count)
+{
+    return count == 1 ? QStringLiteral("hibás hozzáférési kulcs")
+                      : QStringLiteral("%1 hibás hozzáférési kulcs").arg(count);
 }
 
 WebResponse result(const ActResult& act)
@@ -238,60 +247,71 @@ Session* WebApi::sessionOf(const WebRequest& request)
     return m_sessions.find(id, m_now());
 }
 
-WebResponse WebApi::handle(const WebRequest& request)
+WebResponse WebApi::handle(const WebRequest& incoming)
 {
-    WebResponse response = [&] {
-        const qsizetype question = request.target.indexOf('?');
-        const QByteArray path = question < 0 ? request.target : request.target.left(question);
-        bool known = false;
-        const RouteInfo* route = nullptr;
-        QByteArray allowed;
-        for (const RouteInfo& r : kRoutes) {
-            if (r.path != path)
-                continue;
-            known = true;
-            allowed = r.method.toByteArray();
-            if (r.method == request.method)
-                route = &r;
-        }
-        if (!known)
-            return jsonError(404, QStringLiteral("Nincs ilyen oldal."));
-        if (!route) {
-            WebResponse wrong = jsonError(405, QStringLiteral("Nem megengedett kérés."));
-            wrong.headers.emplaceBack("Allow", allowed);
-            return wrong;
-        }
-        if (!sameOrigin(request))
-            return jsonError(403, QStringLiteral("Más webhelyről jött kérés."));
-        if (request.body.size() > kMaxBody)
-            return jsonError(413, QStringLiteral("Túl nagy kérés."));
-        if (route->access == Access::Open)
-            return path == "/login" ? login(request) : page(sessionOf(request) != nullptr);
-
-        Session* session = sessionOf(request);
-        if (!session)
-            return jsonError(401, QStringLiteral("Be kell lépni."));
-        m_sessions.touch(*session, m_now());
-        if (route->access == Access::Token &&
-            !sameSecret(request.header(kTokenHeader), session->token))
-            return jsonError(403, QStringLiteral("Hiányzik vagy hibás a kérés biztonsági kódja."));
-
-        if (path == "/app.js")
-            return asset(QStringLiteral("app.js"), "application/javascript; charset=utf-8");
-        if (path == "/app.css")
-            return asset(QStringLiteral("app.css"), "text/css; charset=utf-8");
-        if (path == "/api/state")
-            return state(*session);
-        if (path == "/api/console")
-            return console(request);
-        if (path == "/live")
-            return liveFeed(request, *session);
-        if (path == "/logout")
-            return logout(request, *session);
-        return act(request, path);
-    }();
+    WebResponse response;
+    if (const std::optional<QByteArray> site = m_admission.site(incoming)) {
+        WebRequest request = incoming;
+        request.address = m_admission.client(incoming);
+        response = route(request, *site);
+    } else {
+        response = jsonError(421, QStringLiteral("A robot ezen a néven nem válaszol."));
+    }
     addCommonHeaders(response);
     return response;
+}
+
+WebResponse WebApi::route(const WebRequest& request, const QByteArray& site)
+{
+    const qsizetype question = request.target.indexOf('?');
+    const QByteArray path = question < 0 ? request.target : request.target.left(question);
+    // HEAD is answered as GET; the server leaves out the body.
+    const QByteArray method = request.method == "HEAD" ? QByteArray("GET") : request.method;
+    const auto found = std::find_if(std::begin(kRoutes), std::end(kRoutes),
+                                    [&](const RouteInfo& r) { return r.path == path; });
+    if (found == std::end(kRoutes))
+        return jsonError(404, QStringLiteral("Nincs ilyen oldal."));
+    const RouteInfo& route = *found;
+    // Without the login nothing but the login says more than that.
+    Session* session = route.access == Access::Open ? nullptr : sessionOf(request);
+    if (route.access != Access::Open && !session)
+        return jsonError(401, QStringLiteral("Be kell lépni."));
+    if (route.method != method) {
+        WebResponse wrong = jsonError(405, QStringLiteral("Nem megengedett kérés."));
+        wrong.headers.emplaceBack("Allow", route.method == "GET" ? QByteArray("GET, HEAD")
+                                                                 : route.method.toByteArray());
+        return wrong;
+    }
+    if (!sameOrigin(request, site))
+        return jsonError(403, QStringLiteral("Más webhelyről jött kérés."));
+    if (request.body.size() > kMaxBody)
+        return jsonError(413, QStringLiteral("Túl nagy kérés."));
+    if (route.access == Access::Open)
+        return path == "/login" ? login(request) : page(sessionOf(request) != nullptr);
+
+    m_sessions.touch(*session, m_now());
+    if (route.access == Access::Token && !sameSecret(request.header(kTokenHeader), session->token))
+        return jsonError(403, QStringLiteral("Hiányzik vagy hibás a kérés biztonsági kódja."));
+
+    if (path == "/app.js")
+        return asset(QStringLiteral("app.js"), "application/javascript; charset=utf-8");
+    if (path == "/app.css")
+        return asset(QStringLiteral("app.css"), "text/css; charset=utf-8");
+    if (path == "/api/state")
+        return state(*session);
+    if (path == "/api/console")
+        return console(request);
+    if (path == "/live")
+        return liveFeed(request, *session);
+    if (path == "/logout")
+        return logout(request, *session);
+    return act(request, path);
+}
+
+void WebApi::sweep()
+{
+    for (const auto& [address, count] : m_throttle.due(m_now()))
+        m_binding.note(address, wrongKeysText(count));
 }
 
 WebResponse WebApi::page(bool loggedIn, int status, const QString& message)
@@ -331,18 +351,16 @@ WebResponse WebApi::asset(const QString& name, const QByteArray& type)
     return response;
 }
 
+bool WebApi::keyAccepted(const QByteArray& given) const
+{
+    return !m_accessKey.isEmpty() && sameSecret(given, m_accessKey);
+}
+
 WebResponse WebApi::login(const WebRequest& request)
 {
     const qint64 now = m_now();
-    const auto waitMessage = [](qint64 ms) {
-        return QStringLiteral("Túl sok hibás kulcs: várj még %1 másodpercet.")
-            .arg((ms + 999) / 1000);
-    };
-    if (const qint64 wait = m_throttle.waitLeft(request.address, now); wait > 0)
-        return page(false, 429, waitMessage(wait));
-
     QByteArray given;
-    if (request.header("content-type").startsWith(kJson)) {
+    if (isJson(request.header("content-type"))) {
         const QJsonDocument document = QJsonDocument::fromJson(request.body);
         given = document.object().value(QStringLiteral("key")).toString().toUtf8();
     } else {
@@ -353,19 +371,19 @@ WebResponse WebApi::login(const WebRequest& request)
                     .toUtf8();
     }
     given = given.trimmed().toLower();
-    if (m_accessKey.isEmpty() || !sameSecret(given, m_accessKey)) {
-        if (m_throttle.failed(request.address, now)) {
-            m_binding.note(request.address,
-                           QStringLiteral("%1 hibás hozzáférési kulcs után %2 másodpercig nem "
-                                          "léphet be")
-                               .arg(LoginThrottle::kMaxFailures)
-                               .arg(LoginThrottle::kWaitMs / 1000));
-            return page(false, 429, waitMessage(LoginThrottle::kWaitMs));
-        }
-        m_binding.note(request.address, QStringLiteral("hibás hozzáférési kulcs"));
+    // The right key gets in whatever others tried from the same address.
+    const QString group = Admission::throttleGroup(request.address);
+    if (!keyAccepted(given)) {
+        const LoginThrottle::Verdict verdict = m_throttle.failed(group, now);
+        if (verdict.say > 0)
+            m_binding.note(request.address, wrongKeysText(verdict.say));
+        if (verdict.waitMs > 0)
+            return page(false, 429,
+                        QStringLiteral("Túl sok hibás kulcs: várj még %1 másodpercet.")
+                            .arg((verdict.waitMs + 999) / 1000));
         return page(false, 401, QStringLiteral("Hibás hozzáférési kulcs."));
     }
-    m_throttle.succeeded(request.address);
+    m_throttle.succeeded(group);
     // A browser that logs in again leaves its former session.
     m_sessions.remove(cookieValue(request.header("cookie"), kCookieName));
     const Session& session = m_sessions.create(request.address, now);
@@ -436,7 +454,7 @@ WebResponse WebApi::liveFeed(const WebRequest& request, Session& session)
 
 WebResponse WebApi::act(const WebRequest& request, const QByteArray& path)
 {
-    if (!request.header("content-type").startsWith(kJson))
+    if (!isJson(request.header("content-type")))
         return jsonError(415, QStringLiteral("JSON kérés kell."));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(request.body, &error);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "web/admission.h"
 #include "web/sessions.h"
 
 #include <QByteArray>
@@ -21,7 +22,8 @@ struct WebRequest
     QByteArray target;                            // the path with its query, as sent
     QList<QPair<QByteArray, QByteArray>> headers; // names in lower case
     QByteArray body;
-    QString address; // the client's address as the console names it
+    QString address; // the connection's peer as the console names it (WebApi puts the client's
+                     // in its place, which a trusted proxy may name)
 
     QByteArray header(QByteArrayView name) const;
     bool wantsWebSocket() const;
@@ -43,7 +45,8 @@ struct WebResponse
 // throttle, the session cookie and the anti-forgery token, the routes, the JSON of the acts and
 // their dispatch to the engine. Only the login page is served without a session; every request
 // that changes anything carries the session's token in the header "X-Vigilor-Token"; a request
-// whose Origin names another site than its Host is refused.
+// to a site the page does not answer to (Admission) is refused, and so is one whose Origin
+// names another site than the one it was sent to.
 class WebApi final
 {
 public:
@@ -57,16 +60,25 @@ public:
     // Under TLS the session cookie is Secure.
     void setSecure(bool secure) { m_secure = secure; }
     bool secure() const { return m_secure; }
+    // The trusted proxies and the site names the page answers to.
+    void setAdmission(Admission admission) { m_admission = std::move(admission); }
+    const Admission& admission() const { return m_admission; }
 
     WebResponse handle(const WebRequest& request);
     // Whether the session of a live feed still stands (it may have ended or logged out).
     bool sessionLive(const QByteArray& id) { return m_sessions.isLive(id, m_now()); }
+
+    // Says on the console the wrong keys whose minute is over (run now and then).
+    void sweep();
 
     Sessions& sessions() { return m_sessions; }
     LoginThrottle& throttle() { return m_throttle; }
 
 private:
     Session* sessionOf(const WebRequest& request);
+    WebResponse route(const WebRequest& request, const QByteArray& site);
+    // Whether the key given at the login lets one in.
+    bool keyAccepted(const QByteArray& given) const;
     WebResponse login(const WebRequest& request);
     WebResponse logout(const WebRequest& request, Session& session);
     WebResponse page(bool loggedIn, int status = 200, const QString& message = {});
@@ -80,6 +92,7 @@ private:
     QByteArray m_accessKey;
     std::function<qint64()> m_now;
     bool m_secure = false;
+    Admission m_admission;
     Sessions m_sessions;
     LoginThrottle m_throttle;
 };

@@ -1,6 +1,5 @@
 #include "web/binding.h"
 
-#include "exchange/address.h"
 #include "link/datagram.h"
 #include "robot/robot.h"
 #include "rules/banentry.h"
@@ -29,15 +28,6 @@ bool oneLine(const QString& text)
                         [](QChar c) { return c == u'\n' || c == u'\r' || c == QChar(0); });
 }
 
-// The password of an upload address ("user:password@host/folder"), if it holds one.
-QString ftpPassword(const QString& address)
-{
-    if (address.isEmpty())
-        return {};
-    const auto target = exchange::parseUploadAddress(exchange::stripUploadPrefixes(address));
-    return target ? target->password : QString();
-}
-
 } // namespace
 
 Binding::Binding(Robot& robot, QObject* parent) : QObject(parent), m_robot(robot)
@@ -58,28 +48,19 @@ Binding::Binding(Robot& robot, QObject* parent) : QObject(parent), m_robot(robot
             [this]() noexcept { emit consoleReset(); });
 }
 
-Scrubber Binding::scrubber() const
+QString shownConsoleLine(const QString& line)
 {
-    const Settings& settings = m_robot.settings();
-    // The upload field's placeholder ("user:pass@host/folder") holds no one's password.
-    const QString upload = settings.uploadAddress() == Settings::kUploadAddressDefault
-                               ? QString()
-                               : settings.uploadAddress();
-    Scrubber scrubber{{settings.password(), ftpPassword(settings.text(Key::PublicUploadURL)),
-                       ftpPassword(upload), m_accessKey}};
-    scrubber.secrets.removeAll(QString());
-    // A secret inside another is covered by the longer one first.
-    std::sort(scrubber.secrets.begin(), scrubber.secrets.end(),
-              [](const QString& a, const QString& b) { return a.size() > b.size(); });
-    return scrubber;
-}
-
-QString Scrubber::operator()(QString text) const
-{
-    for (const QString& secret : secrets)
-        if (text.contains(secret))
-            text.replace(secret, QString(secret.size(), u'*'));
-    return text;
+    // The server's answer to reading the variable: "rconpassword" is:"VALUE^7" default:"...".
+    for (QStringView name : {u"\"rconpassword\" is:", u"\"rcon_password\" is:"}) {
+        const qsizetype at = line.indexOf(name, 0, Qt::CaseInsensitive);
+        if (at < 0)
+            continue;
+        qsizetype value = at + name.size();
+        if (value < line.size() && line[value] == u' ') // some servers put a blank there
+            ++value;
+        return line.left(value) + u'"' + link::kSecretMark + u'"';
+    }
+    return line;
 }
 
 StateSnapshot Binding::snapshot() const
@@ -89,27 +70,27 @@ StateSnapshot Binding::snapshot() const
             m_robot.roster().rows(), m_robot.rules().banList().entries()};
 }
 
-QJsonObject stateJson(const StateSnapshot& snapshot, const Scrubber& scrub)
+QJsonObject stateJson(const StateSnapshot& snapshot)
 {
     QJsonObject link;
     link[QStringLiteral("connected")] = snapshot.connected;
     link[QStringLiteral("text")] =
         snapshot.connected ? QStringLiteral("Csatlakozva") : QStringLiteral("Lecsatlakozva");
-    link[QStringLiteral("address")] = scrub(snapshot.address);
+    link[QStringLiteral("address")] = snapshot.address;
 
     QJsonArray rows;
     for (const QStringList& cells : snapshot.rows) {
         QJsonArray row;
         for (int column = 0; column < roster::Roster::kColumns; ++column)
-            row.append(scrub(cells.value(column)));
+            row.append(cells.value(column));
         rows.append(row);
     }
     QJsonArray bans;
     for (const QString& line : snapshot.bans) {
         QJsonObject entry;
-        entry[QStringLiteral("line")] = scrub(line);
+        entry[QStringLiteral("line")] = line;
         entry[QStringLiteral("grade")] = rules::entryGrade(line);
-        entry[QStringLiteral("text")] = scrub(rules::entryText(line));
+        entry[QStringLiteral("text")] = rules::entryText(line);
         bans.append(entry);
     }
 
@@ -121,11 +102,11 @@ QJsonObject stateJson(const StateSnapshot& snapshot, const Scrubber& scrub)
     return state;
 }
 
-QJsonArray linesJson(const QStringList& lines, const Scrubber& scrub)
+QJsonArray linesJson(const QStringList& lines)
 {
     QJsonArray array;
     for (const QString& line : lines)
-        array.append(scrub(line));
+        array.append(shownConsoleLine(line));
     return array;
 }
 
@@ -194,7 +175,7 @@ QJsonArray Binding::consoleLines(qsizetype from, qsizetype* first) const
     const ConsoleSlice slice = consoleSlice(from);
     if (first)
         *first = slice.first;
-    return linesJson(slice.lines(), scrubber());
+    return linesJson(slice.lines());
 }
 
 void Binding::note(const QString& from, const QString& what)
@@ -228,8 +209,8 @@ ActResult Binding::rosterAction(const QString& from, const QString& item,
 
     QString what = found->caption;
     if (found->action != rules::MenuAction::Refresh)
-        what += QStringLiteral(" – ") + row.slot + QStringLiteral(". slot: ") + scrub(row.name) +
-                QStringLiteral(" (") + scrub(row.address) + u')';
+        what += QStringLiteral(" – ") + row.slot + QStringLiteral(". slot: ") + row.name +
+                QStringLiteral(" (") + row.address + u')';
     note(from, what);
     link::Console& console = m_robot.console();
     const qsizetype mark = console.size();
@@ -239,7 +220,7 @@ ActResult Binding::rosterAction(const QString& from, const QString& item,
     for (qsizetype i = mark; i < console.size(); ++i) {
         const QString line = console.line(i);
         if (const qsizetype at = line.indexOf(kUndone); at >= 0)
-            return {409, scrub(line.mid(at))};
+            return {409, line.mid(at)};
     }
     return {409, kUndone + found->caption};
 }
@@ -248,7 +229,7 @@ ActResult Binding::sendCommand(const QString& from, const QString& command)
 {
     if (command.size() > kMaxText || !oneLine(command))
         return {400, QStringLiteral("A parancs egyetlen, legfeljebb 1024 karakteres sor lehet.")};
-    note(from, QStringLiteral("Küldés: ") + scrub(link::maskedCommand(command)));
+    note(from, QStringLiteral("Küldés: ") + link::maskedCommand(command));
     link::Link& link = m_robot.link();
     if (!link.isConnected())
         return leftUndone(409, QStringLiteral("a robot nincs csatlakozva a szerverhez"));
@@ -262,7 +243,7 @@ ActResult Binding::say(const QString& from, const QString& text)
         return {400, QStringLiteral("Üres üzenet.")};
     if (text.size() > kMaxText || !oneLine(text))
         return {400, QStringLiteral("Az üzenet egyetlen, legfeljebb 1024 karakteres sor lehet.")};
-    note(from, QStringLiteral("Mondd: ") + scrub(text));
+    note(from, QStringLiteral("Mondd: ") + text);
     if (!m_robot.link().isConnected())
         return leftUndone(409, QStringLiteral("a robot nincs csatlakozva a szerverhez"));
     m_robot.broadcaster().sayPublic(text);
@@ -285,7 +266,7 @@ ActResult Binding::addBan(const QString& from, const QString& text, int grade)
         return {400, QStringLiteral("A bejegyzés egyetlen, legfeljebb 1024 karakteres sor lehet.")};
     if (grade < 0 || grade >= int(rules::gradeCaptions().size()))
         return {400, QStringLiteral("Hibás fokozat.")};
-    note(from, QStringLiteral("Banlista +: ") + QString::number(grade) + u' ' + scrub(text));
+    note(from, QStringLiteral("Banlista +: ") + QString::number(grade) + u' ' + text);
     m_robot.rules().banList().add(text, grade);
     return {};
 }
@@ -294,21 +275,21 @@ ActResult Binding::setBanGrade(const QString& from, int row, const QString& line
 {
     if (grade < 0 || grade >= int(rules::gradeCaptions().size()))
         return {400, QStringLiteral("Hibás fokozat.")};
-    note(from, QStringLiteral("Banlista fokozat: ") + scrub(line) + QStringLiteral(" -> ") +
+    note(from, QStringLiteral("Banlista fokozat: ") + line + QStringLiteral(" -> ") +
                    QString::number(grade));
     const int at = banRow(row, line);
     if (at < 0)
-        return leftUndone(409, QStringLiteral("a bejegyzés már nincs a banlistán: ") + scrub(line));
+        return leftUndone(409, QStringLiteral("a bejegyzés már nincs a banlistán: ") + line);
     m_robot.rules().banList().setGrade(at, grade);
     return {};
 }
 
 ActResult Binding::removeBan(const QString& from, int row, const QString& line)
 {
-    note(from, QStringLiteral("Banlista -: ") + scrub(line));
+    note(from, QStringLiteral("Banlista -: ") + line);
     const int at = banRow(row, line);
     if (at < 0)
-        return leftUndone(409, QStringLiteral("a bejegyzés már nincs a banlistán: ") + scrub(line));
+        return leftUndone(409, QStringLiteral("a bejegyzés már nincs a banlistán: ") + line);
     m_robot.rules().banList().remove(at);
     return {};
 }

@@ -23,15 +23,6 @@ struct ActResult
     bool done() const { return status == 200; }
 };
 
-// The secrets no answer may hold, as they stood when it was made: the rcon password, the FTP
-// password of the upload addresses and the access key.
-struct Scrubber
-{
-    QStringList secrets; // the longest first, so that one inside another is covered whole
-    // The text with every secret replaced by asterisks.
-    QString operator()(QString text) const;
-};
-
 // What the page shows of the link, the player table and the ban list, copied at one moment.
 // Made on the robot's thread; the copies share their data and may be read on any thread.
 struct StateSnapshot
@@ -53,15 +44,21 @@ struct ConsoleSlice
     QStringList lines() const;
 };
 
-// The JSON of a snapshot and of console lines, with the secrets scrubbed: pure functions of
-// their arguments, for any thread.
-QJsonObject stateJson(const StateSnapshot& state, const Scrubber& scrub);
-QJsonArray linesJson(const QStringList& lines, const Scrubber& scrub);
+// A console line as the page shows it. The console holds no secret the robot wrote (a command
+// that sets the rcon password is echoed with a mark in its place, an upload or download address
+// without its login), but it holds what the server answered: its answer to reading the rcon
+// password shows the mark in place of the value. Every other line is shown as it stands.
+QString shownConsoleLine(const QString& line);
+
+// The JSON of a snapshot and of console lines: pure functions of their arguments, for any
+// thread. What the table and the ban list hold is shown as it is, so that the page can name an
+// entry or a player exactly.
+QJsonObject stateJson(const StateSnapshot& state);
+QJsonArray linesJson(const QStringList& lines);
 
 // The web page bound to the engine, as the window's tabs are: what the page shows, read from
 // the same engine objects, and the acts, made through the same engine calls as the window's
 // controls. Every act first writes a console line naming it and the address it came from.
-// Nothing it hands out holds the rcon password, the FTP password or the access key.
 class Binding final : public QObject
 {
     Q_OBJECT
@@ -75,23 +72,15 @@ public:
 
     explicit Binding(Robot& robot, QObject* parent = nullptr);
 
-    // Secrets besides the engine's own passwords that no answer may hold.
-    void setAccessKey(const QByteArray& key) { m_accessKey = QString::fromLatin1(key); }
-
     // The link, the player table and the ban list as they stand.
     StateSnapshot snapshot() const;
-    QJsonObject state() const { return stateJson(snapshot(), scrubber()); }
+    QJsonObject state() const { return stateJson(snapshot()); }
     // The captions that never change: the table's columns, the table menu, the grades.
     static QJsonObject captions();
     // The console: its size, and its lines from `from` on (at most the last kConsoleTail).
     qsizetype consoleSize() const;
     ConsoleSlice consoleSlice(qsizetype from) const;
     QJsonArray consoleLines(qsizetype from, qsizetype* first = nullptr) const;
-
-    // The secrets as they stand now.
-    Scrubber scrubber() const;
-    // The text with every secret replaced by asterisks.
-    QString scrub(QString text) const { return scrubber()(std::move(text)); }
 
     // A console line "Web (ADDRESS): what".
     void note(const QString& from, const QString& what);
@@ -121,7 +110,6 @@ private:
     ActResult leftUndone(int status, const QString& why);
 
     Robot& m_robot;
-    QString m_accessKey;
 };
 
 } // namespace vigilor::web

@@ -133,6 +133,8 @@ void ConnectionGuard::onReadyRead(QTcpSocket* socket)
     if (!it->handedOver || it->webSocket)
         return;
     // The library reads everything on each signal, so what is there now came since the last.
+    if (!it->lineSeen)
+        readRequestLine(socket, *it);
     it->received += socket->bytesAvailable();
     if (it->received > m_limits.maxRequestBytes)
         refuseOversized(socket, *it);
@@ -167,13 +169,34 @@ void ConnectionGuard::drain(QTcpSocket* socket)
         close(socket, QStringLiteral("túl nagy kérés"));
 }
 
-void ConnectionGuard::requestRead(QTcpSocket* socket)
+// Only the version at the end of the request line is looked for: the library parses the rest.
+void ConnectionGuard::readRequestLine(QTcpSocket* socket, Connection& connection)
+{
+    constexpr qsizetype kLongest = 4096; // a longer line is none of this page's requests
+    connection.requestLine += socket->peek(
+        std::min<qint64>(socket->bytesAvailable(), kLongest - connection.requestLine.size()));
+    while (connection.requestLine.startsWith('\r') || connection.requestLine.startsWith('\n'))
+        connection.requestLine.remove(0, 1);
+    const qsizetype end = connection.requestLine.indexOf('\n');
+    if (end < 0 && connection.requestLine.size() < kLongest)
+        return;
+    connection.oldHttp =
+        end >= 0 && connection.requestLine.left(end).trimmed().endsWith(" HTTP/1.0");
+    connection.lineSeen = true;
+    connection.requestLine.clear();
+}
+
+bool ConnectionGuard::requestRead(QTcpSocket* socket)
 {
     const auto it = m_connections.find(socket);
     if (it == m_connections.end())
-        return;
+        return false;
+    const bool oldHttp = it->oldHttp;
     it->received = 0;
+    it->lineSeen = false;
+    it->oldHttp = false;
     it->since.restart();
+    return oldHttp;
 }
 
 void ConnectionGuard::markWebSocket(QTcpSocket* socket)

@@ -60,8 +60,9 @@ public:
     void setTls(const QSslConfiguration& configuration) { m_tls = configuration; }
 
     // The library has read a whole request from the socket: its time and its byte count start
-    // afresh.
-    void requestRead(QTcpSocket* socket);
+    // afresh. Returns whether the request was HTTP/1.0 (the library does not say), which closes
+    // the connection after its answer unless it asks to be kept.
+    bool requestRead(QTcpSocket* socket);
     // The connection asked to become a WebSocket: no request deadline from now on.
     void markWebSocket(QTcpSocket* socket);
     // The connection of a WebSocket whose handshake is done: the guard lets go of it (it may go
@@ -88,11 +89,15 @@ private:
         bool webSocket = false;
         bool draining = false;
         qint64 drained = 0;
+        QByteArray requestLine; // the start of the request being read, until its line is whole
+        bool lineSeen = false;
+        bool oldHttp = false; // its request line ends in "HTTP/1.0"
     };
 
     void watch(QTcpSocket* socket);
     void handOver(QTcpSocket* socket);
     void onReadyRead(QTcpSocket* socket);
+    void readRequestLine(QTcpSocket* socket, Connection& connection);
     void refuseOversized(QTcpSocket* socket, Connection& connection);
     void drain(QTcpSocket* socket);
     void close(QTcpSocket* socket, const QString& reason);

@@ -23,11 +23,11 @@ QByteArray encode(const QJsonObject& object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-QJsonObject consoleJson(const ConsoleSlice& slice, const Scrubber& scrub)
+QJsonObject consoleJson(const ConsoleSlice& slice)
 {
     QJsonObject console;
     console[QStringLiteral("first")] = double(slice.first);
-    console[QStringLiteral("lines")] = linesJson(slice.lines(), scrub);
+    console[QStringLiteral("lines")] = linesJson(slice.lines());
     return console;
 }
 
@@ -42,7 +42,6 @@ QString errorText(const std::exception& error)
 // What changed, as the robot's thread copied it, for the writer to send.
 struct FeedUpdate
 {
-    Scrubber scrub;
     std::optional<StateSnapshot> state;
     std::optional<ConsoleSlice> console;
     bool reset = false;
@@ -85,8 +84,8 @@ public:
 
         QJsonObject message;
         message[QStringLiteral("type")] = QStringLiteral("hello");
-        message[QStringLiteral("state")] = stateJson(*hello.state, hello.scrub);
-        message[QStringLiteral("console")] = consoleJson(*hello.console, hello.scrub);
+        message[QStringLiteral("state")] = stateJson(*hello.state);
+        message[QStringLiteral("console")] = consoleJson(*hello.console);
         send(m_feeds.back(), encode(message));
         if (!m_ping.isActive())
             m_ping.start();
@@ -96,7 +95,7 @@ public:
     {
         QList<QByteArray> messages;
         if (update.console) {
-            QJsonObject message = consoleJson(*update.console, update.scrub);
+            QJsonObject message = consoleJson(*update.console);
             message[QStringLiteral("type")] = QStringLiteral("console");
             if (update.reset)
                 message[QStringLiteral("reset")] = true;
@@ -105,7 +104,7 @@ public:
         if (update.state) {
             QJsonObject message;
             message[QStringLiteral("type")] = QStringLiteral("state");
-            message[QStringLiteral("state")] = stateJson(*update.state, update.scrub);
+            message[QStringLiteral("state")] = stateJson(*update.state);
             messages << encode(message);
         }
         QList<quint64> ids;
@@ -303,7 +302,6 @@ void LiveFeed::add(std::unique_ptr<QWebSocket> socket, QTcpSocket* connection,
             // The greeting holds everything up to now; every change after it is handed to the
             // writer after it.
             FeedUpdate hello;
-            hello.scrub = m_binding.scrubber();
             hello.state = m_binding.snapshot();
             hello.console = m_binding.consoleSlice(0);
             page->setParent(nullptr);
@@ -343,7 +341,6 @@ void LiveFeed::flush()
     m_stateChanged = m_consoleChanged = m_consoleReset = false;
     if (!update.console && !update.state)
         return;
-    update.scrub = m_binding.scrubber();
     QMetaObject::invokeMethod(
         m_writer, [writer = m_writer, update] { writer->broadcast(update); }, Qt::QueuedConnection);
 }

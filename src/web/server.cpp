@@ -100,7 +100,7 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
 {
     bool handled = true;
     guarded(m_errors, [&] {
-        m_guard->requestRead(socket);
+        const bool oldHttp = m_guard->requestRead(socket);
         const WebRequest r = fromLibrary(request, socket);
         WebResponse response =
             m_api ? m_api->handle(r) : jsonError(503, QStringLiteral("A webes felület indul."));
@@ -115,7 +115,19 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
             handled = false;
             return;
         }
+        // A client that asks for it, or speaks HTTP/1.0 without asking to keep the connection,
+        // has it closed after the answer: it would otherwise hold a place until its deadline.
+        QList<QByteArray> tokens = r.header("connection").toLower().split(',');
+        for (QByteArray& token : tokens)
+            token = token.trimmed();
+        const bool close = tokens.contains("close") || (oldHttp && !tokens.contains("keep-alive"));
+        if (close)
+            response.headers.emplaceBack("Connection", "close");
+        else if (oldHttp)
+            response.headers.emplaceBack("Connection", "keep-alive");
         respond(request, socket, response);
+        if (close && socket->state() == QAbstractSocket::ConnectedState)
+            socket->disconnectFromHost();
         // A logout ends its session's live feeds at once.
         if (r.method == "POST")
             m_feeds.dropEndedSessions();
@@ -145,7 +157,9 @@ void WebServer::respond(const QHttpServerRequest& request, QTcpSocket* socket,
     responder.writeHeader("Content-Length", QByteArray::number(response.body.size()));
     for (const auto& [name, value] : response.headers)
         responder.writeHeader(name, value);
-    responder.writeBody(response.body);
+    // HEAD: the answer to GET, its length included, without the body.
+    responder.writeBody(request.method() == QHttpServerRequest::Method::Head ? QByteArray()
+                                                                             : response.body);
 }
 
 void WebServer::takeWebSockets()
@@ -177,7 +191,8 @@ void WebServer::takeWebSockets()
                 connection->abort();
             continue;
         }
-        m_feeds.add(std::move(socket), connection, verdict.sessionId, r.address);
+        // The console names the client, which a trusted proxy may have named.
+        m_feeds.add(std::move(socket), connection, verdict.sessionId, m_api->admission().client(r));
     }
 }
 

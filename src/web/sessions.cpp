@@ -39,36 +39,78 @@ void Sessions::remove(QByteArrayView id)
     m_sessions.remove(id.toByteArray());
 }
 
-qint64 LoginThrottle::waitLeft(const QString& address, qint64 nowMs)
+qint64 LoginThrottle::waitLeft(const QString& address, qint64 nowMs) const
 {
-    const auto it = m_addresses.find(address);
-    if (it == m_addresses.end() || it->waitUntilMs == 0)
-        return 0;
-    if (nowMs < it->waitUntilMs)
-        return it->waitUntilMs - nowMs;
-    // The wait is over: the address starts again with a clean count.
-    m_addresses.erase(it);
-    return 0;
+    const auto it = m_addresses.constFind(address);
+    return it == m_addresses.cend() ? 0 : std::max<qint64>(0, it->waitUntilMs - nowMs);
 }
 
-bool LoginThrottle::failed(const QString& address, qint64 nowMs)
+LoginThrottle::Verdict LoginThrottle::failed(const QString& address, qint64 nowMs)
 {
     if (!m_addresses.contains(address))
         makeRoom(nowMs);
     Record& record = m_addresses[address];
-    if (++record.failures < kMaxFailures)
-        return false;
-    record.failures = 0;
-    record.waitUntilMs = nowMs + kWaitMs;
-    return true;
+    if (record.waitUntilMs <= nowMs) {
+        if (record.waitUntilMs != 0) {
+            // The wait is over: the count starts again.
+            record.waitUntilMs = 0;
+            record.failures = 0;
+        }
+        if (++record.failures >= kMaxFailures) {
+            record.failures = 0;
+            record.waitUntilMs = nowMs + kWaitMs;
+        }
+    }
+    Verdict verdict;
+    verdict.waitMs = std::max<qint64>(0, record.waitUntilMs - nowMs);
+    if (!record.said || nowMs - record.saidMs >= kReportMs) {
+        verdict.say = record.unsaid + 1;
+        record.unsaid = 0;
+        record.said = true;
+        record.saidMs = nowMs;
+    } else {
+        ++record.unsaid;
+    }
+    return verdict;
+}
+
+void LoginThrottle::succeeded(const QString& address)
+{
+    const auto it = m_addresses.find(address);
+    if (it == m_addresses.end())
+        return;
+    it->failures = 0;
+    it->waitUntilMs = 0;
+}
+
+QList<QPair<QString, int>> LoginThrottle::due(qint64 nowMs)
+{
+    QList<QPair<QString, int>> out;
+    for (auto it = m_addresses.begin(); it != m_addresses.end();) {
+        Record& record = *it;
+        const bool minuteOver = !record.said || nowMs - record.saidMs >= kReportMs;
+        if (minuteOver && record.unsaid > 0) {
+            out.append({it.key(), record.unsaid});
+            record.unsaid = 0;
+            record.saidMs = nowMs;
+            ++it;
+        } else if (minuteOver && record.unsaid == 0 && record.waitUntilMs <= nowMs) {
+            it = m_addresses.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return out;
 }
 
 void LoginThrottle::makeRoom(qint64 nowMs)
 {
     if (m_addresses.size() < kMaxAddresses)
         return;
-    m_addresses.removeIf([nowMs](const auto& entry) { return entry.value().waitUntilMs <= nowMs; });
-    // Every address is waiting: the one whose wait ends first goes.
+    m_addresses.removeIf([nowMs](const auto& entry) {
+        return entry.value().waitUntilMs <= nowMs && entry.value().unsaid == 0;
+    });
+    // Every address is waiting or has wrong keys to say: the one whose wait ends first goes.
     while (m_addresses.size() >= kMaxAddresses)
         m_addresses.erase(std::min_element(
             m_addresses.begin(), m_addresses.end(),

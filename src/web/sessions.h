@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 namespace vigilor::web {
@@ -36,27 +38,45 @@ private:
     QHash<QByteArray, Session> m_sessions;
 };
 
-// Wrong access keys by address: after kMaxFailures in a row, the address waits kWaitMs before
-// it may try again (the right key included).
+// Wrong access keys by address (by Admission::throttleGroup). After kMaxFailures in a row the
+// address waits kWaitMs: its wrong keys are answered at once and without a console line of
+// their own. The wait never holds up the right key, from whatever address: the access key is
+// far too long to be guessed, and the wait is there only to keep the console and the loop calm.
+// Wrong keys are said on the console at most once per kReportMs and address, with their count.
 class LoginThrottle final
 {
 public:
     static constexpr int kMaxFailures = 5;
     static constexpr qint64 kWaitMs = 60 * 1000;
+    static constexpr qint64 kReportMs = 60 * 1000;
     // Addresses remembered at most; beyond that the ones not waiting are forgotten first.
     static constexpr int kMaxAddresses = 4096;
 
-    // Milliseconds the address must still wait; 0 when it may try.
-    qint64 waitLeft(const QString& address, qint64 nowMs);
-    // Counts a wrong key; returns true when this one starts the wait.
-    bool failed(const QString& address, qint64 nowMs);
-    void succeeded(const QString& address) { m_addresses.remove(address); }
+    // What became of a wrong key.
+    struct Verdict
+    {
+        qint64 waitMs = 0; // the address waits this long from now (0: it does not)
+        int say = 0;       // the wrong keys to say on the console now with this one (0: none)
+    };
+
+    // Milliseconds the address must still wait; 0 when it does not.
+    qint64 waitLeft(const QString& address, qint64 nowMs) const;
+    // Counts a wrong key.
+    Verdict failed(const QString& address, qint64 nowMs);
+    // The right key: the count and the wait end (what is still to be said is kept).
+    void succeeded(const QString& address);
+    // The wrong keys not said yet whose address was last said kReportMs ago or more: each
+    // address with its count, from now on said. Addresses with nothing more to say are forgotten.
+    QList<QPair<QString, int>> due(qint64 nowMs);
 
 private:
     struct Record
     {
         int failures = 0;
         qint64 waitUntilMs = 0;
+        qint64 saidMs = 0;
+        bool said = false;
+        int unsaid = 0;
     };
     void makeRoom(qint64 nowMs);
 

@@ -67,6 +67,16 @@ WebFront::WebFront(Robot& robot, std::optional<WebConfig> commandLine, QObject* 
     connect(&robot.settings(), &Settings::changed, this, [this](Key key) noexcept {
         if (!m_commandLine && (key == Key::WebListen || key == Key::WebCert || key == Key::WebKey))
             m_restart.start();
+        if (key == Key::WebTrustedProxies || key == Key::WebHosts)
+            guarded(&m_robot, [this] { applyAdmission(); });
+    });
+    // Wrong keys are said at most once a minute per address; what waits is said from here.
+    m_sweep.setInterval(5000);
+    connect(&m_sweep, &QTimer::timeout, this, [this] {
+        guarded(&m_robot, [this] {
+            if (m_api)
+                m_api->sweep();
+        });
     });
 }
 
@@ -108,10 +118,37 @@ void WebFront::apply()
         start(config);
 }
 
+void WebFront::applyAdmission()
+{
+    if (!m_api || !m_server || !m_listening)
+        return;
+    const Settings& settings = m_robot.settings();
+    QStringList badProxies;
+    QStringList badHosts;
+    Admission admission;
+    admission.setListenAddress(*m_listening);
+    admission.setTrustedProxies(
+        Admission::parseProxies(settings.text(Key::WebTrustedProxies), &badProxies));
+    admission.setHosts(Admission::parseHosts(settings.text(Key::WebHosts), &badHosts));
+    for (const QString& bad : std::as_const(badProxies))
+        m_robot.console().consoleLine(
+            QStringLiteral("A [Web] TrustedProxies kulcsában nem cím (CÍM vagy CÍM/HOSSZ kell), "
+                           "kimarad: ") +
+            bad);
+    for (const QString& bad : std::as_const(badHosts))
+        m_robot.console().consoleLine(
+            QStringLiteral("A [Web] Hosts kulcsában nem gépnév (NÉV vagy NÉV:PORT kell), "
+                           "kimarad: ") +
+            bad);
+    m_api->setAdmission(std::move(admission));
+}
+
 void WebFront::stop(bool say)
 {
     if (!m_server)
         return;
+    m_sweep.stop();
+    m_listening.reset();
     m_server.reset();
     if (say)
         m_robot.console().consoleLine(QStringLiteral("A webes felület leállt."));
@@ -157,7 +194,6 @@ void WebFront::start(const WebConfig& config)
     if (!m_api || key.key != m_key) {
         m_key = key.key;
         m_api = std::make_unique<WebApi>(m_binding, key.key, [this] { return m_clock.elapsed(); });
-        m_binding.setAccessKey(key.key);
     }
     m_api->setSecure(tls.has_value());
     server->setApi(m_api.get());
@@ -171,6 +207,9 @@ void WebFront::start(const WebConfig& config)
 
     ListenAddress bound = *where;
     bound.port = m_server->port();
+    m_listening = bound;
+    applyAdmission();
+    m_sweep.start();
     m_robot.console().consoleLine(QStringLiteral("Webes felület: ") +
                                   (tls ? QStringLiteral("https://") : QStringLiteral("http://")) +
                                   bound.text() + u'/');

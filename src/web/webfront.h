@@ -58,6 +58,9 @@ private:
     void stop(bool say);
     void start(const WebConfig& config);
     void fail(const QString& why);
+    // [Web] TrustedProxies and Hosts to the running page, at its start and whenever they change
+    // (no restart: they only change what is answered).
+    void applyAdmission();
 
     Robot& m_robot;
     std::optional<WebConfig> m_commandLine;
@@ -69,7 +72,9 @@ private:
     std::unique_ptr<WebApi> m_api;
     std::unique_ptr<WebServer> m_server;
     std::optional<WebConfig> m_applied; // what apply() last acted on
+    std::optional<ListenAddress> m_listening;
     QTimer m_restart;
+    QTimer m_sweep;
 };
 
 } // namespace vigilor::web

@@ -323,12 +323,16 @@ void TestSettingsTab::webAddressFollowsTheModel()
     QTest::keyClicks(field, u"127.0.0.1:8080"_s);
     QCOMPARE(settings.text(Key::WebListen), u"127.0.0.1:8080"_s);
     h.robot.saveSettings();
-    QVERIFY(h.read(u"vigilor.ini"_s).endsWith("[Web]\r\nListen=127.0.0.1:8080\r\nCert=\r\nKey=\r\n"));
+    QVERIFY(h.read(u"vigilor.ini"_s)
+                .endsWith("[Web]\r\nListen=127.0.0.1:8080\r\nCert=\r\nKey=\r\n"
+                          "TrustedProxies=\r\nHosts=\r\n"));
     settings.setText(Key::WebListen, QString());
     QVERIFY(field->text().isEmpty());
     // Once there, the section stays, emptied: the web page is off.
     h.robot.saveSettings();
-    QVERIFY(h.read(u"vigilor.ini"_s).endsWith("[Web]\r\nListen=\r\nCert=\r\nKey=\r\n"));
+    QVERIFY(h.read(u"vigilor.ini"_s)
+                .endsWith("[Web]\r\nListen=\r\nCert=\r\nKey=\r\n"
+                          "TrustedProxies=\r\nHosts=\r\n"));
 }
 
 void TestSettingsTab::listenerWarningOnlyOnAClick()

@@ -478,6 +478,78 @@ private slots:
         QVERIFY(s.request("GET", "/api/state").startsWith("HTTP/1.1 200"));
     }
 
+    // A client that asks for it, or speaks HTTP/1.0, has its connection closed after the answer
+    // (the deadline here is far beyond the wait); others keep theirs. HEAD is GET without the
+    // body; a foreign Host gets 421.
+    void connectionsCloseWhenAsked()
+    {
+        Limits limits;
+        limits.requestDeadlineMs = 600000;
+        Served s(limits);
+        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(s.port()) + "\r\n";
+        const auto open = [&](QTcpSocket& socket) {
+            socket.connectToHost(QHostAddress::LocalHost, s.port());
+            return QTest::qWaitFor(
+                [&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000);
+        };
+        for (const QByteArray& request : QList<QByteArray>{
+                 "GET / HTTP/1.0\r\n\r\n", "GET / HTTP/1.0\r\n" + host + "\r\n",
+                 "GET / HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n",
+                 "GET / HTTP/1.1\r\n" + host + "Connection: Upgrade, Close\r\n\r\n"}) {
+            QTcpSocket socket;
+            QVERIFY(open(socket));
+            socket.write(request);
+            const QByteArray answer = readAnswer(socket);
+            QVERIFY2(answer.startsWith("HTTP/1.1 200") || answer.startsWith("HTTP/1.1 421"),
+                     answer.left(40).constData());
+            if (answer.startsWith("HTTP/1.1 200"))
+                QCOMPARE(headerValue(answer, "Connection"), QByteArray("close"));
+            QVERIFY2(QTest::qWaitFor(
+                         [&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 5000),
+                     request.constData());
+        }
+        // Kept: HTTP/1.1, and HTTP/1.0 that asks for it; each answers a second request.
+        for (const QByteArray& request :
+             QList<QByteArray>{"GET / HTTP/1.1\r\n" + host + "\r\n",
+                               "GET / HTTP/1.0\r\n" + host + "Connection: keep-alive\r\n\r\n"}) {
+            QTcpSocket socket;
+            QVERIFY(open(socket));
+            socket.write(request);
+            QVERIFY(readAnswer(socket).startsWith("HTTP/1.1 200"));
+            QTest::qWait(300);
+            QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+            socket.write(request);
+            QVERIFY(readAnswer(socket).startsWith("HTTP/1.1 200"));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return s.front.server()->guard().connectionCount() == 0; },
+                                5000));
+
+        const QByteArray get = s.request("GET", "/");
+        QTcpSocket socket;
+        QVERIFY(open(socket));
+        socket.write("HEAD / HTTP/1.1\r\n" + host + "\r\n");
+        QByteArray head;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                head += socket.readAll();
+                return head.contains("\r\n\r\n");
+            },
+            5000));
+        QTest::qWait(200);
+        head += socket.readAll();
+        QVERIFY(head.startsWith("HTTP/1.1 200"));
+        QCOMPARE(headerValue(head, "Content-Length"), QByteArray::number(bodyOf(get).size()));
+        QVERIFY(bodyOf(head).isEmpty());
+
+        QTcpSocket rebound;
+        QVERIFY(open(rebound));
+        rebound.write("GET / HTTP/1.1\r\nHost: evil.example:" + QByteArray::number(s.port()) +
+                      "\r\n\r\n");
+        const QByteArray foreign = readAnswer(rebound);
+        QVERIFY(foreign.startsWith("HTTP/1.1 421"));
+        QVERIFY(!bodyOf(foreign).contains("Belépés"));
+    }
+
     void tlsServesThePage()
     {
         if (!QSslSocket::supportsSsl())
