@@ -1,6 +1,7 @@
 #pragma once
 
 #include "web/sessions.h"
+#include "web/users.h"
 
 #include <QByteArray>
 #include <QList>
@@ -54,19 +55,37 @@ public:
     // monotonicMs: the clock of the sessions and of the login throttle.
     WebApi(Binding& binding, QByteArray accessKey, std::function<qint64()> monotonicMs);
 
+    // The personal keys besides the shared one; none when only the shared key lets in.
+    void setUsers(WebUsers* users) { m_users = users; }
+    static inline const QString kViewerRefusal =
+        QStringLiteral("Figyelőként nem cselekedhetsz: a kulcsod csak nézésre szól.");
+
     // Under TLS the session cookie is Secure.
     void setSecure(bool secure) { m_secure = secure; }
     bool secure() const { return m_secure; }
 
     WebResponse handle(const WebRequest& request);
     // Whether the session of a live feed still stands (it may have ended or logged out).
-    bool sessionLive(const QByteArray& id) { return m_sessions.isLive(id, m_now()); }
+    bool sessionLive(const QByteArray& id);
 
     Sessions& sessions() { return m_sessions; }
     LoginThrottle& throttle() { return m_throttle; }
 
 private:
+    // Who holds a key: the shared key's holder (no name), an operator of a personal key, or
+    // no one.
+    struct Holder
+    {
+        QString user;
+        QByteArray keyHash;
+        bool viewer = false;
+    };
+    std::optional<Holder> keyHolder(const QByteArray& key);
+    // A personal key's session still stands on the key the file holds now (a revoked one
+    // ends), with the role the file gives now.
+    bool stillHeld(Session& session);
     Session* sessionOf(const WebRequest& request);
+    WebResponse record(const WebRequest& request);
     WebResponse login(const WebRequest& request);
     WebResponse logout(const WebRequest& request, Session& session);
     WebResponse page(bool loggedIn, int status = 200, const QString& message = {});
@@ -74,12 +93,13 @@ private:
     WebResponse state(Session& session);
     WebResponse console(const WebRequest& request);
     WebResponse liveFeed(const WebRequest& request, Session& session);
-    WebResponse act(const WebRequest& request, const QByteArray& path);
+    WebResponse act(const WebRequest& request, const Session& session, const QByteArray& path);
 
     Binding& m_binding;
     QByteArray m_accessKey;
     std::function<qint64()> m_now;
     bool m_secure = false;
+    WebUsers* m_users = nullptr;
     Sessions m_sessions;
     LoginThrottle m_throttle;
 };
