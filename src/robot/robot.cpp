@@ -144,7 +144,8 @@ bool Robot::startUp()
     const QStringList leftovers =
         io::removeLeftovers(m_programFolder, settings::SettingsStore::writtenFiles()
                                                        << scheduler::Scheduler::kStandardFile
-                                                       << exchange::kListFileName) +
+                                                       << exchange::kListFileName
+                                                       << record::ActRecord::kFileName) +
         io::removeLeftovers(filePath(QStringLiteral("logs")),
                                   {QStringLiteral("console (*).log")});
 

@@ -160,7 +160,7 @@ QWidget* BansTab::buildBanSide()
         [this, &banList](int row, int grade) {
             const QString line = banList.entries().value(row);
             banList.setGrade(row, grade);
-            if (!line.isEmpty())
+            if (!line.isEmpty() && rules::entryGrade(line) != grade)
                 recordBanAct(QStringLiteral("Banlista fokozat"), rules::entryText(line),
                              rules::gradeCaptions().value(grade));
         },
