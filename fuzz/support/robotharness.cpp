@@ -2,6 +2,7 @@
 
 #include "link/datagram.h"
 #include "link/reply.h"
+#include "record/actrecord.h"
 #include "roster/playerline.h"
 #include "rules/ledger.h"
 #include "settings/settingsstore.h"
@@ -293,7 +294,13 @@ FolderPrint::Files FolderPrint::take()
     DIR* dir = static_cast<DIR*>(m_dir);
     m_fresh.clear();
     m_fresh.reserve(m_seen.size() + 4);
+    static const std::string records[] = {record::ActRecord::kFileName.toStdString(),
+                                          record::ActRecord::kPreviousFileName.toStdString()};
     while (const dirent* entry = ::readdir(dir)) {
+        // The record of acts grows with every punishment and act by design (rotated by size):
+        // it is no setting, list or day's log that an input must leave as it found it.
+        if (std::find(std::begin(records), std::end(records), entry->d_name) != std::end(records))
+            continue;
         struct stat st{};
         if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(st.st_mode))
@@ -918,7 +925,8 @@ QHash<QString, QByteArray> RobotHarness::savedFiles() const
     QHash<QString, QByteArray> files;
     const QDir folder(m_folder);
     for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
-        files.insert(name, readPlain(m_folder + name).value_or(QByteArray()));
+        if (name != record::ActRecord::kFileName && name != record::ActRecord::kPreviousFileName)
+            files.insert(name, readPlain(m_folder + name).value_or(QByteArray()));
     return files;
 }
 

@@ -18,6 +18,7 @@
 #include "ui/mainwindow.h"
 #include "ui/widgetdialogs.h"
 #ifdef VIGILOR_WEB
+#include "web/users.h"
 #include "web/webfront.h"
 #endif
 
@@ -47,6 +48,9 @@ struct Options
     bool passwordStdin = false;
 #ifdef VIGILOR_WEB
     std::optional<web::WebConfig> web; // --web and its TLS files, over the [Web] settings
+    QString webUser;                   // --web-user NAME: a personal key made or (--remove) revoked
+    QString webRole;
+    bool remove = false;
 #endif
 };
 
@@ -128,7 +132,22 @@ Options parseOptions(const QStringList& arguments)
     const QCommandLineOption webKey(QStringLiteral("web-key"),
                                     QStringLiteral("TLS private key (PEM) of the web page."),
                                     QStringLiteral("FILE"));
-    parser.addOptions({web, webCert, webKey});
+    const QCommandLineOption webUser(
+        QStringLiteral("web-user"),
+        QStringLiteral("Make a personal key of the web page for NAME (printed once; the data "
+                       "folder's web-users keeps only its SHA-256) and exit without starting the "
+                       "robot; a key NAME had before stops working. A running robot takes the "
+                       "new key at once."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption webRole(
+        QStringLiteral("web-role"),
+        QStringLiteral("With --web-user: figyelő (sees everything, changes nothing; the "
+                       "default) or admin (acts as the shared key does)."),
+        QStringLiteral("ROLE"));
+    const QCommandLineOption remove(
+        QStringLiteral("remove"),
+        QStringLiteral("With --web-user: revoke NAME's key; his open pages are logged out."));
+    parser.addOptions({web, webCert, webKey, webUser, webRole, remove});
 #endif
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -164,6 +183,14 @@ Options parseOptions(const QStringList& arguments)
         options.web = web::WebConfig{parser.value(web), parser.value(webCert), parser.value(webKey)};
     else if (parser.isSet(webCert) || parser.isSet(webKey)) {
         err << "--web-cert and --web-key go with --web\n\n" << parser.helpText();
+        err.flush();
+        std::exit(kExitWrongCommandLine);
+    }
+    options.webUser = parser.value(webUser);
+    options.webRole = parser.value(webRole);
+    options.remove = parser.isSet(remove);
+    if (!parser.isSet(webUser) && (parser.isSet(webRole) || options.remove)) {
+        err << "--web-role and --remove go with --web-user\n\n" << parser.helpText();
         err.flush();
         std::exit(kExitWrongCommandLine);
     }
@@ -280,6 +307,61 @@ int runSetUp(int argc, char** argv, const QStringList& arguments)
     QTextStream(stdout) << QStringLiteral("Beállítások beírva: ") << file << '\n';
     return 0;
 }
+
+#ifdef VIGILOR_WEB
+bool isWebUser(const QStringList& arguments)
+{
+    for (const QString& a : arguments)
+        if (a == QStringLiteral("--web-user") || a.startsWith(QStringLiteral("--web-user=")))
+            return true;
+    return false;
+}
+
+// --web-user: a personal key made or revoked in the data folder, nothing started. The data
+// folder's lock is not taken: a running robot keeps it, and it only reads the file, which is
+// replaced whole (under a lock of its own) and read again by the robot when it changed.
+int runWebUser(int argc, char** argv, const QStringList& arguments)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vigilor"));
+    const Options options = parseOptions(arguments);
+    const QString problem = web::WebUsers::nameProblem(options.webUser);
+    if (!problem.isEmpty()) {
+        printError(QStringLiteral("vigilor: --web-user: ") + problem);
+        return kExitWrongCommandLine;
+    }
+    const std::optional<QString> role = options.webRole.isEmpty()
+                                            ? std::optional<QString>(web::WebUsers::kViewer)
+                                            : web::WebUsers::roleOf(options.webRole);
+    if (!role || (options.remove && !options.webRole.isEmpty())) {
+        printError(options.remove
+                       ? QStringLiteral("vigilor: --remove mellé nem kell --web-role")
+                       : QStringLiteral("vigilor: --web-role: figyelő vagy admin lehet, nem ") +
+                             options.webRole);
+        return kExitWrongCommandLine;
+    }
+    const app::DataFolder folder = dataFolder(options);
+    try {
+        if (options.remove) {
+            if (!web::WebUsers::revoke(folder.path, options.webUser)) {
+                printError(QStringLiteral("vigilor: ") + options.webUser +
+                           QStringLiteral(" nevű kezelőnek nincs kulcsa"));
+                return kExitWrongCommandLine;
+            }
+            QTextStream(stdout) << options.webUser << QStringLiteral(" kulcsa visszavonva.\n");
+            return 0;
+        }
+        const QByteArray key = web::WebUsers::makeKey(folder.path, options.webUser, *role);
+        QTextStream out(stdout);
+        out << QStringLiteral("A webes kezelő ") << options.webUser << " (" << *role
+            << QStringLiteral(") kulcsa, csak most látható:\n") << QString::fromLatin1(key) << '\n';
+        return 0;
+    } catch (const FileError& e) {
+        printError(QStringLiteral("vigilor: ") + e.message());
+        return kExitFolderInUse;
+    }
+}
+#endif
 
 // Another program runs on the folder: it is said (in a message box that closes by itself when
 // there is a window) and this one ends before it touches anything.
@@ -453,6 +535,10 @@ int main(int argc, char** argv)
         arguments << QString::fromLocal8Bit(argv[i]);
     if (isSetUp(arguments))
         return runSetUp(argc, argv, arguments);
+#ifdef VIGILOR_WEB
+    if (isWebUser(arguments))
+        return runWebUser(argc, argv, arguments);
+#endif
     bool headless = !displayAvailable();
     for (const QString& a : arguments)
         headless = headless || a == QStringLiteral("--headless");

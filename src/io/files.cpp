@@ -182,6 +182,22 @@ qint64 regularFileSize(const QString& path)
     return info.isFile() ? info.size() : -1;
 }
 
+bool moveOver(const QString& from, const QString& to, QString* error)
+{
+    QFile target(to);
+    if (target.exists() && !target.remove()) {
+        if (error)
+            *error = target.errorString();
+        return false;
+    }
+    QFile source(from);
+    if (source.rename(to))
+        return true;
+    if (error)
+        *error = source.errorString();
+    return false;
+}
+
 int makeFolder(const QString& path)
 {
     if (QDir().mkdir(path))

@@ -92,6 +92,10 @@ private:
 // The size of the regular file at `path`; -1 for anything else or no file.
 qint64 regularFileSize(const QString& path);
 
+// Renames the file `from` to `to`, removing what stood at `to` first (on Windows a rename does
+// not replace a file). False with the system's words in `error` when either step fails.
+bool moveOver(const QString& from, const QString& to, QString* error);
+
 // Makes the folder (its parents must exist); returns 0, or the system's error code.
 int makeFolder(const QString& path);
 

@@ -29,6 +29,8 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
              QObject* parent)
     : QObject(parent), m_programFolder(withSeparator(programFolder)), m_clock(clock), m_pump(pump),
       m_dialogs(dialogs), m_console(clock, this), m_consoleLog(m_console),
+      m_record(m_programFolder, clock,
+               [this](const QString& text) { m_console.consoleLine(text); }),
       m_roster(m_settings, this, this),
       m_link(m_settings, m_console, clock, pump, dialogs, this, this),
       m_intake(m_console, m_consoleLog, m_roster, clock, pump,
@@ -49,6 +51,7 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     // The disconnect hands the client configuration to the server once more ("Alkalmaz").
     m_link.setLastCommands([this] { m_clientConfig.apply(); });
     m_rules.menu().setRoster(&m_roster);
+    m_rules.context().setRecord(&m_record);
     m_link.setDatagramHandler([this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
     link::ReplyIntake::Hooks hooks;
     hooks.channelReply = [this](const QString& reply) { m_interpreter.runChannelCommand(reply); };
@@ -141,7 +144,8 @@ bool Robot::startUp()
     const QStringList leftovers =
         io::removeLeftovers(m_programFolder, settings::SettingsStore::writtenFiles()
                                                        << scheduler::Scheduler::kStandardFile
-                                                       << exchange::kListFileName) +
+                                                       << exchange::kListFileName
+                                                       << record::ActRecord::kFileName) +
         io::removeLeftovers(filePath(QStringLiteral("logs")),
                                   {QStringLiteral("console (*).log")});
 
@@ -154,6 +158,7 @@ bool Robot::startUp()
     if (QFileInfo::exists(m_intake.logFileName())) {
         guarded(this, [this] { m_consoleLog.load(m_intake.logFileName(), m_console); });
     }
+    m_record.load();
     if (logsError != 0)
         m_console.consoleLine(QStringLiteral("vigilor indítási hiba #") + QString::number(logsError));
     else

@@ -9,6 +9,7 @@
 #include "link/intake.h"
 #include "link/link.h"
 #include "link/search.h"
+#include "record/actrecord.h"
 #include "roster/roster.h"
 #include "rules/rules.h"
 #include "scheduler/scheduler.h"
@@ -73,6 +74,8 @@ public:
     Settings& settings() { return m_settings; }
     link::Console& console() { return m_console; }
     link::ConsoleLog& consoleLog() { return m_consoleLog; }
+    // The record of acts (acts.log): the window, the web page and the rules write to it.
+    record::ActRecord& record() { return m_record; }
     link::Link& link() { return m_link; }
     link::ReplyIntake& intake() { return m_intake; }
     roster::Roster& roster() { return m_roster; }
@@ -143,6 +146,7 @@ private:
     Settings m_settings;
     link::Console m_console;
     link::ConsoleLog m_consoleLog;
+    record::ActRecord m_record;
     roster::Roster m_roster;
     link::Link m_link;
     link::ReplyIntake m_intake;

@@ -128,7 +128,8 @@ Step<> BanCheck::checkLearningBans(QStringList lines)
             // Not remembered again. "IP figyelő" itself stays as the operator set it: switched
             // off for the punishment, it would be saved so (a kick's wait lets every datagram
             // save the settings) and an operator's click on it meanwhile would be lost.
-            co_await m_punisher.apply(code, line, entry, layout, Punisher::Remember::Never);
+            co_await m_punisher.apply(code, line, entry, layout, Punisher::Remember::Never,
+                                      kByLearning);
             // As in the ban check.
             m_context.processEvents();
         }

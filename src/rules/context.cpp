@@ -2,6 +2,8 @@
 
 #include "link/console.h"
 #include "link/link.h"
+#include "record/actrecord.h"
+#include "roster/playerline.h"
 #include "text/clock.h"
 #include "text/errors.h"
 
@@ -42,6 +44,20 @@ void Context::say(const QString& text)
 void Context::line(const QString& text)
 {
     m_console.consoleLine(text);
+}
+
+void Context::recordPunishment(const QString& rule, const QString& what, const QString& line,
+                               const QString& why, const QString& name)
+{
+    if (m_record)
+        m_record->add({{},
+                       rule,
+                       {},
+                       what,
+                       QString::number(roster::playerSlot(line)),
+                       name,
+                       roster::playerAddress(line),
+                       why});
 }
 
 void Context::processEvents()

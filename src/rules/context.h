@@ -14,6 +14,11 @@ class EventPump;
 class Settings;
 } // namespace vigilor
 
+namespace vigilor::record {
+class ActRecord;
+struct Act;
+} // namespace vigilor::record
+
 namespace vigilor::link {
 class Console;
 class Link;
@@ -66,6 +71,11 @@ public:
     void say(const QString& text);
     void line(const QString& text);
     void processEvents();
+    // The record of acts the punishments are written to; none in tests that do not look.
+    void setRecord(record::ActRecord* record) { m_record = record; }
+    // A punishment dealt by `rule` on the player of `line`: what was done and why.
+    void recordPunishment(const QString& rule, const QString& what, const QString& line,
+                          const QString& why, const QString& name);
 
     // The waits of the kick and the rate check. The event loop runs meanwhile (datagrams are
     // read, the window and the web page answer), but the pacer is held from the first pause
@@ -102,6 +112,7 @@ private:
     QTimer m_stepTimer;
     std::coroutine_handle<> m_paused; // the step that waits for m_stepTimer
     bool m_holdingPacer = false;
+    record::ActRecord* m_record = nullptr;
 };
 
 } // namespace vigilor::rules

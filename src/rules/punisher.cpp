@@ -45,12 +45,14 @@ bool Punisher::announce(const Action& action, const QString& line, Layout layout
     return true;
 }
 
-void Punisher::carryOut(const Action& action, const QString& line, Remember remember,
+void Punisher::carryOut(const Action& action, const QString& line, Layout layout, Remember remember,
                         quint64 session)
 {
     if (!m_context.intact(session))
         return;
     m_context.enqueue(action.command + slotText(line));
+    m_context.recordPunishment(action.rule, action.what, line, action.why,
+                               roster::playerName(line, layout));
     if (!m_context.intact(session) || remember == Remember::Never)
         return;
     const Settings& s = m_context.settings();
@@ -65,17 +67,22 @@ void Punisher::punishNow(const Action& action, const QString& line, Layout layou
         return;
     const quint64 session = m_context.session();
     if (announce(action, line, layout, session))
-        carryOut(action, line, remember, session);
+        carryOut(action, line, layout, remember, session);
 }
 
-Step<> Punisher::kickWithReason(QString line, QString reason, Layout layout, Remember remember)
+Step<> Punisher::kickWithReason(QString line, QString reason, Layout layout, Remember remember,
+                                QString rule)
 {
     if (!roster::isPlayerLine(line))
         co_return;
-    const Action kick{0, QStringLiteral(" will be kicked"),
+    const Action kick{0,
+                      QStringLiteral(" will be kicked"),
                       QStringLiteral("-t az vigilor kirugja, mert megfelelt a ''") + reason +
                           QStringLiteral("'' feltetelnek. Infoert kerdezzetek az adminokat!"),
-                      QStringLiteral("clientkick ")};
+                      QStringLiteral("clientkick "),
+                      QStringLiteral("Kirúgás"),
+                      rule,
+                      reason};
     const quint64 session = m_context.session();
     if (!announce(kick, line, layout, session))
         co_return;
@@ -85,28 +92,32 @@ Step<> Punisher::kickWithReason(QString line, QString reason, Layout layout, Rem
     // Right after the wait: what else runs may drop the link, which carryOut sees before
     // anything is queued on another session.
     m_context.processEvents();
-    carryOut(kick, line, remember, session);
+    carryOut(kick, line, layout, remember, session);
 }
 
-void Punisher::forceSpectator(const QString& line, Layout layout, Remember remember)
+void Punisher::forceSpectator(const QString& line, Layout layout, Remember remember,
+                              const QString& rule, const QString& why)
 {
     punishNow({2, QStringLiteral(" eröltetése spectatorba"),
-               QStringLiteral(" csak SPECTATOR lehet."), QStringLiteral("g_kicktospec ")},
+               QStringLiteral(" csak SPECTATOR lehet."), QStringLiteral("g_kicktospec "),
+               QStringLiteral("Nézelődőbe"), rule, why},
               line, layout, remember);
 }
 
-void Punisher::explodePlayer(const QString& line, Layout layout, Remember remember)
+void Punisher::explodePlayer(const QString& line, Layout layout, Remember remember,
+                             const QString& rule, const QString& why)
 {
     punishNow({3, QStringLiteral(" fel lesz robbantva"),
                QStringLiteral("-t az vigilor most megtomi C4-el, mert szemet volt."),
-               QStringLiteral("g_smite ")},
+               QStringLiteral("g_smite "), QStringLiteral("Felrobbantás"), rule, why},
               line, layout, remember);
 }
 
-void Punisher::killPlayer(const QString& line, Layout layout, Remember remember)
+void Punisher::killPlayer(const QString& line, Layout layout, Remember remember,
+                          const QString& rule, const QString& why)
 {
     punishNow({4, QStringLiteral(" megölve"), QStringLiteral(" buntetesben van."),
-               QStringLiteral("g_killum ")},
+               QStringLiteral("g_killum "), QStringLiteral("Megölés"), rule, why},
               line, layout, remember);
 }
 
@@ -117,24 +128,28 @@ void Punisher::rememberOffender(int code, const QString& line)
         m_learning.remember(code, address);
 }
 
-Step<> Punisher::apply(int code, QString line, QString entry, Layout layout, Remember remember)
+Step<> Punisher::apply(int code, QString line, QString entry, Layout layout, Remember remember,
+                       QString rule)
 {
     switch (code) {
     case 0:
-        co_await kickWithReason(line, entry, layout, remember);
+        co_await kickWithReason(line, entry, layout, remember, rule);
         break;
     case 1:
-        if (roster::playerScore(line) >= 1)
+        if (roster::playerScore(line) >= 1) {
             m_context.enqueue(QStringLiteral("clientkick ") + slotText(line));
+            m_context.recordPunishment(rule, QStringLiteral("Kirúgás"), line, entry,
+                                       roster::playerName(line, layout));
+        }
         break;
     case 2:
-        forceSpectator(line, layout, remember);
+        forceSpectator(line, layout, remember, rule, entry);
         break;
     case 3:
-        explodePlayer(line, layout, remember);
+        explodePlayer(line, layout, remember, rule, entry);
         break;
     case 4:
-        killPlayer(line, layout, remember);
+        killPlayer(line, layout, remember, rule, entry);
         break;
     default:
         break;

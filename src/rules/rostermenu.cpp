@@ -4,6 +4,8 @@
 #include "rules/banlist.h"
 #include "rules/context.h"
 
+#include <algorithm>
+
 namespace vigilor::rules {
 
 TableRow TableRow::fromCells(const QStringList& cells)
@@ -35,6 +37,26 @@ const QList<MenuItem>& listMenuItems()
          {}},
     };
     return items;
+}
+
+const MenuItem& menuItem(MenuAction action)
+{
+    const QList<MenuItem>& items = listMenuItems();
+    return *std::find_if(items.begin(), items.end(),
+                         [action](const MenuItem& item) { return item.action == action; });
+}
+
+bool isRecordedAct(MenuAction action)
+{
+    switch (action) {
+    case MenuAction::Refresh:
+    case MenuAction::Dump:
+    case MenuAction::Separator:
+    case MenuAction::AweHeading:
+        return false;
+    default:
+        return true;
+    }
 }
 
 bool RosterMenu::stillThere(const TableRow& row)

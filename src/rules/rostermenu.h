@@ -51,6 +51,11 @@ struct MenuItem
 
 // The player table's pop-up menu `ListMenu`, items in their order.
 const QList<MenuItem>& listMenuItems();
+// The menu's item of an action.
+const MenuItem& menuItem(MenuAction action);
+// Whether an action is an act on a player that the record of acts keeps (not the refresh or
+// the details).
+bool isRecordedAct(MenuAction action);
 
 // The menu's actions on one player, by hand: commands go out at once, with no chat and none of
 // the warning rules of the checks.

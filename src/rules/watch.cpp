@@ -10,6 +10,7 @@ namespace vigilor::rules {
 namespace {
 
 const QString kKick = QStringLiteral("clientkick ");
+const QString kKicked = QStringLiteral("Kirúgás");
 const QString kPingKickChat =
     QStringLiteral("Szoltam mar parszor... ^3Gyere vissza ha rendes pinged lesz!");
 
@@ -44,6 +45,8 @@ void Watch::checkFreeze(const QStringList& lines)
         if (isFrozen(line)) {
             if (m_frozen.contains(slot)) {
                 m_context.enqueue(kKick + QString::number(slot));
+                m_context.recordPunishment(kByFreeze, kKicked, line, QStringLiteral("kifagyott"),
+                                           roster::playerName(line, layout));
                 m_context.say(roster::playerName(line, layout) +
                               QStringLiteral(" kirugva, mert kifagyott"));
             } else {
@@ -80,6 +83,8 @@ Step<> Watch::checkRate(QStringList lines)
             m_context.say(name + QStringLiteral("-t az vigilor kirugja, mert a rate-je nem ") +
                           requiredText);
             m_context.enqueue(kKick + QString::number(roster::playerSlot(line)));
+            m_context.recordPunishment(kByRate, kKicked, line,
+                                       QStringLiteral("rate ") + QString::number(rate), name);
             continue;
         }
         ++m_rateWarnings;
@@ -89,7 +94,8 @@ Step<> Watch::checkRate(QStringList lines)
             co_await m_context.pause(kRateWaitMs);
             if (!m_context.intact(session))
                 co_return;
-            co_await m_punisher.kickWithReason(line, QStringLiteral("rate"), layout);
+            co_await m_punisher.kickWithReason(line, QStringLiteral("rate"), layout,
+                                               Punisher::Remember::AsSwitched, kByRate);
             if (!m_context.intact(session))
                 co_return; // not kicked: the next wrong reading kicks
             m_rateWarnings = 0;
@@ -127,6 +133,9 @@ void Watch::checkPing(const QStringList& lines)
             if (m_pingWarned.contains(slot)) {
                 m_context.say(kPingKickChat);
                 m_context.enqueue(kick);
+                m_context.recordPunishment(kByPing, kKicked, line,
+                                           QStringLiteral("ping ") + QString::number(ping),
+                                           roster::playerName(line, layout));
                 return;
             }
             m_context.say(roster::playerName(line, layout) +
@@ -142,6 +151,9 @@ void Watch::checkPing(const QStringList& lines)
             } else {
                 m_context.say(kPingKickChat);
                 m_context.enqueue(kick);
+                m_context.recordPunishment(kByPing, kKicked, line,
+                                           QStringLiteral("ping ") + QString::number(ping),
+                                           roster::playerName(line, layout));
                 m_pingWarned.removeAll(slot);
             }
         }

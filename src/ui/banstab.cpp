@@ -157,7 +157,14 @@ QWidget* BansTab::buildBanSide()
     m_bans = new GradedList(
         m_robot, u"banlistbox"_s, u"ComboBox1"_s,
         [&banList](int row) { return banList.gradeOf(row); },
-        [&banList](int row, int grade) { banList.setGrade(row, grade); }, side);
+        [this, &banList](int row, int grade) {
+            const QString line = banList.entries().value(row);
+            banList.setGrade(row, grade);
+            if (!line.isEmpty() && rules::entryGrade(line) != grade)
+                recordBanAct(QStringLiteral("Banlista fokozat"), rules::entryText(line),
+                             rules::gradeCaptions().value(grade));
+        },
+        side);
     m_bans->show(settings.banList());
     connect(&settings, &Settings::banListChanged, this,
             guard(&m_robot, [this, &settings] { m_bans->show(settings.banList()); }));
@@ -171,8 +178,13 @@ QWidget* BansTab::buildBanSide()
     textLabel->setObjectName(u"Edit5Label"_s);
     textLabel->setBuddy(m_text);
     QPushButton* add = button(m_robot, u"Button3"_s, u"+"_s, side, [this] { addClick(); });
-    QPushButton* remove = button(m_robot, u"Button4"_s, u"-"_s, side,
-                                 [this, &banList] { banList.remove(m_bans->selectedRow()); });
+    QPushButton* remove = button(m_robot, u"Button4"_s, u"-"_s, side, [this, &banList] {
+        const QString line = banList.entries().value(m_bans->selectedRow());
+        banList.remove(m_bans->selectedRow());
+        if (!line.isEmpty())
+            recordBanAct(QStringLiteral("Banlista -"), rules::entryText(line),
+                         rules::gradeCaptions().value(rules::entryGrade(line)));
+    });
     // One sign each: square buttons as high as the field, which keeps the room.
     const int height = m_text->sizeHint().height();
     for (QPushButton* sign : {add, remove}) {
@@ -252,8 +264,17 @@ QWidget* BansTab::buildLearningSide()
 // "+", and Enter in the text field.
 void BansTab::addClick()
 {
-    m_robot.rules().banList().add(m_text->text(), m_bans->selector()->currentIndex());
+    const QString text = m_text->text();
+    const int grade = m_bans->selector()->currentIndex();
+    m_robot.rules().banList().add(text, grade);
     m_text->clear();
+    if (!text.isEmpty())
+        recordBanAct(QStringLiteral("Banlista +"), text, rules::gradeCaptions().value(grade));
+}
+
+void BansTab::recordBanAct(const QString& what, const QString& entry, const QString& grade)
+{
+    m_robot.record().add({{}, record::kWindow, {}, what, {}, entry, {}, grade});
 }
 
 // The text field taking the focus ends the ban list's selection, so that a grade chosen for the

@@ -30,6 +30,8 @@ private:
     QWidget* buildBanSide();
     QWidget* buildLearningSide();
     void addClick();
+    // A change of the ban list, written to the record of acts as the window's.
+    void recordBanAct(const QString& what, const QString& entry, const QString& grade);
 
     Robot& m_robot;
     GradedList* m_bans = nullptr;

@@ -1,5 +1,6 @@
 #include "ui/consoletab.h"
 
+#include "link/datagram.h"
 #include "robot/robot.h"
 #include "text/clock.h"
 #include "ui/guard.h"
@@ -168,8 +169,17 @@ void ConsoleTab::sendClick()
     link::Link& link = m_robot.link();
     if (!link.isConnected())
         return;
-    link.sendFromCommandBox(m_commandBox->text());
+    const QString command = m_commandBox->text();
+    link.sendFromCommandBox(command);
     m_commandBox->clear();
+    m_robot.record().add({{},
+                          record::kWindow,
+                          {},
+                          QStringLiteral("Küldés"),
+                          {},
+                          {},
+                          {},
+                          link::maskedCommand(command)});
 }
 
 void ConsoleTab::sendCommand(const QString& command)
@@ -182,8 +192,10 @@ void ConsoleTab::sendCommand(const QString& command)
 void ConsoleTab::sayClick()
 {
     const QString text = m_chatBox->text();
-    if (!text.isEmpty())
-        m_robot.broadcaster().sayPublic(text);
+    if (text.isEmpty())
+        return;
+    m_robot.broadcaster().sayPublic(text);
+    m_robot.record().add({{}, record::kWindow, {}, QStringLiteral("Mondd"), {}, {}, {}, text});
 }
 
 // The restart buttons act as if an administrator had typed the command in the game.

@@ -55,8 +55,17 @@ RosterTab::RosterTab(Robot& robot, QWidget* parent)
             addAction(action); // F5 works wherever the focus is on this tab
         }
         connect(action, &QAction::triggered, this, guard(&robot, [this, what = item.action] {
-                    m_robot.rules().menu().run(
-                        what, m_menuRow.value_or(rules::TableRow::fromCells(selectedCells())));
+                    const rules::TableRow row =
+                        m_menuRow.value_or(rules::TableRow::fromCells(selectedCells()));
+                    if (m_robot.rules().menu().run(what, row) && rules::isRecordedAct(what))
+                        m_robot.record().add({{},
+                                              record::kWindow,
+                                              {},
+                                              rules::menuItem(what).caption,
+                                              row.slot,
+                                              row.name,
+                                              row.address,
+                                              {}});
                 }));
     }
     connect(&robot.rules().menu(), &rules::RosterMenu::consoleTabRequested, this,

@@ -4,6 +4,7 @@
 #include "web/secrets.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrlQuery>
@@ -40,6 +41,8 @@ constexpr RouteInfo kRoutes[] = {
     {"/logout", "POST", Access::Token},
     {"/app.js", "GET", Access::Session},
     {"/app.css", "GET", Access::Session},
+    {"/record.js", "GET", Access::Session},
+    {"/api/record", "GET", Access::Session},
     {"/api/state", "GET", Access::Session},
     {"/api/console", "GET", Access::Session},
     {"/live", "GET", Access::Session},
@@ -241,10 +244,51 @@ WebApi::WebApi(Binding& binding, QByteArray accessKey, std::function<qint64()> m
 {
 }
 
+std::optional<WebApi::Holder> WebApi::keyHolder(const QByteArray& key)
+{
+    // Both are looked at whatever the first says, so the time tells nothing of which it was.
+    const bool shared = !m_accessKey.isEmpty() && sameSecret(key, m_accessKey);
+    const std::optional<WebUser> user = m_users ? m_users->holderOf(key) : std::nullopt;
+    if (shared)
+        return Holder{};
+    if (user)
+        return Holder{user->name, user->keyHash, user->viewer()};
+    return std::nullopt;
+}
+
+bool WebApi::stillHeld(Session& session)
+{
+    if (session.user.isEmpty())
+        return true;
+    const std::optional<WebUser> user =
+        m_users ? m_users->current(session.user, session.keyHash) : std::nullopt;
+    if (!user)
+        return false;
+    session.viewer = user->viewer();
+    return true;
+}
+
 Session* WebApi::sessionOf(const WebRequest& request)
 {
     const QByteArray id = cookieValue(request.header("cookie"), kCookieName);
-    return m_sessions.find(id, m_now());
+    Session* session = m_sessions.find(id, m_now());
+    if (session && !stillHeld(*session)) {
+        m_binding.note(Actor(request.address, session->user),
+                       QStringLiteral("a kulcsát visszavonták, a munkamenete véget ért"));
+        m_sessions.remove(id);
+        return nullptr;
+    }
+    return session;
+}
+
+bool WebApi::sessionLive(const QByteArray& id)
+{
+    Session* session = m_sessions.find(id, m_now());
+    if (session && !stillHeld(*session)) {
+        m_sessions.remove(id);
+        return false;
+    }
+    return session != nullptr;
 }
 
 WebResponse WebApi::handle(const WebRequest& incoming)
@@ -292,11 +336,20 @@ WebResponse WebApi::route(const WebRequest& request, const QByteArray& site)
     m_sessions.touch(*session, m_now());
     if (route.access == Access::Token && !sameSecret(request.header(kTokenHeader), session->token))
         return jsonError(403, QStringLiteral("Hiányzik vagy hibás a kérés biztonsági kódja."));
+    if (route.access == Access::Token && session->viewer && path != "/logout") {
+        m_binding.note(Actor(request.address, session->user),
+                       QStringLiteral("figyelő, a művelet elmarad: ") + QString::fromLatin1(path));
+        return jsonError(403, kViewerRefusal);
+    }
 
     if (path == "/app.js")
         return asset(QStringLiteral("app.js"), "application/javascript; charset=utf-8");
     if (path == "/app.css")
         return asset(QStringLiteral("app.css"), "text/css; charset=utf-8");
+    if (path == "/record.js")
+        return asset(QStringLiteral("record.js"), "application/javascript; charset=utf-8");
+    if (path == "/api/record")
+        return record(request);
     if (path == "/api/state")
         return state(*session);
     if (path == "/api/console")
@@ -305,7 +358,7 @@ WebResponse WebApi::route(const WebRequest& request, const QByteArray& site)
         return liveFeed(request, *session);
     if (path == "/logout")
         return logout(request, *session);
-    return act(request, path);
+    return act(request, *session, path);
 }
 
 void WebApi::sweep()
@@ -351,11 +404,6 @@ WebResponse WebApi::asset(const QString& name, const QByteArray& type)
     return response;
 }
 
-bool WebApi::keyAccepted(const QByteArray& given) const
-{
-    return !m_accessKey.isEmpty() && sameSecret(given, m_accessKey);
-}
-
 WebResponse WebApi::login(const WebRequest& request)
 {
     const qint64 now = m_now();
@@ -373,7 +421,8 @@ WebResponse WebApi::login(const WebRequest& request)
     given = given.trimmed().toLower();
     // The right key gets in whatever others tried from the same address.
     const QString group = Admission::throttleGroup(request.address);
-    if (!keyAccepted(given)) {
+    const std::optional<Holder> holder = keyHolder(given);
+    if (!holder) {
         const LoginThrottle::Verdict verdict = m_throttle.failed(group, now);
         if (verdict.say > 0)
             m_binding.note(request.address, wrongKeysText(verdict.say));
@@ -386,8 +435,11 @@ WebResponse WebApi::login(const WebRequest& request)
     m_throttle.succeeded(group);
     // A browser that logs in again leaves its former session.
     m_sessions.remove(cookieValue(request.header("cookie"), kCookieName));
-    const Session& session = m_sessions.create(request.address, now);
-    m_binding.note(request.address, QStringLiteral("belépés"));
+    const Session& session =
+        m_sessions.create(request.address, now, holder->user, holder->keyHash, holder->viewer);
+    m_binding.note(Actor(request.address, holder->user), holder->viewer
+                                                             ? QStringLiteral("belépés (figyelő)")
+                                                             : QStringLiteral("belépés"));
     WebResponse response;
     response.status = 303;
     response.contentType = kHtml;
@@ -401,8 +453,9 @@ WebResponse WebApi::login(const WebRequest& request)
 WebResponse WebApi::logout(const WebRequest& request, Session& session)
 {
     const QByteArray id = session.id;
+    const Actor by(request.address, session.user);
     m_sessions.remove(id);
-    m_binding.note(request.address, QStringLiteral("kilépés"));
+    m_binding.note(by, QStringLiteral("kilépés"));
     WebResponse response = json(200, {{QStringLiteral("ok"), true}});
     response.headers.emplaceBack("Set-Cookie",
                                  kCookieName + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict" +
@@ -416,6 +469,47 @@ WebResponse WebApi::state(Session& session)
     object[QStringLiteral("token")] = QString::fromLatin1(session.token);
     object[QStringLiteral("captions")] = Binding::captions();
     object[QStringLiteral("consoleSize")] = double(m_binding.consoleSize());
+    QJsonObject who;
+    who[QStringLiteral("name")] = session.user;
+    who[QStringLiteral("role")] = session.viewer ? WebUsers::kViewer : WebUsers::kAdmin;
+    object[QStringLiteral("operator")] = who;
+    return json(200, object);
+}
+
+WebResponse WebApi::record(const WebRequest& request)
+{
+    const qsizetype question = request.target.indexOf('?');
+    const QUrlQuery query(question < 0 ? QString()
+                                       : QString::fromUtf8(request.target.mid(question + 1)));
+    const auto number = [&query](const QString& name, int fallback, int maximum) {
+        bool ok = false;
+        const int value = query.queryItemValue(name, QUrl::FullyDecoded).toInt(&ok);
+        return ok && value >= 0 ? std::min(value, maximum) : fallback;
+    };
+    record::ActRecord::Query find;
+    find.player =
+        query.queryItemValue(QStringLiteral("player"), QUrl::FullyDecoded).left(Binding::kMaxText);
+    find.by =
+        query.queryItemValue(QStringLiteral("by"), QUrl::FullyDecoded).left(Binding::kMaxText);
+    find.limit = number(QStringLiteral("limit"), 100, record::ActRecord::kMaxAnswer);
+    find.skip = number(QStringLiteral("skip"), 0, 1 << 30);
+    const record::ActRecord::Answer answer = m_binding.record().find(find);
+    QJsonArray acts;
+    for (const record::Act& act : answer.acts) {
+        QJsonObject entry;
+        entry[QStringLiteral("when")] = act.when;
+        entry[QStringLiteral("who")] = act.who;
+        entry[QStringLiteral("where")] = act.where;
+        entry[QStringLiteral("what")] = act.what;
+        entry[QStringLiteral("slot")] = act.slot;
+        entry[QStringLiteral("name")] = act.name;
+        entry[QStringLiteral("address")] = act.address;
+        entry[QStringLiteral("why")] = act.why;
+        acts.append(entry);
+    }
+    QJsonObject object;
+    object[QStringLiteral("acts")] = acts;
+    object[QStringLiteral("matched")] = double(answer.matched);
     return json(200, object);
 }
 
@@ -452,7 +546,7 @@ WebResponse WebApi::liveFeed(const WebRequest& request, Session& session)
     return response;
 }
 
-WebResponse WebApi::act(const WebRequest& request, const QByteArray& path)
+WebResponse WebApi::act(const WebRequest& request, const Session& session, const QByteArray& path)
 {
     if (!isJson(request.header("content-type")))
         return jsonError(415, QStringLiteral("JSON kérés kell."));
@@ -461,7 +555,7 @@ WebResponse WebApi::act(const WebRequest& request, const QByteArray& path)
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return jsonError(400, QStringLiteral("Hibás JSON."));
     const QJsonObject body = document.object();
-    const QString& from = request.address;
+    const Actor from(request.address, session.user);
     const auto bad = [] { return jsonError(400, QStringLiteral("Hiányzó vagy hibás mező.")); };
     constexpr int kMaxRow = 1 << 20;
 
@@ -470,9 +564,13 @@ WebResponse WebApi::act(const WebRequest& request, const QByteArray& path)
         const auto slot = stringField(body, QStringLiteral("slot"));
         const auto name = stringField(body, QStringLiteral("name"));
         const auto address = stringField(body, QStringLiteral("address"));
-        if (!item || !slot || !name || !address)
+        // The reason is optional: absent, null or a text.
+        const QJsonValue reason = body.value(QStringLiteral("reason"));
+        if (!item || !slot || !name || !address ||
+            !(reason.isUndefined() || reason.isNull() || reason.isString()))
             return bad();
-        return result(m_binding.rosterAction(from, *item, {*slot, *name, *address}));
+        return result(m_binding.rosterAction(from, *item, {*slot, *name, *address},
+                                             reason.toString().trimmed()));
     }
     if (path == "/api/command") {
         const auto command = stringField(body, QStringLiteral("command"));

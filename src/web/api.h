@@ -2,6 +2,7 @@
 
 #include "web/admission.h"
 #include "web/sessions.h"
+#include "web/users.h"
 
 #include <QByteArray>
 #include <QList>
@@ -57,6 +58,11 @@ public:
     // monotonicMs: the clock of the sessions and of the login throttle.
     WebApi(Binding& binding, QByteArray accessKey, std::function<qint64()> monotonicMs);
 
+    // The personal keys besides the shared one; none when only the shared key lets in.
+    void setUsers(WebUsers* users) { m_users = users; }
+    static inline const QString kViewerRefusal =
+        QStringLiteral("Figyelőként nem cselekedhetsz: a kulcsod csak nézésre szól.");
+
     // Under TLS the session cookie is Secure.
     void setSecure(bool secure) { m_secure = secure; }
     bool secure() const { return m_secure; }
@@ -66,7 +72,7 @@ public:
 
     WebResponse handle(const WebRequest& request);
     // Whether the session of a live feed still stands (it may have ended or logged out).
-    bool sessionLive(const QByteArray& id) { return m_sessions.isLive(id, m_now()); }
+    bool sessionLive(const QByteArray& id);
 
     // Says on the console the wrong keys whose minute is over (run now and then).
     void sweep();
@@ -75,10 +81,21 @@ public:
     LoginThrottle& throttle() { return m_throttle; }
 
 private:
+    // Who holds a key: the shared key's holder (no name), an operator of a personal key, or
+    // no one.
+    struct Holder
+    {
+        QString user;
+        QByteArray keyHash;
+        bool viewer = false;
+    };
+    std::optional<Holder> keyHolder(const QByteArray& key);
+    // A personal key's session still stands on the key the file holds now (a revoked one
+    // ends), with the role the file gives now.
+    bool stillHeld(Session& session);
     Session* sessionOf(const WebRequest& request);
     WebResponse route(const WebRequest& request, const QByteArray& site);
-    // Whether the key given at the login lets one in.
-    bool keyAccepted(const QByteArray& given) const;
+    WebResponse record(const WebRequest& request);
     WebResponse login(const WebRequest& request);
     WebResponse logout(const WebRequest& request, Session& session);
     WebResponse page(bool loggedIn, int status = 200, const QString& message = {});
@@ -86,13 +103,14 @@ private:
     WebResponse state(Session& session);
     WebResponse console(const WebRequest& request);
     WebResponse liveFeed(const WebRequest& request, Session& session);
-    WebResponse act(const WebRequest& request, const QByteArray& path);
+    WebResponse act(const WebRequest& request, const Session& session, const QByteArray& path);
 
     Binding& m_binding;
     QByteArray m_accessKey;
     std::function<qint64()> m_now;
     bool m_secure = false;
     Admission m_admission;
+    WebUsers* m_users = nullptr;
     Sessions m_sessions;
     LoginThrottle m_throttle;
 };

@@ -178,9 +178,21 @@ QJsonArray Binding::consoleLines(qsizetype from, qsizetype* first) const
     return linesJson(slice.lines());
 }
 
-void Binding::note(const QString& from, const QString& what)
+void Binding::note(const Actor& by, const QString& what)
 {
-    m_robot.console().consoleLine(QStringLiteral("Web (") + from + QStringLiteral("): ") + what);
+    m_robot.console().consoleLine(QStringLiteral("Web (") + by.label() + QStringLiteral("): ") +
+                                  what);
+}
+
+void Binding::recordAct(const Actor& by, const QString& what, const rules::TableRow& whom,
+                        const QString& why)
+{
+    m_robot.record().add({{}, by.who(), by.address, what, whom.slot, whom.name, whom.address, why});
+}
+
+record::ActRecord& Binding::record()
+{
+    return m_robot.record();
 }
 
 ActResult Binding::leftUndone(int status, const QString& why)
@@ -189,8 +201,8 @@ ActResult Binding::leftUndone(int status, const QString& why)
     return {status, kUndone + why};
 }
 
-ActResult Binding::rosterAction(const QString& from, const QString& item,
-                                const rules::TableRow& row)
+ActResult Binding::rosterAction(const Actor& by, const QString& item, const rules::TableRow& row,
+                                const QString& reason)
 {
     const QList<rules::MenuItem>& items = rules::listMenuItems();
     const auto found = std::find_if(items.begin(), items.end(), [&](const rules::MenuItem& m) {
@@ -206,16 +218,23 @@ ActResult Binding::rosterAction(const QString& from, const QString& item,
         (!slotOk || row.name.size() > kMaxText || row.address.size() > kMaxText ||
          !oneLine(row.name) || !oneLine(row.address)))
         return {400, QStringLiteral("Hibás játékos.")};
+    if (reason.size() > kMaxText || !oneLine(reason))
+        return {400, QStringLiteral("Az indok egyetlen, legfeljebb 1024 karakteres sor lehet.")};
 
     QString what = found->caption;
     if (found->action != rules::MenuAction::Refresh)
         what += QStringLiteral(" – ") + row.slot + QStringLiteral(". slot: ") + row.name +
                 QStringLiteral(" (") + row.address + u')';
-    note(from, what);
+    if (!reason.isEmpty())
+        what += QStringLiteral(", indok: ") + reason;
+    note(by, what);
     link::Console& console = m_robot.console();
     const qsizetype mark = console.size();
-    if (m_robot.rules().menu().run(found->action, row))
+    if (m_robot.rules().menu().run(found->action, row)) {
+        if (rules::isRecordedAct(found->action))
+            recordAct(by, found->caption, row, reason);
         return {};
+    }
     // The menu said on the console why it left the act undone.
     for (qsizetype i = mark; i < console.size(); ++i) {
         const QString line = console.line(i);
@@ -225,28 +244,30 @@ ActResult Binding::rosterAction(const QString& from, const QString& item,
     return {409, kUndone + found->caption};
 }
 
-ActResult Binding::sendCommand(const QString& from, const QString& command)
+ActResult Binding::sendCommand(const Actor& by, const QString& command)
 {
     if (command.size() > kMaxText || !oneLine(command))
         return {400, QStringLiteral("A parancs egyetlen, legfeljebb 1024 karakteres sor lehet.")};
-    note(from, QStringLiteral("Küldés: ") + link::maskedCommand(command));
+    note(by, QStringLiteral("Küldés: ") + link::maskedCommand(command));
     link::Link& link = m_robot.link();
     if (!link.isConnected())
         return leftUndone(409, QStringLiteral("a robot nincs csatlakozva a szerverhez"));
     link.sendFromCommandBox(command);
+    recordAct(by, QStringLiteral("Küldés"), {}, link::maskedCommand(command));
     return {};
 }
 
-ActResult Binding::say(const QString& from, const QString& text)
+ActResult Binding::say(const Actor& by, const QString& text)
 {
     if (text.isEmpty())
         return {400, QStringLiteral("Üres üzenet.")};
     if (text.size() > kMaxText || !oneLine(text))
         return {400, QStringLiteral("Az üzenet egyetlen, legfeljebb 1024 karakteres sor lehet.")};
-    note(from, QStringLiteral("Mondd: ") + text);
+    note(by, QStringLiteral("Mondd: ") + text);
     if (!m_robot.link().isConnected())
         return leftUndone(409, QStringLiteral("a robot nincs csatlakozva a szerverhez"));
     m_robot.broadcaster().sayPublic(text);
+    recordAct(by, QStringLiteral("Mondd"), {}, text);
     return {};
 }
 
@@ -258,7 +279,7 @@ int Binding::banRow(int row, const QString& line) const
     return int(entries.indexOf(line));
 }
 
-ActResult Binding::addBan(const QString& from, const QString& text, int grade)
+ActResult Binding::addBan(const Actor& by, const QString& text, int grade)
 {
     if (text.isEmpty())
         return {400, QStringLiteral("Üres bejegyzés.")};
@@ -266,31 +287,37 @@ ActResult Binding::addBan(const QString& from, const QString& text, int grade)
         return {400, QStringLiteral("A bejegyzés egyetlen, legfeljebb 1024 karakteres sor lehet.")};
     if (grade < 0 || grade >= int(rules::gradeCaptions().size()))
         return {400, QStringLiteral("Hibás fokozat.")};
-    note(from, QStringLiteral("Banlista +: ") + QString::number(grade) + u' ' + text);
+    note(by, QStringLiteral("Banlista +: ") + QString::number(grade) + u' ' + text);
     m_robot.rules().banList().add(text, grade);
+    recordAct(by, QStringLiteral("Banlista +"), {{}, text, {}},
+              rules::gradeCaptions().value(grade));
     return {};
 }
 
-ActResult Binding::setBanGrade(const QString& from, int row, const QString& line, int grade)
+ActResult Binding::setBanGrade(const Actor& by, int row, const QString& line, int grade)
 {
     if (grade < 0 || grade >= int(rules::gradeCaptions().size()))
         return {400, QStringLiteral("Hibás fokozat.")};
-    note(from, QStringLiteral("Banlista fokozat: ") + line + QStringLiteral(" -> ") +
-                   QString::number(grade));
+    note(by, QStringLiteral("Banlista fokozat: ") + line + QStringLiteral(" -> ") +
+                 QString::number(grade));
     const int at = banRow(row, line);
     if (at < 0)
         return leftUndone(409, QStringLiteral("a bejegyzés már nincs a banlistán: ") + line);
     m_robot.rules().banList().setGrade(at, grade);
+    recordAct(by, QStringLiteral("Banlista fokozat"), {{}, rules::entryText(line), {}},
+              rules::gradeCaptions().value(grade));
     return {};
 }
 
-ActResult Binding::removeBan(const QString& from, int row, const QString& line)
+ActResult Binding::removeBan(const Actor& by, int row, const QString& line)
 {
-    note(from, QStringLiteral("Banlista -: ") + line);
+    note(by, QStringLiteral("Banlista -: ") + line);
     const int at = banRow(row, line);
     if (at < 0)
         return leftUndone(409, QStringLiteral("a bejegyzés már nincs a banlistán: ") + line);
     m_robot.rules().banList().remove(at);
+    recordAct(by, QStringLiteral("Banlista -"), {{}, rules::entryText(line), {}},
+              rules::gradeCaptions().value(rules::entryGrade(line)));
     return {};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "record/actrecord.h"
 #include "rules/rostermenu.h"
 
 #include <QByteArray>
@@ -13,6 +14,24 @@ class Robot;
 }
 
 namespace vigilor::web {
+
+// Who acts from the web page: the operator of a personal key by his name, the shared key by
+// the address alone.
+struct Actor
+{
+    QString address;
+    QString user; // empty for the shared key
+
+    Actor(const QString& from) : address(from) {} // NOLINT: an address is the shared key's actor
+    Actor(const QString& from, const QString& name) : address(from), user(name) {}
+    // As the console names him: "NAME, ADDRESS" or "ADDRESS".
+    QString label() const
+    {
+        return user.isEmpty() ? address : user + QStringLiteral(", ") + address;
+    }
+    // As the record of acts names him.
+    QString who() const { return user.isEmpty() ? record::kSharedKey : user; }
+};
 
 // What an act from the web page came to: done, or left undone with the reason (the answer's
 // status and text).
@@ -83,19 +102,23 @@ public:
     QJsonArray consoleLines(qsizetype from, qsizetype* first = nullptr) const;
 
     // A console line "Web (ADDRESS): what".
-    void note(const QString& from, const QString& what);
+    void note(const Actor& by, const QString& what);
 
     // The table menu's item (its object name) for the player it was offered for.
-    ActResult rosterAction(const QString& from, const QString& item, const rules::TableRow& row);
+    // A reason, when given, goes onto the console line and the record.
+    ActResult rosterAction(const Actor& by, const QString& item, const rules::TableRow& row,
+                           const QString& reason = {});
     // "Küldés" and "Mondd" of the console tab.
-    ActResult sendCommand(const QString& from, const QString& command);
-    ActResult say(const QString& from, const QString& text);
+    ActResult sendCommand(const Actor& by, const QString& command);
+    ActResult say(const Actor& by, const QString& text);
     // The "Banlista" tab: "+" with a grade, a new grade for an entry, "-". An entry is named by
     // its row and its line as the page showed them; when the row holds another line by now, the
     // first row holding that line is meant.
-    ActResult addBan(const QString& from, const QString& text, int grade);
-    ActResult setBanGrade(const QString& from, int row, const QString& line, int grade);
-    ActResult removeBan(const QString& from, int row, const QString& line);
+    ActResult addBan(const Actor& by, const QString& text, int grade);
+    ActResult setBanGrade(const Actor& by, int row, const QString& line, int grade);
+    ActResult removeBan(const Actor& by, int row, const QString& line);
+    // The record of acts, for the page's "Napló".
+    record::ActRecord& record();
 
 signals:
     // The link, the player table or the ban list changed.
@@ -107,6 +130,8 @@ signals:
 
 private:
     int banRow(int row, const QString& line) const;
+    void recordAct(const Actor& by, const QString& what, const rules::TableRow& whom,
+                   const QString& why);
     ActResult leftUndone(int status, const QString& why);
 
     Robot& m_robot;

@@ -6,7 +6,8 @@
 
 namespace vigilor::web {
 
-const Session& Sessions::create(const QString& address, qint64 nowMs)
+const Session& Sessions::create(const QString& address, qint64 nowMs, const QString& user,
+                                const QByteArray& keyHash, bool viewer)
 {
     if (m_sessions.size() >= kMaxSessions)
         m_sessions.erase(std::min_element(
@@ -17,6 +18,9 @@ const Session& Sessions::create(const QString& address, qint64 nowMs)
     session.token = randomHex(32);
     session.address = address;
     session.lastUsedMs = nowMs;
+    session.user = user;
+    session.keyHash = keyHash;
+    session.viewer = viewer;
     return *m_sessions.insert(session.id, session);
 }
 

@@ -16,6 +16,11 @@ struct Session
     QByteArray token;
     QString address; // where the login came from
     qint64 lastUsedMs = 0;
+    // The operator of a personal key (empty for the shared key), his key's hash, and whether
+    // he may only look.
+    QString user;
+    QByteArray keyHash;
+    bool viewer = false;
 };
 
 // The sessions of the web page. A session ends after 12 hours without a request; the oldest
@@ -26,7 +31,8 @@ public:
     static constexpr qint64 kIdleMs = 12LL * 60 * 60 * 1000;
     static constexpr int kMaxSessions = 64;
 
-    const Session& create(const QString& address, qint64 nowMs);
+    const Session& create(const QString& address, qint64 nowMs, const QString& user = {},
+                          const QByteArray& keyHash = {}, bool viewer = false);
     // The live session of the id, or none (an ended one is dropped here). Does not count as use.
     Session* find(QByteArrayView id, qint64 nowMs);
     bool isLive(QByteArrayView id, qint64 nowMs) { return find(id, nowMs) != nullptr; }

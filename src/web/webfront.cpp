@@ -58,7 +58,8 @@ std::optional<QSslConfiguration> tlsConfiguration(const QString& certFile, const
 } // namespace
 
 WebFront::WebFront(Robot& robot, std::optional<WebConfig> commandLine, QObject* parent)
-    : QObject(parent), m_robot(robot), m_commandLine(std::move(commandLine)), m_binding(robot)
+    : QObject(parent), m_robot(robot), m_commandLine(std::move(commandLine)), m_binding(robot),
+      m_users(robot.programFolder())
 {
     m_clock.start();
     m_restart.setSingleShot(true);
@@ -194,6 +195,7 @@ void WebFront::start(const WebConfig& config)
     if (!m_api || key.key != m_key) {
         m_key = key.key;
         m_api = std::make_unique<WebApi>(m_binding, key.key, [this] { return m_clock.elapsed(); });
+        m_api->setUsers(&m_users);
     }
     m_api->setSecure(tls.has_value());
     server->setApi(m_api.get());

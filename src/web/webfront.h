@@ -4,6 +4,7 @@
 #include "web/guard.h"
 #include "web/listen.h"
 #include "web/livefeed.h"
+#include "web/users.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -69,6 +70,7 @@ private:
     LiveFeed::Limits m_feedLimits;
     QElapsedTimer m_clock;
     QByteArray m_key;
+    WebUsers m_users;
     std::unique_ptr<WebApi> m_api;
     std::unique_ptr<WebServer> m_server;
     std::optional<WebConfig> m_applied; // what apply() last acted on

@@ -405,6 +405,34 @@ private slots:
         QCOMPARE(r.queue().size(), 1);
     }
 
+    // Each punishment whose command is queued is on the record of acts under the rule that dealt
+    // it, with the player's slot, name and address and the matched entry as its reason; a code 1
+    // entry that kicks no one (no score) records nothing.
+    void punishmentsAreRecorded()
+    {
+        Rig r;
+        r.rules.context().setRecord(&r.robot.record());
+        r.settings().setFlag(Key::EventNotify, false);
+        r.setBans({u"0 bob"_s, u"1 joe"_s, u"3 eve"_s});
+        QVERIFY(done(r.rules.banCheck().checkBans(
+            reply({line(4, 0, u"40"_s, u"Bob"_s, u"1.2.3.4:28960"_s), line(5, 0, u"40"_s, u"Joe"_s),
+                   line(6, 2, u"40"_s, u"Eve"_s, u"5.6.7.8:28960"_s)}))));
+        QCOMPARE(r.queue(), (QStringList{u"clientkick 4"_s, u"g_smite 6"_s}));
+        const QList<record::Act> acts = r.robot.record().find({}).acts;
+        QCOMPARE(acts.size(), 2);
+        QCOMPARE(acts[0], (record::Act{acts[0].when, u"banlista"_s, {}, u"Felrobbantás"_s,
+                                       u"6"_s, u"Eve"_s, u"5.6.7.8"_s, u"3 eve"_s}));
+        QCOMPARE(acts[1], (record::Act{acts[1].when, u"banlista"_s, {}, u"Kirúgás"_s, u"4"_s,
+                                       u"Bob"_s, u"1.2.3.4"_s, u"0 bob"_s}));
+        QVERIFY(!acts[0].when.isEmpty());
+
+        // The rate check's own kick names the check.
+        done(r.rules.punisher().kickWithReason(line(7, 1, u"40"_s, u"Rita"_s), u"rate"_s, {},
+                                               Punisher::Remember::AsSwitched, kByRate));
+        QCOMPARE(r.robot.record().find({}).acts[0].who, u"Rate ellenőrzés"_s);
+        QCOMPARE(r.robot.record().find({}).acts[0].why, u"rate"_s);
+    }
+
     void banCheckPunishes()
     {
         Rig r;

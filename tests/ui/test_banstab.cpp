@@ -453,12 +453,20 @@ void TestBansTab::listMenuActsOnTheSelectedPlayer()
     h.action(u"KickItem"_s)->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(sentAfter(u"clientkick 2"_s, u"status"_s), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 2, 10000);
+    // On the record of acts as the window's.
+    const auto lastAct = [&] { return h.robot.record().find({}).acts.value(0); };
+    QCOMPARE(lastAct().who, u"ablak"_s);
+    QCOMPARE(lastAct().what, u"Kirúgás"_s);
+    QCOMPARE(lastAct().slot, u"2"_s);
+    QCOMPARE(lastAct().name, u"Player1"_s);
+    const qsizetype actsBefore = h.robot.record().size();
 
     // The details of the name shortened by its last character, read on the console tab.
     select(1);
     h.action(u"Dump"_s)->trigger();
     QCOMPARE(h.currentTab(), u"Konzol"_s);
     QTRY_VERIFY_WITH_TIMEOUT(h.received(u"dumpuser \"Player\""_s), 10000);
+    QCOMPARE(h.robot.record().size(), actsBefore); // the details are no act on the player
 
     select(1);
     h.server.clearLog();
@@ -468,6 +476,8 @@ void TestBansTab::listMenuActsOnTheSelectedPlayer()
     QTRY_COMPARE_WITH_TIMEOUT(h.server.receivedCommands().size(), 4, 15000);
     QCOMPARE(h.server.receivedCommands(), QStringList({u"g_killum 3"_s, u"g_smite 3"_s,
                                                        u"g_switchteam 3"_s, u"g_kicktospec 3"_s}));
+    QCOMPARE(h.robot.record().size(), actsBefore + 4);
+    QCOMPARE(lastAct().what, u"Nézelődő (min AWE 2.1x)"_s);
 
     // A ban by address starts from a clean form, adds the address with code 0 and asks for a
     // list, whose check then kicks the player with the reason.
