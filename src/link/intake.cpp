@@ -89,7 +89,8 @@ void ReplyIntake::handleWaiting()
 
 ReplyIntake::Outcome ReplyIntake::handle(const QByteArray& datagram)
 {
-    QString text = text::stripColours(text::fromCp1250(datagram));
+    const QString received = text::fromCp1250(datagram);
+    QString text = text::stripColours(received);
     if (text.isEmpty())
         return Outcome::Unsaved;
     const qsizetype header = text.indexOf(replyHeader());
@@ -108,6 +109,8 @@ ReplyIntake::Outcome ReplyIntake::handle(const QByteArray& datagram)
             return joined;
     } else {
         m_console.appendText(text);
+        if (m_hooks.consoleReply)
+            m_hooks.consoleReply(received);
     }
     finish();
     return Outcome::Handled;

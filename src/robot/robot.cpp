@@ -33,6 +33,7 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
       m_link(m_settings, m_console, clock, pump, dialogs, this, this),
       m_intake(m_console, m_consoleLog, m_roster, clock, pump,
                [this](const QDate& date) { return logFileNameFor(date); }),
+      m_serverInfo([this](const QString& command) { m_link.enqueueCommand(command); }),
       m_broadcaster(m_settings, m_link, clock, this, this),
       m_rules(m_settings, m_link, m_console, clock, pump, dialogs,
               [this](const QString& text) { m_broadcaster.sayPublic(text); }),
@@ -40,19 +41,26 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
       m_search(m_console, pump), m_store(m_settings, withSeparator(programFolder)),
       m_weapons(m_link), m_clientConfig(m_settings, m_link),
       m_launcher(m_settings, m_console, m_programFolder),
-      m_scheduler(m_settings, clock, this, withSeparator(programFolder), this), m_transfers(this),
-      m_exchange{m_settings, m_store, dialogs, pump, *this, m_console, m_transfers,
-                 m_store.filePath(QString())},
+      m_scheduler(m_settings, clock, this, withSeparator(programFolder), this),
+      m_transfers(this), m_exchange{m_settings,  m_store,
+                                    dialogs,     pump,
+                                    *this,       m_console,
+                                    m_transfers, m_store.filePath(QString())},
       m_importer(m_exchange)
 {
     m_link.setSayPublic([this](const QString& text) { m_broadcaster.sayPublic(text); });
     // The disconnect hands the client configuration to the server once more ("Alkalmaz").
     m_link.setLastCommands([this] { m_clientConfig.apply(); });
     m_rules.menu().setRoster(&m_roster);
-    m_link.setDatagramHandler([this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
+    m_link.setDatagramHandler(
+        [this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
     link::ReplyIntake::Hooks hooks;
     hooks.channelReply = [this](const QString& reply) { m_interpreter.runChannelCommand(reply); };
-    hooks.rosterReplaced = [this] { m_rules.rosterReplaced(); };
+    hooks.rosterReplaced = [this] {
+        m_serverInfo.statusReply(m_roster.text().value(0));
+        m_rules.rosterReplaced();
+    };
+    hooks.consoleReply = [this](const QString& reply) { m_serverInfo.consoleReply(reply); };
     hooks.runChecks = [this] { return m_rules.runChecks(m_roster.text()); };
     hooks.midnight = [this] { m_rules.midnight(); };
     hooks.saveSettings = [this] { m_store.save(); };
@@ -114,6 +122,9 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     storeHooks.consoleLine = [this](const QString& line) { m_console.consoleLine(line); };
     m_store.setHooks(std::move(storeHooks));
 
+    connect(&m_link, &link::Link::connectedChanged, &m_serverInfo, [this](bool connected) {
+        guarded(this, [&] { m_serverInfo.connectedChanged(connected); });
+    });
     m_scheduler.setActions(schedulerActions());
     // The tasks run at every start wait for the first connection of the run.
     connect(&m_link, &link::Link::linkControlsUpdated, this, [this](bool connected) {
@@ -140,10 +151,9 @@ bool Robot::startUp()
     // file under a temporary name; the file itself holds its previous content.
     const QStringList leftovers =
         io::removeLeftovers(m_programFolder, settings::SettingsStore::writtenFiles()
-                                                       << scheduler::Scheduler::kStandardFile
-                                                       << exchange::kListFileName) +
-        io::removeLeftovers(filePath(QStringLiteral("logs")),
-                                  {QStringLiteral("console (*).log")});
+                                                 << scheduler::Scheduler::kStandardFile
+                                                 << exchange::kListFileName) +
+        io::removeLeftovers(filePath(QStringLiteral("logs")), {QStringLiteral("console (*).log")});
 
     int logsError = 0;
     const QString logs = filePath(QStringLiteral("logs"));
@@ -155,7 +165,8 @@ bool Robot::startUp()
         guarded(this, [this] { m_consoleLog.load(m_intake.logFileName(), m_console); });
     }
     if (logsError != 0)
-        m_console.consoleLine(QStringLiteral("vigilor indítási hiba #") + QString::number(logsError));
+        m_console.consoleLine(QStringLiteral("vigilor indítási hiba #") +
+                              QString::number(logsError));
     else
         m_console.consoleLine(QStringLiteral("vigilor sikeresen elindult"));
     m_console.consoleLine(QStringLiteral("Program verzió: ") + kCaption);
@@ -185,9 +196,15 @@ scheduler::Scheduler::Actions Robot::schedulerActions()
     return tasks;
 }
 
-void Robot::saveSettings() { m_store.save(); }
+void Robot::saveSettings()
+{
+    m_store.save();
+}
 
-void Robot::loadSettings() { m_store.load(); }
+void Robot::loadSettings()
+{
+    m_store.load();
+}
 
 void Robot::loadSettingsAtStart()
 {
