@@ -1,8 +1,10 @@
 #pragma once
 
+#include "roster/serverinfo.h"
 #include "rules/rostermenu.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -38,6 +40,10 @@ struct StateSnapshot
 {
     bool connected = false;
     QString address;
+    QDateTime linkSince; // when the link was last made or lost (invalid before the first connect)
+    roster::ServerFacts server; // its map the latest the robot heard of
+    QDateTime nextTaskAt;       // the scheduler's next task (invalid when none lies ahead)
+    QString nextTask;
     QList<QStringList> rows;
     QStringList bans;
 };
@@ -109,7 +115,8 @@ public:
     ActResult removeBan(const QString& from, int row, const QString& line);
 
 signals:
-    // The link, the player table or the ban list changed.
+    // The link, the server's facts, the scheduler's next task, the player table or the ban list
+    // changed.
     void stateChanged();
     // Lines were added to the console.
     void consoleChanged();
