@@ -41,6 +41,12 @@ int main(int argc, char** argv)
                                      u"line, ping may be CNCT or ZMBI, '#' starts a comment."_s,
                                      u"FILE"_s);
     const QCommandLineOption map(u"map"_s, u"Map name."_s, u"NAME"_s);
+    const QCommandLineOption hostname(
+        u"hostname"_s, u"Server name (sv_hostname), colour codes allowed."_s, u"NAME"_s);
+    const QCommandLineOption gametype(u"gametype"_s, u"Game type (g_gametype, default tdm)."_s,
+                                      u"TYPE"_s);
+    const QCommandLineOption maxclients(u"maxclients"_s,
+                                        u"Most players (sv_maxclients, default 20)."_s, u"N"_s);
     const QCommandLineOption variant(u"variant"_s,
                                      u"Game version of the guid layout: uo or cod2 (default uo)."_s,
                                      u"uo|cod2"_s, u"uo"_s);
@@ -58,7 +64,8 @@ int main(int argc, char** argv)
         u"On `quit`, close the port and open it again on the same port after N ms, as a "
         u"supervised server restarts (default: the process ends)."_s,
         u"N"_s);
-    parser.addOptions({port, password, players, map, variant, layout, flood, demo, restartAfter});
+    parser.addOptions({port, password, players, map, hostname, gametype, maxclients, variant,
+                       layout, flood, demo, restartAfter});
     parser.process(app);
 
     bool portOk = false;
@@ -67,14 +74,17 @@ int main(int argc, char** argv)
     const int floodMs = parser.value(flood).toInt(&floodOk);
     const QString variantName = parser.value(variant).toLower();
     const QString layoutName = parser.value(layout).toLower();
+    bool maxOk = true;
+    const int maxPlayers = parser.isSet(maxclients) ? parser.value(maxclients).toInt(&maxOk) : 20;
     bool restartOk = true;
     const int restartMs =
         parser.isSet(restartAfter) ? parser.value(restartAfter).toInt(&restartOk) : -1;
-    if (!portOk || portNumber > 65535 || !floodOk || floodMs < 0 ||
-        (variantName != u"uo" && variantName != u"cod2") || !restartOk ||
+    if (!portOk || portNumber > 65535 || !floodOk || floodMs < 0 || !maxOk || maxPlayers < 1 ||
+        maxPlayers > 64 || (variantName != u"uo" && variantName != u"cod2") || !restartOk ||
         (parser.isSet(restartAfter) && restartMs < 0) ||
         (layoutName != u"guid" && layoutName != u"noguid")) {
-        printError(u"bad --port, --flood-ms, --variant, --layout or --restart-after; see --help"_s);
+        printError(u"bad --port, --flood-ms, --maxclients, --variant, --layout or --restart-after; "
+                   u"see --help"_s);
         return 2;
     }
     const bool noGuid = layoutName == u"noguid";
@@ -107,6 +117,12 @@ int main(int argc, char** argv)
     }
     if (parser.isSet(map))
         server.setMap(parser.value(map));
+    if (parser.isSet(hostname))
+        server.setVariable(u"sv_hostname"_s, parser.value(hostname));
+    if (parser.isSet(gametype))
+        server.setVariable(u"g_gametype"_s, parser.value(gametype));
+    if (parser.isSet(maxclients))
+        server.setVariable(u"sv_maxclients"_s, QString::number(maxPlayers));
 
     // SIGTERM and SIGINT (Ctrl+C and the console's close on Windows) end the event loop.
     const vigilor::platform::EndWatcher endWatcher(nullptr);

@@ -300,6 +300,13 @@ RconServer::Output RconServer::execute(const QString& command)
         return statusPrints();
     if (verb == u"serverinfo")
         return serverInfoText();
+    if (verb == u"map") {
+        // The map changes at once; a real server prints its loading, which nobody reads.
+        if (arg.isEmpty())
+            return u"usage: map <mapname>\n"_s;
+        setMap(arg);
+        return {};
+    }
     if (verb == u"dumpuser")
         return dumpUserText(arg);
     if (verb == u"clientkick")

@@ -94,6 +94,8 @@ ReplyIntake::Outcome ReplyIntake::handle(const QByteArray& datagram)
             return joined;
     } else {
         m_console.appendText(text);
+        if (m_hooks.consoleReply)
+            m_hooks.consoleReply(datagram);
     }
     finish();
     return Outcome::Handled;

@@ -33,12 +33,14 @@ public:
     {
         std::function<void(const QString&)> channelReply; // the text holding the marker
         std::function<void()> rosterReplaced;             // every complete status reply
+        // A datagram that went to the console, as the server sent it (colour codes kept).
+        std::function<void(const QByteArray&)> consoleReply;
         // After a complete roster with players; false when the checks wait at a timed step:
         // the datagram's handling ends when checksEnded() is called.
         std::function<bool()> runChecks;
-        std::function<void()> saveSettings;               // after every handled datagram
-        std::function<void()> midnight;                   // after the log break line
-        std::function<void()> handled;                    // the very end (queue view refresh)
+        std::function<void()> saveSettings; // after every handled datagram
+        std::function<void()> midnight;     // after the log break line
+        std::function<void()> handled;      // the very end (queue view refresh)
     };
 
     ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster, const Clock& clock,

@@ -123,7 +123,8 @@ void Link::checkSilence()
         return;
     // Two status polls went out and nothing at all was written in between: the server is
     // gone. The line written first keeps the check from firing again inside the reconnect.
-    m_console.consoleLine(QStringLiteral("A kapcsolat a szerverrel megszakadt! Újrakapcsolódás..."));
+    m_console.consoleLine(
+        QStringLiteral("A kapcsolat a szerverrel megszakadt! Újrakapcsolódás..."));
     m_reconnecting = true;
     const auto reconnected = qScopeGuard([this] { m_reconnecting = false; });
     connectAction();
@@ -293,14 +294,14 @@ QString Link::openSocket(const QHostAddress& address, quint16 port)
     const QHostAddress local = address.protocol() == QAbstractSocket::IPv6Protocol
                                    ? QHostAddress(QHostAddress::AnyIPv6)
                                    : QHostAddress(QHostAddress::AnyIPv4);
-    if (!socket->bind(local, 0, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+    if (!socket->bind(local, 0,
+                      QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
         const QString reason = socket->errorString();
         delete socket;
         return reason;
     }
     socket->connectToHost(address, port);
-    if (socket->state() != QAbstractSocket::ConnectedState &&
-        !socket->waitForConnected(1000)) {
+    if (socket->state() != QAbstractSocket::ConnectedState && !socket->waitForConnected(1000)) {
         const QString reason = socket->errorString();
         delete socket;
         return reason;
@@ -326,6 +327,7 @@ void Link::becomeConnected()
     setConnecting(false);
     m_failures = 0;
     m_connected = true;
+    m_stateSince = m_clock.now();
     emit connectedChanged(true);
     const QString where = serverName();
     m_trayHint = QStringLiteral("Vigilor - ") + where;
@@ -495,6 +497,7 @@ void Link::sendLastCommands()
 void Link::sessionClosed()
 {
     m_connected = false;
+    m_stateSince = m_clock.now();
     emit connectedChanged(false);
     m_console.consoleLine(QStringLiteral("Lecsatlakozva"));
     updateLinkControls();
@@ -533,8 +536,9 @@ void Link::readDatagrams()
 void Link::changePassword()
 {
     const QString current = m_settings.password();
-    const std::optional<QString> answer = m_dialogs.input(
-        QStringLiteral("RCON jelszó váltás"), QStringLiteral("Írd be az új RCON jelszót:"), current);
+    const std::optional<QString> answer =
+        m_dialogs.input(QStringLiteral("RCON jelszó váltás"),
+                        QStringLiteral("Írd be az új RCON jelszót:"), current);
     if (!answer)
         return;
     const QString fresh = text::singleLine(answer->left(kMaxDialogAnswer));
@@ -576,8 +580,9 @@ void Link::changePassword()
 
 void Link::lockServer()
 {
-    const std::optional<QString> answer = m_dialogs.input(
-        QStringLiteral("Szerver lezárása jelszóval"), QStringLiteral("Írd be a szerver jelszót:"), {});
+    const std::optional<QString> answer =
+        m_dialogs.input(QStringLiteral("Szerver lezárása jelszóval"),
+                        QStringLiteral("Írd be a szerver jelszót:"), {});
     if (!answer)
         return;
     const QString password = text::singleLine(answer->left(kMaxDialogAnswer));

@@ -2,6 +2,7 @@
 
 #include "text/errors.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -69,6 +70,8 @@ public:
     ~Link() override;
 
     bool isConnected() const { return m_connected; }
+    // When the link was last made or lost; no value before the first connect.
+    const QDateTime& stateSince() const { return m_stateSince; }
     // A connection is wanted but not made yet: its host name is being looked up, or the next
     // try waits after a failure.
     bool isConnecting() const { return m_connecting; }
@@ -192,6 +195,7 @@ private:
     QList<PendingPassword> m_pendingPasswords;
     QTimer m_rosterPoll;
     bool m_connected = false;
+    QDateTime m_stateSince;
     bool m_connecting = false;
     int m_failures = 0;
     QTimer m_retry;

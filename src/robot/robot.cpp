@@ -6,6 +6,7 @@
 #include "rules/banentry.h"
 #include "settings/textfile.h"
 #include "text/clock.h"
+#include "text/cp1250.h"
 #include "text/timeformat.h"
 
 #include <QDir>
@@ -35,6 +36,7 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
       m_link(m_settings, m_console, clock, pump, dialogs, this, this),
       m_intake(m_console, m_consoleLog, m_roster, clock, pump,
                [this](const QDate& date) { return logFileNameFor(date); }),
+      m_serverInfo([this](const QString& command) { m_link.enqueueCommand(command); }),
       m_broadcaster(m_settings, m_link, clock, this, this),
       m_rules(m_settings, m_link, m_console, clock, pump, dialogs,
               [this](const QString& text) { m_broadcaster.sayPublic(text); }),
@@ -42,9 +44,11 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
       m_search(m_console, pump), m_store(m_settings, withSeparator(programFolder)),
       m_weapons(m_link), m_clientConfig(m_settings, m_link),
       m_launcher(m_settings, m_console, m_programFolder),
-      m_scheduler(m_settings, clock, this, withSeparator(programFolder), this), m_transfers(this),
-      m_exchange{m_settings, m_store, dialogs, pump, *this, m_console, m_transfers,
-                 m_store.filePath(QString())},
+      m_scheduler(m_settings, clock, this, withSeparator(programFolder), this),
+      m_transfers(this), m_exchange{m_settings,  m_store,
+                                    dialogs,     pump,
+                                    *this,       m_console,
+                                    m_transfers, m_store.filePath(QString())},
       m_importer(m_exchange)
 {
     m_link.setSayPublic([this](const QString& text) { m_broadcaster.sayPublic(text); });
@@ -55,7 +59,13 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     m_link.setDatagramHandler([this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
     link::ReplyIntake::Hooks hooks;
     hooks.channelReply = [this](const QString& reply) { m_interpreter.runChannelCommand(reply); };
-    hooks.rosterReplaced = [this] { m_rules.rosterReplaced(); };
+    hooks.rosterReplaced = [this] {
+        m_serverInfo.statusReply(m_roster.text().value(0));
+        m_rules.rosterReplaced();
+    };
+    hooks.consoleReply = [this](const QByteArray& datagram) {
+        m_serverInfo.consoleReply(text::fromCp1250(datagram));
+    };
     hooks.runChecks = [this] { return m_rules.runChecks(m_roster.text()); };
     hooks.midnight = [this] { m_rules.midnight(); };
     hooks.saveSettings = [this] { m_store.save(); };
@@ -117,6 +127,9 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     storeHooks.consoleLine = [this](const QString& line) { m_console.consoleLine(line); };
     m_store.setHooks(std::move(storeHooks));
 
+    connect(&m_link, &link::Link::connectedChanged, &m_serverInfo, [this](bool connected) {
+        guarded(this, [&] { m_serverInfo.connectedChanged(connected); });
+    });
     m_scheduler.setActions(schedulerActions());
     // The tasks run at every start wait for the first connection of the run.
     connect(&m_link, &link::Link::linkControlsUpdated, this, [this](bool connected) {
@@ -160,7 +173,8 @@ bool Robot::startUp()
     }
     m_record.load();
     if (logsError != 0)
-        m_console.consoleLine(QStringLiteral("vigilor indítási hiba #") + QString::number(logsError));
+        m_console.consoleLine(QStringLiteral("vigilor indítási hiba #") +
+                              QString::number(logsError));
     else
         m_console.consoleLine(QStringLiteral("vigilor sikeresen elindult"));
     m_console.consoleLine(QStringLiteral("Program verzió: ") + kCaption);
@@ -190,9 +204,15 @@ scheduler::Scheduler::Actions Robot::schedulerActions()
     return tasks;
 }
 
-void Robot::saveSettings() { m_store.save(); }
+void Robot::saveSettings()
+{
+    m_store.save();
+}
 
-void Robot::loadSettings() { m_store.load(); }
+void Robot::loadSettings()
+{
+    m_store.load();
+}
 
 void Robot::loadSettingsAtStart()
 {

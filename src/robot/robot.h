@@ -11,6 +11,7 @@
 #include "link/search.h"
 #include "record/actrecord.h"
 #include "roster/roster.h"
+#include "roster/serverinfo.h"
 #include "rules/rules.h"
 #include "scheduler/scheduler.h"
 #include "settings/settings.h"
@@ -79,6 +80,7 @@ public:
     link::Link& link() { return m_link; }
     link::ReplyIntake& intake() { return m_intake; }
     roster::Roster& roster() { return m_roster; }
+    roster::ServerInfo& serverInfo() { return m_serverInfo; }
     channel::Broadcaster& broadcaster() { return m_broadcaster; }
     channel::Interpreter& interpreter() { return m_interpreter; }
     rules::Rules& rules() { return m_rules; }
@@ -91,15 +93,39 @@ public:
     // What the scheduler's tasks do on this robot: said, sent and refused as its own.
     scheduler::Scheduler::Actions schedulerActions();
     // The ban-list exchange: what the public ban list window needs, and the timed import.
-    exchange::Services& exchangeServices() { return m_exchange; }
-    exchange::TransferRunner& transfers() { return m_transfers; }
-    exchange::Importer& importer() { return m_importer; }
-    Clock& clock() { return m_clock; }
-    EventPump& pump() { return m_pump; }
-    Dialogs& dialogs() { return m_dialogs; }
+    exchange::Services& exchangeServices()
+    {
+        return m_exchange;
+    }
+    exchange::TransferRunner& transfers()
+    {
+        return m_transfers;
+    }
+    exchange::Importer& importer()
+    {
+        return m_importer;
+    }
+    Clock& clock()
+    {
+        return m_clock;
+    }
+    EventPump& pump()
+    {
+        return m_pump;
+    }
+    Dialogs& dialogs()
+    {
+        return m_dialogs;
+    }
 
-    QString programFolder() const { return m_programFolder; }
-    QString filePath(const QString& name) const { return m_programFolder + name; }
+    QString programFolder() const
+    {
+        return m_programFolder;
+    }
+    QString filePath(const QString& name) const
+    {
+        return m_programFolder + name;
+    }
     QString logFileNameFor(const QDate& date) const;
 
     // The window set-up: what interrupted saves left behind removed, logs folder, the day's log
@@ -150,6 +176,7 @@ private:
     roster::Roster m_roster;
     link::Link m_link;
     link::ReplyIntake m_intake;
+    roster::ServerInfo m_serverInfo;
     channel::Broadcaster m_broadcaster;
     rules::Rules m_rules;
     channel::Interpreter m_interpreter;

@@ -61,8 +61,9 @@ QString shiftBy(qint64 seconds)
     return parts.join(u' ');
 }
 
-// A task as the console names it, on one line: when, what, and the start of its option.
-QString describe(const Task& task)
+} // namespace
+
+QString describeTask(const Task& task)
 {
     constexpr int kOptionShown = 60;
     QString text = task.date + u' ' + task.time + QStringLiteral(", ") + task.kind;
@@ -74,6 +75,8 @@ QString describe(const Task& task)
     }
     return text::singleLine(text);
 }
+
+namespace {
 
 QString taskKey(const Task& task)
 {
@@ -243,7 +246,7 @@ void Scheduler::reportNeverDue(const QString& path)
             continue;
         m_saidNeverDue.insert(key);
         lines << u"Ütemező: "_s + name + u": a(z) "_s + QString::number(i + 1) + u". feladat ("_s +
-                     describe(m_tasks[i]) + u") soha nem fut le: "_s + text::singleLine(why);
+                     describeTask(m_tasks[i]) + u") soha nem fut le: "_s + text::singleLine(why);
     }
     sayCounted(lines, u"Ütemező: "_s + name +
                           u": további %1 feladat soha nem fut le hibás dátum vagy idő miatt "
@@ -410,6 +413,32 @@ void Scheduler::tick()
         guarded(m_errors, [&] { fireTask(d.task); });
 }
 
+std::optional<Scheduler::Upcoming> Scheduler::nextDue(const QDateTime& now) const
+{
+    if (!m_settings.flag(Key::Scheduler))
+        return std::nullopt;
+    const QDateTime after = wholeSecond(now);
+    std::optional<Upcoming> next;
+    for (const Task& task : m_tasks) {
+        const std::optional<QTime> time = text::parseLongTime(task.time);
+        if (!time)
+            continue;
+        QDateTime at;
+        if (task.date == kEveryDay) {
+            at = QDateTime(after.date(), *time);
+            if (at <= after)
+                at = QDateTime(after.date().addDays(1), *time);
+        } else if (const std::optional<QDate> date = text::parseShortDate(task.date)) {
+            at = QDateTime(*date, *time);
+        }
+        if (!at.isValid() || at <= after)
+            continue;
+        if (!next || at < next->at)
+            next = Upcoming{at, task};
+    }
+    return next;
+}
+
 void Scheduler::fire(int index)
 {
     if (index < 0 || index >= m_tasks.size())
@@ -448,7 +477,7 @@ void Scheduler::fireTask(const Task& task)
     // for nothing): the console says which and why.
     if (m_actions.whyNotSent) {
         if (const QString why = m_actions.whyNotSent(*kind); !why.isEmpty()) {
-            say(u"Ütemező: a feladat nem ment ki ("_s + describe(task) + u"): "_s + why);
+            say(u"Ütemező: a feladat nem ment ki ("_s + describeTask(task) + u"): "_s + why);
             return;
         }
     }

@@ -29,6 +29,9 @@ namespace vigilor::scheduler {
 // wall clock since its previous look: a late tick still fires what fell due meanwhile, and each
 // task fires at most once for each day it is due, whatever the clock does (the hour lived twice
 // in autumn, a clock put back or forward). A fired task only queues commands or chat lines.
+// A task named on one line, as the console names it: when, what, and the start of its option.
+QString describeTask(const Task& task);
+
 class Scheduler final : public QObject
 {
     Q_OBJECT
@@ -105,6 +108,16 @@ public:
     // After the first successful connection of the program's run: the "Minden indításkor"
     // tasks, in table order, while the scheduler is on. Later calls do nothing.
     void runStartTasksOnce();
+
+    // The next task the timer fires after `now` while the switch is on, with its moment: none
+    // when the switch is off or no dated or daily task lies ahead. Tasks due at the same second
+    // fire in table order: the first of them.
+    struct Upcoming
+    {
+        QDateTime at;
+        Task task;
+    };
+    std::optional<Upcoming> nextDue(const QDateTime& now) const;
 
     QTimer& timer() { return m_timer; }
     // A second on the wall clock: date and time of day.

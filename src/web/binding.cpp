@@ -3,7 +3,10 @@
 #include "link/datagram.h"
 #include "robot/robot.h"
 #include "rules/banentry.h"
+#include "text/clock.h"
 #include "text/cp1250.h"
+#include "text/textutil.h"
+#include "text/timeformat.h"
 
 #include <algorithm>
 
@@ -28,6 +31,29 @@ bool oneLine(const QString& text)
                         [](QChar c) { return c == u'\n' || c == u'\r' || c == QChar(0); });
 }
 
+// A moment as the console writes it, or empty.
+QString moment(const QDateTime& at)
+{
+    return at.isValid() ? text::dateTime(at) : QString();
+}
+
+// The scheduler's task as the header names it: what, and the start of its option (a command's
+// secret masked as the console masks it).
+QString taskText(const scheduler::Task& task)
+{
+    constexpr int kOptionShown = 60;
+    QString text = task.kind;
+    QString option = text::singleLine(task.option);
+    if (scheduler::kindOf(task.kind) == scheduler::Kind::Command)
+        option = link::maskedCommand(option);
+    if (!option.isEmpty() && option != scheduler::kNoOptions) {
+        text += QStringLiteral(": ") + option.left(kOptionShown);
+        if (option.size() > kOptionShown)
+            text += u'…';
+    }
+    return text;
+}
+
 } // namespace
 
 Binding::Binding(Robot& robot, QObject* parent) : QObject(parent), m_robot(robot)
@@ -42,6 +68,14 @@ Binding::Binding(Robot& robot, QObject* parent) : QObject(parent), m_robot(robot
             [this]() noexcept { emit stateChanged(); });
     connect(&robot.settings(), &Settings::portChanged, this,
             [this]() noexcept { emit stateChanged(); });
+    connect(&robot.serverInfo(), &roster::ServerInfo::changed, this,
+            [this]() noexcept { emit stateChanged(); });
+    connect(&robot.scheduler(), &scheduler::Scheduler::tasksChanged, this,
+            [this]() noexcept { emit stateChanged(); });
+    connect(&robot.settings(), &Settings::changed, this, [this](Key key) noexcept {
+        if (key == Key::Scheduler)
+            emit stateChanged();
+    });
     connect(&robot.console(), &link::Console::linesAppended, this,
             [this]() noexcept { emit consoleChanged(); });
     connect(&robot.console(), &link::Console::contentReset, this,
@@ -66,8 +100,19 @@ QString shownConsoleLine(const QString& line)
 StateSnapshot Binding::snapshot() const
 {
     const Settings& settings = m_robot.settings();
-    return {m_robot.link().isConnected(), settings.host() + u':' + settings.port(),
-            m_robot.roster().rows(), m_robot.rules().banList().entries()};
+    StateSnapshot snapshot;
+    snapshot.connected = m_robot.link().isConnected();
+    snapshot.address = settings.host() + u':' + settings.port();
+    snapshot.linkSince = m_robot.link().stateSince();
+    snapshot.server = m_robot.serverInfo().facts();
+    snapshot.server.map = m_robot.serverInfo().map();
+    if (const auto next = m_robot.scheduler().nextDue(m_robot.clock().now())) {
+        snapshot.nextTaskAt = next->at;
+        snapshot.nextTask = taskText(next->task);
+    }
+    snapshot.rows = m_robot.roster().rows();
+    snapshot.bans = m_robot.rules().banList().entries();
+    return snapshot;
 }
 
 QJsonObject stateJson(const StateSnapshot& snapshot)
@@ -77,6 +122,18 @@ QJsonObject stateJson(const StateSnapshot& snapshot)
     link[QStringLiteral("text")] =
         snapshot.connected ? QStringLiteral("Csatlakozva") : QStringLiteral("Lecsatlakozva");
     link[QStringLiteral("address")] = snapshot.address;
+    link[QStringLiteral("since")] = moment(snapshot.linkSince);
+
+    QJsonObject server;
+    server[QStringLiteral("name")] = snapshot.server.name;
+    server[QStringLiteral("map")] = snapshot.server.map;
+    server[QStringLiteral("gameType")] = snapshot.server.gameType;
+    server[QStringLiteral("maxPlayers")] = snapshot.server.maxPlayers;
+    QJsonObject next;
+    if (snapshot.nextTaskAt.isValid()) {
+        next[QStringLiteral("at")] = moment(snapshot.nextTaskAt);
+        next[QStringLiteral("text")] = snapshot.nextTask;
+    }
 
     QJsonArray rows;
     for (const QStringList& cells : snapshot.rows) {
@@ -96,6 +153,8 @@ QJsonObject stateJson(const StateSnapshot& snapshot)
 
     QJsonObject state;
     state[QStringLiteral("link")] = link;
+    state[QStringLiteral("server")] = server;
+    state[QStringLiteral("nextTask")] = next;
     state[QStringLiteral("players")] = int(rows.size());
     state[QStringLiteral("rows")] = rows;
     state[QStringLiteral("bans")] = bans;

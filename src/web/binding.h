@@ -1,9 +1,11 @@
 #pragma once
 
 #include "record/actrecord.h"
+#include "roster/serverinfo.h"
 #include "rules/rostermenu.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -48,6 +50,10 @@ struct StateSnapshot
 {
     bool connected = false;
     QString address;
+    QDateTime linkSince; // when the link was last made or lost (invalid before the first connect)
+    roster::ServerFacts server; // its map the latest the robot heard of
+    QDateTime nextTaskAt;       // the scheduler's next task (invalid when none lies ahead)
+    QString nextTask;
     QList<QStringList> rows;
     QStringList bans;
 };
@@ -121,7 +127,8 @@ public:
     record::ActRecord& record();
 
 signals:
-    // The link, the player table or the ban list changed.
+    // The link, the server's facts, the scheduler's next task, the player table or the ban list
+    // changed.
     void stateChanged();
     // Lines were added to the console.
     void consoleChanged();

@@ -151,6 +151,7 @@ void WebFront::stop(bool say)
     m_sweep.stop();
     m_listening.reset();
     m_server.reset();
+    m_robot.serverInfo().setWatching(false, m_robot.link().isConnected());
     if (say)
         m_robot.console().consoleLine(QStringLiteral("A webes felület leállt."));
 }
@@ -200,6 +201,8 @@ void WebFront::start(const WebConfig& config)
     m_api->setSecure(tls.has_value());
     server->setApi(m_api.get());
     m_server = std::move(server);
+    // The page's header shows the server's name, game type and size: asked for while it runs.
+    m_robot.serverInfo().setWatching(true, m_robot.link().isConnected());
     connect(&m_server->feeds(), &LiveFeed::dropped, this,
             [this](const QString& address, const QString& reason) {
                 guarded(&m_robot, [&] {

@@ -1,5 +1,6 @@
 #include "roster/playerline.h"
 #include "roster/roster.h"
+#include "roster/serverinfo.h"
 #include "settings/settings.h"
 #include "text/errors.h"
 
@@ -331,6 +332,66 @@ private slots:
         roster.setWindowShowing(false);
         roster.refresh();
         QVERIFY(!roster.listTimer().isActive());
+    }
+
+    // A serverinfo reply as the game prints it (its datagram header kept, the name's colour
+    // codes kept, keys padded to 20); other replies are none.
+    void readsServerInfo()
+    {
+        const QString reply = u"\xff\xff\xff\xffprint\nServer info settings:\n"
+                              u"g_gametype          sd\n"
+                              u"mapname             mp_toujane\n"
+                              u"sv_hostname         ^2Gyakorló ^7Szerver\n"
+                              u"sv_maxclients       24\n"
+                              u"shortversion        1.51\n"_s;
+        const auto facts = parseServerInfo(reply);
+        QVERIFY(facts);
+        QCOMPARE(facts->name, u"^2Gyakorló ^7Szerver"_s);
+        QCOMPARE(facts->gameType, u"sd"_s);
+        QCOMPARE(facts->map, u"mp_toujane"_s);
+        QCOMPARE(facts->maxPlayers, 24);
+        QVERIFY(!parseServerInfo(u"\"sv_hostname\" is:\"x^7\" default:\"y^7\"\n"_s));
+        QVERIFY(!parseServerInfo(u"Server info settings:\n"_s));
+        QVERIFY(!parseServerInfo(u"Unknown command \"serverinfo\"\n"_s));
+        QCOMPARE(statusMap(u"map: mp_harbor"_s), u"mp_harbor"_s);
+        QCOMPARE(statusMap(u"num score ping"_s), QString());
+    }
+
+    // One question after each connect and one per new map a status reply names, only while
+    // watched; a lost answer is not asked again for the same map.
+    void asksForServerInfoSparingly()
+    {
+        QStringList sent;
+        ServerInfo info([&sent](const QString& command) { sent << command; });
+        QSignalSpy changed(&info, &ServerInfo::changed);
+        info.connectedChanged(true);
+        info.statusReply(u"map: mp_harbor"_s);
+        QVERIFY(sent.isEmpty()); // nobody watches
+        info.setWatching(true, true);
+        QCOMPARE(sent, QStringList{u"serverinfo"_s});
+        info.statusReply(u"map: mp_harbor"_s); // the question is about this map
+        QCOMPARE(sent.size(), 1);
+        info.consoleReply(u"Server info settings:\nmapname             mp_harbor\n"
+                          u"sv_hostname         Egy\n"_s);
+        QCOMPARE(info.facts().name, u"Egy"_s);
+        info.statusReply(u"map: mp_harbor"_s);
+        QCOMPARE(sent.size(), 1);
+        const qsizetype changes = changed.size();
+        info.statusReply(u"map: mp_depot"_s);
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(info.map(), u"mp_depot"_s);
+        QCOMPARE(changed.size(), changes + 1);
+        info.statusReply(u"map: mp_depot"_s); // its answer was lost: not asked again
+        QCOMPARE(sent.size(), 2);
+        info.connectedChanged(false);
+        info.statusReply(u"map: mp_carentan"_s);
+        QCOMPARE(sent.size(), 2); // not while disconnected
+        info.connectedChanged(true);
+        QCOMPARE(sent.size(), 3);
+        info.setWatching(false, true);
+        info.connectedChanged(false);
+        info.connectedChanged(true);
+        QCOMPARE(sent.size(), 3);
     }
 };
 

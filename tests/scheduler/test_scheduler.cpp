@@ -113,6 +113,32 @@ class TestScheduler final : public QObject
     Q_OBJECT
 
 private slots:
+    // The next task the header names: the earliest dated or daily one ahead of now, none while
+    // the switch is off; tasks run at start, passed dates and unreadable times are not ahead.
+    void nextDueTask()
+    {
+        Bench b; // 2026.12.08. 19:59:58
+        b.setTasks({command(u"Minden indításkor"_s, u"Bármikor"_s, u"start"_s),
+                    command(u"2026.12.07."_s, u"20:00:00"_s, u"past"_s),
+                    command(u"Minden nap"_s, u"19:00:00"_s, u"daily"_s),
+                    command(u"2026.12.08."_s, u"25:00:00"_s, u"bad"_s),
+                    command(u"2026.12.09."_s, u"8:00:00"_s, u"dated"_s)});
+        const QDateTime now = b.clock.now();
+        QVERIFY(!b.scheduler.nextDue(now));
+        b.switchOn();
+        auto next = b.scheduler.nextDue(now);
+        QVERIFY(next);
+        QCOMPARE(next->task.option, u"dated"_s);
+        QCOMPARE(next->at, QDateTime(QDate(2026, 12, 9), QTime(8, 0)));
+        // Past 8:00 on the 9th the daily task of 19:00 comes next; after it, the next day's.
+        next = b.scheduler.nextDue(QDateTime(QDate(2026, 12, 9), QTime(8, 0)));
+        QVERIFY(next);
+        QCOMPARE(next->task.option, u"daily"_s);
+        QCOMPARE(next->at, QDateTime(QDate(2026, 12, 9), QTime(19, 0)));
+        next = b.scheduler.nextDue(QDateTime(QDate(2026, 12, 9), QTime(19, 0, 0, 500)));
+        QCOMPARE(next->at, QDateTime(QDate(2026, 12, 10), QTime(19, 0)));
+    }
+
     // Three tasks make 927 bytes; each field is a length byte and its room, code page 1250,
     // texts longer than their field cut to it.
     void taskFileLayout()

@@ -103,7 +103,8 @@ def run(args, work):
         driver.find_element(By.ID, "tab-lista").click()
         wait.until(lambda d: "Kovacs" in d.find_element(By.ID, "Table").text)
         check(driver.find_element(By.ID, "player-count").text == "2", "the page counts 2 players")
-        headers = [th.text for th in driver.find_elements(By.CSS_SELECTOR, "#Table th")]
+        headers = [th.get_attribute("textContent") for th in
+                   driver.find_elements(By.CSS_SELECTOR, "#Table th")]
         check(headers == ["Slot", "Pont", "Ping", "Név", "IP", "Rate"], "the table's columns")
 
         # "Kirúgás" on Kovacs, slot 3.
@@ -118,6 +119,9 @@ def run(args, work):
                         "Csapat váltás (min AWE 2.1x)", "Nézelődő (min AWE 2.1x)"):
             check(caption in items, "the menu offers \"%s\"" % caption)
         menu.find_element(By.XPATH, ".//button[text()='Kirúgás']").click()
+        confirm = driver.find_element(By.ID, "confirm")
+        wait.until(lambda d: confirm.is_displayed())
+        confirm.find_element(By.XPATH, ".//button[text()='Kirúgás']").click()
         check(received.wait_for(r"^127\.0\.0\.1:\d+ clientkick 3$"),
               "the practice server receives clientkick 3")
         driver.find_element(By.ID, "tab-konzol").click()

@@ -1,5 +1,6 @@
-// The robot's web page: the player table with its menu, the console with the command and chat
-// boxes, and the ban list, kept live over one WebSocket. Every act is a POST carrying the
+// The robot's web page: the server at a glance in the header, the player table (sorted and
+// filtered, updated in place) with its menu, the console with the command and chat boxes, and
+// the ban list (filtered, sorted, paged), kept live over one WebSocket. Every act is a POST carrying the
 // session's anti-forgery token; the robot answers with {"ok":true} or {"error":"..."}.
 "use strict";
 
@@ -9,9 +10,23 @@ const kRetryMs = 2000;
 let token = "";
 let captions = null;
 let consoleNext = 0;        // index of the console line after the last one shown
-let shownRows = "";
+const kBansPerPage = 200;
+const kNumberColumns = new Set([0, 1, 2, 5]);  // slot, score, ping, rate
+const kWideColumns = new Set([4, 5]);          // left to a tap on a phone: address, rate
+const kConfirmed = new Set(["KickItem", "BanNameItem", "BanIPItem"]);
+
+let shownRows = null;       // the rows as last drawn, by slot
+let rowsData = [];
+let bansData = [];
 let shownBans = "";
-let offered = null;         // the player the open menu acts on: {slot, name, address}
+let sortColumn = -1;        // -1: the robot's order
+let sortDown = false;
+let banPage = 0;
+let rawColours = false;
+let offered = null;         // the player the open menu acts on: {slot, name, address, cells}
+let chosenSlot = null;      // the row last tapped
+let pendingAct = null;      // the act the confirmation dialog asks about: {item, player}
+let lastState = null;
 let feed = null;
 
 const $ = (id) => document.getElementById(id);
@@ -54,6 +69,54 @@ async function post(path, body) {
   return true;
 }
 
+// ---- colour codes ------------------------------------------------------------------------------
+
+// The text with its CoD colour codes (^0..^9) drawn as colours: text nodes in spans, never
+// markup. With the switch on, the codes are shown as they are.
+function colourText(text) {
+  const fragment = document.createDocumentFragment();
+  if (rawColours || text.indexOf("^") < 0) {
+    fragment.appendChild(document.createTextNode(text));
+    return fragment;
+  }
+  let colour = "";
+  let run = "";
+  const flush = () => {
+    if (!run)
+      return;
+    if (colour) {
+      const span = document.createElement("span");
+      span.className = "c" + colour;
+      span.textContent = run;
+      fragment.appendChild(span);
+    } else {
+      fragment.appendChild(document.createTextNode(run));
+    }
+    run = "";
+  };
+  for (let i = 0; i < text.length; ++i) {
+    const next = text[i + 1];
+    if (text[i] === "^" && next >= "0" && next <= "9") {
+      flush();
+      colour = next === "7" ? "" : next;
+      ++i;
+    } else {
+      run += text[i];
+    }
+  }
+  flush();
+  return fragment;
+}
+
+function setColoured(element, text) {
+  element.replaceChildren(colourText(text));
+}
+
+// The text as the game shows it, without its codes: what a search matches.
+function plainText(text) {
+  return text.replace(/\^[0-9]/g, "");
+}
+
 // ---- tabs ------------------------------------------------------------------------------------
 
 function selectTab(tab) {
@@ -66,38 +129,161 @@ function selectTab(tab) {
     scrollConsoleToEnd();
 }
 
-// ---- the link and the player table -------------------------------------------------------------
+// ---- the header -------------------------------------------------------------------------------
 
-function showLink(state) {
+function showHeader(state) {
   const link = $("link-state");
   link.textContent = state.link.text;
   link.className = state.link.connected ? "on" : "off";
+  $("link-since").textContent = state.link.since ? "(" + state.link.since + " óta)" : "";
   $("server-address").textContent = state.link.address;
   $("player-count").textContent = String(state.players);
+  const server = state.server || {};
+  setColoured($("server-name"), server.name || "Vigilor");
+  document.title = (server.name ? plainText(server.name) + " – " : "") + "Vigilor";
+  $("server-map").textContent = server.map || "–";
+  $("server-gametype").textContent = server.gameType || "–";
+  $("player-max").textContent = server.maxPlayers ? String(server.maxPlayers) : "?";
+  const next = state.nextTask || {};
+  $("next-task").textContent = next.at ? next.at + " – " + next.text : "nincs";
 }
 
-function showRows(rows) {
-  const text = JSON.stringify(rows);
-  if (text === shownRows)
-    return;
-  shownRows = text;
-  const body = $("Table").tBodies[0];
-  body.replaceChildren();
-  for (const cells of rows) {
-    const row = body.insertRow();
-    row.tabIndex = 0;
-    for (const cell of cells)
-      row.insertCell().textContent = cell;
-    // The menu acts on the player as this row shows him now, whatever the row shows later.
-    const player = {slot: cells[0], name: cells[3], address: cells[4]};
-    row.addEventListener("click", () => openMenu(player));
-    row.addEventListener("keydown", (event) => {
-      if (event.key === "Enter" || event.key === " ") {
-        event.preventDefault();
-        openMenu(player);
-      }
-    });
+// ---- the player table --------------------------------------------------------------------------
+
+function compareCells(a, b, column) {
+  if (kNumberColumns.has(column)) {
+    const x = Number(a), y = Number(b);
+    const xn = Number.isNaN(x), yn = Number.isNaN(y);
+    if (xn || yn)
+      return xn === yn ? a.localeCompare(b) : (xn ? 1 : -1);  // CNCT, ZMBI after the numbers
+    return x - y;
   }
+  return plainText(a).localeCompare(plainText(b), "hu", {sensitivity: "base"});
+}
+
+function rowMatches(cells, needle) {
+  if (!needle)
+    return true;
+  return plainText(cells[3]).toLowerCase().includes(needle) ||
+         cells[4].toLowerCase().includes(needle);
+}
+
+function playerOf(row) {
+  const cells = JSON.parse(row.dataset.cells);
+  return {slot: cells[0], name: cells[3], address: cells[4], cells: cells};
+}
+
+function makeRow() {
+  const row = document.createElement("tr");
+  row.tabIndex = 0;
+  for (let column = 0; column < captions.columns.length; ++column) {
+    const cell = row.insertCell();
+    if (kNumberColumns.has(column))
+      cell.className = "number";
+    if (kWideColumns.has(column))
+      cell.classList.add("wide");
+  }
+  // The menu acts on the player as this row shows him when it is opened.
+  row.addEventListener("click", () => openMenu(row));
+  row.addEventListener("keydown", (event) => {
+    if (event.key === "Enter" || event.key === " ") {
+      event.preventDefault();
+      openMenu(row);
+    }
+  });
+  return row;
+}
+
+// The table is updated in place: a player's row stays the same element while he is on the
+// server, so a focused or tapped row keeps its focus across refreshes.
+function showRows(rows) {
+  rowsData = rows;
+  const body = $("Table").tBodies[0];
+  const focused = document.activeElement;
+  const known = shownRows || new Map();
+  const next = new Map();
+  for (const cells of rows) {
+    let row = known.get(cells[0]);
+    if (!row)
+      row = makeRow();
+    const text = JSON.stringify(cells);
+    if (row.dataset.cells !== text || row.dataset.raw !== String(rawColours)) {
+      row.dataset.cells = text;
+      row.dataset.raw = String(rawColours);
+      cells.forEach((value, column) => {
+        const cell = row.cells[column];
+        if (column === 3)
+          setColoured(cell, value);
+        else if (cell.textContent !== value)
+          cell.textContent = value;
+      });
+    }
+    row.classList.toggle("chosen", cells[0] === chosenSlot);
+    next.set(cells[0], row);
+  }
+  for (const [slot, row] of known)
+    if (!next.has(slot))
+      row.remove();
+  shownRows = next;
+  arrangeRows();
+  if (focused && focused.parentNode === body && document.activeElement !== focused)
+    focused.focus({preventScroll: true});
+}
+
+// Sorts and filters the rows drawn, moving only those out of place.
+function arrangeRows() {
+  if (!shownRows)
+    return;
+  const body = $("Table").tBodies[0];
+  const focused = document.activeElement;
+  const needle = $("player-filter").value.trim().toLowerCase();
+  const order = rowsData.map((cells, index) => ({cells, index}));
+  if (sortColumn >= 0)
+    order.sort((a, b) => {
+      const by = compareCells(a.cells[sortColumn], b.cells[sortColumn], sortColumn);
+      return (sortDown ? -by : by) || a.index - b.index;
+    });
+  let at = body.firstElementChild;
+  for (const {cells} of order) {
+    const row = shownRows.get(cells[0]);
+    row.hidden = !rowMatches(cells, needle);
+    if (row === at)
+      at = at.nextElementSibling;
+    else
+      body.insertBefore(row, at);
+  }
+  if (focused && focused.parentNode === body && document.activeElement !== focused)
+    focused.focus({preventScroll: true});
+}
+
+function buildHeader() {
+  const head = $("Table").tHead.rows[0];
+  captions.columns.forEach((column, index) => {
+    const cell = document.createElement("th");
+    cell.scope = "col";
+    if (kNumberColumns.has(index))
+      cell.className = "number";
+    if (kWideColumns.has(index))
+      cell.classList.add("wide");
+    const button = document.createElement("button");
+    button.type = "button";
+    button.textContent = column;
+    button.title = "Rendezés: " + column;
+    button.addEventListener("click", () => {
+      if (sortColumn === index) {
+        sortDown = !sortDown;
+      } else {
+        sortColumn = index;
+        sortDown = false;
+      }
+      for (const th of head.cells)
+        th.removeAttribute("aria-sort");
+      cell.setAttribute("aria-sort", sortDown ? "descending" : "ascending");
+      arrangeRows();
+    });
+    cell.appendChild(button);
+    head.appendChild(cell);
+  });
 }
 
 function buildMenu() {
@@ -123,9 +309,24 @@ function buildMenu() {
   }
 }
 
-function openMenu(player) {
+function openMenu(row) {
+  const player = playerOf(row);
   offered = player;
-  $("menu-player").textContent = player.slot + ". " + player.name;
+  chosenSlot = player.slot;
+  for (const other of row.parentNode.rows)
+    other.classList.toggle("chosen", other === row);
+  const title = $("menu-player");
+  title.replaceChildren(document.createTextNode(player.slot + ". "), colourText(player.name));
+  // Everything the row holds, also the columns a phone leaves out.
+  const details = $("menu-details");
+  details.replaceChildren();
+  captions.columns.forEach((column, index) => {
+    const term = document.createElement("dt");
+    term.textContent = column;
+    const value = document.createElement("dd");
+    value.appendChild(index === 3 ? colourText(player.cells[index]) : document.createTextNode(player.cells[index]));
+    details.append(term, value);
+  });
   $("ListMenu").hidden = false;
   const first = $("menu-items").querySelector("button");
   if (first)
@@ -142,11 +343,38 @@ async function runMenuItem(item) {
   closeMenu();
   if (!player)
     return;
-  if (await post("/api/roster", {item: item.id, slot: player.slot, name: player.name,
-                                 address: player.address}))
-    showMessage(item.caption + ": " + player.name, true);
+  if (kConfirmed.has(item.id)) {
+    askConfirmation(item, player);
+    return;
+  }
+  await sendAct(item, player, null);
+}
+
+async function sendAct(item, player, reason) {
+  const body = {item: item.id, slot: player.slot, name: player.name, address: player.address};
+  if (reason !== null)
+    body.reason = reason;
+  if (await post("/api/roster", body))
+    showMessage(item.caption + ": " + plainText(player.name), true);
   if (item.id === "Dump")
     selectTab($("tab-konzol"));
+}
+
+// Kicks and bans ask first, and take an optional reason.
+function askConfirmation(item, player) {
+  pendingAct = {item, player};
+  $("confirm-title").replaceChildren(
+    document.createTextNode(item.caption + " – " + player.slot + ". "), colourText(player.name),
+    document.createTextNode(" (" + player.address + ")?"));
+  $("confirm-ok").textContent = item.caption;
+  $("act-reason").value = "";
+  $("confirm").hidden = false;
+  $("act-reason").focus();
+}
+
+function closeConfirmation() {
+  pendingAct = null;
+  $("confirm").hidden = true;
 }
 
 // ---- the console -------------------------------------------------------------------------------
@@ -173,7 +401,8 @@ function addConsoleLines(first, lines, reset) {
   const fragment = document.createDocumentFragment();
   for (let i = skip; i < lines.length; ++i) {
     const line = document.createElement("div");
-    line.textContent = lines[i];
+    line.dataset.text = lines[i];
+    line.appendChild(colourText(lines[i]));
     fragment.appendChild(line);
   }
   box.appendChild(fragment);
@@ -203,13 +432,38 @@ function showBans(bans) {
   if (text === shownBans)
     return;
   shownBans = text;
+  bansData = bans;
+  drawBans();
+}
+
+// The entries that match the search, in the order asked for, one page of them at a time. Each
+// keeps its row in the robot's list, by which it is named to the robot.
+function drawBans() {
+  const needle = $("ban-filter").value.trim().toLowerCase();
+  const order = $("ban-sort").value;
+  let shown = bansData.map((entry, row) => ({entry, row}))
+    .filter(({entry}) => !needle || plainText(entry.line).toLowerCase().includes(needle));
+  if (order === "text")
+    shown.sort((a, b) => plainText(a.entry.text).localeCompare(plainText(b.entry.text), "hu",
+                                                             {sensitivity: "base"}) || a.row - b.row);
+  else if (order === "grade")
+    shown.sort((a, b) => a.entry.grade - b.entry.grade || a.row - b.row);
+  const pages = Math.max(1, Math.ceil(shown.length / kBansPerPage));
+  banPage = Math.min(banPage, pages - 1);
+  $("ban-page").textContent = (banPage + 1) + "/" + pages + ". oldal (" + shown.length + " bejegyzés)";
+  $("ban-prev").disabled = banPage === 0;
+  $("ban-next").disabled = banPage >= pages - 1;
+  $("ban-prev").parentNode.hidden = pages < 2;
+  shown = shown.slice(banPage * kBansPerPage, (banPage + 1) * kBansPerPage);
+
   const list = $("banlistbox");
   list.replaceChildren();
-  bans.forEach((entry, row) => {
+  for (const {entry, row} of shown) {
     const item = document.createElement("li");
     const line = document.createElement("span");
     line.className = "entry";
-    line.textContent = entry.line;
+    line.dataset.text = entry.line;
+    line.appendChild(colourText(entry.line));
     const select = gradeSelect(entry.grade);
     select.setAttribute("aria-label", "Fokozat: " + entry.line);
     select.addEventListener("change", () =>
@@ -223,13 +477,25 @@ function showBans(bans) {
       post("/api/bans/remove", {row: row, line: entry.line}));
     item.append(line, select, remove);
     list.appendChild(item);
-  });
+  }
+}
+
+// The switch between colours and raw codes redraws every coloured text.
+function redrawColours() {
+  if (lastState) {
+    showHeader(lastState);
+    showRows(lastState.rows);
+  }
+  drawBans();
+  for (const line of $("console").children)
+    line.replaceChildren(colourText(line.dataset.text));
 }
 
 // ---- state and the live feed -------------------------------------------------------------------
 
 function showState(state) {
-  showLink(state);
+  lastState = state;
+  showHeader(state);
   showRows(state.rows);
   showBans(state.bans);
 }
@@ -279,13 +545,7 @@ async function start() {
   token = answer.token;
   if (!captions) {
     captions = answer.captions;
-    const head = $("Table").tHead.rows[0];
-    for (const column of captions.columns) {
-      const cell = document.createElement("th");
-      cell.scope = "col";
-      cell.textContent = column;
-      head.appendChild(cell);
-    }
+    buildHeader();
     buildMenu();
     const grades = $("ComboBox1");
     captions.grades.forEach((caption, index) => {
@@ -303,9 +563,29 @@ function setUp() {
   for (const tab of document.querySelectorAll("nav [role=tab]"))
     tab.addEventListener("click", () => selectTab(tab));
   $("menu-cancel").addEventListener("click", closeMenu);
+  $("confirm-cancel").addEventListener("click", closeConfirmation);
+  $("confirm-form").addEventListener("submit", (event) => {
+    event.preventDefault();
+    const act = pendingAct;
+    const reason = $("act-reason").value.trim();
+    closeConfirmation();
+    if (act)
+      sendAct(act.item, act.player, reason);
+  });
   document.addEventListener("keydown", (event) => {
-    if (event.key === "Escape")
+    if (event.key === "Escape") {
       closeMenu();
+      closeConfirmation();
+    }
+  });
+  $("player-filter").addEventListener("input", arrangeRows);
+  $("ban-filter").addEventListener("input", () => { banPage = 0; drawBans(); });
+  $("ban-sort").addEventListener("change", () => { banPage = 0; drawBans(); });
+  $("ban-prev").addEventListener("click", () => { banPage = Math.max(0, banPage - 1); drawBans(); });
+  $("ban-next").addEventListener("click", () => { ++banPage; drawBans(); });
+  $("raw-colours").addEventListener("change", () => {
+    rawColours = $("raw-colours").checked;
+    redrawColours();
   });
   $("send-form").addEventListener("submit", async (event) => {
     event.preventDefault();
