@@ -156,3 +156,48 @@ def main(run, prefix):
         shutil.rmtree(work, ignore_errors=True)
     print("PASS", flush=True)
     return 0
+
+
+def data_folder(work, game_port, password, extra_settings=b""):
+    """A data folder whose settings connect at start to the practice server on game_port with
+    the password; extra_settings (bytes, CR LF lines) are appended to the settings file."""
+    data = os.path.join(work, "data")
+    os.makedirs(data)
+    with open(os.path.join(data, "vigilor.ini"), "wb") as f:
+        f.write(b"[System]\r\nSaveServerInfo=1\r\nAutoConnect=1\r\n[ServerInfo]\r\nIP=127.0.0.1\r\n"
+                b"Port=" + str(game_port).encode() + b"\r\nPWD=" + scrambled(password) + b"\r\n" +
+                extra_settings)
+    return data
+
+
+def players_file(work, players):
+    """The practice server's player list: lines of slot;score;ping;name;address;rate."""
+    path = os.path.join(work, "players.txt")
+    with open(path, "w") as f:
+        f.write(players)
+    return path
+
+
+def start_practice(args, environment, processes, game_port, password, *options):
+    """The practice server on 127.0.0.1:game_port, answering at once; returns the reader of what
+    it received (a line per command)."""
+    game = subprocess.Popen([args.testserver, "--port", str(game_port), "--password", password,
+                             "--flood-ms", "0"] + list(options),
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
+    processes.append(game)
+    return Output(game)
+
+
+def start_robot(args, environment, processes, data):
+    """The program without a window on the data folder, with the web page on a free port of
+    127.0.0.1; returns the process, the reader of its console and the port. A port of its own
+    each time: the console of a restart holds the day's earlier lines."""
+    port = free_port(socket.SOCK_STREAM)
+    robot = subprocess.Popen([args.vigilor, "--headless", "--data-dir", data,
+                              "--web", "127.0.0.1:%d" % port],
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
+    processes.append(robot)
+    console = Output(robot)
+    check(console.wait_for(r">> Webes felület: http://127\.0\.0\.1:%d/" % port),
+          "the web page starts and the console says where")
+    return robot, console, port

@@ -14,15 +14,14 @@ import os
 import re
 import socket
 import stat
-import subprocess
 import sys
 import time
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
-from browserlib import (Output, browser, check, free_port, http_request, main,
-                        private_environment, scrambled, stop_all, upgrade_status)
+from browserlib import (browser, check, data_folder, free_port, http_request, main, players_file,
+                        private_environment, start_practice, start_robot, stop_all, upgrade_status)
 
 PASSWORD = "webteszt"
 PLAYERS = "3;12;48;Kovacs;10.0.0.3:28960;25000\n5;4;60;Nagy;10.0.0.5:28960;25000\n"
@@ -32,31 +31,14 @@ def run(args, work):
     environment = private_environment(work)
 
     game_port = free_port(socket.SOCK_DGRAM)
-    players = os.path.join(work, "players.txt")
-    with open(players, "w") as f:
-        f.write(PLAYERS)
-    data = os.path.join(work, "data")
-    os.makedirs(data)
-    with open(os.path.join(data, "vigilor.ini"), "wb") as f:
-        f.write(b"[System]\r\nSaveServerInfo=1\r\nAutoConnect=1\r\n[ServerInfo]\r\nIP=127.0.0.1\r\n"
-                b"Port=" + str(game_port).encode() + b"\r\nPWD=" + scrambled(PASSWORD) + b"\r\n")
+    players = players_file(work, PLAYERS)
+    data = data_folder(work, game_port, PASSWORD)
 
     processes = []
     try:
-        game = subprocess.Popen([args.testserver, "--port", str(game_port), "--password", PASSWORD,
-                                 "--players", players, "--flood-ms", "0"],
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
-        processes.append(game)
-        received = Output(game)
-        robot = subprocess.Popen([args.vigilor, "--headless", "--data-dir", data,
-                                  "--web", "127.0.0.1:0"],
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
-        processes.append(robot)
-        console = Output(robot)
-
-        found = console.wait_for(r">> Webes felület: http://127\.0\.0\.1:(\d+)/")
-        check(found, "the web page starts and the console says where")
-        port = int(found.group(1))
+        received = start_practice(args, environment, processes, game_port, PASSWORD,
+                                  "--players", players)
+        robot, console, port = start_robot(args, environment, processes, data)
         base = "http://127.0.0.1:%d/" % port
         key_file = os.path.join(data, "web-token")
         check(console.wait_for(r"hozzáférési kulcs készült \(csak a tulajdonos olvashatja\): " +

@@ -13,10 +13,8 @@ the same connection would reach the robot without the proxy's headers.
 import os
 import re
 import socket
-import subprocess
 import sys
 import threading
-import time
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
@@ -24,8 +22,8 @@ from selenium.webdriver.support.ui import WebDriverWait
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 
-from browserlib import (Output, check, free_port, http_request, main, private_environment,
-                        scrambled, stop_all)
+from browserlib import (check, data_folder, free_port, http_request, main, players_file,
+                        private_environment, start_practice, start_robot, stop_all)
 
 PASSWORD = "demo"
 PLAYERS = "3;12;48;Kovacs;10.0.0.3:28960;25000\n"
@@ -122,35 +120,19 @@ def run(args, work):
     environment = private_environment(work)
     game_port = free_port(socket.SOCK_DGRAM)
     proxy_port = free_port(socket.SOCK_STREAM)
-    players = os.path.join(work, "players.txt")
-    with open(players, "w") as f:
-        f.write(PLAYERS)
-    data = os.path.join(work, "data")
-    os.makedirs(data)
-    with open(os.path.join(data, "vigilor.ini"), "wb") as f:
-        f.write(b"[System]\r\nSaveServerInfo=1\r\nAutoConnect=1\r\n[ServerInfo]\r\nIP=127.0.0.1\r\n"
-                b"Port=" + str(game_port).encode() + b"\r\nPWD=" + scrambled(PASSWORD) +
-                b"\r\n[Web]\r\nTrustedProxies=127.0.0.1\r\nHosts=127.0.0.1:" +
-                str(proxy_port).encode() + b"\r\n")
+    players = players_file(work, PLAYERS)
+    data = data_folder(work, game_port, PASSWORD,
+                       b"[Web]\r\nTrustedProxies=127.0.0.1\r\nHosts=127.0.0.1:" +
+                       str(proxy_port).encode() + b"\r\n")
     with open(os.path.join(data, "bans.txt"), "wb") as f:
         f.write(b"0 demolition crew\r\n0 Alma\r\n")
 
     processes = []
     proxy = None
     try:
-        game = subprocess.Popen([args.testserver, "--port", str(game_port), "--password", PASSWORD,
-                                 "--players", players, "--flood-ms", "0"],
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
-        processes.append(game)
-        received = Output(game)
-        robot = subprocess.Popen([args.vigilor, "--headless", "--data-dir", data,
-                                  "--web", "127.0.0.1:0"],
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
-        processes.append(robot)
-        console = Output(robot)
-        found = console.wait_for(r">> Webes felület: http://127\.0\.0\.1:(\d+)/")
-        check(found, "the web page starts")
-        port = int(found.group(1))
+        received = start_practice(args, environment, processes, game_port, PASSWORD,
+                                  "--players", players)
+        robot, console, port = start_robot(args, environment, processes, data)
         with open(os.path.join(data, "web-token")) as f:
             key = f.read().strip()
         check(console.wait_for(r">> Csatlakozás szerverhez: 127\.0\.0\.1:%d" % game_port),

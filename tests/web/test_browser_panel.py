@@ -10,14 +10,13 @@ at a desktop width; the dark look under prefers-color-scheme: dark, with table t
 import os
 import re
 import socket
-import subprocess
 import sys
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-from browserlib import (Output, browser, check, free_port, main, private_environment,
-                        scrambled, stop_all)
+from browserlib import (browser, check, data_folder, free_port, main, private_environment,
+                        start_practice, start_robot, stop_all)
 
 PASSWORD = "panelteszt"
 HOSTNAME = "^2Gyakorló ^7Szerver"
@@ -37,30 +36,14 @@ def luminance(driver, script):
 def run(args, work):
     environment = private_environment(work)
     game_port = free_port(socket.SOCK_DGRAM)
-    data = os.path.join(work, "data")
-    os.makedirs(data)
-    with open(os.path.join(data, "vigilor.ini"), "wb") as f:
-        f.write(b"[System]\r\nSaveServerInfo=1\r\nAutoConnect=1\r\n[ServerInfo]\r\nIP=127.0.0.1\r\n"
-                b"Port=" + str(game_port).encode() + b"\r\nPWD=" + scrambled(PASSWORD) + b"\r\n")
+    data = data_folder(work, game_port, PASSWORD)
     processes = []
     try:
-        game = subprocess.Popen(
-            [args.testserver, "--port", str(game_port), "--password", PASSWORD, "--demo",
-             "--flood-ms", "0", "--map", "mp_toujane", "--gametype", "sd", "--maxclients", "24",
-             "--hostname", HOSTNAME],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-            env=environment)
-        processes.append(game)
-        received = Output(game)
-        robot = subprocess.Popen(
-            [args.vigilor, "--headless", "--data-dir", data, "--web", "127.0.0.1:0"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-            env=environment)
-        processes.append(robot)
-        console = Output(robot)
-        found = console.wait_for(r">> Webes felület: http://127\.0\.0\.1:(\d+)/")
-        check(found, "the web page starts")
-        base = "http://127.0.0.1:%d/" % int(found.group(1))
+        received = start_practice(args, environment, processes, game_port, PASSWORD, "--demo",
+                                  "--map", "mp_toujane", "--gametype", "sd", "--maxclients",
+                                  "24", "--hostname", HOSTNAME)
+        robot, console, port = start_robot(args, environment, processes, data)
+        base = "http://127.0.0.1:%d/" % port
         with open(os.path.join(data, "web-token")) as f:
             key = f.read().strip()
         check(received.wait_for(r"^127\.0\.0\.1:\d+ serverinfo$"),

@@ -22,8 +22,8 @@ import time
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-from browserlib import (Output, browser, check, free_port, http_request, main,
-                        private_environment, scrambled, stop_all)
+from browserlib import (browser, check, data_folder, free_port, http_request, main, players_file,
+                        private_environment, start_practice, start_robot, stop_all)
 
 PASSWORD = "naploteszt"
 PLAYERS = "3;12;48;Kovacs;10.0.0.3:28960;25000\n5;4;60;Nagy;10.0.0.5:28960;25000\n"
@@ -38,19 +38,6 @@ def make_key(args, data, environment, *options):
 def key_of(output):
     found = re.search(r"^([0-9a-f]{64})$", output, re.M)
     return found.group(1) if found else None
-
-
-def start_robot(args, data, environment, processes):
-    # A port of its own each time: the console of a restart holds the day's earlier lines.
-    web_port = free_port(socket.SOCK_STREAM)
-    robot = subprocess.Popen([args.vigilor, "--headless", "--data-dir", data,
-                              "--web", "127.0.0.1:%d" % web_port],
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
-    processes.append(robot)
-    console = Output(robot)
-    found = console.wait_for(r">> Webes felület: http://127\.0\.0\.1:%d/" % web_port)
-    check(found, "the web page starts")
-    return robot, console, web_port
 
 
 def login(driver, wait, base, key):
@@ -86,14 +73,8 @@ def record_rows(driver):
 def run(args, work):
     environment = private_environment(work)
     game_port = free_port(socket.SOCK_DGRAM)
-    players = os.path.join(work, "players.txt")
-    with open(players, "w") as f:
-        f.write(PLAYERS)
-    data = os.path.join(work, "data")
-    os.makedirs(data)
-    with open(os.path.join(data, "vigilor.ini"), "wb") as f:
-        f.write(b"[System]\r\nSaveServerInfo=1\r\nAutoConnect=1\r\n[ServerInfo]\r\nIP=127.0.0.1\r\n"
-                b"Port=" + str(game_port).encode() + b"\r\nPWD=" + scrambled(PASSWORD) + b"\r\n")
+    players = players_file(work, PLAYERS)
+    data = data_folder(work, game_port, PASSWORD)
 
     # Personal keys, made before the robot runs.
     status, out, _ = make_key(args, data, environment, "Teri", "--web-role", "admin")
@@ -114,12 +95,9 @@ def run(args, work):
 
     processes = []
     try:
-        game = subprocess.Popen([args.testserver, "--port", str(game_port), "--password", PASSWORD,
-                                 "--players", players, "--flood-ms", "0"],
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
-        processes.append(game)
-        received = Output(game)
-        robot, console, port = start_robot(args, data, environment, processes)
+        received = start_practice(args, environment, processes, game_port, PASSWORD,
+                                  "--players", players)
+        robot, console, port = start_robot(args, environment, processes, data)
         base = "http://127.0.0.1:%d/" % port
         check(console.wait_for(r">> Csatlakozás szerverhez: 127\.0\.0\.1:%d" % game_port),
               "the robot connects to the practice server")
@@ -235,7 +213,7 @@ def run(args, work):
         raw = open(os.path.join(data, "acts.log"), "rb").read()
         check(raw.endswith(b"\r\n") and "csalás".encode("cp1250") in raw,
               "the record's lines are code page 1250 with CR LF")
-        robot, console, port = start_robot(args, data, environment, processes)
+        robot, console, port = start_robot(args, environment, processes, data)
         base = "http://127.0.0.1:%d/" % port
         login(driver, wait, base, admin_key)
         driver.find_element(By.ID, "tab-naplo").click()
