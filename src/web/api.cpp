@@ -148,71 +148,6 @@ WebResponse result(const ActResult& act)
     return jsonError(act.status, act.why);
 }
 
-// A JSON string, quotes included, in the bytes QJsonDocument writes for it (UTF-8; a surrogate
-// without its pair as \uXXXX).
-QByteArray jsonString(QStringView text)
-{
-    static constexpr char kHex[] = "0123456789abcdef";
-    QByteArray out;
-    out.reserve(text.size() + 2);
-    out += '"';
-    const auto escaped = [&out](char16_t u) {
-        out += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4)
-            out += kHex[(u >> shift) & 0xf];
-    };
-    const auto follower = [&out](char32_t c, int shift) {
-        out += char(0x80 | ((c >> shift) & 0x3f));
-    };
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t u = text[i].unicode();
-        if (u == u'"' || u == u'\\') {
-            out += '\\';
-            out += char(u);
-        } else if (u < 0x20) {
-            switch (u) {
-            case u'\b':
-                out += "\\b";
-                break;
-            case u'\f':
-                out += "\\f";
-                break;
-            case u'\n':
-                out += "\\n";
-                break;
-            case u'\r':
-                out += "\\r";
-                break;
-            case u'\t':
-                out += "\\t";
-                break;
-            default:
-                escaped(u);
-            }
-        } else if (u < 0x80) {
-            out += char(u);
-        } else if (u < 0x800) {
-            out += char(0xc0 | (u >> 6));
-            follower(u, 0);
-        } else if (QChar::isHighSurrogate(u) && i + 1 < text.size() &&
-                   text[i + 1].isLowSurrogate()) {
-            const char32_t c = QChar::surrogateToUcs4(u, text[++i].unicode());
-            out += char(0xf0 | (c >> 18));
-            follower(c, 12);
-            follower(c, 6);
-            follower(c, 0);
-        } else if (QChar::isSurrogate(u)) {
-            escaped(u); // alone: UTF-8 has no form for it
-        } else {
-            out += char(0xe0 | (u >> 12));
-            follower(u, 6);
-            follower(u, 0);
-        }
-    }
-    out += '"';
-    return out;
-}
-
 } // namespace
 
 QByteArray WebRequest::header(QByteArrayView name) const
@@ -230,13 +165,7 @@ bool WebRequest::wantsWebSocket() const
 
 WebResponse jsonError(int status, const QString& message)
 {
-    // Written directly, as QJsonDocument writes it: errors are the commonest answer to a
-    // stranger's requests, and a JSON object costs more than the rest of the answer.
-    WebResponse response;
-    response.status = status;
-    response.contentType = kJson;
-    response.body = "{\"error\":" + jsonString(message) + '}';
-    return response;
+    return json(status, {{QStringLiteral("error"), message}});
 }
 
 WebApi::WebApi(Binding& binding, QByteArray accessKey, std::function<qint64()> monotonicMs)
