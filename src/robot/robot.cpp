@@ -63,8 +63,10 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
         m_serverInfo.statusReply(m_roster.text().value(0));
         m_rules.rosterReplaced();
     };
+    // Read only while a front end shows the server's facts: other robots decode nothing more.
     hooks.consoleReply = [this](const QByteArray& datagram) {
-        m_serverInfo.consoleReply(text::fromCp1250(datagram));
+        if (m_serverInfo.watching())
+            m_serverInfo.consoleReply(text::fromCp1250(datagram));
     };
     hooks.runChecks = [this] { return m_rules.runChecks(m_roster.text()); };
     hooks.midnight = [this] { m_rules.midnight(); };
