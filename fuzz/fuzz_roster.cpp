@@ -74,6 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(lines.size() > 4 || count == 0, QString::number(count));
     FUZZ_CHECK(roster::playerCount(text) == count, QString::number(count));
 
+    // The names read again from the lines with their colour codes.
+    const roster::StatusLayout layout = roster::statusLayout(lines);
+    for (const QString& colouredLine : text::splitLines(raw)) {
+        const QString name = roster::playerName(text::stripColours(colouredLine), layout);
+        const QString coloured = roster::colouredPlayerName(colouredLine, layout);
+        FUZZ_CHECK(coloured.isEmpty() == name.isEmpty() && coloured.size() >= name.size(),
+                   colouredLine);
+    }
+
     Settings settings;
     roster::Roster roster(settings, nullptr);
     roster.setText(lines);

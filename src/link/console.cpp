@@ -90,9 +90,27 @@ void Console::appendLines(const QStringList& lines)
     emit linesAppended(first);
 }
 
+void Console::appendLines(const QStringList& lines, const QStringList& coloured)
+{
+    if (lines.isEmpty())
+        return;
+    const qsizetype first = m_lines.size();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        m_lines.append(lines[i]);
+        if (!coloured.value(i).isEmpty())
+            m_coloured.insert(first + i, coloured[i]);
+    }
+    const qsizetype kept = m_lines.size() - kColouredLines;
+    while (!m_coloured.isEmpty() && m_coloured.firstKey() < kept)
+        m_coloured.erase(m_coloured.begin());
+    m_packer.schedule();
+    emit linesAppended(first);
+}
+
 void Console::clear()
 {
     m_lines.clear();
+    m_coloured.clear();
     ++m_generation;
     emit contentReset();
 }
@@ -100,6 +118,7 @@ void Console::clear()
 void Console::replace(const QStringList& lines)
 {
     m_lines.clear();
+    m_coloured.clear();
     for (const QString& line : lines)
         m_lines.append(line);
     m_packer.schedule();
@@ -110,6 +129,7 @@ void Console::replace(const QStringList& lines)
 void Console::replace(LineStore lines)
 {
     m_lines = std::move(lines);
+    m_coloured.clear();
     m_packer.schedule();
     ++m_generation;
     emit contentReset();

@@ -2,6 +2,7 @@
 
 #include "link/linestore.h"
 
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 
@@ -42,6 +43,14 @@ public:
     // not give an empty line; a leading one does).
     void appendText(const QString& text);
     void appendLines(const QStringList& lines);
+    // The same, with the lines as the server sent them: coloured[i], when not empty, is lines[i]
+    // with its colour codes. Only the last kColouredLines lines keep them, for a front end that
+    // draws the colours; the log and the window have the lines without codes.
+    void appendLines(const QStringList& lines, const QStringList& coloured);
+    static constexpr qsizetype kColouredLines = 2000;
+    // Line i with its colour codes where they are still known, else as it stands.
+    QString colouredLine(qsizetype i) const { return m_coloured.value(i, line(i)); }
+    bool hasColours(qsizetype i) const { return m_coloured.contains(i); }
 
     void clear();
     void replace(const QStringList& lines);
@@ -58,6 +67,7 @@ private:
     const Clock& m_clock;
     LineStore m_lines;
     LinePacker m_packer;
+    QMap<qsizetype, QString> m_coloured; // by line index
     quint64 m_generation = 0;
 };
 

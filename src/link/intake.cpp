@@ -90,8 +90,19 @@ ReplyIntake::Outcome ReplyIntake::handle(const QByteArray& datagram)
         if (m_hooks.channelReply)
             m_hooks.channelReply(text);
     } else if (m_status.takes(text)) {
+        // The same datagrams with their colours, joined beside them while a front end draws
+        // colours; a reply begun before that pairs no line, and is shown without.
+        if (m_keepColours)
+            m_colouredStatus.join(colouredReply(datagram));
         if (const Outcome joined = joinStatus(text); joined != Outcome::Handled)
             return joined;
+    } else if (m_keepColours && datagram.contains('^')) {
+        QStringList lines = text::splitLines(text);
+        if (lines.isEmpty())
+            lines.append(QString());
+        m_console.appendLines(lines, withColours(lines, colouredLines(colouredReply(datagram))));
+        if (m_hooks.consoleReply)
+            m_hooks.consoleReply(datagram);
     } else {
         m_console.appendText(text);
         if (m_hooks.consoleReply)
@@ -170,6 +181,8 @@ ReplyIntake::Outcome ReplyIntake::joinStatus(const QString& text)
 
     const int fragments = m_status.fragments();
     const QString reply = m_status.take();
+    const QHash<QString, QString> coloured =
+        m_keepColours ? colouredLines(m_colouredStatus.take()) : QHash<QString, QString>();
     m_console.consoleLine(QString::number(fragments) + QStringLiteral(" csomagrészlet érkezett"));
     if (fragments > 1)
         m_console.consoleLine(QStringLiteral(
@@ -185,7 +198,7 @@ ReplyIntake::Outcome ReplyIntake::joinStatus(const QString& text)
             m_console.consoleLine(QStringLiteral("Hibás játékos sor kihagyva: ") + line);
     };
     const int players = roster::playerCount(readable) % 256;
-    m_roster.setText(readable);
+    m_roster.setText(readable, coloured);
     if (m_hooks.rosterReplaced)
         m_hooks.rosterReplaced();
     if (players == 0) {
@@ -198,7 +211,10 @@ ReplyIntake::Outcome ReplyIntake::joinStatus(const QString& text)
     }
     m_console.consoleLine(QStringLiteral("..:: ") + QString::number(players) +
                           QStringLiteral(" játékos a szerveren ::.."));
-    m_console.appendLines(lines);
+    if (coloured.isEmpty())
+        m_console.appendLines(lines);
+    else
+        m_console.appendLines(lines, withColours(lines, coloured));
     saySkipped();
     m_roster.refresh();
     if (m_hooks.runChecks && !m_hooks.runChecks())

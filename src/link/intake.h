@@ -59,6 +59,14 @@ public:
     // unread datagrams are.
     void dropWaiting();
 
+    // Whether the console's lines and the roster's names keep the colour codes they were sent
+    // with, beside the text without them: only while a front end draws colours.
+    void setKeepColours(bool keep)
+    {
+        m_keepColours = keep;
+        m_colouredStatus.take();
+    }
+
     QString logFileName() const { return m_logFileName; }
     void setLogFileName(const QString& name) { m_logFileName = name; }
 
@@ -100,6 +108,8 @@ private:
     bool m_checksPaused = false; // ... and waits for its checks, paused at a timed step
     QList<QByteArray> m_waiting; // what came meanwhile, in order
     StatusAssembly m_status;
+    StatusAssembly m_colouredStatus; // the same datagrams with colours, while m_keepColours
+    bool m_keepColours = false;
     int m_dayMarker = 0;
     QString m_logFileName;
     bool m_logFailureSaid = false; // until a save succeeds again

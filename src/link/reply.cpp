@@ -17,6 +17,34 @@ QString cleanedReply(QByteArrayView datagram)
     return text;
 }
 
+QString colouredReply(QByteArrayView datagram)
+{
+    QString text = text::fromCp1250(datagram);
+    const QString header = replyHeader();
+    if (const qsizetype at = text.indexOf(header); at >= 0)
+        text.remove(at, header.size());
+    return text;
+}
+
+QHash<QString, QString> colouredLines(QStringView colouredText)
+{
+    QHash<QString, QString> coloured;
+    for (const QString& line : text::splitLines(colouredText)) {
+        if (line.contains(u'^'))
+            coloured.insert(text::stripColours(line), line);
+    }
+    return coloured;
+}
+
+QStringList withColours(const QStringList& lines, const QHash<QString, QString>& coloured)
+{
+    QStringList result;
+    result.reserve(lines.size());
+    for (const QString& line : lines)
+        result.append(coloured.value(line));
+    return result;
+}
+
 bool isChannelReply(QStringView text)
 {
     return text.contains(kChannelMarker) || text.contains(kChannelMarkerWithBlank);

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 namespace vigilor::link {
@@ -12,6 +14,13 @@ namespace vigilor::link {
 // The text of a datagram as it is read: code page 1250, colour codes taken out, and the reply
 // header (four 0xFF bytes and "print") removed where it first stands.
 QString cleanedReply(QByteArrayView datagram);
+// The same text with its colour codes, for a front end that draws them.
+QString colouredReply(QByteArrayView datagram);
+// The lines of a reply's coloured text that hold colour codes, by the line each becomes once
+// the codes are removed; and for each of a cleaned reply's lines, the line with its codes (empty
+// where it had none).
+QHash<QString, QString> colouredLines(QStringView colouredText);
+QStringList withColours(const QStringList& lines, const QHash<QString, QString>& coloured);
 
 // The answer of the command channel: a cleaned reply holding the marker `"vigilor" is:"` (some
 // servers print a blank after the colon).

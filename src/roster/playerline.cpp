@@ -159,6 +159,21 @@ QString playerName(QStringView line, StatusLayout layout)
     return name.toString();
 }
 
+QString colouredPlayerName(QStringView colouredLine, StatusLayout layout)
+{
+    const QString plain = text::stripColours(colouredLine.toString());
+    const QString name = playerName(plain, layout);
+    if (name.isEmpty())
+        return name;
+    const QList<qsizetype> at = text::visibleIndices(colouredLine);
+    const qsizetype first = layout.nameColumn - 1;
+    // From just after the character before the name, so that the codes that colour its first
+    // letter come along.
+    const qsizetype begin = first > 0 ? at[first - 1] + 1 : 0;
+    const qsizetype end = at[first + name.size() - 1] + 1;
+    return colouredLine.sliced(begin, end - begin).toString();
+}
+
 QString playerAddress(QStringView line)
 {
     if (!isPlayerLine(line))

@@ -36,6 +36,10 @@ int playerSlot(QStringView line);  // 0..255; 255 when not a player line
 int playerScore(QStringView line); // 0 when not a player line
 int playerPing(QStringView line);  // 0..65535; 999 for a connecting or zombie client
 QString playerName(QStringView line, StatusLayout layout = {});
+// The name of a player line as the server sent it, with its colour codes (the line before they
+// were removed): the characters playerName reads, and the codes standing before and among them.
+// Empty when the line is no player line.
+QString colouredPlayerName(QStringView colouredLine, StatusLayout layout = {});
 // The IP address without its port (a port printed as a negative number is cut off all the
 // same), or the word a server prints instead of an address: "loopback" for a client on its own
 // machine, "bot" for a bot.

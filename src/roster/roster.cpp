@@ -25,10 +25,18 @@ Roster::Roster(const Settings& settings, ErrorSink* errors, QObject* parent)
             [this] { guarded(m_errors, [this] { refresh(); }); });
 }
 
-void Roster::setText(QStringList lines)
+void Roster::setText(QStringList lines, QHash<QString, QString> coloured)
 {
     m_text = std::move(lines);
     m_layout = statusLayout(m_text);
+    m_coloured = std::move(coloured);
+}
+
+QString Roster::shownName(qsizetype row) const
+{
+    if (row < m_shownNames.size() && !m_shownNames[row].isEmpty())
+        return m_shownNames[row];
+    return m_rows.value(row).value(3);
 }
 
 void Roster::clearRows()
@@ -40,6 +48,7 @@ void Roster::clearRows()
 void Roster::setRowCount(int players)
 {
     m_rows.resize(players);
+    m_shownNames.resize(m_coloured.isEmpty() ? 0 : players);
     for (QStringList& row : m_rows) {
         if (row.size() != kColumns)
             row.resize(kColumns);
@@ -78,6 +87,11 @@ void Roster::refresh()
         cells[1] = QString::number(playerScore(line));
         cells[2] = QString::number(playerPing(line));
         cells[3] = playerName(line, m_layout);
+        if (!m_coloured.isEmpty()) {
+            const auto sent = m_coloured.constFind(line);
+            m_shownNames[row - 1] =
+                sent == m_coloured.constEnd() ? QString() : colouredPlayerName(*sent, m_layout);
+        }
         cells[4] = playerAddress(line);
         cells[5] = QString::number(playerRate(line, requiredRate));
     }

@@ -2,6 +2,7 @@
 
 #include "roster/playerline.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QStringList>
@@ -29,14 +30,19 @@ public:
 
     const QStringList& text() const { return m_text; }
     QString joinedText() const { return m_text.join(u'\n'); }
-    // Also takes the layout from the text's column header.
-    void setText(QStringList lines);
+    // Also takes the layout from the text's column header. coloured: the lines as the server
+    // sent them, with their colour codes, by the line they became once the codes were removed
+    // (only those that had codes; empty while no front end shows colours).
+    void setText(QStringList lines, QHash<QString, QString> coloured = {});
     // Where the roster text's names stand, as its header says.
     StatusLayout layout() const { return m_layout; }
 
     // Player rows of the table: row 1 of the grid is rows()[0]. Cells of rows that a refresh
     // did not reach keep what they held, as a grid does.
     const QList<QStringList>& rows() const { return m_rows; }
+    // The name of rows()[row] with the colour codes it was sent with, as far as setText was
+    // told them; otherwise the name as the row holds it.
+    QString shownName(qsizetype row) const;
     // Cuts the table to its title row.
     void clearRows();
 
@@ -63,6 +69,8 @@ private:
     QStringList m_text;
     StatusLayout m_layout;
     QList<QStringList> m_rows;
+    QHash<QString, QString> m_coloured;
+    QStringList m_shownNames; // beside m_rows while m_coloured holds lines
     QTimer m_listTimer;
     bool m_windowShowing = false;
 };

@@ -72,6 +72,32 @@ QString stripColours(QString text)
     return result;
 }
 
+QList<qsizetype> visibleIndices(QStringView text)
+{
+    // The two passes of stripColours, on positions instead of characters.
+    QList<qsizetype> joined;
+    joined.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        if (text[i] == u'^' && !joined.isEmpty() && text[joined.back()] == u'^') {
+            joined.removeLast();
+            i += 2;
+            continue;
+        }
+        joined.append(i);
+        ++i;
+    }
+    QList<qsizetype> kept;
+    kept.reserve(joined.size());
+    for (qsizetype i = 0; i < joined.size(); ++i) {
+        if (text[joined[i]] == u'^') {
+            ++i;
+            continue;
+        }
+        kept.append(joined[i]);
+    }
+    return kept;
+}
+
 QStringList splitLines(QStringView text)
 {
     // The breaks are found by Qt's searches rather than character by character: every status

@@ -26,6 +26,10 @@ bool asciiContains(QStringView haystack, QStringView needle); // needle already 
 // character after it) before a single caret standing earlier; a single caret takes the
 // character after it, or only itself when it is the last character.
 QString stripColours(QString text);
+// Where each character that stripColours keeps stands in the text: the i-th kept character is
+// text[visibleIndices(text)[i]]. Lets a reader that counts columns after the codes were removed
+// find the same field in the text with its colours.
+QList<qsizetype> visibleIndices(QStringView text);
 
 // Splits at LF, CR and CR LF; a final line break does not produce an empty last line, and an
 // empty text gives no lines.

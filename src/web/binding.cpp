@@ -110,7 +110,12 @@ StateSnapshot Binding::snapshot() const
         snapshot.nextTaskAt = next->at;
         snapshot.nextTask = taskText(next->task);
     }
-    snapshot.rows = m_robot.roster().rows();
+    const roster::Roster& roster = m_robot.roster();
+    snapshot.rows = roster.rows();
+    // Each row's last cell: the name with its colours, which the page draws; the name column
+    // stays as the robot reads it, and names the player in acts.
+    for (qsizetype row = 0; row < snapshot.rows.size(); ++row)
+        snapshot.rows[row].append(roster.shownName(row));
     snapshot.bans = m_robot.rules().banList().entries();
     return snapshot;
 }
@@ -138,8 +143,9 @@ QJsonObject stateJson(const StateSnapshot& snapshot)
     QJsonArray rows;
     for (const QStringList& cells : snapshot.rows) {
         QJsonArray row;
-        for (int column = 0; column < roster::Roster::kColumns; ++column)
-            row.append(cells.value(column));
+        for (int column = 0; column <= roster::Roster::kColumns; ++column)
+            row.append(cells.value(column, column == roster::Roster::kColumns ? cells.value(3)
+                                                                              : QString()));
         rows.append(row);
     }
     QJsonArray bans;
@@ -214,7 +220,9 @@ ConsoleSlice Binding::consoleSlice(qsizetype from) const
     slice.first = std::clamp(from, std::max<qsizetype>(0, size - kConsoleTail), size);
     const link::LineStore& lines = console.content();
     for (qsizetype i = slice.first; i < size; ++i) {
-        slice.bytes += lines.bytes(i);
+        // A line's colours, where the console still knows them, for the page to draw.
+        slice.bytes += console.hasColours(i) ? text::toCp1250(console.colouredLine(i))
+                                             : lines.bytes(i);
         slice.bytes += '\n';
     }
     return slice;

@@ -1,5 +1,7 @@
 #include "web/webfront.h"
 
+#include "link/intake.h"
+
 #include "robot/robot.h"
 #include "web/api.h"
 #include "web/secrets.h"
@@ -152,6 +154,7 @@ void WebFront::stop(bool say)
     m_listening.reset();
     m_server.reset();
     m_robot.serverInfo().setWatching(false, m_robot.link().isConnected());
+    m_robot.intake().setKeepColours(false);
     if (say)
         m_robot.console().consoleLine(QStringLiteral("A webes felület leállt."));
 }
@@ -203,6 +206,8 @@ void WebFront::start(const WebConfig& config)
     m_server = std::move(server);
     // The page's header shows the server's name, game type and size: asked for while it runs.
     m_robot.serverInfo().setWatching(true, m_robot.link().isConnected());
+    // The page draws names and console lines in their colours.
+    m_robot.intake().setKeepColours(true);
     connect(&m_server->feeds(), &LiveFeed::dropped, this,
             [this](const QString& address, const QString& reason) {
                 guarded(&m_robot, [&] {

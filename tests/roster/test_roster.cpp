@@ -3,6 +3,7 @@
 #include "roster/serverinfo.h"
 #include "settings/settings.h"
 #include "text/errors.h"
+#include "text/textutil.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -208,6 +209,42 @@ private slots:
             QCOMPARE(playerAddress(l), QString());
             QCOMPARE(playerRate(l, 25000), 25000);
         }
+    }
+
+    // The name with the codes it was sent with, found by the columns counted without them, in
+    // both layouts; the table shows it beside the name it reads, for the lines it was told.
+    void colouredNames()
+    {
+        for (const bool guid : {true, false}) {
+            const QString plain =
+                line(3, 12, u"48"_s, u"Jo e"_s, u"10.0.0.7:28960"_s, 25000, guid);
+            QString coloured = plain;
+            coloured.replace(u"Jo e"_s, u"^1J^^9o^2 e^7"_s);
+            coloured.prepend(u"^7"_s); // a code before the slot column moves every column
+            const StatusLayout layout = statusLayout(reply({plain}, guid ? kGuidHeader
+                                                                          : kNoGuidHeader));
+            QCOMPARE(text::stripColours(coloured), plain);
+            QCOMPARE(colouredPlayerName(coloured, layout), u"^1J^^9o^2 e"_s);
+            QCOMPARE(colouredPlayerName(plain, layout), u"Jo e"_s);
+        }
+        QCOMPARE(colouredPlayerName(u"map: ^1mp_toujane"_s), QString());
+
+        Settings settings;
+        Roster roster(settings, nullptr);
+        const QString joe = line(3, 12, u"48"_s, u"Joe"_s, u"10.0.0.7:28960"_s, 25000);
+        const QString ann = line(4, 2, u"50"_s, u"Ann"_s, u"10.0.0.8:28960"_s, 25000);
+        QString colouredJoe = joe;
+        colouredJoe.replace(u"Joe"_s, u"^3Joe^7"_s);
+        roster.setText(reply({joe, ann}), {{joe, colouredJoe}});
+        roster.refresh();
+        QCOMPARE(roster.rows().at(0).at(3), u"Joe"_s);
+        QCOMPARE(roster.shownName(0), u"^3Joe"_s);
+        QCOMPARE(roster.shownName(1), u"Ann"_s);
+        // A reply without colours told shows the names as read.
+        roster.setText(reply({joe, ann}));
+        roster.refresh();
+        QCOMPARE(roster.shownName(0), u"Joe"_s);
+        QCOMPARE(roster.shownName(5), QString());
     }
 
     void namesThatLookLikeHeaderWords()

@@ -84,6 +84,11 @@ private slots:
             for (int i = 0; i < len; ++i)
                 t += alphabet[rng.bounded(alphabet.size())];
             QCOMPARE(vigilor::text::stripColours(t), literal(t));
+            // The positions of the kept characters give the same text.
+            QString kept;
+            for (const qsizetype at : vigilor::text::visibleIndices(t))
+                kept += t[at];
+            QCOMPARE(kept, literal(t));
         }
     }
 

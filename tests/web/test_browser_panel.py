@@ -127,6 +127,15 @@ def run(args, work):
                               ".dispatchEvent(new Event('input'));")
         check(len(column(3)) == 5, "an empty search shows everyone")
 
+        # Names and console lines are drawn in the colours the server sent them with.
+        cell = driver.find_element(By.XPATH, "//table[@id='Table']//td[.='Pavel']")
+        red = cell.find_elements(By.CSS_SELECTOR, "span.c1")
+        check(red and red[0].text == "Pav", "a player's name is drawn in its colours")
+        driver.find_element(By.ID, "tab-konzol").click()
+        wait.until(lambda d: any(s.text == "Lucie" for s in
+                                 d.find_elements(By.CSS_SELECTOR, "#console span.c3")))
+        driver.find_element(By.ID, "tab-lista").click()
+
         # A focused row keeps its focus while the table is refreshed.
         row = driver.find_element(By.XPATH, "//table[@id='Table']//tr[td[4]='Marek']")
         driver.execute_script("arguments[0].focus(); window.focusedRow = arguments[0];", row)

@@ -2,6 +2,7 @@
 // the login throttle, and every route through WebApi with the assembled robot connected to the
 // practice server.
 #include "link/datagram.h"
+#include "link/intake.h"
 #include "support/robotfixture.h"
 #include "web/admission.h"
 #include "web/api.h"
@@ -742,6 +743,64 @@ private slots:
         QCOMPARE(console.value(u"lines"_s).toArray().size(), w.robot.console().size() - 2);
         QCOMPARE(console.value(u"lines"_s).toArray().last().toString(),
                  w.robot.console().lines().constLast());
+    }
+
+    // While a front end draws colours, the page gets the names and the console lines as the
+    // server sent them; the table's name column, the acts, the window and the day's log keep
+    // the text without codes.
+    void namesAndLinesInTheirColours()
+    {
+        Web w;
+        w.server.setPlayers({player(3, u"^1Ko^7vacs"_s, u"10.0.0.3:28960"_s),
+                             player(5, u"Nagy"_s, u"10.0.0.5:28960"_s)});
+        w.robot.intake().setKeepColours(true);
+        QVERIFY(w.logIn());
+        QVERIFY(w.roster(u"Kovacs"_s));
+        const auto rows = [&] {
+            return jsonOf(w.request("GET", "/api/state", {}, {}, {{"cookie", w.cookie}}))
+                .value(u"rows"_s)
+                .toArray();
+        };
+        QCOMPARE(rows().at(0).toArray().at(3).toString(), u"Kovacs"_s);
+        QCOMPARE(rows().at(0).toArray().at(6).toString(), u"^1Ko^7vacs"_s);
+        QCOMPARE(rows().at(1).toArray().at(6).toString(), u"Nagy"_s);
+
+        const auto pageLines = [&] {
+            QStringList lines;
+            for (const QJsonValue line :
+                 jsonOf(w.request("GET", "/api/console", {}, {}, {{"cookie", w.cookie}}))
+                     .value(u"lines"_s)
+                     .toArray())
+                lines << line.toString();
+            return lines.join(u'\n');
+        };
+        QVERIFY(pageLines().contains(u"^1Ko^7vacs"_s));
+        QVERIFY(!w.consoleText().contains(u"^7vacs"_s));
+        // A reply that is not the roster keeps its colours on the page too.
+        w.server.setVariable(u"sv_hostname"_s, u"^2Gyakorlo ^7Szerver"_s);
+        w.robot.link().enqueueCommand(u"sv_hostname"_s);
+        QVERIFY(QTest::qWaitFor([&] { return w.consoleText().contains(u"Gyakorlo Szerver"_s); },
+                                5000));
+        QVERIFY(pageLines().contains(u"^2Gyakorlo ^7Szerver^7"_s));
+        QVERIFY(!w.consoleText().contains(u"^7Szerver"_s));
+
+        QCOMPARE(w.act("/api/roster", {{u"item"_s, u"KickItem"_s},
+                                       {u"slot"_s, u"3"_s},
+                                       {u"name"_s, u"Kovacs"_s},
+                                       {u"address"_s, u"10.0.0.3"_s}})
+                     .status,
+                 200);
+        QVERIFY(w.received(u"clientkick 3"_s));
+
+        // Off again: the names as read, nothing more kept.
+        w.robot.intake().setKeepColours(false);
+        w.server.setPlayers({player(5, u"^2Nagy"_s, u"10.0.0.5:28960"_s)});
+        const qsizetype before = w.robot.console().size();
+        w.robot.link().enqueueCommand(u"status"_s);
+        QVERIFY(QTest::qWaitFor([&] { return rows().size() == 1; }, 5000));
+        QCOMPARE(rows().at(0).toArray().at(6).toString(), u"Nagy"_s);
+        for (qsizetype i = before; i < w.robot.console().size(); ++i)
+            QVERIFY(!w.robot.console().hasColours(i));
     }
 
     void consoleGivesItsLastThousandLines()

@@ -12,6 +12,7 @@ let captions = null;
 let consoleNext = 0;        // index of the console line after the last one shown
 const kBansPerPage = 200;
 const kNumberColumns = new Set([0, 1, 2, 5]);  // slot, score, ping, rate
+const kShownName = 6;                           // a row's last cell: the name in its colours
 const kWideColumns = new Set([4, 5]);          // left to a tap on a phone: address, rate
 const kConfirmed = new Set(["KickItem", "BanNameItem", "BanIPItem"]);
 
@@ -170,7 +171,9 @@ function rowMatches(cells, needle) {
 
 function playerOf(row) {
   const cells = JSON.parse(row.dataset.cells);
-  return {slot: cells[0], name: cells[3], address: cells[4], cells: cells};
+  // name: as the robot reads it, which names the player in an act; shown: with its colours.
+  return {slot: cells[0], name: cells[3], shown: cells[kShownName] || cells[3], address: cells[4],
+          cells: cells};
 }
 
 function makeRow() {
@@ -210,13 +213,14 @@ function showRows(rows) {
     if (row.dataset.cells !== text || row.dataset.raw !== String(rawColours)) {
       row.dataset.cells = text;
       row.dataset.raw = String(rawColours);
-      cells.forEach((value, column) => {
+      for (let column = 0; column < row.cells.length; ++column) {
         const cell = row.cells[column];
+        const value = cells[column];
         if (column === 3)
-          setColoured(cell, value);
+          setColoured(cell, cells[kShownName] || value);
         else if (cell.textContent !== value)
           cell.textContent = value;
-      });
+      }
     }
     row.classList.toggle("chosen", cells[0] === chosenSlot);
     next.set(cells[0], row);
@@ -316,7 +320,7 @@ function openMenu(row) {
   for (const other of row.parentNode.rows)
     other.classList.toggle("chosen", other === row);
   const title = $("menu-player");
-  title.replaceChildren(document.createTextNode(player.slot + ". "), colourText(player.name));
+  title.replaceChildren(document.createTextNode(player.slot + ". "), colourText(player.shown));
   // Everything the row holds, also the columns a phone leaves out.
   const details = $("menu-details");
   details.replaceChildren();
@@ -324,7 +328,7 @@ function openMenu(row) {
     const term = document.createElement("dt");
     term.textContent = column;
     const value = document.createElement("dd");
-    value.appendChild(index === 3 ? colourText(player.cells[index]) : document.createTextNode(player.cells[index]));
+    value.appendChild(index === 3 ? colourText(player.shown) : document.createTextNode(player.cells[index]));
     details.append(term, value);
   });
   $("ListMenu").hidden = false;
@@ -355,7 +359,7 @@ async function sendAct(item, player, reason) {
   if (reason !== null)
     body.reason = reason;
   if (await post("/api/roster", body))
-    showMessage(item.caption + ": " + plainText(player.name), true);
+    showMessage(item.caption + ": " + plainText(player.shown), true);
   if (item.id === "Dump")
     selectTab($("tab-konzol"));
 }
@@ -364,7 +368,7 @@ async function sendAct(item, player, reason) {
 function askConfirmation(item, player) {
   pendingAct = {item, player};
   $("confirm-title").replaceChildren(
-    document.createTextNode(item.caption + " – " + player.slot + ". "), colourText(player.name),
+    document.createTextNode(item.caption + " – " + player.slot + ". "), colourText(player.shown),
     document.createTextNode(" (" + player.address + ")?"));
   $("confirm-ok").textContent = item.caption;
   $("act-reason").value = "";
