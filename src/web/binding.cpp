@@ -221,8 +221,8 @@ ConsoleSlice Binding::consoleSlice(qsizetype from) const
     const link::LineStore& lines = console.content();
     for (qsizetype i = slice.first; i < size; ++i) {
         // A line's colours, where the console still knows them, for the page to draw.
-        slice.bytes += console.hasColours(i) ? text::toCp1250(console.colouredLine(i))
-                                             : lines.bytes(i);
+        slice.bytes +=
+            console.hasColours(i) ? text::toCp1250(console.colouredLine(i)) : lines.bytes(i);
         slice.bytes += '\n';
     }
     return slice;
