@@ -3,7 +3,10 @@
 // practice server.
 #include "link/datagram.h"
 #include "link/intake.h"
+#include "scheduler/scheduler.h"
+#include "settings/settings.h"
 #include "support/robotfixture.h"
+#include "text/timeformat.h"
 #include "web/admission.h"
 #include "web/api.h"
 #include "web/binding.h"
@@ -801,6 +804,34 @@ private slots:
         QCOMPARE(rows().at(0).toArray().at(6).toString(), u"Nagy"_s);
         for (qsizetype i = before; i < w.robot.console().size(); ++i)
             QVERIFY(!w.robot.console().hasColours(i));
+    }
+
+    // The header's next task: none while the scheduler is off; then the earliest ahead, a
+    // command's secret masked as the console masks it.
+    void headerNamesTheNextTask()
+    {
+        Web w;
+        QVERIFY(w.logIn());
+        const auto next = [&] {
+            return jsonOf(w.request("GET", "/api/state", {}, {}, {{"cookie", w.cookie}}))
+                .value(u"nextTask"_s)
+                .toObject();
+        };
+        w.clock.set(QDateTime(QDate(2026, 12, 9), QTime(10, 0)));
+        w.robot.scheduler().append({u"Minden nap"_s, u"20:00:00"_s, u"Parancs végrehajtás"_s,
+                                    u"rcon_password titok"_s});
+        w.robot.scheduler().append(
+            {u"2026.12.09."_s, u"12:30:00"_s, u"Parancs végrehajtás"_s, u"say ebed"_s});
+        QVERIFY(next().isEmpty());
+        w.robot.settings().setFlag(Key::Scheduler, true);
+        QCOMPARE(next().value(u"at"_s).toString(),
+                 text::dateTime(QDateTime(QDate(2026, 12, 9), QTime(12, 30))));
+        QCOMPARE(next().value(u"text"_s).toString(), u"Parancs végrehajtás: say ebed"_s);
+        w.clock.set(QDateTime(QDate(2026, 12, 9), QTime(13, 0)));
+        QCOMPARE(next().value(u"at"_s).toString(),
+                 text::dateTime(QDateTime(QDate(2026, 12, 9), QTime(20, 0))));
+        QCOMPARE(next().value(u"text"_s).toString(),
+                 u"Parancs végrehajtás: rcon_password ********"_s);
     }
 
     void consoleGivesItsLastThousandLines()
