@@ -66,7 +66,8 @@ void BM_StatusReplyWithPages(benchmark::State& state)
     robot.startUp();
     fillConsole(robot, 1000);
 
-    web::WebFront front(robot, web::WebConfig{QStringLiteral("127.0.0.1:0"), {}, {}});
+    web::WebFront front(web::Engine::of(robot),
+                        web::WebConfig{QStringLiteral("127.0.0.1:0"), {}, {}});
     front.apply();
     if (!front.running()) {
         state.SkipWithError("the web page did not start");

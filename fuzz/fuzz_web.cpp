@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         // A page served afresh: its sessions and login throttle begin empty.
         qint64 now = 0;
-        web::Binding binding(robot);
+        web::Binding binding(web::Engine::of(robot));
         web::WebApi api(binding, kKey, [&now] { return now; });
         web::Admission admission;
         QString why;

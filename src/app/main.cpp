@@ -421,7 +421,7 @@ struct WebPage
 
     void start(Robot& robot, const Options& options)
     {
-        front = std::make_unique<web::WebFront>(robot, options.web);
+        front = std::make_unique<web::WebFront>(web::Engine::of(robot), options.web);
         front->apply();
     }
 #else

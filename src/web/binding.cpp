@@ -56,29 +56,37 @@ QString taskText(const scheduler::Task& task)
 
 } // namespace
 
-Binding::Binding(Robot& robot, QObject* parent) : QObject(parent), m_robot(robot)
+Engine Engine::of(Robot& robot)
 {
-    connect(&robot.link(), &link::Link::connectedChanged, this,
+    return {robot.settings(),     robot.clock(),       robot.link(),       robot.console(),
+            robot.intake(),       robot.roster(),      robot.serverInfo(), robot.rules(),
+            robot.scheduler(),    robot.broadcaster(), robot.record(),     robot,
+            robot.programFolder()};
+}
+
+Binding::Binding(const Engine& engine, QObject* parent) : QObject(parent), m_engine(engine)
+{
+    connect(&engine.link, &link::Link::connectedChanged, this,
             [this]() noexcept { emit stateChanged(); });
-    connect(&robot.roster(), &roster::Roster::rowsChanged, this,
+    connect(&engine.roster, &roster::Roster::rowsChanged, this,
             [this]() noexcept { emit stateChanged(); });
-    connect(&robot.settings(), &Settings::banListChanged, this,
+    connect(&engine.settings, &Settings::banListChanged, this,
             [this]() noexcept { emit stateChanged(); });
-    connect(&robot.settings(), &Settings::hostChanged, this,
+    connect(&engine.settings, &Settings::hostChanged, this,
             [this]() noexcept { emit stateChanged(); });
-    connect(&robot.settings(), &Settings::portChanged, this,
+    connect(&engine.settings, &Settings::portChanged, this,
             [this]() noexcept { emit stateChanged(); });
-    connect(&robot.serverInfo(), &roster::ServerInfo::changed, this,
+    connect(&engine.serverInfo, &roster::ServerInfo::changed, this,
             [this]() noexcept { emit stateChanged(); });
-    connect(&robot.scheduler(), &scheduler::Scheduler::tasksChanged, this,
+    connect(&engine.scheduler, &scheduler::Scheduler::tasksChanged, this,
             [this]() noexcept { emit stateChanged(); });
-    connect(&robot.settings(), &Settings::changed, this, [this](Key key) noexcept {
+    connect(&engine.settings, &Settings::changed, this, [this](Key key) noexcept {
         if (key == Key::Scheduler)
             emit stateChanged();
     });
-    connect(&robot.console(), &link::Console::linesAppended, this,
+    connect(&engine.console, &link::Console::linesAppended, this,
             [this]() noexcept { emit consoleChanged(); });
-    connect(&robot.console(), &link::Console::contentReset, this,
+    connect(&engine.console, &link::Console::contentReset, this,
             [this]() noexcept { emit consoleReset(); });
 }
 
@@ -99,24 +107,24 @@ QString shownConsoleLine(const QString& line)
 
 StateSnapshot Binding::snapshot() const
 {
-    const Settings& settings = m_robot.settings();
+    const Settings& settings = m_engine.settings;
     StateSnapshot snapshot;
-    snapshot.connected = m_robot.link().isConnected();
+    snapshot.connected = m_engine.link.isConnected();
     snapshot.address = settings.host() + u':' + settings.port();
-    snapshot.linkSince = m_robot.link().stateSince();
-    snapshot.server = m_robot.serverInfo().facts();
-    snapshot.server.map = m_robot.serverInfo().map();
-    if (const auto next = m_robot.scheduler().nextDue(m_robot.clock().now())) {
+    snapshot.linkSince = m_engine.link.stateSince();
+    snapshot.server = m_engine.serverInfo.facts();
+    snapshot.server.map = m_engine.serverInfo.map();
+    if (const auto next = m_engine.scheduler.nextDue(m_engine.clock.now())) {
         snapshot.nextTaskAt = next->at;
         snapshot.nextTask = taskText(next->task);
     }
-    const roster::Roster& roster = m_robot.roster();
+    const roster::Roster& roster = m_engine.roster;
     snapshot.rows = roster.rows();
     // Each row's last cell: the name with its colours, which the page draws; the name column
     // stays as the robot reads it, and names the player in acts.
     for (qsizetype row = 0; row < snapshot.rows.size(); ++row)
         snapshot.rows[row].append(roster.shownName(row));
-    snapshot.bans = m_robot.rules().banList().entries();
+    snapshot.bans = m_engine.rules.banList().entries();
     return snapshot;
 }
 
@@ -209,12 +217,12 @@ QJsonObject Binding::captions()
 
 qsizetype Binding::consoleSize() const
 {
-    return m_robot.console().size();
+    return m_engine.console.size();
 }
 
 ConsoleSlice Binding::consoleSlice(qsizetype from) const
 {
-    const link::Console& console = m_robot.console();
+    const link::Console& console = m_engine.console;
     const qsizetype size = console.size();
     ConsoleSlice slice;
     slice.first = std::clamp(from, std::max<qsizetype>(0, size - kConsoleTail), size);
@@ -247,24 +255,24 @@ QJsonArray Binding::consoleLines(qsizetype from, qsizetype* first) const
 
 void Binding::note(const Actor& by, const QString& what)
 {
-    m_robot.console().consoleLine(QStringLiteral("Web (") + by.label() + QStringLiteral("): ") +
-                                  what);
+    m_engine.console.consoleLine(QStringLiteral("Web (") + by.label() + QStringLiteral("): ") +
+                                 what);
 }
 
 void Binding::recordAct(const Actor& by, const QString& what, const rules::TableRow& whom,
                         const QString& why)
 {
-    m_robot.record().add({{}, by.who(), by.address, what, whom.slot, whom.name, whom.address, why});
+    m_engine.record.add({{}, by.who(), by.address, what, whom.slot, whom.name, whom.address, why});
 }
 
 record::ActRecord& Binding::record()
 {
-    return m_robot.record();
+    return m_engine.record;
 }
 
 ActResult Binding::leftUndone(int status, const QString& why)
 {
-    m_robot.console().consoleLine(kUndone + why);
+    m_engine.console.consoleLine(kUndone + why);
     return {status, kUndone + why};
 }
 
@@ -295,9 +303,9 @@ ActResult Binding::rosterAction(const Actor& by, const QString& item, const rule
     if (!reason.isEmpty())
         what += QStringLiteral(", indok: ") + reason;
     note(by, what);
-    link::Console& console = m_robot.console();
+    link::Console& console = m_engine.console;
     const qsizetype mark = console.size();
-    if (m_robot.rules().menu().run(found->action, row)) {
+    if (m_engine.rules.menu().run(found->action, row)) {
         if (rules::isRecordedAct(found->action))
             recordAct(by, found->caption, row, reason);
         return {};
@@ -316,7 +324,7 @@ ActResult Binding::sendCommand(const Actor& by, const QString& command)
     if (command.size() > kMaxText || !oneLine(command))
         return {400, QStringLiteral("A parancs egyetlen, legfeljebb 1024 karakteres sor lehet.")};
     note(by, QStringLiteral("Küldés: ") + link::maskedCommand(command));
-    link::Link& link = m_robot.link();
+    link::Link& link = m_engine.link;
     if (!link.isConnected())
         return leftUndone(409, QStringLiteral("a robot nincs csatlakozva a szerverhez"));
     link.sendFromCommandBox(command);
@@ -331,16 +339,16 @@ ActResult Binding::say(const Actor& by, const QString& text)
     if (text.size() > kMaxText || !oneLine(text))
         return {400, QStringLiteral("Az üzenet egyetlen, legfeljebb 1024 karakteres sor lehet.")};
     note(by, QStringLiteral("Mondd: ") + text);
-    if (!m_robot.link().isConnected())
+    if (!m_engine.link.isConnected())
         return leftUndone(409, QStringLiteral("a robot nincs csatlakozva a szerverhez"));
-    m_robot.broadcaster().sayPublic(text);
+    m_engine.broadcaster.sayPublic(text);
     recordAct(by, QStringLiteral("Mondd"), {}, text);
     return {};
 }
 
 int Binding::banRow(int row, const QString& line) const
 {
-    const QStringList& entries = m_robot.rules().banList().entries();
+    const QStringList& entries = m_engine.rules.banList().entries();
     if (row >= 0 && row < entries.size() && entries[row] == line)
         return row;
     return int(entries.indexOf(line));
@@ -355,7 +363,7 @@ ActResult Binding::addBan(const Actor& by, const QString& text, int grade)
     if (grade < 0 || grade >= int(rules::gradeCaptions().size()))
         return {400, QStringLiteral("Hibás fokozat.")};
     note(by, QStringLiteral("Banlista +: ") + QString::number(grade) + u' ' + text);
-    m_robot.rules().banList().add(text, grade);
+    m_engine.rules.banList().add(text, grade);
     recordAct(by, QStringLiteral("Banlista +"), {{}, text, {}},
               rules::gradeCaptions().value(grade));
     return {};
@@ -370,7 +378,7 @@ ActResult Binding::setBanGrade(const Actor& by, int row, const QString& line, in
     const int at = banRow(row, line);
     if (at < 0)
         return leftUndone(409, QStringLiteral("a bejegyzés már nincs a banlistán: ") + line);
-    m_robot.rules().banList().setGrade(at, grade);
+    m_engine.rules.banList().setGrade(at, grade);
     recordAct(by, QStringLiteral("Banlista fokozat"), {{}, rules::entryText(line), {}},
               rules::gradeCaptions().value(grade));
     return {};
@@ -382,7 +390,7 @@ ActResult Binding::removeBan(const Actor& by, int row, const QString& line)
     const int at = banRow(row, line);
     if (at < 0)
         return leftUndone(409, QStringLiteral("a bejegyzés már nincs a banlistán: ") + line);
-    m_robot.rules().banList().remove(at);
+    m_engine.rules.banList().remove(at);
     recordAct(by, QStringLiteral("Banlista -"), {{}, rules::entryText(line), {}},
               rules::gradeCaptions().value(rules::entryGrade(line)));
     return {};

@@ -12,8 +12,28 @@
 #include <QString>
 
 namespace vigilor {
+class Clock;
+class ErrorSink;
 class Robot;
+class Settings;
+namespace channel {
+class Broadcaster;
 }
+namespace link {
+class Console;
+class Link;
+class ReplyIntake;
+} // namespace link
+namespace roster {
+class Roster;
+}
+namespace rules {
+class Rules;
+}
+namespace scheduler {
+class Scheduler;
+}
+} // namespace vigilor
 
 namespace vigilor::web {
 
@@ -81,6 +101,27 @@ QString shownConsoleLine(const QString& line);
 QJsonObject stateJson(const StateSnapshot& state);
 QJsonArray linesJson(const QStringList& lines);
 
+// The engine objects the web page reads and acts through: what it is handed by the code that
+// builds the robot and its front ends, instead of the robot itself.
+struct Engine
+{
+    Settings& settings;
+    const Clock& clock;
+    link::Link& link;
+    link::Console& console;
+    link::ReplyIntake& intake;
+    roster::Roster& roster;
+    roster::ServerInfo& serverInfo;
+    rules::Rules& rules;
+    scheduler::Scheduler& scheduler;
+    channel::Broadcaster& broadcaster;
+    record::ActRecord& record;
+    ErrorSink& errors; // where a handler's failure is reported
+    QString programFolder;
+
+    static Engine of(Robot& robot);
+};
+
 // The web page bound to the engine, as the window's tabs are: what the page shows, read from
 // the same engine objects, and the acts, made through the same engine calls as the window's
 // controls. Every act first writes a console line naming it and the address it came from.
@@ -95,7 +136,8 @@ public:
     // The longest text an act takes (a command, a chat line, a ban entry, a name).
     static constexpr qsizetype kMaxText = 1024;
 
-    explicit Binding(Robot& robot, QObject* parent = nullptr);
+    explicit Binding(const Engine& engine, QObject* parent = nullptr);
+    const Engine& engine() const { return m_engine; }
 
     // The link, the player table and the ban list as they stand.
     StateSnapshot snapshot() const;
@@ -141,7 +183,7 @@ private:
                    const QString& why);
     ActResult leftUndone(int status, const QString& why);
 
-    Robot& m_robot;
+    Engine m_engine;
 };
 
 } // namespace vigilor::web

@@ -1,8 +1,11 @@
 #include "web/webfront.h"
 
+#include "link/console.h"
 #include "link/intake.h"
+#include "link/link.h"
+#include "settings/settings.h"
+#include "text/errors.h"
 
-#include "robot/robot.h"
 #include "web/api.h"
 #include "web/secrets.h"
 #include "web/server.h"
@@ -59,24 +62,24 @@ std::optional<QSslConfiguration> tlsConfiguration(const QString& certFile, const
 
 } // namespace
 
-WebFront::WebFront(Robot& robot, std::optional<WebConfig> commandLine, QObject* parent)
-    : QObject(parent), m_robot(robot), m_commandLine(std::move(commandLine)), m_binding(robot),
-      m_users(robot.programFolder())
+WebFront::WebFront(const Engine& engine, std::optional<WebConfig> commandLine, QObject* parent)
+    : QObject(parent), m_engine(engine), m_commandLine(std::move(commandLine)),
+      m_binding(engine), m_users(engine.programFolder)
 {
     m_clock.start();
     m_restart.setSingleShot(true);
     m_restart.setInterval(kRestartDelayMs);
-    connect(&m_restart, &QTimer::timeout, this, [this] { guarded(&m_robot, [this] { apply(); }); });
-    connect(&robot.settings(), &Settings::changed, this, [this](Key key) noexcept {
+    connect(&m_restart, &QTimer::timeout, this, [this] { guarded(&m_engine.errors, [this] { apply(); }); });
+    connect(&m_engine.settings, &Settings::changed, this, [this](Key key) noexcept {
         if (!m_commandLine && (key == Key::WebListen || key == Key::WebCert || key == Key::WebKey))
             m_restart.start();
         if (key == Key::WebTrustedProxies || key == Key::WebHosts)
-            guarded(&m_robot, [this] { applyAdmission(); });
+            guarded(&m_engine.errors, [this] { applyAdmission(); });
     });
     // Wrong keys are said at most once a minute per address; what waits is said from here.
     m_sweep.setInterval(5000);
     connect(&m_sweep, &QTimer::timeout, this, [this] {
-        guarded(&m_robot, [this] {
+        guarded(&m_engine.errors, [this] {
             if (m_api)
                 m_api->sweep();
         });
@@ -104,7 +107,7 @@ WebConfig WebFront::wanted() const
 {
     if (m_commandLine)
         return *m_commandLine;
-    const Settings& settings = m_robot.settings();
+    const Settings& settings = m_engine.settings;
     return {settings.text(Key::WebListen).trimmed(), settings.text(Key::WebCert).trimmed(),
             settings.text(Key::WebKey).trimmed()};
 }
@@ -125,7 +128,7 @@ void WebFront::applyAdmission()
 {
     if (!m_api || !m_server || !m_listening)
         return;
-    const Settings& settings = m_robot.settings();
+    const Settings& settings = m_engine.settings;
     QStringList badProxies;
     QStringList badHosts;
     Admission admission;
@@ -134,12 +137,12 @@ void WebFront::applyAdmission()
         Admission::parseProxies(settings.text(Key::WebTrustedProxies), &badProxies));
     admission.setHosts(Admission::parseHosts(settings.text(Key::WebHosts), &badHosts));
     for (const QString& bad : std::as_const(badProxies))
-        m_robot.console().consoleLine(
+        m_engine.console.consoleLine(
             QStringLiteral("A [Web] TrustedProxies kulcsában nem cím (CÍM vagy CÍM/HOSSZ kell), "
                            "kimarad: ") +
             bad);
     for (const QString& bad : std::as_const(badHosts))
-        m_robot.console().consoleLine(
+        m_engine.console.consoleLine(
             QStringLiteral("A [Web] Hosts kulcsában nem gépnév (NÉV vagy NÉV:PORT kell), "
                            "kimarad: ") +
             bad);
@@ -153,15 +156,15 @@ void WebFront::stop(bool say)
     m_sweep.stop();
     m_listening.reset();
     m_server.reset();
-    m_robot.serverInfo().setWatching(false, m_robot.link().isConnected());
-    m_robot.intake().setKeepColours(false);
+    m_engine.serverInfo.setWatching(false, m_engine.link.isConnected());
+    m_engine.intake.setKeepColours(false);
     if (say)
-        m_robot.console().consoleLine(QStringLiteral("A webes felület leállt."));
+        m_engine.console.consoleLine(QStringLiteral("A webes felület leállt."));
 }
 
 void WebFront::fail(const QString& why)
 {
-    m_robot.console().consoleLine(kNotStarted + why);
+    m_engine.console.consoleLine(kNotStarted + why);
 }
 
 void WebFront::start(const WebConfig& config)
@@ -184,14 +187,14 @@ void WebFront::start(const WebConfig& config)
             return fail(why);
     }
 
-    auto server = std::make_unique<WebServer>(m_binding, m_limits, m_feedLimits, &m_robot);
+    auto server = std::make_unique<WebServer>(m_binding, m_limits, m_feedLimits, &m_engine.errors);
     if (const std::optional<QString> error = server->start(where->address, where->port, tls))
         return fail(where->text() + QStringLiteral(": ") + *error);
     // The key comes once the address is taken: a web page that cannot start needs none. No
     // request is read before the event loop runs again.
     AccessKey key;
     try {
-        key = AccessKey::loadOrCreate(m_robot.programFolder());
+        key = AccessKey::loadOrCreate(m_engine.programFolder);
     } catch (const Error& error) {
         return fail(error.message());
     }
@@ -205,12 +208,12 @@ void WebFront::start(const WebConfig& config)
     server->setApi(m_api.get());
     m_server = std::move(server);
     // The page's header shows the server's name, game type and size: asked for while it runs.
-    m_robot.serverInfo().setWatching(true, m_robot.link().isConnected());
+    m_engine.serverInfo.setWatching(true, m_engine.link.isConnected());
     // The page draws names and console lines in their colours.
-    m_robot.intake().setKeepColours(true);
+    m_engine.intake.setKeepColours(true);
     connect(&m_server->feeds(), &LiveFeed::dropped, this,
             [this](const QString& address, const QString& reason) {
-                guarded(&m_robot, [&] {
+                guarded(&m_engine.errors, [&] {
                     m_binding.note(address, QStringLiteral("élő adatfolyam lezárva: ") + reason);
                 });
             });
@@ -220,20 +223,20 @@ void WebFront::start(const WebConfig& config)
     m_listening = bound;
     applyAdmission();
     m_sweep.start();
-    m_robot.console().consoleLine(QStringLiteral("Webes felület: ") +
+    m_engine.console.consoleLine(QStringLiteral("Webes felület: ") +
                                   (tls ? QStringLiteral("https://") : QStringLiteral("http://")) +
                                   bound.text() + u'/');
     if (key.replaced)
-        m_robot.console().consoleLine(
+        m_engine.console.consoleLine(
             QStringLiteral("A webes hozzáférési kulcs fájljában nem volt használható kulcs, új "
                            "kulcs készült: ") +
             key.path);
     else if (key.created)
-        m_robot.console().consoleLine(
+        m_engine.console.consoleLine(
             QStringLiteral("Új webes hozzáférési kulcs készült (csak a tulajdonos olvashatja): ") +
             key.path);
     else
-        m_robot.console().consoleLine(QStringLiteral("Webes hozzáférési kulcs: ") + key.path);
+        m_engine.console.consoleLine(QStringLiteral("Webes hozzáférési kulcs: ") + key.path);
 }
 
 } // namespace vigilor::web

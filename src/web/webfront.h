@@ -13,10 +13,6 @@
 #include <memory>
 #include <optional>
 
-namespace vigilor {
-class Robot;
-}
-
 namespace vigilor::web {
 
 class WebApi;
@@ -37,7 +33,7 @@ public:
 
     // commandLine: the --web, --web-cert and --web-key values, which take the place of the
     // settings for this run; none when --web was not given.
-    WebFront(Robot& robot, std::optional<WebConfig> commandLine, QObject* parent = nullptr);
+    WebFront(const Engine& engine, std::optional<WebConfig> commandLine, QObject* parent = nullptr);
     ~WebFront() override;
 
     // Starts the server when the configuration asks for it (and stops or restarts it when the
@@ -63,7 +59,7 @@ private:
     // (no restart: they only change what is answered).
     void applyAdmission();
 
-    Robot& m_robot;
+    Engine m_engine;
     std::optional<WebConfig> m_commandLine;
     Binding m_binding;
     Limits m_limits;

@@ -75,7 +75,7 @@ QJsonObject jsonOf(const WebResponse& response)
 struct Web : RobotFixture
 {
     qint64 now = 1000;
-    Binding binding{robot};
+    Binding binding{Engine::of(robot)};
     WebApi api{binding, kKey, [this] { return now; }};
     QByteArray cookie;
     QByteArray token;

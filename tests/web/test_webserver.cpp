@@ -95,7 +95,7 @@ struct Served : RobotFixture
 
     explicit Served(const Limits& limits = {}, const LiveFeed::Limits& feeds = {},
                     std::optional<WebConfig> config = WebConfig{u"127.0.0.1:0"_s, {}, {}})
-        : RobotFixture(u"rcon"_s), front(robot, std::move(config))
+        : RobotFixture(u"rcon"_s), front(Engine::of(robot), std::move(config))
     {
         front.setLimits(limits, feeds);
         front.apply();
