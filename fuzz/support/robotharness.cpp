@@ -9,11 +9,13 @@
 #include "text/cp1250.h"
 #include "text/textutil.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkProxyFactory>
 #include <QTimer>
+#include <QTimerEvent>
 #include <QUdpSocket>
 
 #include <algorithm>
@@ -66,6 +68,18 @@ quint16 silentPort()
         return s;
     }();
     return socket->localPort();
+}
+
+// The checks go back to the event loop after each punishment and go on from their step timer.
+// No event loop runs here: the timer is fired at once, as often as the checks arm it, so that a
+// datagram's checks are over when the intake has handled it.
+void finishChecks(Robot& robot)
+{
+    auto* step = robot.rules().context().findChild<QTimer*>(QStringLiteral("RulesStepTimer"));
+    while (step && step->isActive()) {
+        QTimerEvent due(step->timerId());
+        QCoreApplication::sendEvent(step, &due);
+    }
 }
 
 bool holdsLineBreak(QByteArrayView line)
@@ -642,6 +656,7 @@ void RobotHarness::deliver(const QByteArray& datagram)
         // handling, and the socket drops them. Anything else escapes and stops the run.
         completed = false;
     }
+    finishChecks(r);
 
     const bool settingsTouched = m_thorough || m_settingsChanges != changesBefore;
     if (settingsTouched)
@@ -738,6 +753,7 @@ void RobotHarness::handle(const QByteArray& datagram)
     } catch (const Error&) {
         // Dropped, as the socket drops it.
     }
+    finishChecks(*m_robot);
 }
 
 bool RobotHarness::drain()

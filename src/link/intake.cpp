@@ -17,19 +17,20 @@
 namespace vigilor::link {
 
 ReplyIntake::ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster,
-                         const Clock& clock, EventPump& pump,
-                         std::function<QString(const QDate&)> logFileNameFor)
-    : m_console(console), m_log(log), m_roster(roster), m_clock(clock), m_pump(pump),
+                         const Clock& clock, std::function<QString(const QDate&)> logFileNameFor)
+    : m_console(console), m_log(log), m_roster(roster), m_clock(clock),
       m_logFileNameFor(std::move(logFileNameFor))
 {
 }
 
 void ReplyIntake::handleDatagram(const QByteArray& datagram)
 {
-    // Events run inside a datagram's handling (the status assembly and the checks let them, and
-    // the checks may wait for a kick): a datagram read then must not be handled in the middle of
-    // another, so it waits and is handled whole after it, in the order they came, as it would
-    // have waited in the socket behind a blocked event loop.
+    // A datagram's handling stays open while its checks are paused (they return to the event
+    // loop after each punishment and wait for a kick), and while a consumer lets events run
+    // (the channel's settings reload disconnects, a queued command may start the silence
+    // check's reconnect): a datagram read then must not be handled in the middle of another,
+    // so it waits and is handled whole after it, in the order they came, as it would have
+    // waited in the socket behind a blocked event loop.
     if (m_handling) {
         if (m_waiting.size() < kMaxWaiting)
             m_waiting.append(datagram);
@@ -172,11 +173,9 @@ void ReplyIntake::logFailed(const QString& message)
 
 ReplyIntake::Outcome ReplyIntake::joinStatus(const QString& text)
 {
-    const bool complete = m_status.join(text);
-    // With the reply half assembled: the pacer may send, timers queue, the window repaints; no
-    // datagram is handled here (m_handling holds it back), so the buffer stays this reply's.
-    m_pump.processEvents();
-    if (!complete)
+    // Each fragment is a datagram of its own: between two of them the event loop runs (the
+    // pacer sends, timers queue, the window repaints), and the buffer waits for the next.
+    if (!m_status.join(text))
         return Outcome::Unsaved;
 
     const int fragments = m_status.fragments();

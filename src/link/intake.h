@@ -11,8 +11,7 @@
 
 namespace vigilor {
 class Clock;
-class EventPump;
-} // namespace vigilor
+}
 
 namespace vigilor::roster {
 class Roster;
@@ -35,8 +34,9 @@ public:
         std::function<void()> rosterReplaced;             // every complete status reply
         // A datagram that went to the console, as the server sent it (colour codes kept).
         std::function<void(const QByteArray&)> consoleReply;
-        // After a complete roster with players; false when the checks wait at a timed step:
-        // the datagram's handling ends when checksEnded() is called.
+        // After a complete roster with players; false when the checks paused (at a timed step,
+        // or to let the event loop run): the datagram's handling ends when checksEnded() is
+        // called.
         std::function<bool()> runChecks;
         std::function<void()> saveSettings; // after every handled datagram
         std::function<void()> midnight;     // after the log break line
@@ -44,16 +44,16 @@ public:
     };
 
     ReplyIntake(Console& console, ConsoleLog& log, roster::Roster& roster, const Clock& clock,
-                EventPump& pump, std::function<QString(const QDate&)> logFileNameFor);
+                std::function<QString(const QDate&)> logFileNameFor);
 
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
 
     // Throws whatever a consumer throws; the caller drops the datagram then. A datagram that
-    // comes while another is being handled (its checks included, also while they wait at a
-    // timed step) waits, and is handled whole after it.
+    // comes while another is being handled (its checks included, also while they are paused)
+    // waits, and is handled whole after it.
     void handleDatagram(const QByteArray& datagram);
-    // The checks that waited at a timed step are over: the datagram they belong to is saved
-    // unless they failed, and what came meanwhile is handled.
+    // The checks that paused are over: the datagram they belong to is saved unless they
+    // failed, and what came meanwhile is handled.
     void checksEnded(bool completed);
     // The program ends with checks that wait: what came meanwhile is dropped, as the socket's
     // unread datagrams are.
@@ -100,12 +100,11 @@ private:
     ConsoleLog& m_log;
     roster::Roster& m_roster;
     const Clock& m_clock;
-    EventPump& m_pump;
     std::function<QString(const QDate&)> m_logFileNameFor;
     Hooks m_hooks;
 
-    bool m_handling = false;     // a datagram's handling is open (events run inside it)
-    bool m_checksPaused = false; // ... and waits for its checks, paused at a timed step
+    bool m_handling = false;     // a datagram's handling is open
+    bool m_checksPaused = false; // ... and waits for its checks, which paused
     QList<QByteArray> m_waiting; // what came meanwhile, in order
     StatusAssembly m_status;
     StatusAssembly m_colouredStatus; // the same datagrams with colours, while m_keepColours

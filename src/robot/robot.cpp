@@ -34,7 +34,7 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
                [this](const QString& text) { m_console.consoleLine(text); }),
       m_roster(m_settings, this, this),
       m_link(m_settings, m_console, clock, pump, dialogs, this, this),
-      m_intake(m_console, m_consoleLog, m_roster, clock, pump,
+      m_intake(m_console, m_consoleLog, m_roster, clock,
                [this](const QDate& date) { return logFileNameFor(date); }),
       m_serverInfo([this](const QString& command) { m_link.enqueueCommand(command); }),
       m_broadcaster(m_settings, m_link, clock, this, this),

@@ -64,7 +64,7 @@ Step<bool> BanCheck::checkBans(QStringList lines)
 {
     const quint64 session = m_context.session();
     m_context.line(QStringLiteral("Test Bans"));
-    // A snapshot: the operator may edit the list while window events run during the check.
+    // A snapshot: the operator may edit the list while the check yields to the event loop.
     const QStringList entries = m_context.settings().banList();
     if (entries.size() > kLookupLimit)
         m_context.line(QStringLiteral("FIGYELEM: a banlista ") + QString::number(entries.size()) +
@@ -87,12 +87,12 @@ Step<bool> BanCheck::checkBans(QStringList lines)
             if (!text::asciiContains(line, folded))
                 continue;
             result = true;
-            const int code = findEntryCode(line, entries, m_context.pump());
+            const int code = co_await findEntryCode(line, entries, m_context);
             co_await m_punisher.apply(code, line, entry, layout);
-            // The pacer sends what was queued; a menu action, the channel or a timer may queue
+            // The pacer sends what was queued; a menu action, the web page or a timer may queue
             // more, edit the lists or drop the link: the check keeps its own copies of the
             // roster and the list, and stops when the session it began on is gone.
-            m_context.processEvents();
+            co_await m_context.yield();
         }
     }
     co_return result;
@@ -123,15 +123,15 @@ Step<> BanCheck::checkLearningBans(QStringList lines)
                 m_context.say(QStringLiteral("^3Kedves ^2") + roster::playerName(line, layout) +
                               QStringLiteral("^3! Allnevezni felesleges!"));
             // As in the ban check.
-            m_context.processEvents();
-            const int code = findEntryCode(line, entries, m_context.pump());
+            co_await m_context.yield();
+            const int code = co_await findEntryCode(line, entries, m_context);
             // Not remembered again. "IP figyelő" itself stays as the operator set it: switched
             // off for the punishment, it would be saved so (a kick's wait lets every datagram
             // save the settings) and an operator's click on it meanwhile would be lost.
             co_await m_punisher.apply(code, line, entry, layout, Punisher::Remember::Never,
                                       kByLearning);
             // As in the ban check.
-            m_context.processEvents();
+            co_await m_context.yield();
         }
     }
 }

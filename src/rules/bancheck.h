@@ -22,8 +22,9 @@ public:
 
     // True when some entry's text occurs in some line of the roster, header lines included,
     // whether or not that led to an action. A player whose line holds the texts of two
-    // entries is punished once for each. The lines are taken by value: window events run
-    // during a check (and it may pause for a kick) and may replace the roster it was given.
+    // entries is punished once for each. The lines are taken by value: the check yields to the
+    // event loop after each punishment (and pauses for a kick), where the roster it was given
+    // may be replaced.
     Step<bool> checkBans(QStringList lines);
     // The learning check's punishments remember nobody again.
     Step<> checkLearningBans(QStringList lines);

@@ -1,6 +1,6 @@
 #include "rules/banentry.h"
 
-#include "text/clock.h"
+#include "rules/context.h"
 #include "text/cp1250.h"
 #include "text/textutil.h"
 
@@ -77,20 +77,19 @@ QString regraded(QStringView entry, int code)
     return result;
 }
 
-int findEntryCode(QStringView line, const QStringList& entries, EventPump& pump)
+Step<int> findEntryCode(QString line, QStringList entries, Context& context)
 {
     if (entries.isEmpty())
-        return 0;
+        co_return 0;
     const qsizetype last = std::min<qsizetype>(entries.size(), kLookupLimit) - 1;
     for (qsizetype i = 0; i <= last; ++i) {
         if (entryMatches(entries[i]) &&
             text::asciiContains(line, text::asciiLower(entryText(entries[i]))))
-            return punishmentCode(entries[i]);
-        // The caller's check is open: the entries are its copy, so an edit of the list made
-        // meanwhile does not move the walk.
-        pump.processEvents();
+            co_return punishmentCode(entries[i]);
+        // The entries are this walk's copy: an edit of the list made meanwhile does not move it.
+        co_await context.yield();
     }
-    return punishmentCode(entries[last]);
+    co_return punishmentCode(entries[last]);
 }
 
 int compareEntries(QStringView a, QStringView b)

@@ -1,14 +1,14 @@
 #pragma once
 
+#include "rules/step.h"
+
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
-namespace vigilor {
-class EventPump;
-}
-
 namespace vigilor::rules {
+
+class Context;
 
 // A ban entry is one line: the punishment code digit 0-4, a blank, then the entry text (a name,
 // a fragment of one, an IP address or its leading part). The ban list and the learning list
@@ -38,9 +38,10 @@ int punishmentCode(QStringView entry);
 QString regraded(QStringView entry, int code);
 
 // The code of the first entry (of the first kLookupLimit) whose text occurs in the line,
-// letter case folded; the code of the last entry looked at when none does. Lets window events
-// run after each entry passed over. 0 for an empty list.
-int findEntryCode(QStringView line, const QStringList& entries, EventPump& pump);
+// letter case folded; the code of the last entry looked at when none does. Yields to the event
+// loop after each entry passed over. 0 for an empty list. The line and the entries are taken by
+// value: the caller's may change while the walk yields.
+Step<int> findEntryCode(QString line, QStringList entries, Context& context);
 
 // The order of the ban list box: whole lines, ASCII letters folded, then by code page 1250
 // byte. Returns <0, 0 or >0.

@@ -12,15 +12,15 @@
 namespace vigilor::rules {
 
 Context::Context(Settings& settings, link::Link& link, link::Console& console, Clock& clock,
-                 EventPump& pump, SayPublic sayPublic, QObject* parent)
+                 SayPublic sayPublic, QObject* parent)
     : QObject(parent), m_settings(settings), m_link(link), m_console(console), m_clock(clock),
-      m_pump(pump), m_say(std::move(sayPublic)), m_stepTimer(this)
+      m_say(std::move(sayPublic)), m_stepTimer(this)
 {
     connect(&m_link, &link::Link::connectedChanged, this, [this]() noexcept { ++m_session; });
     m_stepTimer.setObjectName(QStringLiteral("RulesStepTimer"));
     m_stepTimer.setSingleShot(true);
-    // The checks belong to the datagram that completed the roster: what fails after a wait ends
-    // its handling as a failure before the wait would, silently.
+    // The checks belong to the datagram that completed the roster: what fails after a wait or a
+    // yield ends its handling as a failure before it would, silently.
     connect(&m_stepTimer, &QTimer::timeout, this,
             [this] { guarded([this] { resumeStep(); }, link::dropSilently); });
 }
@@ -60,11 +60,6 @@ void Context::recordPunishment(const QString& rule, const QString& what, const Q
                        why});
 }
 
-void Context::processEvents()
-{
-    m_pump.processEvents();
-}
-
 bool Context::startPause(int milliseconds, std::coroutine_handle<> step)
 {
     if (!m_holdingPacer) {
@@ -75,6 +70,13 @@ bool Context::startPause(int milliseconds, std::coroutine_handle<> step)
         return false; // a test's clock: the time has passed, the step goes on at once
     m_paused = step;
     return true;
+}
+
+void Context::startYield(std::coroutine_handle<> step)
+{
+    // Not through the clock: a test's clock would go on at once, and nothing pending would run.
+    m_paused = step;
+    m_stepTimer.start(0);
 }
 
 void Context::resumeStep()

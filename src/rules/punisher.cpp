@@ -89,9 +89,9 @@ Step<> Punisher::kickWithReason(QString line, QString reason, Layout layout, Rem
     // The pacer sends the chat line before the kick is queued, so the player reads why.
     co_await m_context.pause(kKickWaitMs);
     m_context.endPause();
-    // Right after the wait: what else runs may drop the link, which carryOut sees before
-    // anything is queued on another session.
-    m_context.processEvents();
+    // Right after the wait, what is pending runs: it may drop the link, which carryOut sees
+    // before anything is queued on another session.
+    co_await m_context.yield();
     carryOut(kick, line, layout, remember, session);
 }
 

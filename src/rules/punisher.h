@@ -40,8 +40,8 @@ public:
 
     using Layout = roster::StatusLayout;
 
-    // Code 0. The kick is queued kKickWaitMs after the chat line, a timed step: the pacer sends
-    // the chat line first, so the player reads why.
+    // Code 0. The kick is queued kKickWaitMs after the chat line, a timed step, and a return to
+    // the event loop: the pacer sends the chat line first, so the player reads why.
     Step<> kickWithReason(QString line, QString reason, Layout layout = {},
                           Remember remember = Remember::AsSwitched, QString rule = kByBanList);
     void forceSpectator(const QString& line, Layout layout = {},

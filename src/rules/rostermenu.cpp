@@ -146,10 +146,9 @@ void RosterMenu::ban(const QString& text, bool titleRow)
     // The title row's captions would ban every name that holds them.
     if (titleRow)
         return;
+    // The window clears its form, then the entry is added at once: a check that is open works
+    // on its own copy of the list.
     emit banFormReset();
-    // The window clears its form first; a check that runs now still works on its own copy of
-    // the list, and the entry is added right after.
-    m_context.processEvents();
     m_banList.add(text, 0);
     m_context.enqueue(QStringLiteral("status"));
 }

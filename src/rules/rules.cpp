@@ -14,7 +14,7 @@ namespace vigilor::rules {
 Rules::Rules(Settings& settings, link::Link& link, link::Console& console, Clock& clock,
              EventPump& pump, Dialogs& dialogs, SayPublic sayPublic, QObject* parent)
     : QObject(parent), m_dialogs(dialogs),
-      m_context(settings, link, console, clock, pump, std::move(sayPublic)),
+      m_context(settings, link, console, clock, std::move(sayPublic)),
       m_punisher(m_context, m_learning), m_banList(settings, pump),
       m_banCheck(m_context, m_learning, m_punisher), m_watch(m_context, m_punisher),
       m_menu(m_context, m_banList), m_ledger(link)
@@ -29,15 +29,11 @@ Rules::~Rules()
 
 bool Rules::runChecks(const QStringList& rosterLines)
 {
-    m_pendingLines = rosterLines;
-    m_pendingSerial = m_ledger.rosterSerial();
-    m_pending = true;
-    // The checks let events run in their middle and pause for a kick; a roster that arrives
-    // then waits for the pass under way and is checked after it, never inside it.
+    // The paused pass is the one the context resumes: a second one would take its place.
     if (m_running)
-        return true;
+        throw Error(QStringLiteral("Az ellenőrzés már fut"));
     m_running = true;
-    Step<> pass = passes();
+    Step<> pass = runPass(rosterLines, m_ledger.rosterSerial());
     if (!pass.done()) {
         m_pass = std::move(pass);
         return false;
@@ -46,22 +42,11 @@ bool Rules::runChecks(const QStringList& rosterLines)
     return true;
 }
 
-// However the passes end (done, failed, let go of): a pass that fails drops the roster that
-// waited for it too, and a pacer still held is let go.
+// However the pass ends (done, failed, let go of), a pacer still held is let go.
 Rules::PassOpen::~PassOpen()
 {
     rules.m_running = false;
-    rules.m_pending = false;
     rules.m_context.endPause();
-}
-
-Step<> Rules::passes()
-{
-    const PassOpen passOpen{*this};
-    while (m_pending) {
-        m_pending = false;
-        co_await runPass(std::exchange(m_pendingLines, {}), m_pendingSerial);
-    }
 }
 
 // A paused step went on: when that ended the pass, the datagram it belongs to is done.
@@ -84,7 +69,6 @@ void Rules::stopChecks()
     m_context.stopPause();
     m_pass.reset();
     m_running = false;
-    m_pending = false;
 }
 
 QStringList Rules::withoutStaleSlots(const QStringList& lines, std::optional<quint64> rosterSerial)
@@ -116,6 +100,7 @@ QStringList Rules::withoutStaleSlots(const QStringList& lines, std::optional<qui
 
 Step<> Rules::runPass(QStringList rosterLines, std::optional<quint64> rosterSerial)
 {
+    const PassOpen passOpen{*this};
     const QStringList lines = withoutStaleSlots(rosterLines, rosterSerial);
     const Settings& s = m_context.settings();
     if (s.flag(Key::TestBans)) {

@@ -36,16 +36,16 @@ public:
 
     // After every complete roster with players, each check only while its switch is on: the
     // ban list; the learning list when the ban list matched nothing and "IP figyelő" is on;
-    // then the freeze, rate and ping checks. A roster that arrives while a pass still runs
-    // (window events run inside it, or it waits for a kick) is checked when that pass has
-    // ended, not in its middle. A player line whose slot was punished after the roster's
-    // `status` left (or whose punishment still waits in the queue) is left out of every check
-    // of that pass, with a console line saying why.
-    // Returns false when the pass paused at a timed step and goes on from the event loop:
-    // checksEnded() tells when it is over. Throws what a check throws before it pauses.
+    // then the freeze, rate and ping checks. A player line whose slot was punished after the
+    // roster's `status` left (or whose punishment still waits in the queue) is left out of every
+    // check of that pass, with a console line saying why.
+    // Returns false when the pass paused (at a timed step, or to let the event loop run) and
+    // goes on from the event loop: checksEnded() tells when it is over. Throws what a check
+    // throws before it pauses. One pass at a time: the reply intake holds every roster back
+    // while a pass is open, and a second pass asked for meanwhile throws.
     bool runChecks(const QStringList& rosterLines);
-    // The program ends: a pass that waits at a timed step ends there, without what it would
-    // still do, and the pacer goes on without the tick that came due.
+    // The program ends: a pass that waits ends there, without what it would still do, and the
+    // pacer goes on without the tick that came due.
     void stopChecks();
     bool checking() const { return m_running; }
     // Every complete `status` reply, with or without players, before its checks run.
@@ -66,8 +66,8 @@ public:
     Ledger& ledger() { return m_ledger; }
 
 signals:
-    // A pass that paused at a timed step is over: completed, or ended by a failure (which
-    // ends the handling of the datagram it belongs to, silently).
+    // A pass that paused is over: completed, or ended by a failure (which ends the handling of
+    // the datagram it belongs to, silently).
     void checksEnded(bool completed);
 
 private:
@@ -77,7 +77,6 @@ private:
         ~PassOpen();
     };
 
-    Step<> passes();
     Step<> runPass(QStringList rosterLines, std::optional<quint64> rosterSerial);
     void stepResumed() noexcept;
     QStringList withoutStaleSlots(const QStringList& lines, std::optional<quint64> rosterSerial);
@@ -91,11 +90,8 @@ private:
     Watch m_watch;
     RosterMenu m_menu;
     Ledger m_ledger;
-    bool m_running = false;
-    bool m_pending = false;
-    QStringList m_pendingLines;
-    std::optional<quint64> m_pendingSerial;
-    std::optional<Step<>> m_pass; // a pass paused at a timed step; let go of first
+    bool m_running = false;       // a pass is open, also while it is paused
+    std::optional<Step<>> m_pass; // a pass that paused; let go of first
 };
 
 } // namespace vigilor::rules

@@ -54,12 +54,13 @@ template <> struct StepPromise<void> : StepPromiseBase
 
 } // namespace detail
 
-// The work of a check or a punishment, which may pause at a timed wait (Context::pause) and go
-// on from the event loop when the time has passed, instead of blocking it. A step runs at once
-// when called, as a function does; one that never waits (or whose clock ends its waits at once,
-// as a test's does) is done when the call returns. A step that waits is done later: the step
-// that awaits it (co_await) goes on then, in order. Letting go of a step that is not done (the
-// program ends, the checks are stopped) ends it where it waits, and every step it awaits.
+// The work of a check or a punishment, which may pause at a timed wait (Context::pause) or
+// yield to the event loop (Context::yield) and go on from the event loop, instead of blocking it
+// or running it inside. A step runs at once when called, as a function does; one that never
+// yields and never waits (or whose clock ends its waits at once, as a test's does) is done when
+// the call returns. A step that waits is done later: the step that awaits it (co_await) goes on
+// then, in order. Letting go of a step that is not done (the program ends, the checks are
+// stopped) ends it where it waits, and every step it awaits.
 template <typename T = void> class [[nodiscard]] Step
 {
 public:

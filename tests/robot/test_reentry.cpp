@@ -1,10 +1,12 @@
 // The places where the engine lets pending events run in the middle of an operation: a real
-// timer comes due right there (FakePump::fireTimer) and does what an operator, a datagram or
-// another timer could do at that moment; the operation ends as it would have without it.
+// timer comes due right there (FakePump::fireTimer, or a 0 ms timer where the operation goes
+// back to the event loop) and does what an operator, a datagram or another timer could do at
+// that moment; the operation ends as it would have without it.
 #include "exchange/publicbanlist.h"
 #include "support/robotfixture.h"
 
 #include <QTest>
+#include <QTimer>
 
 using namespace vigilor;
 using namespace vigilor::test;
@@ -74,17 +76,23 @@ class TestReentry final : public QObject
     Q_OBJECT
 
 private slots:
-    // The status assembly lets events run with the reply's last fragment just joined. A
-    // datagram read then (through a socket opened meanwhile) waits for the reply to be done.
-    void datagramDuringTheAssembly()
+    // The checks of a complete roster go back to the event loop after a punishment, with the
+    // datagram's handling still open. A datagram read then waits for the checks to be done and
+    // is handled whole after them.
+    void datagramDuringTheChecks()
     {
         Connected c;
-        c.pump.fireTimer([&c] {
+        c.robot.settings().setBanList({u"1 First"_s});
+        bool duringTheChecks = false;
+        QTimer::singleShot(0, &c.robot, [&c, &duringTheChecks] {
+            duringTheChecks = c.robot.rules().checking();
             c.feed(reply("hello from the server\n"));
             c.feed(status(player(5, "Later")));
         });
         c.feed(status(player(4, "First")));
-        QVERIFY(c.pump.timerFired());
+        QVERIFY(QTest::qWaitFor([&c] { return c.said().count(u"PingCheck"_s) == 2; }, 5000));
+        QVERIFY(duringTheChecks);
+        QCOMPARE(c.robot.link().queue(), QStringList{u"clientkick 4"_s});
         const QStringList said = c.said();
         const qsizetype hello = said.indexOf(u"hello from the server"_s);
         QVERIFY(hello > said.indexOf(u"..:: 1 játékos a szerveren ::.."_s));
@@ -96,32 +104,24 @@ private slots:
         QVERIFY(c.robot.intake().assemblyBuffer().isEmpty());
     }
 
-    // The ban check lets events run after each punishment: the operator empties the list, kicks
-    // another player from the menu, and a new roster is handed over. The check punishes whom its
-    // list matched, the menu's kick goes in between, and the new roster is checked afterwards.
+    // The ban check goes back to the event loop after each punishment: the operator empties the
+    // list, kicks another player from the menu, and a new roster comes. The check punishes whom
+    // its list matched, the menu's kick goes in between, and the new roster is checked
+    // afterwards.
     void eventsDuringABanCheck()
     {
         Connected c;
         c.robot.settings().setBanList({u"1 Cheat"_s});
-        rules::Rules& rules = c.robot.rules();
-        const QString header =
-            u"num score ping guid   name            lastmsg address               qport rate"_s;
-        const QStringList roster = {u"map: mp_toujane"_s,
-                                    header,
-                                    u"---"_s,
-                                    QString::fromLatin1(player(1, "Cheat1")).chopped(1),
-                                    QString::fromLatin1(player(2, "Cheat2")).chopped(1),
-                                    QString()};
-        c.pump.fireTimer(
-            [&] {
-                c.robot.settings().setBanList({});
-                c.robot.link().enqueueCommand(u"clientkick 9"_s);
-                rules.runChecks({u"map: mp_toujane"_s, header, u"---"_s,
-                                 QString::fromLatin1(player(7, "Cheat7")).chopped(1), QString()});
-            },
-            [&c] { return !c.robot.link().queue().isEmpty(); });
-        rules.runChecks(roster);
-        QVERIFY(c.pump.timerFired());
+        bool duringTheChecks = false;
+        QTimer::singleShot(0, &c.robot, [&c, &duringTheChecks] {
+            duringTheChecks = c.robot.rules().checking();
+            c.robot.settings().setBanList({});
+            c.robot.link().enqueueCommand(u"clientkick 9"_s);
+            c.feed(status(player(7, "Cheat7")));
+        });
+        c.feed(status(player(1, "Cheat1") + player(2, "Cheat2")));
+        QVERIFY(QTest::qWaitFor([&c] { return c.said().count(u"PingCheck"_s) == 2; }, 5000));
+        QVERIFY(duringTheChecks);
         QCOMPARE(c.robot.link().queue(),
                  (QStringList{u"clientkick 1"_s, u"clientkick 9"_s, u"clientkick 2"_s}));
         const QStringList said = c.said();

@@ -62,13 +62,19 @@ QStringList noGuidReply(const QStringList& players)
            players + QStringList{QString()};
 }
 
-// The result of a check or punishment that ran to its end: the test clocks end every wait at
-// once, so no step is left waiting.
+// The result of a check or punishment once it has run to its end: the test clocks end every
+// timed wait at once, and the returns to the event loop go on from the loop run here.
 template <typename T> T done(Step<T>&& step)
 {
-    if (!step.done())
+    if (!QTest::qWaitFor([&] { return step.done(); }, 5000))
         qFatal("a step of the rules is still waiting");
     return step.result();
+}
+
+// A status reply in one datagram, as the server sends it.
+QByteArray statusDatagram(const QStringList& lines)
+{
+    return "\xff\xff\xff\xffprint\n" + lines.join(u'\n').toLatin1() + '\n';
 }
 
 class HookClock final : public Clock
@@ -151,6 +157,12 @@ struct Rig
     }
     void setBans(const QStringList& entries) { settings().setBanList(entries); }
     QStringList learning() { return rules.learning().entries(); }
+    // A pass of the checks on the roster, waited for to its end.
+    void check(const QStringList& roster)
+    {
+        if (!rules.runChecks(roster) && !QTest::qWaitFor([&] { return !rules.checking(); }, 5000))
+            qFatal("the checks are still waiting");
+    }
 };
 
 // A robot wired as the program wires it: the rules run on every complete roster, and the pacer
@@ -189,6 +201,8 @@ struct Live
         };
         hooks.midnight = [this] { rules.midnight(); };
         robot.intake().setHooks(hooks);
+        QObject::connect(&rules, &Rules::checksEnded, &robot,
+                         [this](bool completed) { robot.intake().checksEnded(completed); });
         robot.link().connectAction();
     }
     // Asks for a roster and waits until the checks have run on it.
@@ -355,23 +369,39 @@ private slots:
 
     void codeLookup()
     {
-        HookPump pump;
+        Rig r;
+        Context& context = r.rules.context();
+        QSignalSpy yields(&context, &Context::stepResumed);
         const QString l = line(3, 1, u"40"_s, u"xBOBBYx"_s);
         // Case folded; the first entry in list order whose text occurs wins.
-        QCOMPARE(findEntryCode(l, {u"3 Al"_s, u"2 bob"_s, u"0 Bobby"_s}, pump), 2);
-        QCOMPARE(pump.calls, 1); // after each entry passed over
-        QCOMPARE(findEntryCode(l, {u"4 "_s, u"3     "_s, u"1 zed"_s}, pump), 1); // none: the last
-        QCOMPARE(findEntryCode(l, {}, pump), 0);
-        QCOMPARE(findEntryCode(l, {u"Bobby and more"_s}, pump), 0);
+        QCOMPARE(done(findEntryCode(l, {u"3 Al"_s, u"2 bob"_s, u"0 Bobby"_s}, context)), 2);
+        QCOMPARE(yields.count(), 1); // after each entry passed over
+        // None: the last.
+        QCOMPARE(done(findEntryCode(l, {u"4 "_s, u"3     "_s, u"1 zed"_s}, context)), 1);
+        QCOMPARE(yields.count(), 4);
+        QCOMPARE(done(findEntryCode(l, {}, context)), 0);
+        QCOMPARE(done(findEntryCode(l, {u"Bobby and more"_s}, context)), 0);
+        // A match at the first entry goes to the event loop not at all.
+        Step<int> first = findEntryCode(l, {u"4 bobby"_s, u"0 x"_s}, context);
+        QVERIFY(first.done());
+        QCOMPARE(first.result(), 4);
 
         // Only the first 256 entries are looked at: a match beyond gets the code of entry 255.
         QStringList many;
         for (int i = 0; i < 300; ++i)
             many << (i == 255 ? u"3 nobody"_s : u"1 filler"_s + QString::number(i));
         many[280] = u"4 BOBBY"_s;
-        QCOMPARE(findEntryCode(l, many, pump), 3);
+        yields.clear();
+        QCOMPARE(done(findEntryCode(l, many, context)), 3);
+        QCOMPARE(yields.count(), 256);
         many[100] = u"2 bobby"_s;
-        QCOMPARE(findEntryCode(l, many, pump), 2);
+        QCOMPARE(done(findEntryCode(l, many, context)), 2);
+
+        // The walk is over its own copy: the list emptied while it yields does not move it.
+        QStringList edited = {u"1 a"_s, u"1 b"_s, u"3 bobby"_s};
+        Step<int> walk = findEntryCode(l, edited, context);
+        edited.clear();
+        QCOMPARE(done(std::move(walk)), 3);
     }
 
     // ---- CheckBans --------------------------------------------------------------------------
@@ -475,7 +505,7 @@ private slots:
         // The well-formed entry after them takes its own code.
         QVERIFY(done(r.rules.banCheck().checkBans(reply({line(4, 3, u"40"_s, u"Johnny Real"_s)}))));
         QCOMPARE(r.queue(), QStringList{u"clientkick 4"_s});
-        QCOMPARE(findEntryCode(u"Johnny Real", bans, r.pump), 1);
+        QCOMPARE(done(findEntryCode(u"Johnny Real"_s, bans, r.rules.context())), 1);
     }
 
     void namesLikeHeaderWordsAreChecked()
@@ -598,7 +628,7 @@ private slots:
         r.settings().setFlag(Key::WarnOnLBhit, true);
         r.rules.learning().remember(4, u"10.0.0.9"_s);
         QSignalSpy switched(&r.settings(), &Settings::changed);
-        r.rules.runChecks(reply({line(3, 2, u"40"_s, u"NewName"_s, u"10.0.0.9:28960"_s)}));
+        r.check(reply({line(3, 2, u"40"_s, u"NewName"_s, u"10.0.0.9:28960"_s)}));
         QCOMPARE(r.queue(), (QStringList{kSay + u"^3Kedves ^2NewName^3! Allnevezni felesleges!"_s,
                                          kSay + u"NewName buntetesben van."_s, u"g_killum 3"_s}));
         QVERIFY(r.console().contains(u"Learning ban"_s));
@@ -644,7 +674,7 @@ private slots:
         r.setBans({u"1 Zed"_s});
         r.rules.learning().remember(0, u"1.2.3.4"_s);
         const qsizetype before = r.console().size();
-        r.rules.runChecks(reply({line(8, 0, u"40"_s, u"Zed"_s, u"1.2.3.4:1"_s)}));
+        r.check(reply({line(8, 0, u"40"_s, u"Zed"_s, u"1.2.3.4:1"_s)}));
         QVERIFY(!r.console().mid(before).contains(u"Learning ban"_s));
         QCOMPARE(r.queue().size(), 1);
     }
@@ -870,7 +900,7 @@ private slots:
                                       u"Rate Check"_s, u"PingCheck"_s};
         auto pass = [&] {
             const qsizetype before = r.console().size();
-            r.rules.runChecks(reply({line(1, 1, u"40"_s, u"A"_s)}));
+            r.check(reply({line(1, 1, u"40"_s, u"A"_s)}));
             QStringList seen;
             for (const QString& l : r.console().mid(before))
                 if (headings.contains(l))
@@ -927,6 +957,26 @@ private slots:
         QVERIFY(t.learning().isEmpty());
     }
 
+    // The link dropped by an event that runs between two punishments (the check is back in the
+    // event loop then): the check ends there, and the second offender is left alone.
+    void linkDroppedBetweenPunishments()
+    {
+        Rig r;
+        r.settings().setFlag(Key::EventNotify, false);
+        r.setBans({u"4 Cheat"_s});
+        bool connectedThen = false;
+        QTimer::singleShot(0, &r.rules, [&] {
+            connectedThen = r.robot.link().isConnected();
+            r.robot.link().connectAction();
+        });
+        QVERIFY(done(r.rules.banCheck().checkBans(
+            reply({line(1, 3, u"40"_s, u"Cheat1"_s), line(2, 3, u"40"_s, u"Cheat2"_s)}))));
+        QVERIFY(connectedThen);
+        QVERIFY(!r.robot.link().isConnected());
+        const QStringList debug = r.console().filter(u"DEBUG"_s);
+        QCOMPARE(debug, QStringList{u"DEBUG:  1 megölve"_s});
+    }
+
     void rateKickLostWithTheLink()
     {
         Rig r;
@@ -952,29 +1002,54 @@ private slots:
         r.setBans({u"1 Cheat"_s});
         QStringList roster =
             reply({line(1, 3, u"40"_s, u"Cheat1"_s), line(2, 3, u"40"_s, u"Cheat2"_s)});
-        // The roster the check was handed is replaced while window events run.
-        r.pump.onPump = [&] { roster = reply({}); };
+        // The roster the check was handed is replaced while it yields to the event loop, after
+        // the first punishment.
+        QStringList queuedThen;
+        QTimer::singleShot(0, &r.rules, [&] {
+            queuedThen = r.queue();
+            roster = reply({});
+        });
         QVERIFY(done(r.rules.banCheck().checkBans(roster)));
+        QCOMPARE(queuedThen, QStringList{u"clientkick 1"_s});
         QCOMPARE(r.queue(), (QStringList{u"clientkick 1"_s, u"clientkick 2"_s}));
     }
 
+    // A roster that comes while a pass is open (here in its kick's wait) waits in the reply
+    // intake and is checked after the pass, never inside it; the rules refuse a second pass
+    // asked for meanwhile.
     void rosterArrivingInsideAPassWaits()
     {
         Rig r;
         r.setBans({u"0 Cheat"_s});
+        Rules& rules = r.robot.rules(); // the rules the intake hands its rosters to
         bool nested = false;
+        bool refused = false;
         r.clock.onWait = [&] {
             if (std::exchange(nested, true))
                 return;
-            r.rules.runChecks(reply({line(9, 1, u"40"_s, u"Later"_s)}));
+            r.robot.intake().handleDatagram(
+                statusDatagram(reply({line(9, 1, u"40"_s, u"Later"_s, u"10.8.8.8:28960"_s)})));
+            try {
+                rules.runChecks(reply({line(8, 1, u"40"_s, u"Cheat8"_s)}));
+            } catch (const Error&) {
+                refused = true;
+            }
         };
-        r.rules.runChecks(reply({line(1, 3, u"40"_s, u"Cheat"_s)}));
+        r.robot.intake().handleDatagram(statusDatagram(reply({line(1, 3, u"40"_s, u"Cheat"_s)})));
+        QVERIFY(QTest::qWaitFor([&] { return r.console().count(u"PingCheck"_s) == 2; }, 5000));
+        QVERIFY(!rules.checking());
+        QVERIFY(refused);
+        QCOMPARE(r.robot.roster().rows().size(), 1);
+        QCOMPARE(r.robot.roster().rows()[0][3], u"Later"_s);
+        QVERIFY(!r.queue().contains(u"clientkick 8"_s));
         const QStringList c = r.console();
         const qsizetype firstPing = c.indexOf(u"PingCheck"_s);
         QCOMPARE(c.count(u"Test Bans"_s), 2);
         QVERIFY(firstPing >= 0);
-        QCOMPARE(c.indexOf(u"Test Bans"_s, 1), firstPing + 1); // the second pass after the first
-        QCOMPARE(c.count(u"PingCheck"_s), 2);
+        // The second roster's datagram, whole, after the first pass.
+        QVERIFY(c.lastIndexOf(u"..:: 1 játékos a szerveren ::.."_s) > firstPing);
+        QVERIFY(c.lastIndexOf(u"Test Bans"_s) > firstPing);
+        QCOMPARE(r.queue().filter(u"clientkick"_s), QStringList{u"clientkick 1"_s});
     }
 
     void ledgerTiesRostersToTheirStatus()
