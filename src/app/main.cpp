@@ -32,8 +32,8 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
-#include <string>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -84,7 +84,8 @@ Options parseOptions(const QStringList& arguments)
         "Vigilor: administration robot for Call of Duty, United Offensive and Call of Duty 2 "
         "dedicated servers, over the game's remote console (rcon, UDP).");
 #ifndef VIGILOR_WEB
-    description += QStringLiteral("\nThis build has no web page (--web): the Linux build serves it.");
+    description +=
+        QStringLiteral("\nThis build has no web page (--web): the Linux build serves it.");
 #endif
     parser.setApplicationDescription(description);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
@@ -121,11 +122,12 @@ Options parseOptions(const QStringList& arguments)
                        "input and store it scrambled, as the settings file keeps it."));
     parser.addOptions({help, version, dataDir, demo, headless, set, passwordStdin});
 #ifdef VIGILOR_WEB
-    const QCommandLineOption web(QStringLiteral("web"),
-                                 QStringLiteral("Serve the web page on ADDRESS:PORT (127.0.0.1:8080; "
-                                                "any other address needs --web-cert and "
-                                                "--web-key). Overrides the [Web] settings."),
-                                 QStringLiteral("ADDRESS:PORT"));
+    const QCommandLineOption web(
+        QStringLiteral("web"),
+        QStringLiteral("Serve the web page on ADDRESS:PORT (127.0.0.1:8080; "
+                       "any other address needs --web-cert and "
+                       "--web-key). Overrides the [Web] settings."),
+        QStringLiteral("ADDRESS:PORT"));
     const QCommandLineOption webCert(QStringLiteral("web-cert"),
                                      QStringLiteral("TLS certificate (PEM) of the web page."),
                                      QStringLiteral("FILE"));
@@ -180,7 +182,8 @@ Options parseOptions(const QStringList& arguments)
     options.passwordStdin = parser.isSet(passwordStdin);
 #ifdef VIGILOR_WEB
     if (parser.isSet(web))
-        options.web = web::WebConfig{parser.value(web), parser.value(webCert), parser.value(webKey)};
+        options.web =
+            web::WebConfig{parser.value(web), parser.value(webCert), parser.value(webKey)};
     else if (parser.isSet(webCert) || parser.isSet(webKey)) {
         err << "--web-cert and --web-key go with --web\n\n" << parser.helpText();
         err.flush();
@@ -406,7 +409,10 @@ struct Service
         QObject::connect(&robot, &Robot::quitRequested, &notifier,
                          &platform::ServiceNotifier::stopping);
     }
-    void ready() { notifier.ready(); }
+    void ready()
+    {
+        notifier.ready();
+    }
 #else
     explicit Service(Robot&) {}
     void ready() {}
@@ -452,6 +458,8 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
         guarded(&robot, [&robot] {
             app::limitLastCommands(robot);
             robot.close();
+            // The watcher ends every event loop right after: the last commands leave here.
+            robot.finishClosing();
         });
     });
 
@@ -461,8 +469,10 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
         dialogs.message(Robot::kFirstStartMessage);
     robot.loadSettingsAtStart();
     service.ready();
-    if (watcher.ended())
+    if (watcher.ended()) {
+        robot.finishClosing();
         return finish(0, lock);
+    }
     WebPage webPage;
     webPage.start(robot, options);
     Demo demo;
@@ -490,14 +500,22 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
 
     ui::MainWindow window(robot);
     dialogs.setWindow(&window);
+    dialogs.setErrors(&robot);
     // The end of the desktop session (on Windows, Qt's answer to WM_ENDSESSION) ends the
     // program from outside the event loop's usual way: the close saves first, as "Kilépés" does.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &robot,
-                     [&robot] { guarded(&robot, [&robot] { robot.close(); }); });
+    // No event loop runs any more: the last commands of that close leave inside it.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &robot, [&robot] {
+        guarded(&robot, [&robot] {
+            robot.close();
+            robot.finishClosing();
+        });
+    });
     platform::EndWatcher watcher([&window, &robot] {
         guarded(&robot, [&window, &robot] {
             app::limitLastCommands(robot);
             window.close();
+            // The watcher ends every event loop right after: the last commands leave here.
+            robot.finishClosing();
         });
     });
 
@@ -505,9 +523,11 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     sayDataFolder(robot, folder);
     if (firstStart)
         window.showFirstStartMessage();
-    // A signal while the first-start message was open closed the program: nothing more starts.
-    if (watcher.ended())
+    // A signal during the start closed the program: nothing more starts.
+    if (watcher.ended()) {
+        robot.finishClosing();
         return 0;
+    }
     QObject::connect(&robot, &Robot::showWindowRequested, &window,
                      [&window] { window.presentAtStart(false); });
     robot.loadSettingsAtStart();
@@ -515,8 +535,10 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     if (!window.isVisible())
         window.presentAtStart(true);
     service.ready();
-    if (watcher.ended())
+    if (watcher.ended()) {
+        robot.finishClosing();
         return finish(0, lock);
+    }
     WebPage webPage;
     webPage.start(robot, options);
     Demo demo;

@@ -72,24 +72,75 @@ public:
           QObject* parent = nullptr);
     ~Robot() override;
 
-    Settings& settings() { return m_settings; }
-    link::Console& console() { return m_console; }
-    link::ConsoleLog& consoleLog() { return m_consoleLog; }
+    Settings& settings()
+    {
+        return m_settings;
+    }
+    link::Console& console()
+    {
+        return m_console;
+    }
+    link::ConsoleLog& consoleLog()
+    {
+        return m_consoleLog;
+    }
     // The record of acts (acts.log): the window, the web page and the rules write to it.
-    record::ActRecord& record() { return m_record; }
-    link::Link& link() { return m_link; }
-    link::ReplyIntake& intake() { return m_intake; }
-    roster::Roster& roster() { return m_roster; }
-    roster::ServerInfo& serverInfo() { return m_serverInfo; }
-    channel::Broadcaster& broadcaster() { return m_broadcaster; }
-    channel::Interpreter& interpreter() { return m_interpreter; }
-    rules::Rules& rules() { return m_rules; }
-    link::ConsoleSearch& search() { return m_search; }
-    tools::WeaponSwitches& weapons() { return m_weapons; }
-    tools::ClientConfig& clientConfig() { return m_clientConfig; }
-    tools::Launcher& launcher() { return m_launcher; }
-    settings::SettingsStore& store() { return m_store; }
-    scheduler::Scheduler& scheduler() { return m_scheduler; }
+    record::ActRecord& record()
+    {
+        return m_record;
+    }
+    link::Link& link()
+    {
+        return m_link;
+    }
+    link::ReplyIntake& intake()
+    {
+        return m_intake;
+    }
+    roster::Roster& roster()
+    {
+        return m_roster;
+    }
+    roster::ServerInfo& serverInfo()
+    {
+        return m_serverInfo;
+    }
+    channel::Broadcaster& broadcaster()
+    {
+        return m_broadcaster;
+    }
+    channel::Interpreter& interpreter()
+    {
+        return m_interpreter;
+    }
+    rules::Rules& rules()
+    {
+        return m_rules;
+    }
+    link::ConsoleSearch& search()
+    {
+        return m_search;
+    }
+    tools::WeaponSwitches& weapons()
+    {
+        return m_weapons;
+    }
+    tools::ClientConfig& clientConfig()
+    {
+        return m_clientConfig;
+    }
+    tools::Launcher& launcher()
+    {
+        return m_launcher;
+    }
+    settings::SettingsStore& store()
+    {
+        return m_store;
+    }
+    scheduler::Scheduler& scheduler()
+    {
+        return m_scheduler;
+    }
     // What the scheduler's tasks do on this robot: said, sent and refused as its own.
     scheduler::Scheduler::Actions schedulerActions();
     // The ban-list exchange: what the public ban list window needs, and the timed import.
@@ -108,10 +159,6 @@ public:
     Clock& clock()
     {
         return m_clock;
-    }
-    EventPump& pump()
-    {
-        return m_pump;
     }
     Dialogs& dialogs()
     {
@@ -137,8 +184,12 @@ public:
     // ">> Beállítások mentése <<": the console log, then the settings. Errors to the console.
     void saveNow();
     // Closing the main window: the console log, the settings, then the link closed. The task
-    // file is the scheduler window's to write.
+    // file is the scheduler window's to write. quitRequested follows once the disconnect's last
+    // commands went out, from the event loop when they wait for the pacer.
     void close();
+    // Without an event loop to wait in (the program ends outside it), the close's remaining last
+    // commands leave here, each wait blocking.
+    void finishClosing();
     // The desktop session ends: the settings, then the normal close.
     void endOfSession();
     // ">> [ ERŐSZAKOS LEÁLLÁS ] <<": ends the process at once; nothing is saved or sent.
@@ -165,9 +216,12 @@ signals:
     void showWindowRequested();
 
 private:
+    // Runs `next` from the event loop's next turn once the link's running disconnect, if any, has
+    // ended.
+    void afterDisconnect(std::function<void()> next);
+
     QString m_programFolder;
     Clock& m_clock;
-    EventPump& m_pump;
     Dialogs& m_dialogs;
     Settings m_settings;
     link::Console m_console;
@@ -191,7 +245,7 @@ private:
     exchange::Importer m_importer;
     bool m_closed = false;
     bool m_keepLinkUp = false; // while the command channel's "load" runs
-    bool m_recovering = false; // the error handler reconnects
+    bool m_recovering = false; // the error handler's reconnect waits for its second step
 };
 
 } // namespace vigilor

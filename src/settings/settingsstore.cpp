@@ -205,7 +205,8 @@ void SettingsStore::keepOriginal(const QString& path, bool& keep)
     const std::optional<QByteArray> original = io::readFileIfPresent(path);
     if (original && !original->isEmpty()) {
         if (io::keepBackupOnce(path, *original))
-            note(QStringLiteral("Felülírás előtt az eredeti fájl megmaradt: ") + io::backupPath(path));
+            note(QStringLiteral("Felülírás előtt az eredeti fájl megmaradt: ") +
+                 io::backupPath(path));
         else
             note(QStringLiteral("Felülírva: ") + path +
                  QStringLiteral("; a korábbi biztonsági másolata (") + io::backupPath(path) +
@@ -448,19 +449,33 @@ void SettingsStore::writeUploadPins(const QString& pins)
     writeIni();
 }
 
-bool SettingsStore::reset()
+void SettingsStore::reset(std::function<void(bool reset)> done)
 {
-    if (m_hooks.confirmReset && !m_hooks.confirmReset(kResetWarning))
-        return false;
-    if (m_hooks.disconnectIfConnected)
-        m_hooks.disconnectIfConnected();
-    const QString path = filePath(kSettingsFile);
-    if (QFileInfo::exists(path) && !QFile::remove(path))
-        throw FileError(QStringLiteral("Nem törölhető a beállítások fájlja: ") + path);
-    m_iniMemo.forget();
-    load();
-    save();
-    return true;
+    const auto wipe = [this, done] {
+        const QString path = filePath(kSettingsFile);
+        if (QFileInfo::exists(path) && !QFile::remove(path))
+            throw FileError(QStringLiteral("Nem törölhető a beállítások fájlja: ") + path);
+        m_iniMemo.forget();
+        load();
+        save();
+        if (done)
+            done(true);
+    };
+    const auto confirmed = [this, done, wipe](bool yes) {
+        if (!yes) {
+            if (done)
+                done(false);
+            return;
+        }
+        if (m_hooks.disconnectIfConnected)
+            m_hooks.disconnectIfConnected(wipe);
+        else
+            wipe();
+    };
+    if (m_hooks.confirmReset)
+        m_hooks.confirmReset(kResetWarning, confirmed);
+    else
+        confirmed(true);
 }
 
 } // namespace vigilor::settings

@@ -27,7 +27,10 @@ using testserver::RconServer;
 
 namespace {
 
-QByteArray reply(const QByteArray& body) { return QByteArray("\xff\xff\xff\xffprint\n") + body; }
+QByteArray reply(const QByteArray& body)
+{
+    return QByteArray("\xff\xff\xff\xffprint\n") + body;
+}
 
 QList<Player> players(int count)
 {
@@ -68,7 +71,8 @@ struct Harness : RobotFixture
     }
     bool waitForCommands(int count, int timeoutMs = 5000)
     {
-        return QTest::qWaitFor([&] { return server.receivedCommands().size() >= count; }, timeoutMs);
+        return QTest::qWaitFor([&] { return server.receivedCommands().size() >= count; },
+                               timeoutMs);
     }
     QString stampless(const QString& line) { return line.mid(line.indexOf(u" >> "_s) + 4); }
 };
@@ -118,6 +122,7 @@ private slots:
         QVERIFY(h.robot.link().queue().isEmpty());
 
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QVERIFY(h.robot.link().isConnected());
         h.robot.link().pacer().stop(); // hold the queue still
         for (int i = 0; i < 10; ++i)
@@ -138,6 +143,7 @@ private slots:
         Harness h;
         QCOMPARE(h.robot.link().pacerInterval(), 600);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QVERIFY(h.robot.link().pacer().isActive());
         QVERIFY(h.robot.link().rosterPoll().isActive());
         h.robot.link().enqueueCommand(u"serverinfo"_s);
@@ -148,16 +154,17 @@ private slots:
         QVERIFY(h.waitForCommands(5, 8000));
         // The 600 ms pace keeps every command clear of the server's 500 ms flood guard.
         QCOMPARE(h.server.floodDropCount(), 0);
-        QCOMPARE(h.server.receivedCommands(),
-                 (QStringList{QString(), u"serverinfo"_s, u"vigilor"_s, u"Vigilor"_s, u"vigilor x"_s}));
+        QCOMPARE(h.server.receivedCommands(), (QStringList{QString(), u"serverinfo"_s, u"vigilor"_s,
+                                                           u"Vigilor"_s, u"vigilor x"_s}));
         QStringList echoes;
         for (const QString& l : h.lines())
             if (l.contains(u"Parancs küldés"_s))
                 echoes << h.stampless(l);
         // The bare channel variable is never echoed; an empty command ends in two quotes.
-        QCOMPARE(echoes, (QStringList{u"Parancs küldés: \"\""_s, u"Parancs küldés: \"serverinfo\""_s,
-                                      u"Parancs küldés: \"Vigilor\""_s,
-                                      u"Parancs küldés: \"vigilor x\""_s}));
+        QCOMPARE(
+            echoes,
+            (QStringList{u"Parancs küldés: \"\""_s, u"Parancs küldés: \"serverinfo\""_s,
+                         u"Parancs küldés: \"Vigilor\""_s, u"Parancs küldés: \"vigilor x\""_s}));
         const QList<RconServer::Datagram> grams = h.server.datagrams();
         QCOMPARE(grams.front().data, QByteArray("\xff\xff\xff\xffrcon \"secret\" "));
     }
@@ -167,6 +174,7 @@ private slots:
         Harness h;
         h.robot.link().setPacerInterval(2100);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QCOMPARE(h.robot.link().pacer().interval(), 2100);
         h.robot.link().setPacerInterval(700);
         QCOMPARE(h.robot.link().pacer().interval(), 700);
@@ -178,11 +186,13 @@ private slots:
         QSignalSpy controls(&h.robot.link(), &link::Link::linkControlsUpdated);
         h.robot.settings().setPassword(QString());
         h.robot.link().connectAction(); // an empty field: nothing at all
+        settle(h.robot.link());
         QVERIFY(!h.robot.link().isConnected());
         QCOMPARE(controls.count(), 0);
         h.robot.settings().setPassword(u"secret"_s);
 
         h.robot.link().connectAction();
+        settle(h.robot.link());
         const QString where = u"127.0.0.1:"_s + QString::number(h.server.port());
         QCOMPARE(h.stampless(h.lastLine()), u"Csatlakozás szerverhez: "_s + where);
         QCOMPARE(h.robot.link().trayHint(), u"Vigilor - "_s + where);
@@ -192,6 +202,7 @@ private slots:
         h.robot.link().pacer().stop();
         h.robot.link().enqueueCommand(u"status"_s);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QVERIFY(!h.robot.link().isConnected());
         QVERIFY(h.robot.link().queue().isEmpty());
         QVERIFY(!h.robot.link().pacer().isActive());
@@ -208,6 +219,7 @@ private slots:
         Harness h;
         h.robot.settings().setFlag(Key::EventNotify, true);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QVERIFY(h.waitForCommands(1));
         QCOMPARE(h.server.receivedCommands().front(),
                  u"say ^1vigilor^2> ^7Csatlakozva 2026.12.08. 12:34:56-kor"_s);
@@ -219,6 +231,7 @@ private slots:
         Harness h;
         h.robot.settings().setPort(u"notaport"_s);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QVERIFY(!h.robot.link().isConnected());
         QVERIFY(!h.robot.link().isConnecting());
         QVERIFY(!h.robot.link().retryTimer().isActive());
@@ -244,6 +257,7 @@ private slots:
         };
 
         link.connectAction();
+        settle(link);
         QVERIFY(link.isConnecting());
         QVERIFY(!link.isConnected());
         QTRY_COMPARE(link.failedAttempts(), 1);
@@ -297,6 +311,7 @@ private slots:
         QElapsedTimer took;
         took.start();
         link.connectAction();
+        settle(link);
         QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
         QVERIFY(link.isConnecting());
         QTimer ticks;
@@ -306,6 +321,7 @@ private slots:
         QTRY_VERIFY(ticked >= 5); // the event loop runs while the resolver thinks
 
         link.connectAction();
+        settle(link);
         QVERIFY(!link.isConnecting());
         QCOMPARE(h.stampless(h.lastLine()),
                  u"Csatlakozás leállítva: slow.teszt:"_s + QString::number(h.server.port()));
@@ -315,13 +331,16 @@ private slots:
 
         h.robot.settings().setHost(u"never.teszt"_s);
         link.connectAction();
+        settle(link);
         QTRY_VERIFY(link.retryTimer().isActive());
         link.connectAction();
+        settle(link);
         QVERIFY(!link.isConnecting());
         QVERIFY(!link.retryTimer().isActive());
         QVERIFY(h.stampless(h.lastLine()).startsWith(u"Csatlakozás leállítva: never.teszt:"_s));
         // Pressed again, the button connects anew: a fresh series of tries.
         link.connectAction();
+        settle(link);
         QVERIFY(link.isConnecting());
         QTRY_COMPARE(link.failedAttempts(), 1);
         // A field emptied meanwhile ends the tries at the next one.
@@ -341,6 +360,7 @@ private slots:
         link::Link& link = h.robot.link();
         h.server.setDropReplies(true);
         link.connectAction();
+        settle(link);
         QTRY_VERIFY(link.isConnected());
         link.enqueueCommand(u"status"_s);
         link.enqueueCommand(u"status"_s);
@@ -350,6 +370,7 @@ private slots:
         const qsizetype before = h.lines().size();
         link.enqueueCommand(u"status"_s);
         QVERIFY(!link.isConnected());
+        QCoreApplication::sendPostedEvents(); // the reconnect's step
         QVERIFY(link.isConnecting());
         QTRY_COMPARE(link.failedAttempts(), 1);
         QStringList after;
@@ -371,12 +392,14 @@ private slots:
         Harness h;
         h.server.setDropReplies(true);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().enqueueCommand(u"status"_s);
         h.robot.link().enqueueCommand(u"status"_s);
         QVERIFY(h.waitForCommands(2, 5000));
         QVERIFY(QTest::qWaitFor([&] { return h.robot.link().queue().isEmpty(); }, 3000));
         const qsizetype before = h.lines().size();
         h.robot.link().enqueueCommand(u"status"_s);
+        settle(h.robot.link());
         QStringList after;
         for (qsizetype i = before; i < h.lines().size(); ++i)
             after << h.stampless(h.lines()[i]);
@@ -394,6 +417,7 @@ private slots:
         Harness h;
         h.clock.setRealWaits(true);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().enqueueCommand(u"serverinfo"_s);
         QVERIFY(h.waitForCommands(1));
         h.robot.link().pacer().stop();
@@ -407,6 +431,7 @@ private slots:
 
         h.dialogs.answerInput(u"fresh"_s);
         h.robot.link().changePassword();
+        QCoreApplication::sendPostedEvents(); // the send's step
         QCOMPARE(h.dialogs.messages().size(), 1);
         QVERIFY(h.dialogs.messages().front().startsWith(u"!!! FIGYELEM !!!\n\r\n\r"_s));
         QCOMPARE(h.robot.settings().password(), u"fresh"_s);
@@ -433,6 +458,7 @@ private slots:
 #endif
         Harness h(false); // window events wait, so the ICMP error below waits for the send
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().pacer().stop();
         h.server.stop();
         h.robot.link().enqueueCommand(u"say anyone there?"_s);
@@ -440,6 +466,7 @@ private slots:
         QThread::msleep(20);
         h.dialogs.answerInput(u"fresh"_s);
         guarded(&h.robot, [&] { h.robot.link().changePassword(); });
+        QCoreApplication::sendPostedEvents(); // the send's step
         QVERIFY(h.lines().join(u'\n').contains(u"Socket Error: "_s));
         QCOMPARE(h.robot.settings().password(), u"secret"_s);
         QCOMPARE(h.robot.link().queue(), QStringList{u"set rconpassword \"fresh\""_s});
@@ -462,6 +489,7 @@ private slots:
     {
         Harness h;
         h.robot.link().connectAction();
+        settle(h.robot.link());
         bool stalled = false;
         connect(&h.server, &RconServer::commandReceived, &h.server, [&](const QString& command) {
             if (command != u"say one"_s || stalled)
@@ -484,6 +512,7 @@ private slots:
     {
         Harness h;
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().pacer().stop();
         h.dialogs.answerInput(QString());
         h.robot.link().lockServer();
@@ -504,6 +533,7 @@ private slots:
         Harness h;
         h.server.setPlayers(players(40));
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().enqueueCommand(u"status"_s);
         QVERIFY(QTest::qWaitFor([&] { return h.robot.roster().rows().size() == 40; }, 5000));
         QCOMPARE(h.robot.roster().rows()[0][3], u"Player0"_s);
@@ -528,8 +558,10 @@ private slots:
                     return true;
             return false;
         };
-        const QByteArray head = "map: mp_x\nnum score ping guid   name            lastmsg address               qport rate\n-----\n";
-        const QByteArray player = "  0     5   40 123456 Joe                    0 1.2.3.4:28960          1234 25000\n";
+        const QByteArray head = "map: mp_x\nnum score ping guid   name            lastmsg address  "
+                                "             qport rate\n-----\n";
+        const QByteArray player =
+            "  0     5   40 123456 Joe                    0 1.2.3.4:28960          1234 25000\n";
         h.feed(reply(head + player + "\n")); // first after start: 1
         QVERIFY(countLine(1));
         h.feed(reply(head + player + "\n")); // single datagram: 0
@@ -539,8 +571,9 @@ private slots:
         h.feed(reply(player));
         h.feed(reply(player + "\n")); // three datagrams: 2 and the warning
         QVERIFY(countLine(2));
-        QCOMPARE(h.stampless(h.lines()[h.lines().indexOf(h.lines().filter(u"2 csomag"_s).front()) + 1]),
-                 u" !! FIGYELEM !! A túl magas csomagtöredezés hibaüzenetekhez vezethet a konzolon!"_s);
+        QCOMPARE(
+            h.stampless(h.lines()[h.lines().indexOf(h.lines().filter(u"2 csomag"_s).front()) + 1]),
+            u" !! FIGYELEM !! A túl magas csomagtöredezés hibaüzenetekhez vezethet a konzolon!"_s);
         QCOMPARE(h.robot.roster().rows().size(), 2);
     }
 
@@ -553,14 +586,16 @@ private slots:
         h.robot.intake().setHooks(hooks);
         const QString logName = h.robot.intake().logFileName();
         QFile::remove(logName);
-        h.feed(reply("map: mp_empty\nnum score ping guid   name  lastmsg address qport rate\n---\n\n"));
+        h.feed(reply(
+            "map: mp_empty\nnum score ping guid   name  lastmsg address qport rate\n---\n\n"));
         QCOMPARE(h.stampless(h.lines().at(h.lines().size() - 3)), u"map: mp_empty"_s);
         QCOMPARE(h.stampless(h.lines().at(h.lines().size() - 2)), u"..:: Nincs játékos ::.."_s);
         QVERIFY(h.lastLine().endsWith(u" >> "_s));
         QVERIFY(!QFile::exists(logName)); // no save for an empty server
         QVERIFY(h.robot.roster().rows().isEmpty());
 
-        const QByteArray head = "map: mp_x\nnum score ping guid   name            lastmsg address               qport rate\n-----\n";
+        const QByteArray head = "map: mp_x\nnum score ping guid   name            lastmsg address  "
+                                "             qport rate\n-----\n";
         h.feed(reply(head));
         h.feed(reply("\"vigilor\" is:\"ban onion^7\" default:\"nil^7\"\n"));
         QVERIFY(channel.contains(u"\"vigilor\" is:\"ban onion\""_s));
@@ -568,7 +603,8 @@ private slots:
         channel.clear();
         h.feed(reply("\"vigilor\" is: \"rsay hi^7\" default: \"nil^7\"\n")); // the blank form
         QVERIFY(channel.contains(u"\"vigilor\" is: \"rsay hi\""_s));
-        h.feed(reply("  3     1   40 123456 Onion                  0 1.2.3.4:28960          1234 25000\n\n"));
+        h.feed(reply("  3     1   40 123456 Onion                  0 1.2.3.4:28960          1234 "
+                     "25000\n\n"));
         QCOMPARE(h.robot.roster().rows().size(), 1);
         QCOMPARE(h.robot.roster().rows()[0][3], u"Onion"_s);
     }
@@ -577,7 +613,7 @@ private slots:
     {
         Harness h;
         const qsizetype before = h.lines().size();
-        h.feed(reply(""));       // nothing left: nothing at all
+        h.feed(reply("")); // nothing left: nothing at all
         h.feed(QByteArray());
         h.feed(reply("\n"));
         QCOMPARE(h.lines().size(), before);
@@ -631,10 +667,11 @@ private slots:
         h.feed(reply("map: x\nnum score ping qport rate\n---\n  1   abc  xx 12 Bad\n  2 \n\n"));
         // A status reply whose last fragment never comes keeps absorbing until one ends it.
         h.feed(reply("map: y\nnum score ping guid name lastmsg address qport rate\n---\n"));
-        h.feed(reply("  0     5   40 123456 Late                   0 1.2.3.4:28960          1234 25000\n"));
+        h.feed(reply(
+            "  0     5   40 123456 Late                   0 1.2.3.4:28960          1234 25000\n"));
         h.feed(reply("Bad rconpassword.\n"));
         QVERIFY(!h.robot.intake().replyComplete());
-        h.feed(reply("\n"));  // too short to count
+        h.feed(reply("\n"));     // too short to count
         h.feed(reply("\n\n\n")); // ends the reply
         QVERIFY(h.robot.intake().replyComplete());
         QCOMPARE(h.robot.roster().rows().size(), 1);
@@ -659,6 +696,7 @@ private slots:
             QLoggingCategory::setFilterRules(QString());
         });
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().setDatagramHandler(
             [](const QByteArray&) { throw FileError(u"a lemez megtelt"_s); });
         const qsizetype mark = h.lines().size();
@@ -673,6 +711,7 @@ private slots:
     {
         Harness h;
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().pacer().stop();
         h.robot.settings().setBanList({u"1 Cheat"_s});
         const qsizetype mark = h.lines().size();
@@ -835,6 +874,7 @@ private slots:
     {
         Harness h;
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().pacer().stop();
         qsizetype before = h.lines().size();
         h.robot.reportError(SocketError(u"Socket Error: refused"_s));
@@ -844,6 +884,7 @@ private slots:
 
         before = h.lines().size();
         h.robot.reportError(IndexError(u"List index out of bounds (7)"_s));
+        settle(h.robot.link());
         QStringList after;
         for (qsizetype i = before; i < h.lines().size(); ++i)
             after << h.stampless(h.lines()[i]);
@@ -864,6 +905,7 @@ private slots:
         h.server.setFloodGuardMs(0);
         h.robot.link().setPacerInterval(50);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         const auto answered = [&](const QString& command, const QString& answer) {
             const qsizetype from = h.lines().size();
             h.robot.link().enqueueCommand(command);
@@ -906,6 +948,7 @@ private slots:
         h.robot.link().setPacerInterval(50);
         h.server.stop();
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().enqueueCommand(u"serverinfo"_s);
         QVERIFY(QTest::qWaitFor([&] { return h.robot.link().queue().isEmpty(); }, 3000));
         QTest::qWait(100);
@@ -919,6 +962,7 @@ private slots:
     {
         Harness h;
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QUdpSocket forger;
         QVERIFY(forger.bind(QHostAddress::LocalHost, 0));
         const qsizetype before = h.lines().size();

@@ -133,6 +133,7 @@ struct Rig
         s.setPassword(u"secret"_s);
         s.setFlag(Key::EventNotify, false); // no connect notice in the queue
         robot.link().connectAction();
+        settle(robot.link());
         robot.link().pacer().stop();
         s.setFlag(Key::EventNotify, true);
         mark = robot.console().size();
@@ -190,6 +191,7 @@ struct Live
         hooks.midnight = [this] { rules.midnight(); };
         robot.intake().setHooks(hooks);
         robot.link().connectAction();
+        settle(robot.link());
     }
     // Asks for a roster and waits until the checks have run on it.
     bool pass()
@@ -339,6 +341,7 @@ private slots:
         r.dialogs.answerQuestion(true);
         r.dialogs.answerQuestion(false);
         r.rules.clearBanList(file);
+        QTRY_COMPARE(r.dialogs.questions().size(), 3);
         QCOMPARE(r.dialogs.questions().mid(1),
                  (QStringList{u"Biztosan törlöd a banlistát?"_s, u"IP címeket is takarítod?"_s}));
         QVERIFY(!QFile::exists(file));
@@ -350,7 +353,7 @@ private slots:
         r.dialogs.answerQuestion(true);
         r.rules.clearBanList(file);
         QVERIFY(r.settings().banList().isEmpty());
-        QVERIFY(r.learning().isEmpty());
+        QTRY_VERIFY(r.learning().isEmpty());
     }
 
     void codeLookup()
@@ -420,10 +423,22 @@ private slots:
         QCOMPARE(r.queue(), (QStringList{u"clientkick 4"_s, u"g_smite 6"_s}));
         const QList<record::Act> acts = r.robot.record().find({}).acts;
         QCOMPARE(acts.size(), 2);
-        QCOMPARE(acts[0], (record::Act{acts[0].when, u"banlista"_s, {}, u"Felrobbantás"_s,
-                                       u"6"_s, u"Eve"_s, u"5.6.7.8"_s, u"3 eve"_s}));
-        QCOMPARE(acts[1], (record::Act{acts[1].when, u"banlista"_s, {}, u"Kirúgás"_s, u"4"_s,
-                                       u"Bob"_s, u"1.2.3.4"_s, u"0 bob"_s}));
+        QCOMPARE(acts[0], (record::Act{acts[0].when,
+                                       u"banlista"_s,
+                                       {},
+                                       u"Felrobbantás"_s,
+                                       u"6"_s,
+                                       u"Eve"_s,
+                                       u"5.6.7.8"_s,
+                                       u"3 eve"_s}));
+        QCOMPARE(acts[1], (record::Act{acts[1].when,
+                                       u"banlista"_s,
+                                       {},
+                                       u"Kirúgás"_s,
+                                       u"4"_s,
+                                       u"Bob"_s,
+                                       u"1.2.3.4"_s,
+                                       u"0 bob"_s}));
         QVERIFY(!acts[0].when.isEmpty());
 
         // The rate check's own kick names the check.
@@ -894,8 +909,10 @@ private slots:
         // Disconnected by the first warning: the rest of the check is skipped.
         Rig r;
         r.onSay = [&](const QString&) {
-            if (r.robot.link().isConnected())
+            if (r.robot.link().isConnected()) {
                 r.robot.link().connectAction();
+                settle(r.robot.link());
+            }
         };
         r.rules.watch().checkFreeze(
             reply({line(1, 3, u"999"_s, u"A"_s), line(2, 3, u"999"_s, u"B"_s)}));
@@ -916,7 +933,9 @@ private slots:
         t.setBans({u"0 Cheat"_s});
         t.clock.onWait = [&] {
             t.robot.link().connectAction();
+            settle(t.robot.link());
             t.robot.link().connectAction();
+            settle(t.robot.link());
             t.robot.link().pacer().stop();
         };
         QVERIFY(done(t.rules.banCheck().checkBans(
@@ -935,8 +954,10 @@ private slots:
         for (int i = 0; i < 3; ++i)
             done(w.checkRate(slow));
         r.clock.onWait = [&] {
-            if (r.clock.waits.back() == Punisher::kKickWaitMs)
+            if (r.clock.waits.back() == Punisher::kKickWaitMs) {
                 r.robot.link().connectAction();
+                settle(r.robot.link());
+            }
         };
         done(w.checkRate(slow));
         // The kick never went out, so the count stays: the next wrong reading kicks.

@@ -73,6 +73,7 @@ struct Live
         s.setFlag(Key::CommandListener, false);
         s.setBanList({u"0 Cheater"_s});
         robot->link().connectAction();
+        settle(robot->link());
     }
     // Everything the server took, with the password, in order.
     QList<Sent> sent() const
@@ -334,7 +335,9 @@ private slots:
         QVERIFY(l.idle());
         l.afterStatus(1000, [&] {
             l.robot->link().connectAction();
+            settle(l.robot->link());
             l.robot->link().connectAction();
+            settle(l.robot->link());
         });
         const qsizetype before = l.commands().size();
         l.robot->link().enqueueCommand(u"status"_s);
@@ -403,6 +406,7 @@ private slots:
             5000));
         closed.robot->close();
         QVERIFY(!closed.robot->rules().checking());
+        settle(closed.robot->link());
         QVERIFY(!closed.robot->link().isConnected());
         destroyed.robot.reset();
         QTest::qWait(Punisher::kKickWaitMs + 500);

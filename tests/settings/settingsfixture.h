@@ -3,8 +3,8 @@
 // What the settings tests share: a program folder with its settings and store, values that differ
 // from the defaults, the encodings an editor may save in, and the checks of written files.
 
-#include "loopstate.h"
 #include "io/files.h"
+#include "loopstate.h"
 #include "settings/autostart.h"
 #include "settings/inifile.h"
 #include "settings/password.h"
@@ -16,8 +16,8 @@
 #include "text/errors.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -126,8 +126,9 @@ struct Folder
         SettingsStore::Hooks h;
         h.showMainWindow = [this] { calls << u"show"_s; };
         h.connectAction = [this] { calls << u"connect " + settings.host(); };
-        h.disconnectIfConnected = [this] {
+        h.disconnectIfConnected = [this](std::function<void()> then) {
             calls << u"disconnect"_s + (QFile::exists(path(u"vigilor.ini"_s)) ? u" ini"_s : u""_s);
+            then();
         };
         h.autostart = [this](bool on, const QString&) {
             calls << (on ? u"autostart on"_s : u"autostart off"_s);

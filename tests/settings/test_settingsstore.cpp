@@ -230,20 +230,24 @@ private slots:
 
         QString asked;
         SettingsStore::Hooks h = f.hooks();
-        h.confirmReset = [&](const QString& text) {
+        h.confirmReset = [&](const QString& text, std::function<void(bool)> answered) {
             asked = text;
-            return false;
+            answered(false);
         };
         f.store->setHooks(h);
-        QVERIFY(!f.store->reset());
+        std::optional<bool> done;
+        f.store->reset([&](bool reset) { done = reset; });
+        QCOMPARE(done, std::optional<bool>(false));
         QVERIFY(asked.startsWith(u"!!! FIGYELEM !!!\n\r\n\r"_s));
         QCOMPARE(f.read(u"vigilor.ini"_s), saved);
         QCOMPARE(f.settings.host(), u"10.0.0.1"_s);
 
-        h.confirmReset = [](const QString&) { return true; };
+        h.confirmReset = [](const QString&, std::function<void(bool)> answered) { answered(true); };
         f.store->setHooks(h);
         f.calls.clear();
-        QVERIFY(f.store->reset());
+        done.reset();
+        f.store->reset([&](bool reset) { done = reset; });
+        QCOMPARE(done, std::optional<bool>(true));
         QCOMPARE(f.calls.first(), u"disconnect ini"_s); // before the file goes
         for (int i = 0; i < kKeyCount; ++i)
             if (Key(i) != Key::PublicUploadURL)
@@ -356,8 +360,8 @@ private slots:
         f.settings.setImportList({u"http://á.example"_s});
         f.settings.setText(Key::EdName, u"Ă©"_s);
         f.store->save();
-        QCOMPARE(f.read(u"bans.txt"_s),
-                 QByteArray("\xEF\xBB\xBF" "0 \xC4\x82\xC2\xA9\r\n0 \xC3\x9F\xC5\xA0\r\n"));
+        QCOMPARE(f.read(u"bans.txt"_s), QByteArray("\xEF\xBB\xBF"
+                                                   "0 \xC4\x82\xC2\xA9\r\n0 \xC3\x9F\xC5\xA0\r\n"));
         QVERIFY(f.read(u"Messages.txt"_s).startsWith("\xEF\xBB\xBF"));
         QCOMPARE(f.read(u"SyncURLs.txt"_s), QByteArray("http://\xe1.example\r\n"));
         // The accented letters of its own keys rule UTF-8 out: the settings file stays as it is.

@@ -107,32 +107,33 @@ private:
     bool m_timerFired = false;
 };
 
-// Answers dialogs from a script and records what was shown.
+// Answers dialogs from a script, at once, and records what was shown.
 class ScriptedDialogs final : public Dialogs
 {
 public:
     void message(const QString& text) override { m_messages.append(text); }
-    bool question(const QString& text) override
+    void question(const QString& text, Answered answered) override
     {
         m_questions.append(text);
-        if (m_yes.empty())
-            return false;
-        const bool answer = m_yes.front();
-        m_yes.pop_front();
-        return answer;
+        bool answer = false;
+        if (!m_yes.empty()) {
+            answer = m_yes.front();
+            m_yes.pop_front();
+        }
+        if (answered)
+            answered(answer);
     }
-    std::optional<QString> input(const QString& title, const QString& prompt,
-                                 const QString& initial) override
+    void input(const QString& title, const QString& prompt, const QString& initial,
+               Entered entered) override
     {
         m_inputs.append(title + u'|' + prompt + u'|' + initial);
-        if (m_answers.empty())
-            return std::nullopt;
-        const bool given = m_answers.front().has_value();
-        const QString answer = given ? *m_answers.front() : QString();
-        m_answers.pop_front();
-        if (!given)
-            return std::nullopt;
-        return answer;
+        std::optional<QString> answer;
+        if (!m_answers.empty()) {
+            answer = std::move(m_answers.front());
+            m_answers.pop_front();
+        }
+        if (entered)
+            entered(std::move(answer));
     }
 
     void answerInput(std::optional<QString> answer) { m_answers.push_back(std::move(answer)); }
@@ -148,5 +149,17 @@ private:
     QStringList m_questions;
     QStringList m_inputs;
 };
+
+// Lets the link's steps that go on from the event loop run to their end, as its calls once did
+// inside themselves: a connect's greeting, a disconnect's last commands.
+template <typename Link> bool settle(Link& link, int timeoutMs = 10000)
+{
+    QCoreApplication::processEvents();
+    const bool ended = QTest::qWaitFor([&] { return !link.isDisconnecting(); }, timeoutMs);
+    // A step may queue the next (a reconnect, then its greeting).
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    return ended;
+}
 
 } // namespace vigilor::test

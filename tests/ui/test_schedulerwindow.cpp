@@ -3,9 +3,9 @@
 // editor and the file dialogs as an operator meets them, and a double click that reaches the
 // practice server.
 #include "scheduler/taskfile.h"
+#include "support/files.h"
 #include "ui/schedulerwindow.h"
 #include "windowfixture.h"
-#include "support/files.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -580,6 +580,7 @@ void TestSchedulerWindow::doubleClickFires()
     h.pointAtServer();
     h.robot.link().setPacerInterval(5);
     h.robot.link().connectAction();
+    settle(h.robot.link());
     h.robot.scheduler().append(
         Task{u"2031.01.01."_s, u"3:00:00"_s, u"Parancs végrehajtás"_s, u"map_rotate"_s});
     QVERIFY(h.open());
