@@ -9,6 +9,7 @@
 #include "text/cp1250.h"
 #include "text/textutil.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -563,6 +564,8 @@ void RobotHarness::build()
     r.link().connectAction();
     if (!r.link().isConnected())
         fail(QStringLiteral("the link did not connect"));
+    // The greeting is queued from the event loop's next turn.
+    QCoreApplication::sendPostedEvents();
     r.intake().handleDatagram(kEmptyStatus);
     // The greeting leaves; nothing else is queued.
     if (!drain() || m_punishmentSent)

@@ -41,21 +41,23 @@ public:
     void processEvents() override {}
 };
 
-// Counts what was shown and answers as an operator who says no and types nothing.
+// Counts what was shown and answers at once as an operator who says no and types nothing.
 class HarnessDialogs final : public Dialogs
 {
 public:
     void message(const QString& text) override { shown(text); }
-    bool question(const QString& text) override
+    void question(const QString& text, Answered answered) override
     {
         shown(text);
-        return false;
+        if (answered)
+            answered(false);
     }
-    std::optional<QString> input(const QString& title, const QString& prompt,
-                                 const QString&) override
+    void input(const QString& title, const QString& prompt, const QString&,
+               Entered entered) override
     {
         shown(title + u'|' + prompt);
-        return std::nullopt;
+        if (entered)
+            entered(std::nullopt);
     }
     qint64 count() const { return m_count; }
     const QString& last() const { return m_last; }

@@ -32,8 +32,8 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <string>
+#include <optional>
 
 namespace {
 
@@ -84,8 +84,7 @@ Options parseOptions(const QStringList& arguments)
         "Vigilor: administration robot for Call of Duty, United Offensive and Call of Duty 2 "
         "dedicated servers, over the game's remote console (rcon, UDP).");
 #ifndef VIGILOR_WEB
-    description +=
-        QStringLiteral("\nThis build has no web page (--web): the Linux build serves it.");
+    description += QStringLiteral("\nThis build has no web page (--web): the Linux build serves it.");
 #endif
     parser.setApplicationDescription(description);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
@@ -122,12 +121,11 @@ Options parseOptions(const QStringList& arguments)
                        "input and store it scrambled, as the settings file keeps it."));
     parser.addOptions({help, version, dataDir, demo, headless, set, passwordStdin});
 #ifdef VIGILOR_WEB
-    const QCommandLineOption web(
-        QStringLiteral("web"),
-        QStringLiteral("Serve the web page on ADDRESS:PORT (127.0.0.1:8080; "
-                       "any other address needs --web-cert and "
-                       "--web-key). Overrides the [Web] settings."),
-        QStringLiteral("ADDRESS:PORT"));
+    const QCommandLineOption web(QStringLiteral("web"),
+                                 QStringLiteral("Serve the web page on ADDRESS:PORT (127.0.0.1:8080; "
+                                                "any other address needs --web-cert and "
+                                                "--web-key). Overrides the [Web] settings."),
+                                 QStringLiteral("ADDRESS:PORT"));
     const QCommandLineOption webCert(QStringLiteral("web-cert"),
                                      QStringLiteral("TLS certificate (PEM) of the web page."),
                                      QStringLiteral("FILE"));
@@ -182,8 +180,7 @@ Options parseOptions(const QStringList& arguments)
     options.passwordStdin = parser.isSet(passwordStdin);
 #ifdef VIGILOR_WEB
     if (parser.isSet(web))
-        options.web =
-            web::WebConfig{parser.value(web), parser.value(webCert), parser.value(webKey)};
+        options.web = web::WebConfig{parser.value(web), parser.value(webCert), parser.value(webKey)};
     else if (parser.isSet(webCert) || parser.isSet(webKey)) {
         err << "--web-cert and --web-key go with --web\n\n" << parser.helpText();
         err.flush();
@@ -409,10 +406,7 @@ struct Service
         QObject::connect(&robot, &Robot::quitRequested, &notifier,
                          &platform::ServiceNotifier::stopping);
     }
-    void ready()
-    {
-        notifier.ready();
-    }
+    void ready() { notifier.ready(); }
 #else
     explicit Service(Robot&) {}
     void ready() {}

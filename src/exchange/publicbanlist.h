@@ -162,9 +162,9 @@ private:
     bool m_merging = false;
     std::shared_ptr<Cancel> m_transfer; // cancels the running transfer
     Transfer m_transferKind = Transfer::Download;
-    QString m_transferWhere;            // its address, for the console
-    quint64 m_transferNumber = 0;       // counts the transfers started; a late result is dropped
-    std::function<void()> m_afterMerge; // a transfer's result that arrived during a merge
+    QString m_transferWhere;      // its address, for the console
+    quint64 m_transferNumber = 0; // counts the transfers started; a late result is dropped
+    std::function<void()> m_afterMerge;           // a transfer's result that arrived during a merge
     // The copy that runs in pieces: its direction, its source list, the next line to merge.
     Direction m_copyDirection = Direction::ToOwn;
     QStringList m_copySource;

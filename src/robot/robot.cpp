@@ -53,8 +53,7 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
     m_link.setLastCommands([this] { m_clientConfig.apply(); });
     m_rules.menu().setRoster(&m_roster);
     m_rules.context().setRecord(&m_record);
-    m_link.setDatagramHandler(
-        [this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
+    m_link.setDatagramHandler([this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
     link::ReplyIntake::Hooks hooks;
     hooks.channelReply = [this](const QString& reply) { m_interpreter.runChannelCommand(reply); };
     hooks.rosterReplaced = [this] {
@@ -174,10 +173,11 @@ bool Robot::startUp()
     // file under a temporary name; the file itself holds its previous content.
     const QStringList leftovers =
         io::removeLeftovers(m_programFolder, settings::SettingsStore::writtenFiles()
-                                                 << scheduler::Scheduler::kStandardFile
-                                                 << exchange::kListFileName
-                                                 << record::ActRecord::kFileName) +
-        io::removeLeftovers(filePath(QStringLiteral("logs")), {QStringLiteral("console (*).log")});
+                                                       << scheduler::Scheduler::kStandardFile
+                                                       << exchange::kListFileName
+                                                       << record::ActRecord::kFileName) +
+        io::removeLeftovers(filePath(QStringLiteral("logs")),
+                                  {QStringLiteral("console (*).log")});
 
     int logsError = 0;
     const QString logs = filePath(QStringLiteral("logs"));

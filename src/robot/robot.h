@@ -72,75 +72,24 @@ public:
           QObject* parent = nullptr);
     ~Robot() override;
 
-    Settings& settings()
-    {
-        return m_settings;
-    }
-    link::Console& console()
-    {
-        return m_console;
-    }
-    link::ConsoleLog& consoleLog()
-    {
-        return m_consoleLog;
-    }
+    Settings& settings() { return m_settings; }
+    link::Console& console() { return m_console; }
+    link::ConsoleLog& consoleLog() { return m_consoleLog; }
     // The record of acts (acts.log): the window, the web page and the rules write to it.
-    record::ActRecord& record()
-    {
-        return m_record;
-    }
-    link::Link& link()
-    {
-        return m_link;
-    }
-    link::ReplyIntake& intake()
-    {
-        return m_intake;
-    }
-    roster::Roster& roster()
-    {
-        return m_roster;
-    }
-    roster::ServerInfo& serverInfo()
-    {
-        return m_serverInfo;
-    }
-    channel::Broadcaster& broadcaster()
-    {
-        return m_broadcaster;
-    }
-    channel::Interpreter& interpreter()
-    {
-        return m_interpreter;
-    }
-    rules::Rules& rules()
-    {
-        return m_rules;
-    }
-    link::ConsoleSearch& search()
-    {
-        return m_search;
-    }
-    tools::WeaponSwitches& weapons()
-    {
-        return m_weapons;
-    }
-    tools::ClientConfig& clientConfig()
-    {
-        return m_clientConfig;
-    }
-    tools::Launcher& launcher()
-    {
-        return m_launcher;
-    }
-    settings::SettingsStore& store()
-    {
-        return m_store;
-    }
-    scheduler::Scheduler& scheduler()
-    {
-        return m_scheduler;
-    }
+    record::ActRecord& record() { return m_record; }
+    link::Link& link() { return m_link; }
+    link::ReplyIntake& intake() { return m_intake; }
+    roster::Roster& roster() { return m_roster; }
+    roster::ServerInfo& serverInfo() { return m_serverInfo; }
+    channel::Broadcaster& broadcaster() { return m_broadcaster; }
+    channel::Interpreter& interpreter() { return m_interpreter; }
+    rules::Rules& rules() { return m_rules; }
+    link::ConsoleSearch& search() { return m_search; }
+    tools::WeaponSwitches& weapons() { return m_weapons; }
+    tools::ClientConfig& clientConfig() { return m_clientConfig; }
+    tools::Launcher& launcher() { return m_launcher; }
+    settings::SettingsStore& store() { return m_store; }
+    scheduler::Scheduler& scheduler() { return m_scheduler; }
     // What the scheduler's tasks do on this robot: said, sent and refused as its own.
     scheduler::Scheduler::Actions schedulerActions();
     // The ban-list exchange: what the public ban list window needs, and the timed import.

@@ -205,8 +205,7 @@ void SettingsStore::keepOriginal(const QString& path, bool& keep)
     const std::optional<QByteArray> original = io::readFileIfPresent(path);
     if (original && !original->isEmpty()) {
         if (io::keepBackupOnce(path, *original))
-            note(QStringLiteral("Felülírás előtt az eredeti fájl megmaradt: ") +
-                 io::backupPath(path));
+            note(QStringLiteral("Felülírás előtt az eredeti fájl megmaradt: ") + io::backupPath(path));
         else
             note(QStringLiteral("Felülírva: ") + path +
                  QStringLiteral("; a korábbi biztonsági másolata (") + io::backupPath(path) +

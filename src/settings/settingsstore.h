@@ -1,9 +1,9 @@
 #pragma once
 
-#include "io/files.h"
 #include "settings/autostart.h"
 #include "settings/inifile.h"
 #include "settings/settings.h"
+#include "io/files.h"
 #include "settings/textfile.h"
 
 #include <QObject>

@@ -27,10 +27,7 @@ using testserver::RconServer;
 
 namespace {
 
-QByteArray reply(const QByteArray& body)
-{
-    return QByteArray("\xff\xff\xff\xffprint\n") + body;
-}
+QByteArray reply(const QByteArray& body) { return QByteArray("\xff\xff\xff\xffprint\n") + body; }
 
 QList<Player> players(int count)
 {
@@ -71,8 +68,7 @@ struct Harness : RobotFixture
     }
     bool waitForCommands(int count, int timeoutMs = 5000)
     {
-        return QTest::qWaitFor([&] { return server.receivedCommands().size() >= count; },
-                               timeoutMs);
+        return QTest::qWaitFor([&] { return server.receivedCommands().size() >= count; }, timeoutMs);
     }
     QString stampless(const QString& line) { return line.mid(line.indexOf(u" >> "_s) + 4); }
 };
@@ -154,17 +150,16 @@ private slots:
         QVERIFY(h.waitForCommands(5, 8000));
         // The 600 ms pace keeps every command clear of the server's 500 ms flood guard.
         QCOMPARE(h.server.floodDropCount(), 0);
-        QCOMPARE(h.server.receivedCommands(), (QStringList{QString(), u"serverinfo"_s, u"vigilor"_s,
-                                                           u"Vigilor"_s, u"vigilor x"_s}));
+        QCOMPARE(h.server.receivedCommands(),
+                 (QStringList{QString(), u"serverinfo"_s, u"vigilor"_s, u"Vigilor"_s, u"vigilor x"_s}));
         QStringList echoes;
         for (const QString& l : h.lines())
             if (l.contains(u"Parancs küldés"_s))
                 echoes << h.stampless(l);
         // The bare channel variable is never echoed; an empty command ends in two quotes.
-        QCOMPARE(
-            echoes,
-            (QStringList{u"Parancs küldés: \"\""_s, u"Parancs küldés: \"serverinfo\""_s,
-                         u"Parancs küldés: \"Vigilor\""_s, u"Parancs küldés: \"vigilor x\""_s}));
+        QCOMPARE(echoes, (QStringList{u"Parancs küldés: \"\""_s, u"Parancs küldés: \"serverinfo\""_s,
+                                      u"Parancs küldés: \"Vigilor\""_s,
+                                      u"Parancs küldés: \"vigilor x\""_s}));
         const QList<RconServer::Datagram> grams = h.server.datagrams();
         QCOMPARE(grams.front().data, QByteArray("\xff\xff\xff\xffrcon \"secret\" "));
     }
@@ -558,10 +553,8 @@ private slots:
                     return true;
             return false;
         };
-        const QByteArray head = "map: mp_x\nnum score ping guid   name            lastmsg address  "
-                                "             qport rate\n-----\n";
-        const QByteArray player =
-            "  0     5   40 123456 Joe                    0 1.2.3.4:28960          1234 25000\n";
+        const QByteArray head = "map: mp_x\nnum score ping guid   name            lastmsg address               qport rate\n-----\n";
+        const QByteArray player = "  0     5   40 123456 Joe                    0 1.2.3.4:28960          1234 25000\n";
         h.feed(reply(head + player + "\n")); // first after start: 1
         QVERIFY(countLine(1));
         h.feed(reply(head + player + "\n")); // single datagram: 0
@@ -571,9 +564,8 @@ private slots:
         h.feed(reply(player));
         h.feed(reply(player + "\n")); // three datagrams: 2 and the warning
         QVERIFY(countLine(2));
-        QCOMPARE(
-            h.stampless(h.lines()[h.lines().indexOf(h.lines().filter(u"2 csomag"_s).front()) + 1]),
-            u" !! FIGYELEM !! A túl magas csomagtöredezés hibaüzenetekhez vezethet a konzolon!"_s);
+        QCOMPARE(h.stampless(h.lines()[h.lines().indexOf(h.lines().filter(u"2 csomag"_s).front()) + 1]),
+                 u" !! FIGYELEM !! A túl magas csomagtöredezés hibaüzenetekhez vezethet a konzolon!"_s);
         QCOMPARE(h.robot.roster().rows().size(), 2);
     }
 
@@ -586,16 +578,14 @@ private slots:
         h.robot.intake().setHooks(hooks);
         const QString logName = h.robot.intake().logFileName();
         QFile::remove(logName);
-        h.feed(reply(
-            "map: mp_empty\nnum score ping guid   name  lastmsg address qport rate\n---\n\n"));
+        h.feed(reply("map: mp_empty\nnum score ping guid   name  lastmsg address qport rate\n---\n\n"));
         QCOMPARE(h.stampless(h.lines().at(h.lines().size() - 3)), u"map: mp_empty"_s);
         QCOMPARE(h.stampless(h.lines().at(h.lines().size() - 2)), u"..:: Nincs játékos ::.."_s);
         QVERIFY(h.lastLine().endsWith(u" >> "_s));
         QVERIFY(!QFile::exists(logName)); // no save for an empty server
         QVERIFY(h.robot.roster().rows().isEmpty());
 
-        const QByteArray head = "map: mp_x\nnum score ping guid   name            lastmsg address  "
-                                "             qport rate\n-----\n";
+        const QByteArray head = "map: mp_x\nnum score ping guid   name            lastmsg address               qport rate\n-----\n";
         h.feed(reply(head));
         h.feed(reply("\"vigilor\" is:\"ban onion^7\" default:\"nil^7\"\n"));
         QVERIFY(channel.contains(u"\"vigilor\" is:\"ban onion\""_s));
@@ -603,8 +593,7 @@ private slots:
         channel.clear();
         h.feed(reply("\"vigilor\" is: \"rsay hi^7\" default: \"nil^7\"\n")); // the blank form
         QVERIFY(channel.contains(u"\"vigilor\" is: \"rsay hi\""_s));
-        h.feed(reply("  3     1   40 123456 Onion                  0 1.2.3.4:28960          1234 "
-                     "25000\n\n"));
+        h.feed(reply("  3     1   40 123456 Onion                  0 1.2.3.4:28960          1234 25000\n\n"));
         QCOMPARE(h.robot.roster().rows().size(), 1);
         QCOMPARE(h.robot.roster().rows()[0][3], u"Onion"_s);
     }
@@ -613,7 +602,7 @@ private slots:
     {
         Harness h;
         const qsizetype before = h.lines().size();
-        h.feed(reply("")); // nothing left: nothing at all
+        h.feed(reply(""));       // nothing left: nothing at all
         h.feed(QByteArray());
         h.feed(reply("\n"));
         QCOMPARE(h.lines().size(), before);
@@ -667,11 +656,10 @@ private slots:
         h.feed(reply("map: x\nnum score ping qport rate\n---\n  1   abc  xx 12 Bad\n  2 \n\n"));
         // A status reply whose last fragment never comes keeps absorbing until one ends it.
         h.feed(reply("map: y\nnum score ping guid name lastmsg address qport rate\n---\n"));
-        h.feed(reply(
-            "  0     5   40 123456 Late                   0 1.2.3.4:28960          1234 25000\n"));
+        h.feed(reply("  0     5   40 123456 Late                   0 1.2.3.4:28960          1234 25000\n"));
         h.feed(reply("Bad rconpassword.\n"));
         QVERIFY(!h.robot.intake().replyComplete());
-        h.feed(reply("\n"));     // too short to count
+        h.feed(reply("\n"));  // too short to count
         h.feed(reply("\n\n\n")); // ends the reply
         QVERIFY(h.robot.intake().replyComplete());
         QCOMPARE(h.robot.roster().rows().size(), 1);

@@ -60,9 +60,8 @@ struct Harness
     void writeSettings(const QByteArray& extra = {})
     {
         writeFile(path(u"vigilor.ini"_s),
-                  "[System]\r\nEventNotify=1\r\n" + extra +
-                      "[ServerInfo]\r\nIP=127.0.0.1\r\nPort=" + QByteArray::number(server.port()) +
-                      "\r\nPWD=" + scrambled("pw") + "\r\n");
+                  "[System]\r\nEventNotify=1\r\n" + extra + "[ServerInfo]\r\nIP=127.0.0.1\r\nPort=" +
+                      QByteArray::number(server.port()) + "\r\nPWD=" + scrambled("pw") + "\r\n");
     }
     static QByteArray scrambled(const QByteArray& plain)
     {
@@ -108,8 +107,7 @@ private slots:
         h.robot->link().enqueueCommand(u"serverinfo"_s);
         QVERIFY(h.waitFor([&] { return QFile::exists(h.path(u"vigilor.ini"_s)); }));
         for (const char16_t* name : {u"bans.txt", u"Messages.txt", u"SyncURLs.txt"})
-            QVERIFY2(QFile::exists(h.path(QString::fromUtf16(name))),
-                     qPrintable(QString::fromUtf16(name)));
+            QVERIFY2(QFile::exists(h.path(QString::fromUtf16(name))), qPrintable(QString::fromUtf16(name)));
         QFile ini(h.path(u"vigilor.ini"_s));
         QVERIFY(ini.open(QIODevice::ReadOnly));
         const QByteArray content = ini.readAll();
@@ -124,12 +122,9 @@ private slots:
         Harness h;
         h.writeSettings();
         QVERIFY(QDir(h.dir.path()).mkpath(u"logs/bans.txt.Folder"_s));
-        const QStringList leftovers = {u"vigilor.ini.AbCdEf"_s,
-                                       u"bans.txt.x9Y8z7"_s,
-                                       u"vigilor.ini.bak.QwErTy"_s,
-                                       u"SyncURLs.txt.aaaaaa"_s,
-                                       u"Scheduling.ini.Sch123"_s,
-                                       u"rconpb.ban.Ban456"_s,
+        const QStringList leftovers = {u"vigilor.ini.AbCdEf"_s, u"bans.txt.x9Y8z7"_s,
+                                       u"vigilor.ini.bak.QwErTy"_s, u"SyncURLs.txt.aaaaaa"_s,
+                                       u"Scheduling.ini.Sch123"_s, u"rconpb.ban.Ban456"_s,
                                        u"logs/console (2026.12.07.).log.ZzZzZz"_s};
         // Windows folds the case of names: there VIGILOR.INI.AbCdEf is vigilor.ini.AbCdEf.
 #ifdef Q_OS_WIN
@@ -137,12 +132,9 @@ private slots:
 #else
         const QStringList otherCase = {u"VIGILOR.INI.AbCdEf"_s};
 #endif
-        const QStringList others = QStringList{u"vigilor.ini.AbCdE"_s,
-                                               u"vigilor.ini.AbCd-f"_s,
-                                               u"notes.txt.AbCdEf"_s,
-                                               u"bans.txt.bak"_s,
-                                               u"logs/other.log.AbCdEf"_s,
-                                               u"xbans.txt.AbCdEf"_s,
+        const QStringList others = QStringList{u"vigilor.ini.AbCdE"_s,     u"vigilor.ini.AbCd-f"_s,
+                                               u"notes.txt.AbCdEf"_s,      u"bans.txt.bak"_s,
+                                               u"logs/other.log.AbCdEf"_s, u"xbans.txt.AbCdEf"_s,
                                                u"logs/console (x).log.AbCdEfG"_s} +
                                    otherCase;
         for (const QString& name : leftovers + others)
@@ -206,11 +198,9 @@ private slots:
         h.start();
         QVERIFY(h.robot->link().isConnected());
         h.robot->link().enqueueCommand(u"status"_s);
-        QVERIFY(h.waitFor([&] { return h.server.receivedCommands().contains(u"clientkick 4"_s); },
-                          10000));
+        QVERIFY(h.waitFor([&] { return h.server.receivedCommands().contains(u"clientkick 4"_s); }, 10000));
         const QStringList said = h.server.sayLines();
-        const qsizetype reason =
-            said.indexOf(QRegularExpression(u".*OnionHead.*kirugja.*onion.*"_s));
+        const qsizetype reason = said.indexOf(QRegularExpression(u".*OnionHead.*kirugja.*onion.*"_s));
         QVERIFY2(reason >= 0, qPrintable(said.join(u" | "_s)));
         QVERIFY(h.clock.waits().contains(3000)); // the kick waited for the chat line
         QCOMPARE(h.server.players().size(), 1);

@@ -5,9 +5,9 @@
 #include "scheduler/taskfile.h"
 #include "settings/settings.h"
 #include "support/fakes.h"
-#include "support/files.h"
 #include "support/robotfixture.h"
 #include "text/errors.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,8 +3,8 @@
 // What the settings tests share: a program folder with its settings and store, values that differ
 // from the defaults, the encodings an editor may save in, and the checks of written files.
 
-#include "io/files.h"
 #include "loopstate.h"
+#include "io/files.h"
 #include "settings/autostart.h"
 #include "settings/inifile.h"
 #include "settings/password.h"
@@ -16,8 +16,8 @@
 #include "text/errors.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>

@@ -360,8 +360,8 @@ private slots:
         f.settings.setImportList({u"http://á.example"_s});
         f.settings.setText(Key::EdName, u"Ă©"_s);
         f.store->save();
-        QCOMPARE(f.read(u"bans.txt"_s), QByteArray("\xEF\xBB\xBF"
-                                                   "0 \xC4\x82\xC2\xA9\r\n0 \xC3\x9F\xC5\xA0\r\n"));
+        QCOMPARE(f.read(u"bans.txt"_s),
+                 QByteArray("\xEF\xBB\xBF" "0 \xC4\x82\xC2\xA9\r\n0 \xC3\x9F\xC5\xA0\r\n"));
         QVERIFY(f.read(u"Messages.txt"_s).startsWith("\xEF\xBB\xBF"));
         QCOMPARE(f.read(u"SyncURLs.txt"_s), QByteArray("http://\xe1.example\r\n"));
         // The accented letters of its own keys rule UTF-8 out: the settings file stays as it is.

@@ -3,9 +3,9 @@
 // editor and the file dialogs as an operator meets them, and a double click that reaches the
 // practice server.
 #include "scheduler/taskfile.h"
-#include "support/files.h"
 #include "ui/schedulerwindow.h"
 #include "windowfixture.h"
+#include "support/files.h"
 
 #include <QApplication>
 #include <QCheckBox>
