@@ -30,18 +30,6 @@ private:
     QDateTime m_now{QDate(2026, 12, 8), QTime(0, 0, 0)};
 };
 
-// Lets the real (here empty) event queue run, as the window's pump does, and counts the calls.
-class CountingPump final : public EventPump
-{
-public:
-    void processEvents() override
-    {
-        ++calls;
-        QCoreApplication::processEvents();
-    }
-    qint64 calls = 0;
-};
-
 // 250,000 lines stamped through the day, in the mix a console holds: echoes, notices and
 // unstamped status dumps.
 void fillConsole(link::Console& console, StagedClock& clock, int lines)
@@ -75,17 +63,15 @@ void BM_SearchHourPrefix(benchmark::State& state)
     link::Console console(clock);
     fillConsole(console, clock, int(state.range(0)));
     const bool caseSensitive = state.range(1) != 0;
-    CountingPump pump;
     qsizetype found = 0;
     for (auto _ : state) {
         const link::Lines results =
-            link::ConsoleSearch::search(console.content(), u" 12:", false, caseSensitive, &pump);
+            link::ConsoleSearch::search(console.content(), u" 12:", false, caseSensitive);
         found = results.size();
         benchmark::DoNotOptimize(found);
     }
     state.counters["lines"] = double(console.size());
     state.counters["found"] = double(found);
-    state.counters["pumps_per_search"] = double(pump.calls) / double(state.iterations());
 }
 BENCHMARK(BM_SearchHourPrefix)
     ->Args({250000, 0})
@@ -96,11 +82,10 @@ BENCHMARK(BM_SearchHourPrefix)
 void BM_RunChannelCommand(benchmark::State& state)
 {
     StagedClock clock;
-    CountingPump pump;
     NoDialogs dialogs;
     Settings settings;
     link::Console console(clock);
-    link::Link link(settings, console, clock, pump, dialogs, nullptr);
+    link::Link link(settings, console, clock, dialogs, nullptr);
     channel::Broadcaster broadcaster(settings, link, clock, nullptr);
     channel::Interpreter interpreter(settings, link, console, broadcaster, nullptr);
     interpreter.setHooks({[](const QString&, int) {}, [] {}, [] {}});

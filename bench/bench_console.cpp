@@ -27,9 +27,8 @@ void BM_StatusReplyInWindow(benchmark::State& state)
     const QString folder = dir.path() + u'/';
     writeDayLog(folder, int(state.range(0)));
     SystemClock clock;
-    NoPump pump;
     NoDialogs dialogs;
-    Robot robot(folder, clock, pump, dialogs);
+    Robot robot(folder, clock, dialogs);
     ui::MainWindow window(robot);
     robot.startUp();
     window.show();

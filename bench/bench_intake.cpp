@@ -34,9 +34,8 @@ void BM_StatusReply(benchmark::State& state)
     static const QList<QByteArray> datagrams = statusDatagrams(64);
     QTemporaryDir dir;
     StillClock clock;
-    NoPump pump;
     NoDialogs dialogs;
-    Robot robot(dir.path() + QStringLiteral("/"), clock, pump, dialogs);
+    Robot robot(dir.path() + QStringLiteral("/"), clock, dialogs);
     robot.startUp();
     fillConsole(robot, state.range(0));
     const qsizetype before = robot.console().size();

@@ -44,11 +44,10 @@ struct Setup
 {
     QTemporaryDir dir;
     StillClock clock;
-    NoPump pump;
     NoDialogs dialogs;
-    Robot robot{dir.path() + QStringLiteral("/"), clock, pump, dialogs};
+    Robot robot{dir.path() + QStringLiteral("/"), clock, dialogs};
     testserver::RconServer server;
-    rules::Rules rules{robot.settings(), robot.link(), robot.console(), clock, pump, dialogs, {}};
+    rules::Rules rules{robot.settings(), robot.link(), robot.console(), clock, dialogs, {}};
     QStringList lines = roster(64);
 
     Setup()

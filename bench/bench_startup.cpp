@@ -56,9 +56,8 @@ void BM_StartUp(benchmark::State& state)
     const qint64 characters = dayLogCharacters(folder);
     for (auto _ : state) {
         SystemClock clock;
-        SystemPump pump;
         ui::WidgetDialogs dialogs;
-        Robot robot(folder, clock, pump, dialogs);
+        Robot robot(folder, clock, dialogs);
         ui::MainWindow window(robot);
         robot.startUp();
         window.presentAtStart(false);

@@ -60,9 +60,8 @@ void BM_StatusReplyWithPages(benchmark::State& state)
     const int pages = int(state.range(0));
     QTemporaryDir dir;
     StillClock clock;
-    NoPump pump;
     NoDialogs dialogs;
-    Robot robot(dir.path() + QStringLiteral("/"), clock, pump, dialogs);
+    Robot robot(dir.path() + QStringLiteral("/"), clock, dialogs);
     robot.startUp();
     fillConsole(robot, 1000);
 

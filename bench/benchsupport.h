@@ -1,6 +1,6 @@
 #pragma once
 
-// What the benchmarks share: a clock that stands still and never waits, no event pump, no
+// What the benchmarks share: a clock that stands still and never waits, no
 // dialogs, and a main() with the application object the engine needs.
 #include "link/dialogs.h"
 #include "text/clock.h"
@@ -19,20 +19,14 @@ public:
     void wait(int) override {}
 };
 
-class NoPump final : public EventPump
-{
-public:
-    void processEvents() override {}
-};
-
 class NoDialogs final : public Dialogs
 {
 public:
     void message(const QString&) override {}
-    bool question(const QString&) override { return false; }
-    std::optional<QString> input(const QString&, const QString&, const QString&) override
+    void question(const QString&, Answered answered) override { answered(false); }
+    void input(const QString&, const QString&, const QString&, Entered entered) override
     {
-        return std::nullopt;
+        entered(std::nullopt);
     }
 };
 

@@ -546,7 +546,7 @@ void RobotHarness::build()
         QDir(m_folder + QStringLiteral("logs")).removeRecursively();
     }
     m_clock.set(HarnessClock::start());
-    m_robot = std::make_unique<Robot>(m_folder, m_clock, m_pump, m_dialogs);
+    m_robot = std::make_unique<Robot>(m_folder, m_clock, m_dialogs);
     Robot& r = *m_robot;
     // Every change of a setting passes one of these signals, so the settings need to be read
     // again only after one of them.
@@ -577,6 +577,8 @@ void RobotHarness::build()
     r.link().connectAction();
     if (!r.link().isConnected())
         fail(QStringLiteral("the link did not connect"));
+    // The greeting is queued from the event loop's next turn.
+    QCoreApplication::sendPostedEvents();
     r.intake().handleDatagram(kEmptyStatus);
     // The greeting leaves; nothing else is queued.
     if (!drain() || m_punishmentSent)

@@ -34,28 +34,23 @@ private:
     QDateTime m_now = start();
 };
 
-// No window events run: the pacer never sends, and everything queued stays for the checks.
-class HarnessPump final : public EventPump
-{
-public:
-    void processEvents() override {}
-};
-
-// Counts what was shown and answers as an operator who says no and types nothing.
+// Counts what was shown and answers at once as an operator who says no and types nothing.
 class HarnessDialogs final : public Dialogs
 {
 public:
     void message(const QString& text) override { shown(text); }
-    bool question(const QString& text) override
+    void question(const QString& text, Answered answered) override
     {
         shown(text);
-        return false;
+        if (answered)
+            answered(false);
     }
-    std::optional<QString> input(const QString& title, const QString& prompt,
-                                 const QString&) override
+    void input(const QString& title, const QString& prompt, const QString&,
+               Entered entered) override
     {
         shown(title + u'|' + prompt);
-        return std::nullopt;
+        if (entered)
+            entered(std::nullopt);
     }
     qint64 count() const { return m_count; }
     const QString& last() const { return m_last; }
@@ -123,7 +118,7 @@ private:
 // A folder print's hash, for the memo of settings read back.
 size_t qHash(const FolderPrint::Files& files, size_t seed = 0);
 
-// The engine as the program assembles it, once per process: a fake clock and pump, the link
+// The engine as the program assembles it, once per process: a fake clock, the link
 // connected to a port on 127.0.0.1 that never answers, settings holding a ban list, messages and
 // the usual switches (the scheduler on), and an empty `status` reply already handled, so that
 // the checks and the channel commands have something to work on. No event loop runs, so the
@@ -205,7 +200,6 @@ private:
 
     QString m_folder;
     HarnessClock m_clock;
-    HarnessPump m_pump;
     HarnessDialogs m_dialogs;
     std::unique_ptr<Robot> m_robot;
     FolderPrint m_print;

@@ -27,17 +27,19 @@ void ConsoleDialogs::message(const QString& text)
     out.flush();
 }
 
-bool ConsoleDialogs::question(const QString& text)
+void ConsoleDialogs::question(const QString& text, Answered answered)
 {
     QTextStream out(stdout);
     out << plainLines(text) << QStringLiteral("\n-> nem\n");
     out.flush();
-    return false;
+    if (answered)
+        answered(false);
 }
 
-std::optional<QString> ConsoleDialogs::input(const QString&, const QString&, const QString&)
+void ConsoleDialogs::input(const QString&, const QString&, const QString&, Entered entered)
 {
-    return std::nullopt;
+    if (entered)
+        entered(std::nullopt);
 }
 
 void echoConsoleToStdout(Robot& robot)

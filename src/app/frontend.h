@@ -12,14 +12,14 @@ namespace vigilor::app {
 
 // Dialogs without a window: messages go to standard output (not into the console and its day
 // log, where a window would not put them either); questions are answered no and input boxes
-// are cancelled, the safe answer to every one of them.
+// are cancelled, at once, the safe answer to every one of them.
 class ConsoleDialogs final : public Dialogs
 {
 public:
     void message(const QString& text) override;
-    bool question(const QString& text) override;
-    std::optional<QString> input(const QString& title, const QString& prompt,
-                                 const QString& initial) override;
+    void question(const QString& text, Answered answered) override;
+    void input(const QString& title, const QString& prompt, const QString& initial,
+               Entered entered) override;
 };
 
 // Writes every console line to standard output as it arrives.

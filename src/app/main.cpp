@@ -436,13 +436,12 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     QCoreApplication::setApplicationName(QStringLiteral("vigilor"));
     const Options options = parseOptions(arguments);
     SystemClock clock;
-    SystemPump pump;
     app::ConsoleDialogs dialogs;
     const app::DataFolder folder = dataFolder(options);
     app::DataFolderLock lock;
     if (refuseFolderInUse(lock, folder, false))
         return kExitFolderInUse;
-    Robot robot(folder.path, clock, pump, dialogs);
+    Robot robot(folder.path, clock, dialogs);
     Service service(robot);
     app::echoConsoleToStdout(robot);
     app::beepOnTerminal(robot);
@@ -452,6 +451,8 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
         guarded(&robot, [&robot] {
             app::limitLastCommands(robot);
             robot.close();
+            // The watcher ends every event loop right after: the last commands leave here.
+            robot.finishClosing();
         });
     });
 
@@ -461,8 +462,10 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
         dialogs.message(Robot::kFirstStartMessage);
     robot.loadSettingsAtStart();
     service.ready();
-    if (watcher.ended())
+    if (watcher.ended()) {
+        robot.finishClosing();
         return finish(0, lock);
+    }
     WebPage webPage;
     webPage.start(robot, options);
     Demo demo;
@@ -477,27 +480,34 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     ui::setUpApplication(app);
     const Options options = parseOptions(arguments);
     SystemClock clock;
-    SystemPump pump;
     ui::WidgetDialogs dialogs;
     const app::DataFolder folder = dataFolder(options);
     app::DataFolderLock lock;
     if (refuseFolderInUse(lock, folder, true))
         return kExitFolderInUse;
-    Robot robot(folder.path, clock, pump, dialogs);
+    Robot robot(folder.path, clock, dialogs);
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     Service service(robot);
 
     ui::MainWindow window(robot);
     dialogs.setWindow(&window);
+    dialogs.setErrors(&robot);
     // The end of the desktop session (on Windows, Qt's answer to WM_ENDSESSION) ends the
     // program from outside the event loop's usual way: the close saves first, as "Kilépés" does.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &robot,
-                     [&robot] { guarded(&robot, [&robot] { robot.close(); }); });
+    // No event loop runs any more: the last commands of that close leave inside it.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &robot, [&robot] {
+        guarded(&robot, [&robot] {
+            robot.close();
+            robot.finishClosing();
+        });
+    });
     platform::EndWatcher watcher([&window, &robot] {
         guarded(&robot, [&window, &robot] {
             app::limitLastCommands(robot);
             window.close();
+            // The watcher ends every event loop right after: the last commands leave here.
+            robot.finishClosing();
         });
     });
 
@@ -505,9 +515,11 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     sayDataFolder(robot, folder);
     if (firstStart)
         window.showFirstStartMessage();
-    // A signal while the first-start message was open closed the program: nothing more starts.
-    if (watcher.ended())
+    // A signal during the start closed the program: nothing more starts.
+    if (watcher.ended()) {
+        robot.finishClosing();
         return 0;
+    }
     QObject::connect(&robot, &Robot::showWindowRequested, &window,
                      [&window] { window.presentAtStart(false); });
     robot.loadSettingsAtStart();
@@ -515,8 +527,10 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     if (!window.isVisible())
         window.presentAtStart(true);
     service.ready();
-    if (watcher.ended())
+    if (watcher.ended()) {
+        robot.finishClosing();
         return finish(0, lock);
+    }
     WebPage webPage;
     webPage.start(robot, options);
     Demo demo;

@@ -49,11 +49,21 @@ void Importer::applySwitch()
 
 void Importer::addAddress()
 {
-    Settings& settings = m_services.settings;
+    if (m_asking)
+        return;
+    m_asking = true;
     const QString prefilled = QStringLiteral("http://");
-    // A cancelled dialog gives back what it was opened with.
-    const QString answer =
-        m_services.dialogs.input(kAddTitle, kAddPrompt, prefilled).value_or(prefilled);
+    m_services.dialogs.input(
+        kAddTitle, kAddPrompt, prefilled, [this, prefilled](std::optional<QString> answer) {
+            m_asking = false;
+            // A cancelled dialog gives back what it was opened with.
+            guarded(&m_services.errors, [&] { addressEntered(answer.value_or(prefilled)); });
+        });
+}
+
+void Importer::addressEntered(const QString& answer)
+{
+    Settings& settings = m_services.settings;
     if (answer.isEmpty())
         return;
     const QString address = withScheme(answer);

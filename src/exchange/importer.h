@@ -27,7 +27,8 @@ public:
     ~Importer() override;
 
     // "+": asks for an address and adds it to the import list, or selects it when the list
-    // holds it already.
+    // holds it already, once the operator answered. Pressed again while the box is open, it
+    // does nothing.
     void addAddress();
     // "-": removes the selected address.
     void removeAddress();
@@ -46,11 +47,13 @@ private:
     void downloaded(bool ok);
     void uploaded(bool completed);
     void finish();
+    void addressEntered(const QString& answer);
     template <typename Work> void step(Work work) noexcept;
 
     Services& m_services;
     QTimer m_timer;
     PublicBanList* m_run = nullptr;
+    bool m_asking = false; // the input box of "+" is open
 };
 
 } // namespace vigilor::exchange

@@ -17,6 +17,7 @@
 #include <QHash>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QTimer>
 #include <QUrl>
 
 namespace vigilor::exchange {
@@ -194,14 +195,6 @@ void PublicBanList::mergeLine(Direction direction, const QString& line)
         ++row;
 }
 
-void PublicBanList::letEventsRun()
-{
-    if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < kEventsEveryMs)
-        return;
-    m_services.pump.processEvents();
-    m_sinceEvents.start();
-}
-
 void PublicBanList::mergeSelected(Direction direction)
 {
     if (busy())
@@ -236,28 +229,45 @@ void PublicBanList::copyAll(Direction direction)
     if (busy())
         return;
     const bool toOwn = direction == Direction::ToOwn;
-    const QStringList source = (toOwn ? m_public : m_own).lines();
-    const QPointer<PublicBanList> alive(this);
+    m_copyDirection = direction;
+    m_copySource = (toOwn ? m_public : m_own).lines();
+    m_copyNext = 0;
+    setBusyMerging(true);
+    mergeSome();
+}
+
+void PublicBanList::mergeSome()
+{
+    const Direction direction = m_copyDirection;
+    const bool toOwn = direction == Direction::ToOwn;
+    const qsizetype total = m_copySource.size();
     {
-        setBusyMerging(true);
+        bool more = false;
         // Also when a line fails: the window must not stay busy for good.
-        const auto merging = qScopeGuard([this, &alive] {
-            if (alive)
-                setBusyMerging(false);
-        });
-        m_sinceEvents.start();
-        for (const QString& line : source) {
-            mergeLine(direction, line);
-            // A long merge lets the window and the link run: the buttons are off while busy, a
-            // transfer's result waits for the end (whenIdle), and the window may close.
-            letEventsRun();
-            if (!alive)
+        const auto merging = qScopeGuard([this, &more] {
+            if (more)
                 return;
+            m_copySource = {};
+            setBusyMerging(false);
+        });
+        QElapsedTimer piece;
+        piece.start();
+        while (m_copyNext < total) {
+            mergeLine(direction, m_copySource[m_copyNext++]);
+            // A long merge lets the window and the link run: the buttons are off while busy, a
+            // transfer's result waits for the end (whenIdle), and the window may close, which
+            // drops the next piece.
+            if (m_copyNext < total && piece.elapsed() >= kEventsEveryMs) {
+                more = true;
+                QTimer::singleShot(
+                    0, this, [this] { guarded(&m_services.errors, [this] { mergeSome(); }); });
+                return;
+            }
         }
     }
     // The last line of the source list ends selected, and it alone: a selection left in the
     // target list would look like the line ">" or "<" is about to copy.
-    (toOwn ? m_publicRow : m_ownRow) = int(source.size()) - 1;
+    (toOwn ? m_publicRow : m_ownRow) = int(total) - 1;
     (toOwn ? m_ownRow : m_publicRow) = -1;
     if (toOwn)
         emit ownLinesChanged();

@@ -23,9 +23,9 @@ struct UploadResult;
 // instance that is never shown.
 //
 // Transfers run off the window's thread (see TransferRunner); while one runs, or while a long
-// merge lets window events run, the instance is busy and the actions that would change its
-// lists or start another transfer do nothing. A running transfer can be cancelled; its
-// finished signal fires on every path.
+// merge runs in pieces from the event loop, the instance is busy and the actions that would change
+// its lists or start another transfer do nothing. A running transfer can be cancelled; its finished
+// signal fires on every path.
 class PublicBanList final : public QObject
 {
     Q_OBJECT
@@ -140,7 +140,8 @@ private:
     void mergeSelected(Direction direction);
     void copyAll(Direction direction);
     void mergeLine(Direction direction, const QString& line);
-    void letEventsRun();
+    // The running copy's next piece: a long copy hands the event loop its turn between pieces.
+    void mergeSome();
     void whenIdle(std::function<void()> work);
     void downloaded(const QString& url, const DownloadResult& result);
     void uploaded(const UploadResult& result);
@@ -164,7 +165,10 @@ private:
     QString m_transferWhere;      // its address, for the console
     quint64 m_transferNumber = 0; // counts the transfers started; a late result is dropped
     std::function<void()> m_afterMerge;           // a transfer's result that arrived during a merge
-    QElapsedTimer m_sinceEvents;
+    // The copy that runs in pieces: its direction, its source list, the next line to merge.
+    Direction m_copyDirection = Direction::ToOwn;
+    QStringList m_copySource;
+    qsizetype m_copyNext = 0;
     int m_ownLimit = -1;
     int m_refused = 0;
 };

@@ -5,7 +5,6 @@
 namespace vigilor {
 class Dialogs;
 class ErrorSink;
-class EventPump;
 class Settings;
 namespace link {
 class Console;
@@ -25,7 +24,6 @@ struct Services
     Settings& settings;
     settings::SettingsStore& store;
     Dialogs& dialogs;
-    EventPump& pump;
     ErrorSink& errors; // the application's error handler
     link::Console& console;
     TransferRunner& transfers;

@@ -11,7 +11,6 @@
 #include "text/textutil.h"
 #include "text/timeformat.h"
 
-#include <QEventLoop>
 #include <QHostInfo>
 #include <QLoggingCategory>
 #include <QNetworkDatagram>
@@ -37,10 +36,10 @@ constexpr int kMaxDialogAnswer = 255;
 constexpr qint64 kMaxDatagramSize = 65536; // more than any UDP payload
 } // namespace
 
-Link::Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, Dialogs& dialogs,
-           ErrorSink* errors, QObject* parent)
-    : QObject(parent), m_settings(settings), m_console(console), m_clock(clock), m_pump(pump),
-      m_dialogs(dialogs), m_errors(errors), m_pacer(this), m_rosterPoll(this), m_retry(this)
+Link::Link(Settings& settings, Console& console, Clock& clock, Dialogs& dialogs, ErrorSink* errors,
+           QObject* parent)
+    : QObject(parent), m_settings(settings), m_console(console), m_clock(clock), m_dialogs(dialogs),
+      m_errors(errors), m_pacer(this), m_rosterPoll(this), m_retry(this), m_flushWake(this)
 {
     // A repeating timer would follow a late tick (a loaded machine, a stopped process) with one
     // on its old schedule, a few milliseconds later, and the server drops a packet that comes
@@ -69,10 +68,15 @@ Link::Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, 
             if (!m_connecting || m_connected)
                 return;
             attempt();
-            if (!m_connecting)
+            if (!m_connecting && !m_connected)
                 updateLinkControls();
         });
     });
+    m_flushWake.setObjectName(QStringLiteral("FlushTimer"));
+    m_flushWake.setSingleShot(true);
+    m_flushWake.setTimerType(Qt::PreciseTimer);
+    connect(&m_flushWake, &QTimer::timeout, this,
+            [this] { guarded(m_errors, [this] { flushWoke(); }); });
     connect(&m_settings, &Settings::timeIntervalSet, this,
             [this](int seconds) noexcept { m_rosterPoll.setInterval(seconds * 1000); });
 }
@@ -125,13 +129,23 @@ void Link::checkSilence()
     // gone. The line written first keeps the check from firing again inside the reconnect.
     m_console.consoleLine(
         QStringLiteral("A kapcsolat a szerverrel megszakadt! Újrakapcsolódás..."));
-    m_reconnecting = true;
-    const auto reconnected = qScopeGuard([this] { m_reconnecting = false; });
-    connectAction();
-    // The link is down here: nothing is sent or read, a timer's command is dropped, and the
-    // line written above keeps this check from firing again before the connect.
-    m_pump.processEvents();
-    connectAction();
+    {
+        m_reconnecting = true;
+        const auto reconnected = qScopeGuard([this] { m_reconnecting = false; });
+        connectAction();
+    }
+    // The link stays down until the event loop's next turn: nothing is sent or read, a timer's
+    // command is dropped, and the line written above keeps this check from firing again before
+    // the connect. A connection made or begun meanwhile is left as it is.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            guarded(m_errors, [this] {
+                if (!m_connected && !m_connecting && !m_disconnecting)
+                    connectAction();
+            });
+        },
+        Qt::QueuedConnection);
 }
 
 void Link::onPacerTimeout()
@@ -284,7 +298,7 @@ void Link::lookedUp(const QHostInfo& info, quint16 port)
     }
     if (!failure.isEmpty())
         attemptFailed(failure, true);
-    if (!m_connecting)
+    if (!m_connecting && !m_connected)
         updateLinkControls();
 }
 
@@ -327,21 +341,29 @@ void Link::becomeConnected()
     setConnecting(false);
     m_failures = 0;
     m_connected = true;
+    const quint64 session = ++m_session;
     m_stateSince = m_clock.now();
     emit connectedChanged(true);
-    const QString where = serverName();
-    m_trayHint = QStringLiteral("Vigilor - ") + where;
+    m_trayHint = QStringLiteral("Vigilor - ") + serverName();
     emit trayHintChanged(m_trayHint);
-    // The window shows the new state; an event that closes the link again meanwhile leaves no
-    // greeting and no connect line after the disconnect's.
-    m_pump.processEvents();
-    if (!m_connected)
+    // The window shows the new state before the greeting goes into the queue.
+    QMetaObject::invokeMethod(
+        this, [this, session] { guarded(m_errors, [this, session] { greet(session); }); },
+        Qt::QueuedConnection);
+}
+
+void Link::greet(quint64 session)
+{
+    // A disconnect meanwhile, also one still sending its last commands, leaves no greeting and
+    // no connect line after its own lines.
+    if (!m_connected || m_disconnecting || session != m_session)
         return;
     if (m_sayPublic)
         m_sayPublic(QStringLiteral("Csatlakozva ") + text::dateTime(m_clock.now()) +
                     QStringLiteral("-kor"));
-    m_console.consoleLine(QStringLiteral("Csatlakozás szerverhez: ") + where);
+    m_console.consoleLine(QStringLiteral("Csatlakozás szerverhez: ") + serverName());
     emit consoleTabRequested();
+    updateLinkControls();
 }
 
 // A name that does not resolve, no route, no network yet: all of them may pass (a server
@@ -407,43 +429,40 @@ void Link::connectAction()
     if (m_settings.host().isEmpty() || m_settings.port().isEmpty() ||
         m_settings.password().isEmpty())
         return;
-    // What the window still has to do runs first; an event may start a connect itself.
-    m_pump.processEvents();
     if (!m_connected) {
-        if (m_connecting)
-            return; // a connect started by an event run just now
         setConnecting(true);
         m_failures = 0;
         attempt();
-    } else {
-        m_disconnecting = true;
-        const auto done = qScopeGuard([this] { m_disconnecting = false; });
-        // A server gone silent is reconnected at once: there is nobody to say goodbye to.
-        if (!m_reconnecting)
-            sendLastCommands();
-        m_console.consoleLine(QStringLiteral("Lecsatlakozás szerverről: ") + serverName());
-        QUdpSocket* socket = m_socket;
-        m_socket = nullptr;
-        if (socket) {
-            socket->disconnect(this);
-            socket->abort();
-            socket->deleteLater();
-        }
-        if (m_connected)
-            sessionClosed();
-        // The link is closed and m_disconnecting holds a second action off: events only see
-        // the closed link (and queue nothing).
-        m_pump.processEvents();
-        clearQueue();
-        m_pump.processEvents();
+        // A connection made sets its controls with its greeting (greet).
+        if (!m_connected)
+            updateLinkControls();
+        return;
     }
-    updateLinkControls();
+    m_disconnecting = true;
+    // A server gone silent is reconnected at once: there is nobody to say goodbye to.
+    if (!m_reconnecting) {
+        sendLastCommands();
+        if (!flushLastCommands())
+            return; // goes on from m_flushWake
+    }
+    closeLink();
+}
+
+void Link::finishDisconnectNow()
+{
+    if (!m_disconnecting || !m_flushWake.isActive())
+        return;
+    m_flushWake.stop();
+    m_blockingFlush = true;
+    const auto done = qScopeGuard([this] { m_blockingFlush = false; });
+    flushWoke();
 }
 
 // What waits in the queue is dropped first: an operator who disconnects to stop a wrong preset
-// stops it. Then the goodbye in chat and the other last commands leave at the pacer's pace, with
-// window events running, for at most kLastCommandsMs and never past the limit the program's end
-// set; what is left then is named on the console and emptied with the queue as the link closes.
+// stops it. Then the goodbye in chat and the other last commands leave at the pacer's pace
+// (flushLastCommands), the event loop running between them, for at most kLastCommandsMs and
+// never past the limit the program's end set; what is left then is named on the console and
+// emptied with the queue as the link closes.
 void Link::sendLastCommands()
 {
     m_rosterPoll.stop();
@@ -457,20 +476,21 @@ void Link::sendLastCommands()
                     QStringLiteral("-kor"));
     if (m_lastCommands)
         m_lastCommands();
+    // While they leave, m_flushing refuses new commands and m_disconnecting a second connect
+    // action, so only what was queued goes out.
     m_flushing = true;
-    const auto done = qScopeGuard([this] { m_flushing = false; });
     m_pacer.stop();
-    QElapsedTimer spent;
-    spent.start();
-    QEventLoop loop;
-    QTimer wake;
-    wake.setSingleShot(true);
-    connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
-    const auto remaining = [&] {
-        const qint64 left = kLastCommandsMs - spent.elapsed();
+    m_flushSpent.start();
+}
+
+bool Link::flushLastCommands()
+{
+    const auto remaining = [this] {
+        const qint64 left = kLastCommandsMs - m_flushSpent.elapsed();
         return m_lastCommandsLimit.isForever() ? left
                                                : qMin(left, m_lastCommandsLimit.remainingTime());
     };
+    bool waiting = false;
     guarded(m_errors, [&] {
         while (!m_queue.isEmpty() && m_connected && m_socket) {
             const qint64 due = msUntilNextSend();
@@ -480,18 +500,51 @@ void Link::sendLastCommands()
                 pacerTick();
                 continue;
             }
-            wake.start(int(due));
-            // Events run while the last commands leave: m_flushing refuses new commands and
-            // m_disconnecting a second connect action, so only what was queued goes out.
-            // Once the application quits, no event loop runs any more: the wait then blocks.
-            if (loop.exec() != 0)
+            if (m_blockingFlush) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(due));
+                continue;
+            }
+            m_flushWake.start(int(due));
+            waiting = true;
+            return;
         }
     });
+    if (waiting)
+        return false;
     if (m_connected && !m_queue.isEmpty())
         m_console.consoleLine(QStringLiteral("Lecsatlakozás: idő híján nem ment ki ") +
                               QString::number(m_queue.size()) + QStringLiteral(" parancs: ") +
                               m_queue.join(QStringLiteral(" | ")));
+    m_flushing = false;
+    return true;
+}
+
+void Link::flushWoke()
+{
+    if (m_disconnecting && flushLastCommands())
+        closeLink();
+}
+
+void Link::closeLink()
+{
+    // Whatever fails on the way, the disconnect ends and says so: the program's end waits for it.
+    guarded(m_errors, [this] {
+        m_console.consoleLine(QStringLiteral("Lecsatlakozás szerverről: ") + serverName());
+        QUdpSocket* socket = m_socket;
+        m_socket = nullptr;
+        if (socket) {
+            socket->disconnect(this);
+            socket->abort();
+            socket->deleteLater();
+        }
+        if (m_connected)
+            sessionClosed();
+        clearQueue();
+    });
+    m_flushing = false;
+    m_disconnecting = false;
+    guarded(m_errors, [this] { updateLinkControls(); });
+    emit disconnectFinished();
 }
 
 void Link::sessionClosed()
@@ -535,10 +588,20 @@ void Link::readDatagrams()
 
 void Link::changePassword()
 {
+    if (m_askingPassword)
+        return;
+    m_askingPassword = true;
     const QString current = m_settings.password();
-    const std::optional<QString> answer =
-        m_dialogs.input(QStringLiteral("RCON jelszó váltás"),
-                        QStringLiteral("Írd be az új RCON jelszót:"), current);
+    m_dialogs.input(QStringLiteral("RCON jelszó váltás"),
+                    QStringLiteral("Írd be az új RCON jelszót:"), current,
+                    [this, current](std::optional<QString> answer) {
+                        m_askingPassword = false;
+                        guarded(m_errors, [&] { passwordEntered(current, answer); });
+                    });
+}
+
+void Link::passwordEntered(const QString& current, const std::optional<QString>& answer)
+{
     if (!answer)
         return;
     const QString fresh = text::singleLine(answer->left(kMaxDialogAnswer));
@@ -558,10 +621,18 @@ void Link::changePassword()
         m_pendingPasswords.removeIf([&](const PendingPassword& p) { return p.command == command; });
         return;
     }
-    // A pacer tick may send it here, under the old password, and take the new one then.
-    m_pump.processEvents();
+    // Until the event loop's next turn a pacer tick may send it, under the old password, and
+    // take the new one then.
+    QMetaObject::invokeMethod(
+        this,
+        [this, command] { guarded(m_errors, [this, &command] { sendPasswordNow(command); }); },
+        Qt::QueuedConnection);
+}
+
+void Link::sendPasswordNow(const QString& command)
+{
     if (!m_queue.contains(command))
-        return; // a pacer tick sent it meanwhile
+        return; // a pacer tick sent it meanwhile, or the link closed
     // Send it at once, still under the old password, held back only until the pacer's period
     // (and the server's flood window) since the last send has passed, with the pacer stopped
     // so that nothing else leaves first.
@@ -580,17 +651,24 @@ void Link::changePassword()
 
 void Link::lockServer()
 {
-    const std::optional<QString> answer =
-        m_dialogs.input(QStringLiteral("Szerver lezárása jelszóval"),
-                        QStringLiteral("Írd be a szerver jelszót:"), {});
-    if (!answer)
+    if (m_askingLock)
         return;
-    const QString password = text::singleLine(answer->left(kMaxDialogAnswer));
-    if (password.isEmpty())
-        return;
-    enqueueCommand(QStringLiteral("g_password \"") + password + u'"');
-    enqueueCommand(QStringLiteral("sv_password \"") + password + u'"');
-    m_console.consoleLine(QStringLiteral("Szerver lezárás..."));
+    m_askingLock = true;
+    m_dialogs.input(
+        QStringLiteral("Szerver lezárása jelszóval"), QStringLiteral("Írd be a szerver jelszót:"),
+        {}, [this](std::optional<QString> answer) {
+            m_askingLock = false;
+            guarded(m_errors, [&] {
+                if (!answer)
+                    return;
+                const QString password = text::singleLine(answer->left(kMaxDialogAnswer));
+                if (password.isEmpty())
+                    return;
+                enqueueCommand(QStringLiteral("g_password \"") + password + u'"');
+                enqueueCommand(QStringLiteral("sv_password \"") + password + u'"');
+                m_console.consoleLine(QStringLiteral("Szerver lezárás..."));
+            });
+        });
 }
 
 void Link::openServer()

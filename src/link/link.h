@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 class QHostInfo;
@@ -23,7 +24,6 @@ namespace vigilor {
 class Clock;
 class Dialogs;
 class ErrorSink;
-class EventPump;
 class Settings;
 } // namespace vigilor
 
@@ -65,8 +65,8 @@ public:
     // Of the failures in a row, the console tells the first and then every this many.
     static constexpr int kFailuresPerLine = 10;
 
-    Link(Settings& settings, Console& console, Clock& clock, EventPump& pump, Dialogs& dialogs,
-         ErrorSink* errors, QObject* parent = nullptr);
+    Link(Settings& settings, Console& console, Clock& clock, Dialogs& dialogs, ErrorSink* errors,
+         QObject* parent = nullptr);
     ~Link() override;
 
     bool isConnected() const { return m_connected; }
@@ -111,11 +111,23 @@ public:
     // loop), disconnects, or gives up a connection that is still being made. A connect that
     // fails is told on the console and tried again on its own, with a growing pause, until it
     // succeeds or is given up; only a port that is no port is not tried again.
+    // A connection made is connected at once; its greeting, its console line and the link's
+    // controls follow from the event loop's next turn, once the window has seen the new state.
+    // A disconnect whose last commands must wait for the pacer goes on from the event loop
+    // (isDisconnecting) and ends with disconnectFinished; one that has nothing to wait for ends
+    // inside the call.
     void connectAction();
+    // The disconnect is still sending its last commands: the link is up, takes no new command
+    // and refuses a second connect action.
+    bool isDisconnecting() const { return m_disconnecting; }
+    // Without an event loop to wait in (the program ends outside it), the running disconnect's
+    // remaining last commands leave here, each wait blocking; nothing when none runs.
+    void finishDisconnectNow();
     // Gives up a connection that is still being made, saying so when `say` (the program's end
     // does not).
     void stopConnecting(bool say);
-    // "Jelszó váltás", "Lezár", "Kinyit".
+    // "Jelszó váltás", "Lezár", "Kinyit". The first two ask in an input box and go on from the
+    // answer; asked again while their box is open, they do nothing.
     void changePassword();
     void lockServer();
     void openServer();
@@ -150,6 +162,9 @@ signals:
     void trayHintChanged(const QString& hint);
     void consoleTabRequested();
     void queueChanged();
+    // A disconnect ended: its last commands went out (or their time ran out) and the link is
+    // closed.
+    void disconnectFinished();
 
 private:
     struct PendingPassword
@@ -171,6 +186,9 @@ private:
     // reason of a failure, empty on success.
     QString openSocket(const QHostAddress& address, quint16 port);
     void becomeConnected();
+    // The connect's second step, from the event loop: the greeting, the console line and the
+    // link's controls, unless the session it belongs to has ended meanwhile.
+    void greet(quint64 session);
     void attemptFailed(const QString& reason, bool tryAgain);
     void setConnecting(bool connecting);
     QString serverName() const;
@@ -178,11 +196,20 @@ private:
     void readDatagrams();
     void clearQueue();
     void sendLastCommands();
+    // Sends the last commands that are due; arms m_flushWake for the next one and returns false
+    // while one is left that may still go out in time.
+    bool flushLastCommands();
+    void flushWoke();
+    // The end of the disconnect: the socket closed, the session ended, the queue emptied.
+    void closeLink();
+    void passwordEntered(const QString& current, const std::optional<QString>& answer);
+    // The password change's last step, from the event loop: sends the command at once unless a
+    // pacer tick sent it meanwhile.
+    void sendPasswordNow(const QString& command);
 
     Settings& m_settings;
     Console& m_console;
     Clock& m_clock;
-    EventPump& m_pump;
     Dialogs& m_dialogs;
     ErrorSink* m_errors;
 
@@ -195,6 +222,7 @@ private:
     QList<PendingPassword> m_pendingPasswords;
     QTimer m_rosterPoll;
     bool m_connected = false;
+    quint64 m_session = 0; // counts the connections made; a greeting belongs to one
     QDateTime m_stateSince;
     bool m_connecting = false;
     int m_failures = 0;
@@ -210,9 +238,17 @@ private:
     std::function<void(const QString&)> m_sayPublic;
     std::function<void()> m_lastCommands;
     QDeadlineTimer m_lastCommandsLimit{QDeadlineTimer::Forever};
-    bool m_disconnecting = false; // the disconnect runs; it lets window events run meanwhile
-    bool m_flushing = false;      // its last commands are queued: nothing new is taken
-    bool m_reconnecting = false;  // the silence check is starting the link afresh
+    QTimer m_flushWake;           // the next of the disconnect's last commands is due
+    QElapsedTimer m_flushSpent;   // since the disconnect began sending them
+    bool m_blockingFlush = false; // finishDisconnectNow: the waits block
+    // The disconnect runs from the event loop while its last commands leave: a second connect
+    // action meanwhile does nothing, and the silence check stays off.
+    bool m_disconnecting = false;
+    bool m_flushing = false;     // its last commands are queued: nothing new is taken
+    bool m_reconnecting = false; // the silence check is starting the link afresh
+    // An input box of "Jelszó váltás" or "Lezár" is open: a second click does not open another.
+    bool m_askingPassword = false;
+    bool m_askingLock = false;
 };
 
 } // namespace vigilor::link

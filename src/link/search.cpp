@@ -1,13 +1,14 @@
 #include "link/search.h"
 
 #include "link/console.h"
-#include "text/clock.h"
+#include "text/errors.h"
 #include "text/textutil.h"
 
 #include "text/cp1250.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -52,37 +53,62 @@ bool hayHolds(QByteArrayView line, std::string_view needle, bool caseSensitive)
 
 } // namespace
 
-ConsoleSearch::ConsoleSearch(const Console& console, EventPump& pump, QObject* parent)
-    : QObject(parent), m_console(console), m_pump(pump)
+// A search under way: its snapshot of the source, what it looks for, where it stands.
+struct ConsoleSearch::Job
+{
+    Job(Lines lines, QStringView needle, bool reverse, bool caseSensitive)
+        : source(std::move(lines)), prepared(prepareNeedle(needle, caseSensitive)),
+          reverse(reverse), caseSensitive(caseSensitive), results(source)
+    {
+    }
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+
+    // Searches on to the end, or, when in pieces, to the end of a piece; true once done.
+    bool searchOn(bool inPieces)
+    {
+        const std::string_view wanted(prepared.constData(), size_t(prepared.size()));
+        QElapsedTimer sincePiece;
+        sincePiece.start();
+        qsizetype inPiece = 0;
+        for (; next < source.size(); ++next) {
+            // A piece's first line is searched before its count begins.
+            if (inPieces && next > pieceStart &&
+                (++inPiece >= kPieceLines ||
+                 (inPiece % kClockCheckLines == 0 && sincePiece.elapsed() >= kPieceMs))) {
+                pieceStart = next;
+                return false;
+            }
+            const bool found =
+                !wanted.empty() && hayHolds(source.bytes(next), wanted, caseSensitive);
+            if (found != reverse)
+                results.pick(next);
+        }
+        return true;
+    }
+
+    const Lines source;
+    const QByteArray prepared;
+    const bool reverse;
+    const bool caseSensitive;
+    PickedLines results;
+    qsizetype next = 0;
+    qsizetype pieceStart = -1;
+};
+
+ConsoleSearch::ConsoleSearch(const Console& console, ErrorSink* errors, QObject* parent)
+    : QObject(parent), m_console(console), m_errors(errors)
 {
 }
 
+ConsoleSearch::~ConsoleSearch() = default;
+
 Lines ConsoleSearch::search(const Lines& source, QStringView needle, bool reverse,
-                            bool caseSensitive, EventPump* pump,
-                            const std::function<bool()>& cancelled)
+                            bool caseSensitive)
 {
-    PickedLines results(source);
-    const QByteArray prepared = prepareNeedle(needle, caseSensitive);
-    const std::string_view wanted(prepared.constData(), size_t(prepared.size()));
-    QElapsedTimer sincePump;
-    sincePump.start();
-    qsizetype linesSincePump = 0;
-    for (qsizetype i = 0; i < source.size(); ++i) {
-        if (pump && (++linesSincePump >= kPumpLines ||
-                     (linesSincePump % kClockCheckLines == 0 && sincePump.elapsed() >= kPumpMs))) {
-            // The window and the link run: the source is a snapshot, the results are this
-            // call's own, and a cancel is seen right after.
-            pump->processEvents();
-            linesSincePump = 0;
-            sincePump.restart();
-            if (cancelled && cancelled())
-                break;
-        }
-        const bool found = !wanted.empty() && hayHolds(source.bytes(i), wanted, caseSensitive);
-        if (found != reverse)
-            results.pick(i);
-    }
-    return results.snapshot();
+    Job job(source, needle, reverse, caseSensitive);
+    job.searchOn(false);
+    return job.results.snapshot();
 }
 
 void ConsoleSearch::setNeedle(const QString& needle)
@@ -114,23 +140,38 @@ bool ConsoleSearch::run()
     m_searching = true;
     m_cancelled = false;
     emit searchingChanged(true);
-    Lines found;
+    // Everything is taken by value: the operator may edit the field while a long search runs,
+    // and the console may grow or be emptied at midnight.
+    m_job = std::make_unique<Job>(m_withinResults ? m_results : m_console.content().snapshot(),
+                                  QString(m_needle), m_reverse, m_caseSensitive);
+    searchOn();
+    return true;
+}
+
+void ConsoleSearch::searchOn()
+{
     {
-        const auto searching = qScopeGuard([this] {
+        bool more = false;
+        const auto searching = qScopeGuard([this, &more] {
+            if (more)
+                return;
             m_searching = false;
             emit searchingChanged(false);
         });
-        // Everything is taken by value: the operator may edit the field while events run, and
-        // the console may grow or be emptied at midnight.
-        const Lines source = m_withinResults ? m_results : m_console.content().snapshot();
-        found = search(source, QString(m_needle), m_reverse, m_caseSensitive, &m_pump,
-                       [this] { return m_cancelled; });
+        // The window and the link run between pieces: the source is a snapshot, the results
+        // are this search's own, and a cancel is seen before the next piece.
+        if (!m_cancelled && !m_job->searchOn(true)) {
+            more = true;
+            emit pieceSearched();
+            QTimer::singleShot(0, this, [this] { guarded(m_errors, [this] { searchOn(); }); });
+            return;
+        }
     }
+    const std::unique_ptr<Job> job = std::move(m_job);
     if (m_cancelled)
-        return true;
-    setResults(std::move(found));
+        return;
+    setResults(job->results.snapshot());
     setWithinResults(true);
-    return true;
 }
 
 void ConsoleSearch::clear()

@@ -6,10 +6,10 @@
 #include <QString>
 #include <QStringView>
 
-#include <functional>
+#include <memory>
 
 namespace vigilor {
-class EventPump;
+class ErrorSink;
 }
 
 namespace vigilor::link {
@@ -26,23 +26,23 @@ class ConsoleSearch final : public QObject
 
 public:
     static constexpr qsizetype kMaxChars = 255; // of the needle and of every line
-    // A long search lets window events run after this many lines, or sooner once this much
-    // time has passed (looked at every kClockCheckLines lines).
-    static constexpr qsizetype kPumpLines = 4096;
+    // A long search runs in pieces from the event loop: a piece ends after this many lines, or
+    // sooner once this much time has passed (looked at every kClockCheckLines lines).
+    static constexpr qsizetype kPieceLines = 4096;
     static constexpr qsizetype kClockCheckLines = 256;
-    static constexpr int kPumpMs = 15;
+    static constexpr int kPieceMs = 15;
 
-    ConsoleSearch(const Console& console, EventPump& pump, QObject* parent = nullptr);
+    // Errors of a piece run from the event loop go to errors (or are dropped without one).
+    explicit ConsoleSearch(const Console& console, ErrorSink* errors = nullptr,
+                           QObject* parent = nullptr);
+    ~ConsoleSearch() override;
 
     // The lines of source (picked out of it, not copied) whose hay (a blank and the line's first
     // 255 characters) contains the needle's first 255 characters, or, when reverse, the lines whose
     // hay does not. Folding is ASCII only and applies to both sides unless caseSensitive. An
     // empty needle is found nowhere, and so is one holding a character the code page lacks.
-    // Lets window events run through pump (when given) during a long search; source is a
-    // snapshot, so whatever happens to the console meanwhile is not searched. Stops early,
-    // keeping what it found, once cancelled() turns true (checked after each pump).
-    static Lines search(const Lines& source, QStringView needle, bool reverse, bool caseSensitive,
-                        EventPump* pump = nullptr, const std::function<bool()>& cancelled = {});
+    // Searches the whole source at once.
+    static Lines search(const Lines& source, QStringView needle, bool reverse, bool caseSensitive);
 
     // "[Keresési tippek]" in the "[ S.O.S ]" menu: the whole message box text.
     static inline const QString kTipsText = QStringLiteral(
@@ -78,8 +78,10 @@ public:
     const Lines& results() const { return m_results; }
     bool isSearching() const { return m_searching; }
 
-    // "Keresés". A press while a search is running (through the pump) is ignored; returns
-    // whether this call searched.
+    // "Keresés". A short source is searched inside the call; a long one in pieces from the
+    // event loop (isSearching until resultsChanged), on a snapshot of the console, so whatever
+    // happens to the console meanwhile is not searched. A press while a search is running is
+    // ignored; returns whether this call started a search.
     bool run();
     // "Törlés": empties the results and the needle and switches "Keresés az eredmények
     // között" off. During a running search it also ends that search without results.
@@ -90,12 +92,19 @@ signals:
     void withinResultsChanged(bool on);
     void resultsChanged();
     void searchingChanged(bool searching);
+    // A piece of a long search is done; the next runs from the event loop's next turn.
+    void pieceSearched();
 
 private:
+    struct Job;
+
     void setResults(Lines results);
+    // Searches the running search's next piece, or ends it when it is done or cancelled.
+    void searchOn();
 
     const Console& m_console;
-    EventPump& m_pump;
+    ErrorSink* m_errors;
+    std::unique_ptr<Job> m_job;
     QString m_needle;
     bool m_reverse = false;
     bool m_caseSensitive = false;

@@ -26,29 +26,26 @@ QString withSeparator(const QString& folder)
 
 } // namespace
 
-Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialogs& dialogs,
+Robot::Robot(const QString& programFolder, Clock& clock, Dialogs& dialogs,
              QObject* parent)
-    : QObject(parent), m_programFolder(withSeparator(programFolder)), m_clock(clock), m_pump(pump),
+    : QObject(parent), m_programFolder(withSeparator(programFolder)), m_clock(clock),
       m_dialogs(dialogs), m_console(clock, this), m_consoleLog(m_console),
       m_record(m_programFolder, clock,
                [this](const QString& text) { m_console.consoleLine(text); }),
-      m_roster(m_settings, this, this),
-      m_link(m_settings, m_console, clock, pump, dialogs, this, this),
+      m_roster(m_settings, this, this), m_link(m_settings, m_console, clock, dialogs, this, this),
       m_intake(m_console, m_consoleLog, m_roster, clock,
                [this](const QDate& date) { return logFileNameFor(date); }),
       m_serverInfo([this](const QString& command) { m_link.enqueueCommand(command); }),
       m_broadcaster(m_settings, m_link, clock, this, this),
-      m_rules(m_settings, m_link, m_console, clock, pump, dialogs,
+      m_rules(m_settings, m_link, m_console, clock, dialogs,
               [this](const QString& text) { m_broadcaster.sayPublic(text); }),
       m_interpreter(m_settings, m_link, m_console, m_broadcaster, this, this),
-      m_search(m_console, pump), m_store(m_settings, withSeparator(programFolder)),
+      m_search(m_console, this), m_store(m_settings, withSeparator(programFolder)),
       m_weapons(m_link), m_clientConfig(m_settings, m_link),
       m_launcher(m_settings, m_console, m_programFolder),
-      m_scheduler(m_settings, clock, this, withSeparator(programFolder), this),
-      m_transfers(this), m_exchange{m_settings,  m_store,
-                                    dialogs,     pump,
-                                    *this,       m_console,
-                                    m_transfers, m_store.filePath(QString())},
+      m_scheduler(m_settings, clock, this, withSeparator(programFolder), this), m_transfers(this),
+      m_exchange{
+          m_settings, m_store, dialogs, *this, m_console, m_transfers, m_store.filePath(QString())},
       m_importer(m_exchange)
 {
     m_link.setSayPublic([this](const QString& text) { m_broadcaster.sayPublic(text); });
@@ -104,17 +101,21 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
                 m_link.connectAction();
         });
     };
-    storeHooks.disconnectIfConnected = [this] {
+    storeHooks.disconnectIfConnected = [this](std::function<void()> then) {
         m_link.stopConnecting(true);
-        if (m_link.isConnected()) {
-            m_link.connectAction();
-            // The disconnect's events run before the file goes: a save one of them asks for
-            // writes what the reset replaces right after.
-            m_pump.processEvents();
+        if (!m_link.isConnected()) {
+            then();
+            return;
         }
+        m_link.connectAction();
+        // The event loop runs once more after the disconnect, before the file goes: a save an
+        // event asks for writes what the reset replaces right after.
+        afterDisconnect(std::move(then));
     };
-    storeHooks.confirmReset = [this](const QString& text) {
-        return m_dialogs.warningQuestion(text);
+    storeHooks.confirmReset = [this](const QString& text, std::function<void(bool)> answered) {
+        m_dialogs.warningQuestion(text, [this, answered = std::move(answered)](bool yes) {
+            guarded(this, [&] { answered(yes); });
+        });
     };
     storeHooks.reportError = [this](const std::exception& e) { reportError(e); };
     storeHooks.banListLoaded = [this] {
@@ -143,6 +144,20 @@ Robot::Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialog
 }
 
 Robot::~Robot() = default;
+
+void Robot::afterDisconnect(std::function<void()> next)
+{
+    const auto post = [this, next = std::move(next)] {
+        QMetaObject::invokeMethod(
+            this, [this, next] { guarded(this, next); }, Qt::QueuedConnection);
+    };
+    if (m_link.isDisconnecting())
+        connect(
+            &m_link, &link::Link::disconnectFinished, this, [this, post] { guarded(this, post); },
+            Qt::SingleShotConnection);
+    else
+        post();
+}
 
 QString Robot::logFileNameFor(const QDate& date) const
 {
@@ -265,7 +280,19 @@ void Robot::close()
         if (m_link.isConnected())
             m_link.connectAction();
     });
-    emit quitRequested();
+    // The program ends once the disconnect's last commands went out; the front end's event
+    // loop runs meanwhile.
+    if (m_link.isDisconnecting())
+        connect(
+            &m_link, &link::Link::disconnectFinished, this,
+            [this]() noexcept { emit quitRequested(); }, Qt::SingleShotConnection);
+    else
+        emit quitRequested();
+}
+
+void Robot::finishClosing()
+{
+    m_link.finishDisconnectNow();
 }
 
 void Robot::endOfSession()
@@ -288,18 +315,31 @@ void Robot::reportError(const std::exception& error)
                             dynamic_cast<const std::out_of_range*>(&error) != nullptr;
     if (!indexError || m_recovering)
         return;
-    const QScopedValueRollback recovering(m_recovering, true);
+    m_recovering = true;
+    const auto written = [this](const std::exception& again) {
+        m_console.consoleLine(errorText(again));
+    };
+    bool reconnectPending = false;
     guarded(
-        [this] {
+        [&] {
             m_link.connectAction();
-            // Between the disconnect and the connect: timers and the window run (nothing is
-            // sent, the link is down); an error raised there is written, and starts no second
-            // recovery inside this one.
-            m_pump.processEvents();
-            m_link.connectAction();
-            m_link.enqueueCommand(QStringLiteral("status"));
+            // Between the disconnect and the connect the event loop runs: timers and the window
+            // (nothing is sent, the link is down); an error raised there is written, and starts
+            // no second recovery while this one waits.
+            afterDisconnect([this, written] {
+                guarded(
+                    [this] {
+                        m_link.connectAction();
+                        m_link.enqueueCommand(QStringLiteral("status"));
+                    },
+                    written);
+                m_recovering = false;
+            });
+            reconnectPending = true;
         },
-        [this](const std::exception& again) { m_console.consoleLine(errorText(again)); });
+        written);
+    if (!reconnectPending)
+        m_recovering = false;
 }
 
 } // namespace vigilor

@@ -30,7 +30,6 @@ namespace vigilor {
 
 class Clock;
 class Dialogs;
-class EventPump;
 
 // The engine assembled: owns the settings, the console and its log, the roster, the link and
 // the reply intake for the whole run, wires them together, and carries the start-up and
@@ -68,7 +67,7 @@ public:
 #endif
 
     // programFolder ends with a separator; every data file is programFolder + a bare name.
-    Robot(const QString& programFolder, Clock& clock, EventPump& pump, Dialogs& dialogs,
+    Robot(const QString& programFolder, Clock& clock, Dialogs& dialogs,
           QObject* parent = nullptr);
     ~Robot() override;
 
@@ -109,10 +108,6 @@ public:
     {
         return m_clock;
     }
-    EventPump& pump()
-    {
-        return m_pump;
-    }
     Dialogs& dialogs()
     {
         return m_dialogs;
@@ -137,8 +132,12 @@ public:
     // ">> Beállítások mentése <<": the console log, then the settings. Errors to the console.
     void saveNow();
     // Closing the main window: the console log, the settings, then the link closed. The task
-    // file is the scheduler window's to write.
+    // file is the scheduler window's to write. quitRequested follows once the disconnect's last
+    // commands went out, from the event loop when they wait for the pacer.
     void close();
+    // Without an event loop to wait in (the program ends outside it), the close's remaining last
+    // commands leave here, each wait blocking.
+    void finishClosing();
     // The desktop session ends: the settings, then the normal close.
     void endOfSession();
     // ">> [ ERŐSZAKOS LEÁLLÁS ] <<": ends the process at once; nothing is saved or sent.
@@ -165,9 +164,12 @@ signals:
     void showWindowRequested();
 
 private:
+    // Runs `next` from the event loop's next turn once the link's running disconnect, if any, has
+    // ended.
+    void afterDisconnect(std::function<void()> next);
+
     QString m_programFolder;
     Clock& m_clock;
-    EventPump& m_pump;
     Dialogs& m_dialogs;
     Settings m_settings;
     link::Console m_console;
@@ -191,7 +193,7 @@ private:
     exchange::Importer m_importer;
     bool m_closed = false;
     bool m_keepLinkUp = false; // while the command channel's "load" runs
-    bool m_recovering = false; // the error handler reconnects
+    bool m_recovering = false; // the error handler's reconnect waits for its second step
 };
 
 } // namespace vigilor

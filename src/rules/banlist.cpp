@@ -4,11 +4,12 @@
 #include "rules/banentry.h"
 #include "rules/learninglist.h"
 #include "settings/settings.h"
-#include "text/clock.h"
+#include "text/errors.h"
 #include "text/textutil.h"
 
 #include <QFile>
-#include <QScopedValueRollback>
+#include <QScopeGuard>
+#include <QTimer>
 
 namespace vigilor::rules {
 
@@ -66,22 +67,42 @@ int BanList::gradeOf(int row) const
     return row < 0 || row >= entries().size() ? -1 : entryGrade(entries()[row]);
 }
 
-void BanList::clear(Dialogs& dialogs, LearningList& learning, const QString& bansFile)
+void BanList::clear(Dialogs& dialogs, LearningList& learning, const QString& bansFile,
+                    ErrorSink* errors)
 {
-    // Events run inside (the questions wait for the operator): a second clear asked for then
-    // would only ask again what this one asks.
     if (m_clearing)
         return;
-    const QScopedValueRollback clearing(m_clearing, true);
-    if (!dialogs.question(QStringLiteral("Biztosan törlöd a banlistát?")))
-        return;
-    QFile::remove(bansFile);
-    m_settings.setBanList({});
-    // A check that runs now finds the emptied list; an entry added now (the channel's "ban")
-    // stays, as the operator's own later one would.
-    m_pump.processEvents();
-    if (dialogs.question(QStringLiteral("IP címeket is takarítod?")))
-        learning.clear();
+    m_clearing = true;
+    dialogs.question(QStringLiteral("Biztosan törlöd a banlistát?"),
+                     [this, &dialogs, &learning, bansFile, errors](bool yes) {
+                         if (!yes) {
+                             m_clearing = false;
+                             return;
+                         }
+                         {
+                             auto failed = qScopeGuard([this] { m_clearing = false; });
+                             QFile::remove(bansFile);
+                             m_settings.setBanList({});
+                             failed.dismiss();
+                         }
+                         // A check that runs before the next question finds the emptied list; an
+                         // entry added meanwhile (the channel's "ban") stays, as the operator's own
+                         // later one would.
+                         QTimer::singleShot(0, &m_settings, [this, &dialogs, &learning, errors] {
+                             guarded(errors, [&] { askAboutAddresses(dialogs, learning); });
+                         });
+                     });
+}
+
+void BanList::askAboutAddresses(Dialogs& dialogs, LearningList& learning)
+{
+    auto failed = qScopeGuard([this] { m_clearing = false; });
+    dialogs.question(QStringLiteral("IP címeket is takarítod?"), [this, &learning](bool yes) {
+        m_clearing = false;
+        if (yes)
+            learning.clear();
+    });
+    failed.dismiss();
 }
 
 } // namespace vigilor::rules

@@ -5,7 +5,7 @@
 
 namespace vigilor {
 class Dialogs;
-class EventPump;
+class ErrorSink;
 class Settings;
 } // namespace vigilor
 
@@ -19,7 +19,7 @@ class LearningList;
 class BanList final
 {
 public:
-    BanList(Settings& settings, EventPump& pump) : m_settings(settings), m_pump(pump) {}
+    explicit BanList(Settings& settings) : m_settings(settings) {}
 
     const QStringList& entries() const;
 
@@ -39,14 +39,19 @@ public:
     // What `ComboBox1` shows for a selected entry: its code, -1 for a line of another form.
     int gradeOf(int row) const;
 
-    // ">> Banlista törlése <<": asks, deletes the file and empties the list, then asks whether
-    // the learning list goes too.
-    void clear(Dialogs& dialogs, LearningList& learning, const QString& bansFile);
+    // ">> Banlista törlése <<": asks, deletes the file and empties the list once the operator
+    // said yes, then, from the event loop's next turn, asks whether the learning list goes too.
+    // What fails after the first answer goes to errors.
+    void clear(Dialogs& dialogs, LearningList& learning, const QString& bansFile,
+               ErrorSink* errors);
 
 private:
+    void askAboutAddresses(Dialogs& dialogs, LearningList& learning);
+
     Settings& m_settings;
-    EventPump& m_pump;
-    bool m_clearing = false; // ">> Banlista törlése <<" asks its questions
+    // ">> Banlista törlése <<" has a question open or waits to ask its second: a second clear
+    // asked for meanwhile would only ask again what this one asks.
+    bool m_clearing = false;
 };
 
 } // namespace vigilor::rules

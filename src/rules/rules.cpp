@@ -12,10 +12,10 @@
 namespace vigilor::rules {
 
 Rules::Rules(Settings& settings, link::Link& link, link::Console& console, Clock& clock,
-             EventPump& pump, Dialogs& dialogs, SayPublic sayPublic, QObject* parent)
+             Dialogs& dialogs, SayPublic sayPublic, QObject* parent)
     : QObject(parent), m_dialogs(dialogs),
       m_context(settings, link, console, clock, std::move(sayPublic)),
-      m_punisher(m_context, m_learning), m_banList(settings, pump),
+      m_punisher(m_context, m_learning), m_banList(settings),
       m_banCheck(m_context, m_learning, m_punisher), m_watch(m_context, m_punisher),
       m_menu(m_context, m_banList), m_ledger(link)
 {
@@ -125,9 +125,9 @@ void Rules::midnight()
                    text::dateTime(m_context.clock().now()));
 }
 
-void Rules::clearBanList(const QString& bansFile)
+void Rules::clearBanList(const QString& bansFile, ErrorSink* errors)
 {
-    m_banList.clear(m_dialogs, m_learning, bansFile);
+    m_banList.clear(m_dialogs, m_learning, bansFile, errors);
 }
 
 } // namespace vigilor::rules

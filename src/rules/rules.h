@@ -17,7 +17,8 @@
 
 namespace vigilor {
 class Dialogs;
-}
+class ErrorSink;
+} // namespace vigilor
 
 namespace vigilor::rules {
 
@@ -31,7 +32,7 @@ class Rules final : public QObject
 
 public:
     Rules(Settings& settings, link::Link& link, link::Console& console, Clock& clock,
-          EventPump& pump, Dialogs& dialogs, SayPublic sayPublic, QObject* parent = nullptr);
+          Dialogs& dialogs, SayPublic sayPublic, QObject* parent = nullptr);
     ~Rules() override;
 
     // After every complete roster with players, each check only while its switch is on: the
@@ -53,8 +54,9 @@ public:
 
     // The change of day: with "Éjjfélkor törlés" on, the learning list is emptied.
     void midnight();
-    // ">> Banlista törlése <<"; bansFile is the program folder's "bans.txt".
-    void clearBanList(const QString& bansFile);
+    // ">> Banlista törlése <<"; bansFile is the program folder's "bans.txt". It goes on from the
+    // operator's answers; what fails then goes to errors.
+    void clearBanList(const QString& bansFile, ErrorSink* errors = nullptr);
 
     Context& context() { return m_context; }
     BanList& banList() { return m_banList; }

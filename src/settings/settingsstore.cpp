@@ -448,19 +448,33 @@ void SettingsStore::writeUploadPins(const QString& pins)
     writeIni();
 }
 
-bool SettingsStore::reset()
+void SettingsStore::reset(std::function<void(bool reset)> done)
 {
-    if (m_hooks.confirmReset && !m_hooks.confirmReset(kResetWarning))
-        return false;
-    if (m_hooks.disconnectIfConnected)
-        m_hooks.disconnectIfConnected();
-    const QString path = filePath(kSettingsFile);
-    if (QFileInfo::exists(path) && !QFile::remove(path))
-        throw FileError(QStringLiteral("Nem törölhető a beállítások fájlja: ") + path);
-    m_iniMemo.forget();
-    load();
-    save();
-    return true;
+    const auto wipe = [this, done] {
+        const QString path = filePath(kSettingsFile);
+        if (QFileInfo::exists(path) && !QFile::remove(path))
+            throw FileError(QStringLiteral("Nem törölhető a beállítások fájlja: ") + path);
+        m_iniMemo.forget();
+        load();
+        save();
+        if (done)
+            done(true);
+    };
+    const auto confirmed = [this, done, wipe](bool yes) {
+        if (!yes) {
+            if (done)
+                done(false);
+            return;
+        }
+        if (m_hooks.disconnectIfConnected)
+            m_hooks.disconnectIfConnected(wipe);
+        else
+            wipe();
+    };
+    if (m_hooks.confirmReset)
+        m_hooks.confirmReset(kResetWarning, confirmed);
+    else
+        confirmed(true);
 }
 
 } // namespace vigilor::settings

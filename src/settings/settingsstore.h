@@ -57,11 +57,12 @@ public:
         // Load, at the end of the server fields, when "Indításkor csatlakozz" is on: connects
         // when the link is down, disconnects when it is up.
         std::function<void()> connectAction;
-        // Reset: when the link is connected, the connect action (a disconnect), then pending
-        // window events run.
-        std::function<void()> disconnectIfConnected;
-        // Reset: the Yes/No warning box with kResetWarning; no hook means yes.
-        std::function<bool(const QString&)> confirmReset;
+        // Reset: when the link is connected, the connect action (a disconnect); calls `then` once
+        // the link is closed and the event loop has run (at once when it was not connected).
+        std::function<void(std::function<void()> then)> disconnectIfConnected;
+        // Reset: the Yes/No warning box with kResetWarning, answered through `answered`; no
+        // hook means yes.
+        std::function<void(const QString&, std::function<void(bool yes)> answered)> confirmReset;
         // The autostart reaction for this store's data folder: runs at every change of
         // "Indulás rendszerrel együtt" and once in every load.
         std::function<void(bool on, const QString& dataFolder)> autostart =
@@ -84,8 +85,10 @@ public:
     // Does nothing while a load runs (a datagram handled amid the load asks for one); the next
     // save after it writes the loaded settings.
     void save();
-    // Returns false when the operator said no.
-    bool reset();
+    // Goes on from the operator's answer and from the end of the disconnect; `done` gets false
+    // when the operator said no, true once the defaults are loaded and saved. What the steps
+    // after the answer throw goes to whoever called the answer or the end of the disconnect.
+    void reset(std::function<void(bool reset)> done = {});
 
     // The set-up without a window: each key's text written into the settings file as given
     // (the stored form: a scrambled password, an encoded upload address), nothing else of the

@@ -1,7 +1,6 @@
 #include "text/clock.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QTimer>
 
 #include <chrono>
@@ -40,6 +39,5 @@ bool SystemClock::arm(QTimer& timer, int milliseconds)
     return true;
 }
 
-void SystemPump::processEvents() { QCoreApplication::processEvents(); }
 
 } // namespace vigilor

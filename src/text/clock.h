@@ -31,14 +31,6 @@ public:
     }
 };
 
-// "Let pending window events run": the engine's long steps call this in their middle.
-class EventPump
-{
-public:
-    virtual ~EventPump() = default;
-    virtual void processEvents() = 0;
-};
-
 class SystemClock final : public Clock
 {
 public:
@@ -48,10 +40,5 @@ public:
     bool arm(QTimer& timer, int milliseconds) override;
 };
 
-class SystemPump final : public EventPump
-{
-public:
-    void processEvents() override;
-};
 
 } // namespace vigilor

@@ -201,9 +201,9 @@ void ConsoleTab::sayClick()
 // The restart buttons act as if an administrator had typed the command in the game.
 void ConsoleTab::runChannelCommand(const QString& command)
 {
+    // The window shows what the command changed once the event loop runs again; the command
+    // is done, nothing waits on it.
     m_robot.interpreter().runChannelCommand(channel::Interpreter::madeUpAnswer(command));
-    // The window shows what the command changed; the command is done, nothing waits on it.
-    m_robot.pump().processEvents();
 }
 
 // A key typed on the console starts a command: it goes to the end of the command box.

@@ -122,7 +122,8 @@ void MainWindow::buildRobotMenu()
             [this] { m_robot.roster().refreshNow(); });
     addItem(u"DefaultSettings1"_s, u">> ALAPBEÁLLÍTÁSOK <<"_s, [this] { m_robot.resetSettings(); });
     addItem(u"ClearBanList1"_s, u">> Banlista törlése <<"_s, [this] {
-        m_robot.rules().clearBanList(m_robot.filePath(settings::SettingsStore::kBansFile));
+        m_robot.rules().clearBanList(m_robot.filePath(settings::SettingsStore::kBansFile),
+                                     &m_robot);
     });
     addItem(u"KILLPROGRAM"_s, u">> [ ERŐSZAKOS LEÁLLÁS ] <<"_s, [] { Robot::forceStop(); });
     m_robotMenu->addSeparator();
@@ -239,10 +240,11 @@ void MainWindow::closeEvent(QCloseEvent* event)
         if (m_scheduler && m_scheduler->isVisible())
             m_scheduler->close();
     });
+    // The program ends once the close's last commands went out (Robot::quitRequested); the
+    // event loop runs on meanwhile, with the window and its icon gone.
     guarded(&m_robot, [this] { m_robot.close(); });
     event->accept();
     m_tray->hide();
-    QCoreApplication::quit();
 }
 
 // A minimised window leaves only the icon, when the desktop has a notification area to hold it.

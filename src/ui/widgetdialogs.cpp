@@ -1,5 +1,6 @@
 #include "ui/widgetdialogs.h"
 
+#include "ui/guard.h"
 #include "ui/singleline.h"
 
 #include <QGuiApplication>
@@ -12,6 +13,19 @@ using namespace Qt::StringLiterals;
 
 namespace vigilor::ui {
 
+namespace {
+
+// Shown over the window, which it blocks, until the operator closes it; it goes with its
+// window, or by itself once closed.
+void openOver(QDialog* dialog)
+{
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->open();
+}
+
+} // namespace
+
 QString WidgetDialogs::plainLineBreaks(QString text)
 {
     return text.replace(u"\n\r"_s, u"\n"_s).replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n');
@@ -19,27 +33,35 @@ QString WidgetDialogs::plainLineBreaks(QString text)
 
 void WidgetDialogs::message(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
-                    plainLineBreaks(text), QMessageBox::Ok, m_window);
-    box.exec();
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
+                                plainLineBreaks(text), QMessageBox::Ok, m_window);
+    openOver(box);
 }
 
-bool WidgetDialogs::question(const QString& text)
+void WidgetDialogs::question(const QString& text, Answered answered)
 {
-    return ask(QMessageBox::Question, text);
+    ask(QMessageBox::Question, text, std::move(answered));
 }
 
-bool WidgetDialogs::warningQuestion(const QString& text)
+void WidgetDialogs::warningQuestion(const QString& text, Answered answered)
 {
-    return ask(QMessageBox::Warning, text);
+    ask(QMessageBox::Warning, text, std::move(answered));
 }
 
-bool WidgetDialogs::ask(QMessageBox::Icon icon, const QString& text)
+void WidgetDialogs::ask(QMessageBox::Icon icon, const QString& text, Answered answered)
 {
-    QMessageBox box(icon, QGuiApplication::applicationDisplayName(), plainLineBreaks(text),
-                    QMessageBox::Yes | QMessageBox::No, m_window);
-    box.setDefaultButton(QMessageBox::Yes);
-    return box.exec() == QMessageBox::Yes;
+    auto* box =
+        new QMessageBox(icon, QGuiApplication::applicationDisplayName(), plainLineBreaks(text),
+                        QMessageBox::Yes | QMessageBox::No, m_window);
+    box->setDefaultButton(QMessageBox::Yes);
+    // Escape and the title bar's close button give No, as they did in a modal box.
+    QObject::connect(
+        box, &QDialog::finished, box, guard(m_errors, [box, answered = std::move(answered)] {
+            const bool yes = box->standardButton(box->clickedButton()) == QMessageBox::Yes;
+            if (answered)
+                answered(yes);
+        }));
+    openOver(box);
 }
 
 int WidgetDialogs::titleWidth(const QWidget& dialog, const QString& title)
@@ -52,25 +74,33 @@ int WidgetDialogs::titleWidth(const QWidget& dialog, const QString& title)
     return metrics.horizontalAdvance(title) + 8 * metrics.height();
 }
 
-std::optional<QString> WidgetDialogs::input(const QString& title, const QString& prompt,
-                                            const QString& initial)
+void WidgetDialogs::input(const QString& title, const QString& prompt, const QString& initial,
+                          Entered entered)
 {
-    QInputDialog dialog(m_window);
-    dialog.setWindowTitle(title);
-    dialog.setLabelText(plainLineBreaks(prompt));
-    dialog.setInputMode(QInputDialog::TextInput);
-    dialog.setTextValue(initial);
-    if (auto* field = dialog.findChild<QLineEdit*>()) {
+    auto* dialog = new QInputDialog(m_window);
+    dialog->setWindowTitle(title);
+    dialog->setLabelText(plainLineBreaks(prompt));
+    dialog->setInputMode(QInputDialog::TextInput);
+    dialog->setTextValue(initial);
+    if (auto* field = dialog->findChild<QLineEdit*>()) {
         field->setMaxLength(kMaxInputLength);
         keepOnOneLine(field);
         // The dialog's layout fixes its size from its contents, so the field makes it wide
         // enough for the whole caption.
-        const QMargins margins = dialog.layout() ? dialog.layout()->contentsMargins() : QMargins();
-        field->setMinimumWidth(titleWidth(dialog, title) - margins.left() - margins.right());
+        const QMargins margins =
+            dialog->layout() ? dialog->layout()->contentsMargins() : QMargins();
+        field->setMinimumWidth(titleWidth(*dialog, title) - margins.left() - margins.right());
     }
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    return dialog.textValue().left(kMaxInputLength);
+    QObject::connect(dialog, &QDialog::finished, dialog,
+                     guard(m_errors, [dialog, entered = std::move(entered)](int result) {
+                         if (!entered)
+                             return;
+                         if (result != QDialog::Accepted)
+                             entered(std::nullopt);
+                         else
+                             entered(dialog->textValue().left(kMaxInputLength));
+                     }));
+    openOver(dialog);
 }
 
 } // namespace vigilor::ui

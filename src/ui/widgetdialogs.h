@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/dialogs.h"
+#include "text/errors.h"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -8,7 +9,9 @@
 
 namespace vigilor::ui {
 
-// The engine's message boxes, questions and input boxes as real dialogs over the main window.
+// The engine's message boxes, questions and input boxes as real dialogs over the main window:
+// window-modal, opened without an event loop of their own; the answer is handed on when the
+// operator closes the dialog (a dialog destroyed with its window answers nothing).
 class WidgetDialogs final : public Dialogs
 {
 public:
@@ -18,12 +21,14 @@ public:
 
     // The dialogs are created before the window they belong to, so it is set afterwards.
     void setWindow(QWidget* window) { m_window = window; }
+    // Where an error the answered operation throws goes (the application's error handler).
+    void setErrors(ErrorSink* errors) { m_errors = errors; }
 
     void message(const QString& text) override;
-    bool question(const QString& text) override;
-    bool warningQuestion(const QString& text) override;
-    std::optional<QString> input(const QString& title, const QString& prompt,
-                                 const QString& initial) override;
+    void question(const QString& text, Answered answered) override;
+    void warningQuestion(const QString& text, Answered answered) override;
+    void input(const QString& title, const QString& prompt, const QString& initial,
+               Entered entered) override;
 
     // The engine's texts break their lines with LF CR; a dialog wants plain line feeds.
     static QString plainLineBreaks(QString text);
@@ -31,9 +36,10 @@ public:
     static int titleWidth(const QWidget& dialog, const QString& title);
 
 private:
-    bool ask(QMessageBox::Icon icon, const QString& text);
+    void ask(QMessageBox::Icon icon, const QString& text, Answered answered);
 
     QPointer<QWidget> m_window;
+    ErrorSink* m_errors = nullptr;
 };
 
 } // namespace vigilor::ui

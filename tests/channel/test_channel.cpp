@@ -18,6 +18,7 @@ struct Harness : RobotFixture
         pointAtServer();
         robot.settings().setFlag(Key::Notification, false);
         robot.link().connectAction();
+        settle(robot.link());
         robot.link().pacer().stop();
         clear();
     }

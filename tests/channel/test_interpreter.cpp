@@ -37,9 +37,8 @@ struct Harness
 {
     QTemporaryDir dir;
     FakeClock clock;
-    FakePump pump;
     ScriptedDialogs dialogs;
-    Robot robot{dir.path() + u'/', clock, pump, dialogs};
+    Robot robot{dir.path() + u'/', clock, dialogs};
     RconServer server;
     Interpreter interpreter{robot.settings(), robot.link(), robot.console(), robot.broadcaster(),
                             &robot};
@@ -81,6 +80,7 @@ struct Harness
         robot.intake().setHooks(std::move(hooks));
         robot.link().setPacerInterval(5);
         robot.link().connectAction();
+        settle(robot.link());
         deliver(); // the connect notice
     }
     Settings& settings() { return robot.settings(); }
@@ -391,6 +391,7 @@ private slots:
     {
         Harness h;
         h.robot.link().connectAction(); // disconnect
+        settle(h.robot.link());
         h.settings().setFlag(Key::RateCheck, false);
         h.interpreter.runChannelCommand(Interpreter::madeUpAnswer(u"ratecheck on restart"_s));
         QVERIFY(h.robot.link().queue().isEmpty());
@@ -423,6 +424,7 @@ private slots:
         QVERIFY(std::all_of(polls.begin(), polls.end(),
                             [](const QString& c) { return c == u"vigilor"; }));
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QTest::qWait(20);
         QVERIFY(h.robot.link().queue().isEmpty());
         QVERIFY(timer.isActive()); // the timer keeps running while disconnected

@@ -258,8 +258,7 @@ private:
     }
 
     Settings m_settings;
-    test::FakePump m_pump;
-    rules::BanList m_bans{m_settings, m_pump};
+    rules::BanList m_bans{m_settings};
     QList<Values> m_valueHistory;
     QList<QStringList> m_banHistory;
 };

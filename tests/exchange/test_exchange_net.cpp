@@ -299,6 +299,7 @@ private slots:
         w.server.setPlayers({innocent, banned});
         w.pointAtServer();
         w.robot.link().connectAction();
+        settle(w.robot.link());
         QVERIFY(w.robot.link().isConnected());
         Settings& settings = w.robot.settings();
         m_http->write(u"frag/rconpb.ban"_s, "0 Good\r\n0 81.12.34.56\r\n");
@@ -339,6 +340,7 @@ private slots:
         Window w;
         w.pointAtServer();
         w.robot.link().connectAction();
+        settle(w.robot.link());
         QVERIFY(w.robot.link().isConnected());
         w.server.clearLog();
         QSignalSpy done(w.list.get(), &PublicBanList::downloadFinished);
@@ -363,6 +365,7 @@ private slots:
     {
         Window w({u"0 Bob"_s, u"3 árvíz"_s});
         w.list->copyAllToPublic();
+        QTRY_VERIFY(!w.list->busy()); // a long copy ends from the event loop
         const QByteArray expected("0 Bob\r\n3 \xe1rv\xedz\r\n");
         QVERIFY(w.upload(u"ftp://"_s + ftp(u"user"_s, u"/dir"_s)));
         QCOMPARE(w.dialogs.messages(), QStringList{u"Frissítés sikeres!"_s});
@@ -398,6 +401,7 @@ private slots:
     {
         Window w(manyLines(20'000));
         w.list->copyAllToPublic();
+        QTRY_VERIFY(!w.list->busy()); // a long copy ends from the event loop
         const QByteArray old("0 old\r\n");
 
         // A folder with an older copy beside it, but no list: no delete, no failure.
@@ -460,6 +464,7 @@ private slots:
     {
         Window w({u"0 Bob"_s});
         w.list->copyAllToPublic();
+        QTRY_VERIFY(!w.list->busy()); // a long copy ends from the event loop
         w.list->setUploadAddress(ftp(u"user"_s));
         w.list->selectPublic(0);
         w.list->removePublicLine(); // the last line: "Feltölt" stays enabled, the file is empty
@@ -477,6 +482,7 @@ private slots:
     {
         Window w({u"0 Bob"_s});
         w.list->copyAllToPublic();
+        QTRY_VERIFY(!w.list->busy()); // a long copy ends from the event loop
 
         // Malformed: the message, no connection, the local file written all the same.
         QVERIFY(!w.upload(u"a:bcd@127.0.0.1:"_s + QString::number(m_ftp->port())));
@@ -530,6 +536,7 @@ private slots:
 
         Window w({u"0 Bob"_s, u"1 Carl"_s});
         w.list->copyAllToPublic();
+        QTRY_VERIFY(!w.list->busy()); // a long copy ends from the event loop
         server.write(u"rconpb.ban"_s, "0 old\r\n");
         QVERIFY2(w.upload(address), qPrintable(w.console()));
         QCOMPARE(w.dialogs.messages(), QStringList{u"Frissítés sikeres!"_s});
@@ -598,6 +605,7 @@ private slots:
                                 QString::number(server.port());
         Window w({u"0 Bob"_s});
         w.list->copyAllToPublic();
+        QTRY_VERIFY(!w.list->busy()); // a long copy ends from the event loop
         TransferLimits limits = w.robot.transfers().limits();
         limits.caFile = trusted;
         w.robot.transfers().setLimits(limits);
@@ -634,6 +642,7 @@ private slots:
         QVERIFY2(server.running(), qPrintable(server.errors()));
         Window w({u"0 Bob"_s});
         w.list->copyAllToPublic();
+        QTRY_VERIFY(!w.list->busy()); // a long copy ends from the event loop
         w.upload(u"user:secret@127.0.0.1:"_s + QString::number(server.port()));
         const QStringList commands = server.lines();
         QCOMPARE(commands.first().left(4), u"AUTH"_s);
@@ -650,6 +659,7 @@ private slots:
     {
         Window w({u"0 Bob"_s});
         w.list->copyAllToPublic();
+        QTRY_VERIFY(!w.list->busy()); // a long copy ends from the event loop
         TransferLimits limits = w.robot.transfers().limits();
         limits.totalTimeoutMs = 2500;
         w.robot.transfers().setLimits(limits);

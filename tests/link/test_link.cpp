@@ -48,7 +48,7 @@ QList<Player> players(int count)
 // One robot in a temporary program folder, with a fake clock for its stamps.
 struct Harness : RobotFixture
 {
-    explicit Harness(bool runEvents = true) : RobotFixture(u"secret"_s, runEvents)
+    Harness() : RobotFixture(u"secret"_s)
     {
         robot.startUp();
         pointAtServer();
@@ -118,6 +118,7 @@ private slots:
         QVERIFY(h.robot.link().queue().isEmpty());
 
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QVERIFY(h.robot.link().isConnected());
         h.robot.link().pacer().stop(); // hold the queue still
         for (int i = 0; i < 10; ++i)
@@ -138,6 +139,7 @@ private slots:
         Harness h;
         QCOMPARE(h.robot.link().pacerInterval(), 600);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QVERIFY(h.robot.link().pacer().isActive());
         QVERIFY(h.robot.link().rosterPoll().isActive());
         h.robot.link().enqueueCommand(u"serverinfo"_s);
@@ -167,6 +169,7 @@ private slots:
         Harness h;
         h.robot.link().setPacerInterval(2100);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QCOMPARE(h.robot.link().pacer().interval(), 2100);
         h.robot.link().setPacerInterval(700);
         QCOMPARE(h.robot.link().pacer().interval(), 700);
@@ -178,11 +181,13 @@ private slots:
         QSignalSpy controls(&h.robot.link(), &link::Link::linkControlsUpdated);
         h.robot.settings().setPassword(QString());
         h.robot.link().connectAction(); // an empty field: nothing at all
+        settle(h.robot.link());
         QVERIFY(!h.robot.link().isConnected());
         QCOMPARE(controls.count(), 0);
         h.robot.settings().setPassword(u"secret"_s);
 
         h.robot.link().connectAction();
+        settle(h.robot.link());
         const QString where = u"127.0.0.1:"_s + QString::number(h.server.port());
         QCOMPARE(h.stampless(h.lastLine()), u"Csatlakozás szerverhez: "_s + where);
         QCOMPARE(h.robot.link().trayHint(), u"Vigilor - "_s + where);
@@ -192,6 +197,7 @@ private slots:
         h.robot.link().pacer().stop();
         h.robot.link().enqueueCommand(u"status"_s);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QVERIFY(!h.robot.link().isConnected());
         QVERIFY(h.robot.link().queue().isEmpty());
         QVERIFY(!h.robot.link().pacer().isActive());
@@ -208,6 +214,7 @@ private slots:
         Harness h;
         h.robot.settings().setFlag(Key::EventNotify, true);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QVERIFY(h.waitForCommands(1));
         QCOMPARE(h.server.receivedCommands().front(),
                  u"say ^1vigilor^2> ^7Csatlakozva 2026.12.08. 12:34:56-kor"_s);
@@ -219,6 +226,7 @@ private slots:
         Harness h;
         h.robot.settings().setPort(u"notaport"_s);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QVERIFY(!h.robot.link().isConnected());
         QVERIFY(!h.robot.link().isConnecting());
         QVERIFY(!h.robot.link().retryTimer().isActive());
@@ -244,6 +252,7 @@ private slots:
         };
 
         link.connectAction();
+        settle(link);
         QVERIFY(link.isConnecting());
         QVERIFY(!link.isConnected());
         QTRY_COMPARE(link.failedAttempts(), 1);
@@ -297,6 +306,7 @@ private slots:
         QElapsedTimer took;
         took.start();
         link.connectAction();
+        settle(link);
         QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
         QVERIFY(link.isConnecting());
         QTimer ticks;
@@ -306,6 +316,7 @@ private slots:
         QTRY_VERIFY(ticked >= 5); // the event loop runs while the resolver thinks
 
         link.connectAction();
+        settle(link);
         QVERIFY(!link.isConnecting());
         QCOMPARE(h.stampless(h.lastLine()),
                  u"Csatlakozás leállítva: slow.teszt:"_s + QString::number(h.server.port()));
@@ -315,13 +326,16 @@ private slots:
 
         h.robot.settings().setHost(u"never.teszt"_s);
         link.connectAction();
+        settle(link);
         QTRY_VERIFY(link.retryTimer().isActive());
         link.connectAction();
+        settle(link);
         QVERIFY(!link.isConnecting());
         QVERIFY(!link.retryTimer().isActive());
         QVERIFY(h.stampless(h.lastLine()).startsWith(u"Csatlakozás leállítva: never.teszt:"_s));
         // Pressed again, the button connects anew: a fresh series of tries.
         link.connectAction();
+        settle(link);
         QVERIFY(link.isConnecting());
         QTRY_COMPARE(link.failedAttempts(), 1);
         // A field emptied meanwhile ends the tries at the next one.
@@ -341,6 +355,7 @@ private slots:
         link::Link& link = h.robot.link();
         h.server.setDropReplies(true);
         link.connectAction();
+        settle(link);
         QTRY_VERIFY(link.isConnected());
         link.enqueueCommand(u"status"_s);
         link.enqueueCommand(u"status"_s);
@@ -350,6 +365,7 @@ private slots:
         const qsizetype before = h.lines().size();
         link.enqueueCommand(u"status"_s);
         QVERIFY(!link.isConnected());
+        QCoreApplication::sendPostedEvents(); // the reconnect's step
         QVERIFY(link.isConnecting());
         QTRY_COMPARE(link.failedAttempts(), 1);
         QStringList after;
@@ -371,12 +387,14 @@ private slots:
         Harness h;
         h.server.setDropReplies(true);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().enqueueCommand(u"status"_s);
         h.robot.link().enqueueCommand(u"status"_s);
         QVERIFY(h.waitForCommands(2, 5000));
         QVERIFY(QTest::qWaitFor([&] { return h.robot.link().queue().isEmpty(); }, 3000));
         const qsizetype before = h.lines().size();
         h.robot.link().enqueueCommand(u"status"_s);
+        settle(h.robot.link());
         QStringList after;
         for (qsizetype i = before; i < h.lines().size(); ++i)
             after << h.stampless(h.lines()[i]);
@@ -394,6 +412,7 @@ private slots:
         Harness h;
         h.clock.setRealWaits(true);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().enqueueCommand(u"serverinfo"_s);
         QVERIFY(h.waitForCommands(1));
         h.robot.link().pacer().stop();
@@ -407,6 +426,7 @@ private slots:
 
         h.dialogs.answerInput(u"fresh"_s);
         h.robot.link().changePassword();
+        QCoreApplication::sendPostedEvents(); // the send's step
         QCOMPARE(h.dialogs.messages().size(), 1);
         QVERIFY(h.dialogs.messages().front().startsWith(u"!!! FIGYELEM !!!\n\r\n\r"_s));
         QCOMPARE(h.robot.settings().password(), u"fresh"_s);
@@ -431,8 +451,9 @@ private slots:
         QSKIP("Windows fails no send after a datagram met a closed port: Qt has it ignore the "
               "ICMP port unreachable on UDP sockets");
 #endif
-        Harness h(false); // window events wait, so the ICMP error below waits for the send
+        Harness h;
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().pacer().stop();
         h.server.stop();
         h.robot.link().enqueueCommand(u"say anyone there?"_s);
@@ -440,6 +461,7 @@ private slots:
         QThread::msleep(20);
         h.dialogs.answerInput(u"fresh"_s);
         guarded(&h.robot, [&] { h.robot.link().changePassword(); });
+        QCoreApplication::sendPostedEvents(); // the send's step
         QVERIFY(h.lines().join(u'\n').contains(u"Socket Error: "_s));
         QCOMPARE(h.robot.settings().password(), u"secret"_s);
         QCOMPARE(h.robot.link().queue(), QStringList{u"set rconpassword \"fresh\""_s});
@@ -462,6 +484,7 @@ private slots:
     {
         Harness h;
         h.robot.link().connectAction();
+        settle(h.robot.link());
         bool stalled = false;
         connect(&h.server, &RconServer::commandReceived, &h.server, [&](const QString& command) {
             if (command != u"say one"_s || stalled)
@@ -484,6 +507,7 @@ private slots:
     {
         Harness h;
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().pacer().stop();
         h.dialogs.answerInput(QString());
         h.robot.link().lockServer();
@@ -504,6 +528,7 @@ private slots:
         Harness h;
         h.server.setPlayers(players(40));
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().enqueueCommand(u"status"_s);
         QVERIFY(QTest::qWaitFor([&] { return h.robot.roster().rows().size() == 40; }, 5000));
         QCOMPARE(h.robot.roster().rows()[0][3], u"Player0"_s);
@@ -659,6 +684,7 @@ private slots:
             QLoggingCategory::setFilterRules(QString());
         });
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().setDatagramHandler(
             [](const QByteArray&) { throw FileError(u"a lemez megtelt"_s); });
         const qsizetype mark = h.lines().size();
@@ -673,6 +699,7 @@ private slots:
     {
         Harness h;
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().pacer().stop();
         h.robot.settings().setBanList({u"1 Cheat"_s});
         const qsizetype mark = h.lines().size();
@@ -799,7 +826,6 @@ private slots:
     {
         QTemporaryDir dir;
         FakeClock clock;
-        FakePump pump;
         ScriptedDialogs dialogs;
         QDir().mkpath(dir.path() + u"/logs"_s);
         QByteArray bytes;
@@ -813,7 +839,7 @@ private slots:
             f.write(bytes);
             f.write("\r\n");
         }
-        Robot robot(dir.path() + u'/', clock, pump, dialogs);
+        Robot robot(dir.path() + u'/', clock, dialogs);
         QVERIFY(robot.startUp()); // no settings file: a first start
         const QStringList& lines = robot.console().lines();
         QCOMPARE(lines.front(), u"[2026.12.08.] 1:00:00 >> earlier line"_s);
@@ -835,6 +861,7 @@ private slots:
     {
         Harness h;
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().pacer().stop();
         qsizetype before = h.lines().size();
         h.robot.reportError(SocketError(u"Socket Error: refused"_s));
@@ -844,6 +871,7 @@ private slots:
 
         before = h.lines().size();
         h.robot.reportError(IndexError(u"List index out of bounds (7)"_s));
+        settle(h.robot.link());
         QStringList after;
         for (qsizetype i = before; i < h.lines().size(); ++i)
             after << h.stampless(h.lines()[i]);
@@ -864,6 +892,7 @@ private slots:
         h.server.setFloodGuardMs(0);
         h.robot.link().setPacerInterval(50);
         h.robot.link().connectAction();
+        settle(h.robot.link());
         const auto answered = [&](const QString& command, const QString& answer) {
             const qsizetype from = h.lines().size();
             h.robot.link().enqueueCommand(command);
@@ -906,6 +935,7 @@ private slots:
         h.robot.link().setPacerInterval(50);
         h.server.stop();
         h.robot.link().connectAction();
+        settle(h.robot.link());
         h.robot.link().enqueueCommand(u"serverinfo"_s);
         QVERIFY(QTest::qWaitFor([&] { return h.robot.link().queue().isEmpty(); }, 3000));
         QTest::qWait(100);
@@ -919,6 +949,7 @@ private slots:
     {
         Harness h;
         h.robot.link().connectAction();
+        settle(h.robot.link());
         QUdpSocket forger;
         QVERIFY(forger.bind(QHostAddress::LocalHost, 0));
         const qsizetype before = h.lines().size();

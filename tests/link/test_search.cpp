@@ -15,16 +15,9 @@ using link::ConsoleSearch;
 
 namespace {
 
-// A pump that runs a piece of the test where the window's events would run.
-class ScriptedPump final : public EventPump
+// Runs a piece of the test between the pieces of a long search, where the window's events run.
+struct Pieces
 {
-public:
-    void processEvents() override
-    {
-        ++calls;
-        if (during)
-            during();
-    }
     int calls = 0;
     std::function<void()> during;
 };
@@ -33,8 +26,23 @@ struct Harness
 {
     FakeClock clock;
     link::Console console{clock};
-    ScriptedPump pump;
-    ConsoleSearch search{console, pump};
+    ConsoleSearch search{console};
+    Pieces pump;
+
+    Harness()
+    {
+        QObject::connect(&search, &ConsoleSearch::pieceSearched, &search, [this] {
+            ++pump.calls;
+            if (pump.during)
+                pump.during();
+        });
+    }
+    // Lets the event loop run the rest of a long search.
+    void settle()
+    {
+        while (search.isSearching())
+            QCoreApplication::processEvents();
+    }
 
     void at(int hour, int minute, const QString& text)
     {
@@ -46,7 +54,9 @@ struct Harness
         search.setNeedle(needle);
         search.setReverse(reverse);
         search.setCaseSensitive(caseSensitive);
+        settle();
         search.run();
+        settle();
         return results();
     }
     QStringList results() const { return search.results().toStringList(); }
@@ -178,15 +188,18 @@ private slots:
         const int lines = 50000;
         h.fill(lines);
         QCOMPARE(h.find(u" 23:"_s).size(), lines / 24);
-        // Not before every line, but at least every kPumpLines lines.
-        QVERIFY2(h.pump.calls >= lines / ConsoleSearch::kPumpLines,
+        // Not before every line, but at least every kPieceLines lines.
+        QVERIFY2(h.pump.calls >= lines / ConsoleSearch::kPieceLines,
                  qPrintable(QString::number(h.pump.calls)));
         QVERIFY2(h.pump.calls <= lines / ConsoleSearch::kClockCheckLines,
                  qPrintable(QString::number(h.pump.calls)));
-        // A short source is searched without a pump.
+        // A short source is searched in one piece, inside the call.
         Harness s;
         s.fill(ConsoleSearch::kClockCheckLines - 1);
-        s.find(u"line"_s);
+        s.search.setNeedle(u"line"_s);
+        QVERIFY(s.search.run());
+        QVERIFY(!s.search.isSearching());
+        QCOMPARE(s.results().size(), ConsoleSearch::kClockCheckLines - 1);
         QCOMPARE(s.pump.calls, 0);
     }
 
@@ -223,6 +236,7 @@ private slots:
         h.search.setWithinResults(false);
         h.search.setNeedle(u"line"_s);
         QVERIFY(h.search.run());
+        h.settle();
         QVERIFY(h.results().isEmpty());
         QVERIFY(!h.search.withinResults());
         QVERIFY(h.search.needle().isEmpty());

@@ -317,14 +317,17 @@ private slots:
         for (QTimer* timer : f.robot.findChildren<QTimer*>()) {
             names << timer->objectName();
             s.setPort(port);
-            if (!link.isConnected())
+            if (!link.isConnected()) {
                 link.connectAction();
+                settle(link);
+            }
             QVERIFY(link.isConnected());
             s.setPort(u"0"_s); // the reconnect will fail
             f.robot.console().consoleLine(echo);
             f.robot.console().consoleLine(echo);
             const qsizetype mark = f.robot.console().size();
             QVERIFY(QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection));
+            QCoreApplication::sendPostedEvents(); // the reconnect's step
             const QStringList after = f.robot.console().lines().mid(mark);
             const bool reconnected = after.join(u'\n').contains(u"megszakadt"_s);
             QVERIFY2(!reconnected || after.join(u'\n').contains(failure),

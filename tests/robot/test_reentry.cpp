@@ -1,7 +1,6 @@
-// The places where the engine lets pending events run in the middle of an operation: a real
-// timer comes due right there (FakePump::fireTimer, or a 0 ms timer where the operation goes
-// back to the event loop) and does what an operator, a datagram or another timer could do at
-// that moment; the operation ends as it would have without it.
+// The places where an operation goes on from the event loop in its middle: what an operator, a
+// datagram or another timer could do at that moment is done right there (a timer that fires
+// between the operation's steps), and the operation ends as it would have without it.
 #include "exchange/publicbanlist.h"
 #include "support/robotfixture.h"
 
@@ -129,56 +128,55 @@ private slots:
         QVERIFY(said.lastIndexOf(u"Test Bans"_s) > said.indexOf(u"PingCheck"_s));
     }
 
-    // The error handler's recovery lets events run between the disconnect and the connect; an
-    // error raised there is written, and the link is closed and opened once, not twice.
+    // The error handler's recovery connects again from the event loop's next turn; an error
+    // raised before it is written, and the link is closed and opened once, not twice.
     void errorDuringTheRecovery()
     {
         Connected c;
-        const int start = c.pump.calls();
-        // The disconnect lets events run three times; the fourth is the recovery's own.
-        c.pump.fireTimer(
-            [&c] { c.robot.reportError(IndexError(u"List index out of bounds (8)"_s)); },
-            [&c, start] { return c.pump.calls() == start + 4; });
         c.robot.reportError(IndexError(u"List index out of bounds (7)"_s));
-        QVERIFY(c.pump.timerFired());
+        QVERIFY(!c.robot.link().isConnected());
+        c.robot.reportError(IndexError(u"List index out of bounds (8)"_s));
+        QTRY_COMPARE(c.said().filter(u"Csatlakozás szerverhez"_s).size(), 1);
         const QStringList said = c.said();
         QVERIFY(said.contains(u"List index out of bounds (8)"_s));
         QCOMPARE(said.filter(u"Lecsatlakozva"_s).size(), 1);
-        QCOMPARE(said.filter(u"Csatlakozás szerverhez"_s).size(), 1);
         QVERIFY(c.robot.link().isConnected());
         QCOMPARE(c.robot.link().queue(), QStringList{u"status"_s});
     }
 
-    // The silence check's reconnect lets events run while the link is down: the roster poll
-    // queues its status then, which neither goes anywhere nor starts a second reconnect.
+    // The silence check's reconnect connects from the event loop's next turn: the roster poll
+    // that queues its status while the link is down sends nothing and starts no second
+    // reconnect.
     void pollDuringTheSilenceReconnect()
     {
         Connected c;
         link::Link& link = c.robot.link();
         c.robot.console().consoleLine(u"Parancs küldés: \"status\""_s);
         c.robot.console().consoleLine(u"Parancs küldés: \"status\""_s);
-        c.pump.fireTimer([&link] { link.enqueueCommand(u"status"_s); },
-                         [&link] { return !link.isConnected(); });
         link.enqueueCommand(u"serverinfo"_s);
-        QVERIFY(c.pump.timerFired());
+        QVERIFY(!link.isConnected());
+        link.enqueueCommand(u"status"_s);
+        QTRY_VERIFY(link.isConnected());
+        QTRY_VERIFY(link.pacer().isActive()); // the greeting's step ran
         QCOMPARE(c.said().filter(u"megszakadt"_s).size(), 1);
-        QVERIFY(link.isConnected());
         QVERIFY(link.queue().isEmpty());
     }
 
-    // The connect lets events run once the link is up; a disconnect then leaves no greeting
-    // and no connect line after its own lines.
+    // The connect greets from the event loop's next turn; a disconnect before it leaves no
+    // greeting and no connect line after its own lines.
     void disconnectWhileConnecting()
     {
         RobotFixture f(u"secret"_s);
         f.robot.startUp();
         f.pointAtServer();
         link::Link& link = f.robot.link();
-        f.pump.fireTimer([&link] { link.connectAction(); }, [&link] { return link.isConnected(); });
         const qsizetype mark = f.robot.console().size();
         link.connectAction();
-        QVERIFY(f.pump.timerFired());
-        QVERIFY(!link.isConnected());
+        QVERIFY(link.isConnected());
+        link.connectAction();
+        QTRY_VERIFY(!link.isConnected());
+        QTRY_VERIFY(!link.isDisconnecting());
+        QCoreApplication::processEvents();
         QVERIFY(!link.pacer().isActive());
         QVERIFY(link.queue().isEmpty());
         const QStringList lines = f.robot.console().lines().mid(mark);
@@ -186,27 +184,32 @@ private slots:
         QVERIFY(!lines.join(u'\n').contains(u"Csatlakozás szerverhez"_s));
     }
 
-    // ">> Banlista törlése <<" lets events run between its two questions; the same item chosen
-    // then asks nothing more.
+    // ">> Banlista törlése <<" asks its second question from the event loop's next turn; the
+    // same item chosen before then asks nothing more.
     void clearAskedAgainMeanwhile()
     {
         Connected c;
         c.robot.settings().setBanList({u"0 Bob"_s});
         const QString bans = c.path(u"bans.txt"_s);
-        c.pump.fireTimer([&c, bans] { c.robot.rules().clearBanList(bans); });
         c.dialogs.answerQuestion(true);
         c.dialogs.answerQuestion(false);
         c.robot.rules().clearBanList(bans);
-        QVERIFY(c.pump.timerFired());
-        QCOMPARE(c.dialogs.questions().size(), 2);
         QVERIFY(c.robot.settings().banList().isEmpty());
+        c.robot.rules().clearBanList(bans);
+        QCOMPARE(c.dialogs.questions().size(), 1);
+        QTRY_COMPARE(c.dialogs.questions().size(), 2);
+        QTest::qWait(20);
+        QCOMPARE(c.dialogs.questions().size(), 2);
+        // Once both are answered, the item asks again.
+        c.robot.rules().clearBanList(bans);
+        QCOMPARE(c.dialogs.questions().size(), 3);
     }
 
-    // A long "<<" of the public ban list window lets events run; a copy, a merge or a download
-    // asked for then waits for nothing and does nothing, and the window is not busy afterwards.
+    // A long "<<" of the public ban list window runs in pieces from the event loop; a copy or
+    // a merge asked for meanwhile does nothing, and the window is not busy afterwards.
     void clicksDuringAMerge()
     {
-        RobotFixture f(u"pw"_s, false);
+        RobotFixture f(u"pw"_s);
         QStringList many;
         for (int i = 0; i < 100000; ++i)
             many << u"0 Player%1"_s.arg(i, 6, 10, QChar(u'0'));
@@ -214,18 +217,13 @@ private slots:
         exchange::PublicBanList window(f.robot.exchangeServices());
         window.open();
         window.selectOwn(0);
-        bool busyThen = false;
-        f.pump.fireTimer([&] {
-            busyThen = window.busy();
-            window.copyAllToOwn();
-            window.mergeToPublic();
-        });
         window.copyAllToPublic();
-        QVERIFY(f.pump.timerFired());
-        QVERIFY(busyThen);
+        QVERIFY(window.busy());
+        window.copyAllToOwn();
+        window.mergeToPublic();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.busy(), 30000);
         QCOMPARE(window.publicLines(), many);
         QCOMPARE(window.ownLines(), many);
-        QVERIFY(!window.busy());
     }
 };
 

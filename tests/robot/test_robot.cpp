@@ -43,7 +43,6 @@ struct Harness
     QTemporaryDir dir;
     QTemporaryDir config;
     FakeClock clock;
-    FakePump pump{true};
     ScriptedDialogs dialogs;
     std::unique_ptr<Robot> robot;
     RconServer server;
@@ -72,7 +71,7 @@ struct Harness
     }
     void start()
     {
-        robot = std::make_unique<Robot>(dir.path() + u'/', clock, pump, dialogs);
+        robot = std::make_unique<Robot>(dir.path() + u'/', clock, dialogs);
         robot->startUp();
         robot->loadSettings();
     }
@@ -103,6 +102,7 @@ private slots:
         s.setPort(QString::number(h.server.port()));
         s.setPassword(u"pw"_s);
         h.robot->link().connectAction();
+        settle(h.robot->link());
         h.robot->link().enqueueCommand(u"serverinfo"_s);
         QVERIFY(h.waitFor([&] { return QFile::exists(h.path(u"vigilor.ini"_s)); }));
         for (const char16_t* name : {u"bans.txt", u"Messages.txt", u"SyncURLs.txt"})
@@ -267,7 +267,7 @@ private slots:
         QVERIFY(bans.open(QIODevice::ReadOnly));
         QCOMPARE(bans.readAll(), QByteArray("0 evil  0 x y\r\n"));
 
-        Robot again(h.dir.path() + u'/', h.clock, h.pump, h.dialogs);
+        Robot again(h.dir.path() + u'/', h.clock, h.dialogs);
         again.loadSettings();
         QCOMPARE(again.settings().banList(), h.robot->settings().banList());
         QCOMPARE(again.settings().messages(), h.robot->settings().messages());
@@ -302,6 +302,7 @@ private slots:
         QVERIFY(h.robot->link().isConnected());
         h.dialogs.answerQuestion(true);
         h.robot->resetSettings();
+        settle(h.robot->link());
         QVERIFY(!h.robot->link().isConnected());
         QCOMPARE(h.robot->settings().host(), QString());
         QCOMPARE(h.robot->settings().banList(), QStringList{u"1 cheater"_s});

@@ -48,15 +48,14 @@ struct Sent
     qint64 atMs;
 };
 
-// The robot as the program makes it, with the real clock and event pump, connected to the
+// The robot as the program makes it, with the real clock, connected to the
 // practice server; its pacer paces as in the program.
 struct Live
 {
     QTemporaryDir dir;
     SystemClock clock;
-    SystemPump pump;
     ScriptedDialogs dialogs;
-    std::unique_ptr<Robot> robot = std::make_unique<Robot>(dir.path() + u'/', clock, pump, dialogs);
+    std::unique_ptr<Robot> robot = std::make_unique<Robot>(dir.path() + u'/', clock, dialogs);
     RconServer server;
 
     Live()
@@ -73,6 +72,7 @@ struct Live
         s.setFlag(Key::CommandListener, false);
         s.setBanList({u"0 Cheater"_s});
         robot->link().connectAction();
+        settle(robot->link());
     }
     // Everything the server took, with the password, in order.
     QList<Sent> sent() const
@@ -334,7 +334,9 @@ private slots:
         QVERIFY(l.idle());
         l.afterStatus(1000, [&] {
             l.robot->link().connectAction();
+            settle(l.robot->link());
             l.robot->link().connectAction();
+            settle(l.robot->link());
         });
         const qsizetype before = l.commands().size();
         l.robot->link().enqueueCommand(u"status"_s);
@@ -403,6 +405,7 @@ private slots:
             5000));
         closed.robot->close();
         QVERIFY(!closed.robot->rules().checking());
+        settle(closed.robot->link());
         QVERIFY(!closed.robot->link().isConnected());
         destroyed.robot.reset();
         QTest::qWait(Punisher::kKickWaitMs + 500);

@@ -607,9 +607,8 @@ private slots:
         QVERIFY(writeAll(file, bytes));
         for (int run = 0; run < 3; ++run) {
             FakeClock clock;
-            FakePump pump;
             ScriptedDialogs dialogs;
-            Robot robot(dir.path() + u'/', clock, pump, dialogs);
+            Robot robot(dir.path() + u'/', clock, dialogs);
             robot.startUp();
             robot.close();
             QCOMPARE(readAll(file), bytes);
@@ -617,9 +616,8 @@ private slots:
         }
 
         FakeClock clock;
-        FakePump pump;
         ScriptedDialogs dialogs;
-        Robot robot(dir.path() + u'/', clock, pump, dialogs);
+        Robot robot(dir.path() + u'/', clock, dialogs);
         robot.startUp();
         const QList<Task> read = robot.scheduler().tasks();
         robot.scheduler().windowClosed();
@@ -770,6 +768,7 @@ private slots:
         f.robot.link().setPacerInterval(5);
         f.robot.settings().setFlag(Key::EventNotify, false);
         f.robot.link().connectAction();
+        settle(f.robot.link());
         s.append(message(u"Minden nap"_s, u"20:00:01"_s, u"Hello"_s));
         f.clock.set(QDateTime(QDate(2026, 12, 8), QTime(20, 0, 1, 200)));
         s.tick();
@@ -788,6 +787,7 @@ private slots:
         f.robot.settings().setFlag(Key::Notification, false);
         f.robot.link().setPacerInterval(5);
         f.robot.link().connectAction();
+        settle(f.robot.link());
         QVERIFY(QTest::qWaitFor([&] { return f.robot.link().queue().isEmpty(); }, 5000));
         QTest::qWait(20);
         f.server.clearLog();
@@ -843,6 +843,7 @@ private slots:
         f.robot.settings().setFlag(Key::Scheduler, true);
         f.robot.link().setPacerInterval(5);
         f.robot.link().connectAction();
+        settle(f.robot.link());
         QVERIFY(QTest::qWaitFor([&] { return !f.server.receivedCommands().isEmpty(); }, 5000));
         QCOMPARE(f.server.receivedCommands(), QStringList{u"sv_hostname Reggel"_s});
         const QStringList& lines = f.robot.console().lines();
@@ -852,7 +853,9 @@ private slots:
 
         // A reconnect sends the disconnect's own last commands, and no start task again.
         f.robot.link().connectAction();
+        settle(f.robot.link());
         f.robot.link().connectAction();
+        settle(f.robot.link());
         QVERIFY(f.robot.link().isConnected());
         QTest::qWait(50);
         QCOMPARE(f.server.receivedCommands().count(u"sv_hostname Reggel"_s), 1);

@@ -126,8 +126,9 @@ struct Folder
         SettingsStore::Hooks h;
         h.showMainWindow = [this] { calls << u"show"_s; };
         h.connectAction = [this] { calls << u"connect " + settings.host(); };
-        h.disconnectIfConnected = [this] {
+        h.disconnectIfConnected = [this](std::function<void()> then) {
             calls << u"disconnect"_s + (QFile::exists(path(u"vigilor.ini"_s)) ? u" ini"_s : u""_s);
+            then();
         };
         h.autostart = [this](bool on, const QString&) {
             calls << (on ? u"autostart on"_s : u"autostart off"_s);

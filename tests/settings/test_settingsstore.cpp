@@ -230,20 +230,24 @@ private slots:
 
         QString asked;
         SettingsStore::Hooks h = f.hooks();
-        h.confirmReset = [&](const QString& text) {
+        h.confirmReset = [&](const QString& text, std::function<void(bool)> answered) {
             asked = text;
-            return false;
+            answered(false);
         };
         f.store->setHooks(h);
-        QVERIFY(!f.store->reset());
+        std::optional<bool> done;
+        f.store->reset([&](bool reset) { done = reset; });
+        QCOMPARE(done, std::optional<bool>(false));
         QVERIFY(asked.startsWith(u"!!! FIGYELEM !!!\n\r\n\r"_s));
         QCOMPARE(f.read(u"vigilor.ini"_s), saved);
         QCOMPARE(f.settings.host(), u"10.0.0.1"_s);
 
-        h.confirmReset = [](const QString&) { return true; };
+        h.confirmReset = [](const QString&, std::function<void(bool)> answered) { answered(true); };
         f.store->setHooks(h);
         f.calls.clear();
-        QVERIFY(f.store->reset());
+        done.reset();
+        f.store->reset([&](bool reset) { done = reset; });
+        QCOMPARE(done, std::optional<bool>(true));
         QCOMPARE(f.calls.first(), u"disconnect ini"_s); // before the file goes
         for (int i = 0; i < kKeyCount; ++i)
             if (Key(i) != Key::PublicUploadURL)

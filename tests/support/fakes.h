@@ -62,77 +62,33 @@ private:
     bool m_realWaits = false;
 };
 
-// Counts the places where the engine lets window events run; optionally really runs them.
-class FakePump final : public EventPump
-{
-public:
-    explicit FakePump(bool runEvents = false) : m_runEvents(runEvents) {}
-    void processEvents() override
-    {
-        ++m_calls;
-        if (m_timerWork && (!m_timerWhen || m_timerWhen())) {
-            // A real timer, armed now and due at once: it fires among the events run here.
-            auto* timer = new QTimer;
-            timer->setSingleShot(true);
-            QObject::connect(timer, &QTimer::timeout, timer,
-                             [this, timer, work = std::exchange(m_timerWork, {})] {
-                                 timer->deleteLater();
-                                 m_timerFired = true;
-                                 work();
-                             });
-            m_timerWhen = {};
-            timer->start(0);
-            QCoreApplication::processEvents();
-            return;
-        }
-        if (m_runEvents)
-            QCoreApplication::processEvents();
-    }
-    int calls() const { return m_calls; }
-    // The first time the engine lets events run while `when` holds (at the next time, without
-    // it), a timer comes due and does `work` there, in the middle of the engine's operation.
-    void fireTimer(std::function<void()> work, std::function<bool()> when = {})
-    {
-        m_timerWork = std::move(work);
-        m_timerWhen = std::move(when);
-    }
-    // The timer came due and did its work.
-    bool timerFired() const { return m_timerFired; }
-
-private:
-    bool m_runEvents;
-    int m_calls = 0;
-    std::function<void()> m_timerWork;
-    std::function<bool()> m_timerWhen;
-    bool m_timerFired = false;
-};
-
-// Answers dialogs from a script and records what was shown.
+// Answers dialogs from a script, at once, and records what was shown.
 class ScriptedDialogs final : public Dialogs
 {
 public:
     void message(const QString& text) override { m_messages.append(text); }
-    bool question(const QString& text) override
+    void question(const QString& text, Answered answered) override
     {
         m_questions.append(text);
-        if (m_yes.empty())
-            return false;
-        const bool answer = m_yes.front();
-        m_yes.pop_front();
-        return answer;
+        bool answer = false;
+        if (!m_yes.empty()) {
+            answer = m_yes.front();
+            m_yes.pop_front();
+        }
+        if (answered)
+            answered(answer);
     }
-    std::optional<QString> input(const QString& title, const QString& prompt,
-                                 const QString& initial) override
+    void input(const QString& title, const QString& prompt, const QString& initial,
+               Entered entered) override
     {
         m_inputs.append(title + u'|' + prompt + u'|' + initial);
-        if (m_answers.empty())
-            return std::nullopt;
-        const bool given = m_answers.front().has_value();
-        const QString answer = given ? *m_answers.front() : QString();
-        m_answers.pop_front();
-        if (!given)
-            return std::nullopt;
-        return answer;
+        std::optional<QString> answer;
+        if (!m_answers.empty()) {
+            answer = std::move(m_answers.front());
+            m_answers.pop_front();
+        }
+        if (entered)
+            entered(std::move(answer));
     }
 
     void answerInput(std::optional<QString> answer) { m_answers.push_back(std::move(answer)); }
@@ -148,5 +104,17 @@ private:
     QStringList m_questions;
     QStringList m_inputs;
 };
+
+// Lets the link's steps that go on from the event loop run to their end, as its calls once did
+// inside themselves: a connect's greeting, a disconnect's last commands.
+template <typename Link> bool settle(Link& link, int timeoutMs = 10000)
+{
+    QCoreApplication::processEvents();
+    const bool ended = QTest::qWaitFor([&] { return !link.isDisconnecting(); }, timeoutMs);
+    // A step may queue the next (a reconnect, then its greeting).
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    return ended;
+}
 
 } // namespace vigilor::test

@@ -8,22 +8,19 @@
 
 namespace vigilor::test {
 
-// A robot in a temporary program folder, with fakes for its clock, event pump and dialogs, and
+// A robot in a temporary program folder, with fakes for its clock and dialogs, and
 // a practice server on 127.0.0.1 that takes the given rcon password. Test programs that use it
 // link vigilor_testserver.
 struct RobotFixture
 {
     QTemporaryDir dir;
     FakeClock clock;
-    FakePump pump;
     ScriptedDialogs dialogs;
-    Robot robot{dir.path() + u'/', clock, pump, dialogs};
+    Robot robot{dir.path() + u'/', clock, dialogs};
     testserver::RconServer server;
     const QString password;
 
-    // runEvents: whether the places where the engine lets window events run really run them.
-    explicit RobotFixture(const QString& rconPassword, bool runEvents = true)
-        : pump(runEvents), password(rconPassword)
+    explicit RobotFixture(const QString& rconPassword) : password(rconPassword)
     {
         server.setPassword(password);
         server.start();

@@ -42,6 +42,7 @@ struct Harness : RobotFixture
     void connectHeld()
     {
         link().connectAction();
+        settle(link());
         QVERIFY(link().isConnected());
         link().pacer().stop();
     }
@@ -276,6 +277,7 @@ private slots:
         h.server.setFloodGuardMs(0);
         h.link().setPacerInterval(20);
         h.link().connectAction();
+        settle(h.link());
         h.weapons().applyPreset(Preset::RifleOnly);
         h.robot.settings().setFlag(Key::CfgEnable, true);
         h.robot.settings().setFlag(Key::CkRate, true);
@@ -293,12 +295,14 @@ private slots:
         h.robot.settings().setFlag(Key::EventNotify, true);
         h.robot.settings().setFlag(Key::CfgEnable, true);
         h.link().connectAction();
+        settle(h.link());
         QTRY_COMPARE(h.server.receivedCommands().size(), 1); // the hello in chat
         h.server.clearLog();
         h.link().enqueueCommand(u"serverinfo"_s);
         const qsizetype before = h.robot.console().lines().size();
 
         h.link().connectAction();
+        settle(h.link());
         QVERIFY(!h.link().isConnected());
         QVERIFY(h.link().queue().isEmpty());
         // What waited was dropped; the goodbye and "Alkalmaz" went before the socket closed.
@@ -332,6 +336,7 @@ private slots:
         h.link().setPacerInterval(100);
         h.server.setFloodGuardMs(0);
         h.link().connectAction();
+        settle(h.link());
         QTRY_COMPARE(h.server.receivedCommands().size(), 1); // the hello in chat
         h.weapons().applyPreset(Preset::SniperOnly);
         QCOMPARE(h.link().queue().size(), 30);
@@ -342,6 +347,7 @@ private slots:
             h.robot.close();
         else
             h.link().connectAction();
+        settle(h.link());
         QVERIFY(!h.link().isConnected());
         const QStringList received = h.server.receivedCommands();
         QStringList expected = received.mid(0, sentBefore);
@@ -364,6 +370,7 @@ private slots:
         h.link().setPacerInterval(2100);
         h.connectHeld();
         h.link().connectAction();
+        settle(h.link());
         // At 2.1 s a command, three leave within the six seconds; the rest is named and dropped.
         const QStringList all =
             QStringList{u"say ^1vigilor^2> ^7Lecsatlakozva 2026.12.08. 12:34:56-kor"_s} +
@@ -382,6 +389,7 @@ private slots:
         QElapsedTimer took;
         took.start();
         h.link().connectAction();
+        settle(h.link());
         QVERIFY(took.elapsed() < 1100);
         // Sent at once and 600 ms later; the third would leave after the limit.
         QCOMPARE(h.server.receivedCommands(), all.mid(0, 2));
@@ -442,11 +450,15 @@ private slots:
     void nothingInterruptsTheLastCommands()
     {
         Harness h;
+        h.robot.settings().setFlag(Key::EventNotify, true); // the goodbye: the second one waits
         h.link().connectAction();
+        settle(h.link());
         // While the last commands leave, window events run: a second click on the button, a
         // poll, a silence check or a command typed in the console change nothing.
         int events = 0;
         connect(&h.server, &testserver::RconServer::commandReceived, this, [&] {
+            if (!h.link().isDisconnecting())
+                return;
             ++events;
             h.link().connectAction();
             h.link().enqueueCommand(u"status"_s);
@@ -456,11 +468,14 @@ private slots:
         h.link().enqueueCommand(u"one"_s);
         h.link().enqueueCommand(u"two"_s);
         h.link().connectAction();
-        QCOMPARE(h.server.receivedCommands(), QStringList({u"set cfg_check 0"_s}));
+        settle(h.link());
+        QCOMPARE(h.server.receivedCommands(),
+                 QStringList({u"say ^1vigilor^2> ^7Lecsatlakozva 2026.12.08. 12:34:56-kor"_s,
+                              u"set cfg_check 0"_s}));
         QCOMPARE(events, 1);
         QVERIFY(!h.link().isConnected());
         const QStringList lines = h.stampless(0);
-        QCOMPARE(lines.filter(u"Lecsatlakozva"_s).size(), 1);
+        QCOMPARE(lines.count(u"Lecsatlakozva"_s), 1);
         QCOMPARE(lines.filter(u"megszakadt"_s).size(), 0);
     }
 
@@ -470,12 +485,14 @@ private slots:
         h.robot.settings().setFlag(Key::EventNotify, true);
         h.server.setDropReplies(true);
         h.link().connectAction();
+        settle(h.link());
         h.link().enqueueCommand(u"status"_s);
         h.link().enqueueCommand(u"status"_s);
         QTRY_COMPARE(h.server.receivedCommands().size(), 3);
         QTRY_VERIFY(h.link().queue().isEmpty());
         h.server.clearLog();
         h.link().enqueueCommand(u"status"_s);
+        settle(h.link());
         QVERIFY(h.link().isConnected());
         // Only the hello of the new connection is queued; no goodbye left.
         QCOMPARE(h.link().queue().size(), 1);

@@ -87,7 +87,10 @@ void TestDesktop::dialogsWorkWithoutTheTranslation()
         yes = buttonText(box, QMessageBox::Yes);
         box->button(QMessageBox::Yes)->click();
     });
-    QVERIFY(dialogs.question(u"Biztos?"_s));
+    std::optional<bool> answer;
+    dialogs.question(u"Biztos?"_s, [&](bool given) { answer = given; });
+    QTRY_VERIFY(answer);
+    QVERIFY(*answer);
     QCOMPARE(yes, u"Yes"_s);
 }
 
@@ -121,7 +124,10 @@ void TestDesktop::dialogsReadHungarian()
         buttons = {buttonText(box, QMessageBox::Yes), buttonText(box, QMessageBox::No)};
         box->button(QMessageBox::No)->click();
     });
-    QVERIFY(!dialogs.question(u"IP címeket is takarítod?"_s));
+    std::optional<bool> answer;
+    dialogs.question(u"IP címeket is takarítod?"_s, [&](bool given) { answer = given; });
+    QTRY_VERIFY(answer);
+    QVERIFY(!*answer);
     QCOMPARE(buttons, QStringList({u"Igen"_s, u"Nem"_s}));
 
     // The input dialog is wide enough for its whole caption, and reads Hungarian as well.
@@ -136,7 +142,12 @@ void TestDesktop::dialogsReadHungarian()
         buttons = buttonTexts(input);
         input->reject();
     });
-    QVERIFY(!dialogs.input(title, u"Add meg az URL-t:"_s, u"http://"_s));
+    bool entered = false;
+    dialogs.input(title, u"Add meg az URL-t:"_s, u"http://"_s, [&](std::optional<QString> text) {
+        entered = true;
+        QVERIFY(!text);
+    });
+    QTRY_VERIFY(entered);
     QVERIFY2(width >= needed, qPrintable(u"%1 < %2"_s.arg(width).arg(needed)));
     QVERIFY(needed > QFontMetrics(owner.font()).horizontalAdvance(title));
     QCOMPARE(buttons, QStringList({u"OK"_s, u"Mégse"_s}));
@@ -147,9 +158,8 @@ void TestDesktop::resetAsksUnderAWarningSign()
 {
     QTemporaryDir dir;
     FakeClock clock;
-    FakePump pump(true);
     ui::WidgetDialogs dialogs;
-    Robot robot(dir.path() + u'/', clock, pump, dialogs);
+    Robot robot(dir.path() + u'/', clock, dialogs);
     MainWindow window(robot);
     dialogs.setWindow(&window);
     robot.startUp();
@@ -167,7 +177,8 @@ void TestDesktop::resetAsksUnderAWarningSign()
         box->button(QMessageBox::No)->click();
     });
     window.findChild<QAction*>(u"DefaultSettings1"_s)->trigger();
-    QCOMPARE(icon, QMessageBox::Warning);
+    QTRY_COMPARE(icon, QMessageBox::Warning);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
     QVERIFY(text.startsWith(u"!!! FIGYELEM !!!\n\n"_s));
     QCOMPARE(robot.settings().host(), u"szerver.hu"_s);
 }

@@ -550,16 +550,15 @@ void TestSchedulerWindow::programEndWritesOnlyAnOpenWindow()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(damaged) == damaged.size());
     file.close();
     FakeClock clock;
-    FakePump pump{true};
     ScriptedDialogs dialogs;
     for (int run = 0; run < 2; ++run) {
-        Robot robot(folder, clock, pump, dialogs);
+        Robot robot(folder, clock, dialogs);
         ui::MainWindow window(robot);
         robot.startUp();
         window.close();
         QCOMPARE(readAll(file.fileName()), damaged);
     }
-    Robot robot(folder, clock, pump, dialogs);
+    Robot robot(folder, clock, dialogs);
     ui::MainWindow window(robot);
     robot.startUp();
     window.schedulerWindow()->present();
@@ -580,6 +579,7 @@ void TestSchedulerWindow::doubleClickFires()
     h.pointAtServer();
     h.robot.link().setPacerInterval(5);
     h.robot.link().connectAction();
+    settle(h.robot.link());
     h.robot.scheduler().append(
         Task{u"2031.01.01."_s, u"3:00:00"_s, u"Parancs végrehajtás"_s, u"map_rotate"_s});
     QVERIFY(h.open());

@@ -166,6 +166,7 @@ struct Harness : WindowFixture
     {
         pointAtServer();
         robot.link().connectAction();
+        settle(robot.link());
         robot.link().pacer().stop();
     }
     // What was queued since the queue held `before` commands (the pacer is held).
@@ -663,6 +664,7 @@ void TestSettingsTab::chatBoxSaysWhileConnected()
     QCOMPARE(h.queuedSince(before).size(), 2);
 
     h.robot.link().connectAction();
+    settle(h.robot.link());
     for (const QWidget* control : linkControls)
         QVERIFY(!control->isEnabled());
 }
@@ -674,13 +676,11 @@ void TestSettingsTab::restartButtonsRunTheChannelCommand()
     h.window.showTab(MainWindow::Tab::Console);
     h.connectHeld();
     const qsizetype before = h.robot.link().queue().size();
-    const int pumped = h.pump.calls();
     QTest::mouseClick(h.find(u"warnbutt"_s), Qt::LeftButton);
     const QStringList warning = {say(u"parancs erkezett"_s),
                                  say(u"^1 !!! FIGYELEM !!! ^3A szerver nemsokara ujraindul!"_s),
                                  u"set vigilor \"nil\""_s};
     QCOMPARE(h.queuedSince(before), warning);
-    QVERIFY(h.pump.calls() > pumped);
 
     QTest::mouseClick(h.find(u"restartbutt"_s), Qt::LeftButton);
     QCOMPARE(h.queuedSince(before + 3),

@@ -102,6 +102,7 @@ struct Harness : WindowFixture
     {
         pointAtServer();
         robot.link().connectAction();
+        settle(robot.link());
         robot.link().pacer().stop();
     }
     QStringList queue() { return robot.link().queue(); }
@@ -317,6 +318,7 @@ private slots:
         h.robot.link().setPacerInterval(20);
         const QStringList expected = tools::ClientConfig::commands(h.robot.settings());
         QTest::mouseClick(h.find(u"Button1"_s), Qt::LeftButton);
+        settle(h.robot.link());
         QVERIFY(!h.robot.link().isConnected());
         QCOMPARE(h.server.receivedCommands(), expected);
         QCOMPARE(h.server.variable(u"cfg_name"_s), u"más"_s);

@@ -118,7 +118,11 @@ struct Harness : WindowFixture
         QTest::keyClicks(find(u"Edit3"_s), QString::number(server.port()));
         QTest::keyClicks(find(u"Edit2"_s), password);
     }
-    void clickConnect() { QTest::mouseClick(find(u"Button1"_s), Qt::LeftButton); }
+    void clickConnect()
+    {
+        QTest::mouseClick(find(u"Button1"_s), Qt::LeftButton);
+        settle(robot.link());
+    }
     bool show()
     {
         window.show();
@@ -210,12 +214,11 @@ void TestUi::secondStartShowsTheDaysConsole()
 {
     QTemporaryDir dir;
     FakeClock clock;
-    FakePump pump{true};
     ScriptedDialogs dialogs;
     const QString folder = dir.path() + u'/';
     QStringList firstRun;
     {
-        Robot robot(folder, clock, pump, dialogs);
+        Robot robot(folder, clock, dialogs);
         MainWindow window(robot);
         robot.startUp();
         robot.console().consoleLine(u"az első futás vége"_s);
@@ -227,7 +230,7 @@ void TestUi::secondStartShowsTheDaysConsole()
     settings.close();
 
     // A window built after the start-up shows the loaded lines and the new start lines.
-    Robot robot(folder, clock, pump, dialogs);
+    Robot robot(folder, clock, dialogs);
     QVERIFY(!robot.startUp());
     MainWindow window(robot);
     const QStringList shown = window.findChild<ui::LinesView*>(u"console"_s)->text().split(u'\n');
@@ -414,6 +417,7 @@ void TestUi::tableMirrorsTheRoster()
 
     // ">> Lista frissítése MOST <<" redraws from the roster text without asking the server.
     h.robot.link().connectAction();
+    settle(h.robot.link());
     h.robot.roster().setText(someBodyRoster());
     h.action(u"FRefresh"_s)->trigger();
     QCOMPARE(table->rowCount(), 1);
@@ -520,6 +524,7 @@ void TestUi::iconAndClosing()
     h.robot.console().consoleLine(u"a zárás előtti utolsó sor"_s);
     items.constLast()->trigger();
     QVERIFY(!h.window.isVisible());
+    settle(h.robot.link());
     QVERIFY(!h.robot.link().isConnected());
     QFile log(logFile);
     QVERIFY(log.open(QIODevice::ReadOnly));
@@ -621,20 +626,37 @@ void TestUi::widgetDialogs()
         box->accept();
     });
     dialogs.message(u"!!! FIGYELEM !!!\n\r\n\relső\n\rmásodik"_s);
-    QCOMPARE(shownText, u"!!! FIGYELEM !!!\n\nelső\nmásodik"_s);
+    QTRY_COMPARE(shownText, u"!!! FIGYELEM !!!\n\nelső\nmásodik"_s);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+
+    // The answer comes once the box is closed; the box is window-modal over its owner.
+    std::optional<bool> yes;
+    const auto ask = [&] {
+        yes.reset();
+        dialogs.question(u"Biztos?"_s, [&](bool answer) { yes = answer; });
+        QVERIFY(!yes);
+        QTRY_VERIFY(yes);
+    };
 
     whenModal([](QWidget* dialog) {
         auto* box = qobject_cast<QMessageBox*>(dialog);
         QVERIFY(box);
+        QCOMPARE(box->windowModality(), Qt::WindowModal);
         box->button(QMessageBox::Yes)->click();
     });
-    QVERIFY(dialogs.question(u"Biztos?"_s));
+    ask();
+    QVERIFY(*yes);
     whenModal([](QWidget* dialog) {
         auto* box = qobject_cast<QMessageBox*>(dialog);
         QVERIFY(box);
         box->button(QMessageBox::No)->click();
     });
-    QVERIFY(!dialogs.question(u"Biztos?"_s));
+    ask();
+    QVERIFY(!*yes);
+    // Escape is No.
+    whenModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
+    ask();
+    QVERIFY(!*yes);
 
     // The answer is limited to 255 characters; a cancelled box gives no answer.
     QString initial;
@@ -648,15 +670,28 @@ void TestUi::widgetDialogs()
         field->setText(QString(300, u'x'));
         input->accept();
     });
-    const std::optional<QString> answer =
-        dialogs.input(u"RCON jelszó váltás"_s, u"Írd be az új RCON jelszót:"_s, u"régi"_s);
+    bool entered = false;
+    std::optional<QString> answer;
+    dialogs.input(u"RCON jelszó váltás"_s, u"Írd be az új RCON jelszót:"_s, u"régi"_s,
+                  [&](std::optional<QString> text) {
+                      entered = true;
+                      answer = std::move(text);
+                  });
+    QTRY_VERIFY(entered);
     QCOMPARE(title, u"RCON jelszó váltás"_s);
     QCOMPARE(initial, u"régi"_s);
     QVERIFY(answer);
     QCOMPARE(*answer, QString(255, u'x'));
 
     whenModal([](QWidget* dialog) { qobject_cast<QDialog*>(dialog)->reject(); });
-    QVERIFY(!dialogs.input(u"Szerver lezárása jelszóval"_s, u"Írd be a szerver jelszót:"_s, {}));
+    entered = false;
+    dialogs.input(u"Szerver lezárása jelszóval"_s, u"Írd be a szerver jelszót:"_s, {},
+                  [&](std::optional<QString> text) {
+                      entered = true;
+                      answer = std::move(text);
+                  });
+    QTRY_VERIFY(entered);
+    QVERIFY(!answer);
 }
 
 QTEST_MAIN(TestUi)

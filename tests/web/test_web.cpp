@@ -88,6 +88,7 @@ struct Web : RobotFixture
         pointAtServer();
         robot.link().setPacerInterval(20);
         robot.link().connectAction();
+        settle(robot.link());
         Admission admission;
         QString why;
         admission.setListenAddress(*parseListenAddress(u"127.0.0.1:8080"_s, &why));
@@ -727,6 +728,7 @@ private slots:
 
         // As the window's boxes, they act only while the link is up.
         w.robot.link().connectAction();
+        settle(w.robot.link());
         QVERIFY(QTest::qWaitFor([&] { return !w.robot.link().isConnected(); }, 8000));
         const WebResponse down = w.act("/api/command", {{u"command"_s, u"status"_s}});
         QCOMPARE(down.status, 409);

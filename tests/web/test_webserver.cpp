@@ -281,6 +281,7 @@ private slots:
         QVERIFY(!QFile::exists(s.path(u"web-token"_s))); // no key without a web page
         s.pointAtServer();
         s.robot.link().connectAction();
+        settle(s.robot.link());
         s.robot.link().enqueueCommand(u"status"_s);
         QVERIFY(QTest::qWaitFor([&] { return s.server.receivedCommands().contains(u"status"_s); },
                                 5000));
@@ -418,6 +419,7 @@ private slots:
         s.server.setFloodGuardMs(0);
         s.pointAtServer();
         s.robot.link().connectAction();
+        settle(s.robot.link());
         QVERIFY(s.logIn());
         for (int i = 0; i < 1000; ++i)
             s.robot.console().consoleLine(QString(200, u'c'));
