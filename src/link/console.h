@@ -49,7 +49,11 @@ public:
     void appendLines(const QStringList& lines, const QStringList& coloured);
     static constexpr qsizetype kColouredLines = 2000;
     // Line i with its colour codes where they are still known, else as it stands.
-    QString colouredLine(qsizetype i) const { return m_coloured.value(i, line(i)); }
+    QString colouredLine(qsizetype i) const
+    {
+        const auto coloured = m_coloured.constFind(i);
+        return coloured == m_coloured.constEnd() ? line(i) : *coloured;
+    }
     bool hasColours(qsizetype i) const { return m_coloured.contains(i); }
 
     void clear();

@@ -161,16 +161,20 @@ QString playerName(QStringView line, StatusLayout layout)
 
 QString colouredPlayerName(QStringView colouredLine, StatusLayout layout)
 {
-    const QString plain = text::stripColours(colouredLine.toString());
-    const QString name = playerName(plain, layout);
-    if (name.isEmpty())
-        return name;
+    const QString name = playerName(text::stripColours(colouredLine.toString()), layout);
+    return name.isEmpty() ? name : colouredField(colouredLine, layout.nameColumn, name.size());
+}
+
+QString colouredField(QStringView colouredLine, qsizetype column, qsizetype length)
+{
     const QList<qsizetype> at = text::visibleIndices(colouredLine);
-    const qsizetype first = layout.nameColumn - 1;
-    // From just after the character before the name, so that the codes that colour its first
+    const qsizetype first = column - 1;
+    if (length <= 0 || first < 0 || first + length > at.size())
+        return {};
+    // From just after the character before the field, so that the codes that colour its first
     // letter come along.
     const qsizetype begin = first > 0 ? at[first - 1] + 1 : 0;
-    const qsizetype end = at[first + name.size() - 1] + 1;
+    const qsizetype end = at[first + length - 1] + 1;
     return colouredLine.sliced(begin, end - begin).toString();
 }
 

@@ -40,6 +40,9 @@ QString playerName(QStringView line, StatusLayout layout = {});
 // were removed): the characters playerName reads, and the codes standing before and among them.
 // Empty when the line is no player line.
 QString colouredPlayerName(QStringView colouredLine, StatusLayout layout = {});
+// The same for a name already read from the line without codes: its first column (1-based) and
+// its length.
+QString colouredField(QStringView colouredLine, qsizetype column, qsizetype length);
 // The IP address without its port (a port printed as a negative number is cut off all the
 // same), or the word a server prints instead of an address: "loopback" for a client on its own
 // machine, "bot" for a bot.

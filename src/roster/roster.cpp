@@ -90,7 +90,9 @@ void Roster::refresh()
         if (!m_coloured.isEmpty()) {
             const auto sent = m_coloured.constFind(line);
             m_shownNames[row - 1] =
-                sent == m_coloured.constEnd() ? QString() : colouredPlayerName(*sent, m_layout);
+                sent == m_coloured.constEnd()
+                    ? QString()
+                    : colouredField(*sent, m_layout.nameColumn, cells[3].size());
         }
         cells[4] = playerAddress(line);
         cells[5] = QString::number(playerRate(line, requiredRate));
