@@ -126,8 +126,8 @@ Step<> BanCheck::checkLearningBans(QStringList lines)
             co_await m_context.yield();
             const int code = co_await findEntryCode(line, entries, m_context);
             // Not remembered again. "IP figyelő" itself stays as the operator set it: switched
-            // off for the punishment, it would be saved so (a kick's wait lets every datagram
-            // save the settings) and an operator's click on it meanwhile would be lost.
+            // off for the punishment, a save during the kick's wait (the program ending then)
+            // would keep it off, and an operator's click on it meanwhile would be lost.
             co_await m_punisher.apply(code, line, entry, layout, Punisher::Remember::Never,
                                       kByLearning);
             // As in the ban check.
