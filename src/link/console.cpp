@@ -71,12 +71,17 @@ void Console::consoleLine(const QString& text)
     emit linesAppended(first);
 }
 
-void Console::appendText(const QString& text)
+QStringList Console::linesOf(const QString& text)
 {
     QStringList parts = text::splitLines(text);
     if (parts.isEmpty())
         parts.append(QString());
-    appendLines(parts);
+    return parts;
+}
+
+void Console::appendText(const QString& text)
+{
+    appendLines(linesOf(text));
 }
 
 void Console::appendLines(const QStringList& lines)

@@ -42,6 +42,8 @@ public:
     // Appends text as it stands, without a stamp, split at its line breaks (a final break does
     // not give an empty line; a leading one does).
     void appendText(const QString& text);
+    // The lines appendText appends for a text.
+    static QStringList linesOf(const QString& text);
     void appendLines(const QStringList& lines);
     // The same, with the lines as the server sent them: coloured[i], when not empty, is lines[i]
     // with its colour codes. Only the last kColouredLines lines keep them, for a front end that

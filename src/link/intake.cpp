@@ -98,9 +98,7 @@ ReplyIntake::Outcome ReplyIntake::handle(const QByteArray& datagram)
         if (const Outcome joined = joinStatus(text); joined != Outcome::Handled)
             return joined;
     } else if (m_keepColours && datagram.contains('^')) {
-        QStringList lines = text::splitLines(text);
-        if (lines.isEmpty())
-            lines.append(QString());
+        const QStringList lines = Console::linesOf(text);
         m_console.appendLines(lines, withColours(lines, colouredLines(colouredReply(datagram))));
         if (m_hooks.consoleReply)
             m_hooks.consoleReply(datagram);
