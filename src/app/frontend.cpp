@@ -1,8 +1,10 @@
 #include "app/frontend.h"
 
+#include "link/console.h"
+#include "link/link.h"
 #include "platform/endwatcher.h"
 #include "platform/system.h"
-#include "robot/robot.h"
+#include "scheduler/scheduler.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -42,34 +44,33 @@ void ConsoleDialogs::input(const QString&, const QString&, const QString&, Enter
         entered(std::nullopt);
 }
 
-void echoConsoleToStdout(Robot& robot)
+void echoConsoleToStdout(link::Console& console)
 {
-    auto print = [&robot](qsizetype first) {
+    auto print = [&console](qsizetype first) {
         QTextStream out(stdout);
-        const link::Console& console = robot.console();
         for (qsizetype i = first; i < console.size(); ++i)
             out << console.line(i) << '\n';
         out.flush();
     };
-    QObject::connect(&robot.console(), &link::Console::linesAppended, &robot, print);
-    QObject::connect(&robot.console(), &link::Console::contentReset, &robot, [print] { print(0); });
+    QObject::connect(&console, &link::Console::linesAppended, &console, print);
+    QObject::connect(&console, &link::Console::contentReset, &console, [print] { print(0); });
 }
 
-void beepOnTerminal(Robot& robot)
+void beepOnTerminal(scheduler::Scheduler& scheduler)
 {
     if (!platform::isTerminal(platform::Stream::Output))
         return;
-    robot.scheduler().setBeep([] {
+    scheduler.setBeep([] {
         std::fputc('\a', stdout);
         std::fflush(stdout);
     });
 }
 
-void limitLastCommands(Robot& robot)
+void limitLastCommands(link::Link& link)
 {
     const int left = platform::EndWatcher::msUntilHardStop();
     if (left >= 0)
-        robot.link().limitLastCommands(QDeadlineTimer(qMax(0, left - kLastCommandsMarginMs)));
+        link.limitLastCommands(QDeadlineTimer(qMax(0, left - kLastCommandsMarginMs)));
 }
 
 } // namespace vigilor::app

@@ -4,8 +4,12 @@
 
 #include <optional>
 
-namespace vigilor {
-class Robot;
+namespace vigilor::link {
+class Console;
+class Link;
+} // namespace vigilor::link
+namespace vigilor::scheduler {
+class Scheduler;
 }
 
 namespace vigilor::app {
@@ -23,15 +27,15 @@ public:
 };
 
 // Writes every console line to standard output as it arrives.
-void echoConsoleToStdout(Robot& robot);
+void echoConsoleToStdout(link::Console& console);
 
 // The scheduler's beep without a window: the terminal's bell, when standard output is one.
-void beepOnTerminal(Robot& robot);
+void beepOnTerminal(scheduler::Scheduler& scheduler);
 
 // After the system asked the program to end (platform::EndWatcher): the disconnect of the close
 // that follows sends only the last commands that leave before the hard stop, less a margin, so
 // that the link closes and says what it left out before the process is ended.
 constexpr int kLastCommandsMarginMs = 250;
-void limitLastCommands(Robot& robot);
+void limitLastCommands(link::Link& link);
 
 } // namespace vigilor::app

@@ -14,7 +14,9 @@
 #include "testserver/demo.h"
 #include "testserver/rconserver.h"
 #include "text/clock.h"
+#include "text/version.h"
 #include "ui/application.h"
+#include "ui/helptexts.h"
 #include "ui/mainwindow.h"
 #include "ui/widgetdialogs.h"
 #ifdef VIGILOR_WEB
@@ -32,8 +34,8 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
-#include <string>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -84,7 +86,8 @@ Options parseOptions(const QStringList& arguments)
         "Vigilor: administration robot for Call of Duty, United Offensive and Call of Duty 2 "
         "dedicated servers, over the game's remote console (rcon, UDP).");
 #ifndef VIGILOR_WEB
-    description += QStringLiteral("\nThis build has no web page (--web): the Linux build serves it.");
+    description +=
+        QStringLiteral("\nThis build has no web page (--web): the Linux build serves it.");
 #endif
     parser.setApplicationDescription(description);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
@@ -121,11 +124,12 @@ Options parseOptions(const QStringList& arguments)
                        "input and store it scrambled, as the settings file keeps it."));
     parser.addOptions({help, version, dataDir, demo, headless, set, passwordStdin});
 #ifdef VIGILOR_WEB
-    const QCommandLineOption web(QStringLiteral("web"),
-                                 QStringLiteral("Serve the web page on ADDRESS:PORT (127.0.0.1:8080; "
-                                                "any other address needs --web-cert and "
-                                                "--web-key). Overrides the [Web] settings."),
-                                 QStringLiteral("ADDRESS:PORT"));
+    const QCommandLineOption web(
+        QStringLiteral("web"),
+        QStringLiteral("Serve the web page on ADDRESS:PORT (127.0.0.1:8080; "
+                       "any other address needs --web-cert and "
+                       "--web-key). Overrides the [Web] settings."),
+        QStringLiteral("ADDRESS:PORT"));
     const QCommandLineOption webCert(QStringLiteral("web-cert"),
                                      QStringLiteral("TLS certificate (PEM) of the web page."),
                                      QStringLiteral("FILE"));
@@ -162,7 +166,7 @@ Options parseOptions(const QStringList& arguments)
         std::exit(0);
     }
     if (parser.isSet(version)) {
-        out << vigilor::Robot::kCaption << " (" << VIGILOR_VERSION << ")\n";
+        out << vigilor::kProgramCaption << " (" << VIGILOR_VERSION << ")\n";
         out.flush();
         std::exit(0);
     }
@@ -180,7 +184,8 @@ Options parseOptions(const QStringList& arguments)
     options.passwordStdin = parser.isSet(passwordStdin);
 #ifdef VIGILOR_WEB
     if (parser.isSet(web))
-        options.web = web::WebConfig{parser.value(web), parser.value(webCert), parser.value(webKey)};
+        options.web =
+            web::WebConfig{parser.value(web), parser.value(webCert), parser.value(webKey)};
     else if (parser.isSet(webCert) || parser.isSet(webKey)) {
         err << "--web-cert and --web-key go with --web\n\n" << parser.helpText();
         err.flush();
@@ -406,7 +411,10 @@ struct Service
         QObject::connect(&robot, &Robot::quitRequested, &notifier,
                          &platform::ServiceNotifier::stopping);
     }
-    void ready() { notifier.ready(); }
+    void ready()
+    {
+        notifier.ready();
+    }
 #else
     explicit Service(Robot&) {}
     void ready() {}
@@ -443,13 +451,13 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
         return kExitFolderInUse;
     Robot robot(folder.path, clock, dialogs);
     Service service(robot);
-    app::echoConsoleToStdout(robot);
-    app::beepOnTerminal(robot);
+    app::echoConsoleToStdout(robot.console());
+    app::beepOnTerminal(robot.scheduler());
     QObject::connect(&robot, &Robot::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     platform::EndWatcher watcher([&robot] {
         guarded(&robot, [&robot] {
-            app::limitLastCommands(robot);
+            app::limitLastCommands(robot.link());
             robot.close();
             // The watcher ends every event loop right after: the last commands leave here.
             robot.finishClosing();
@@ -459,7 +467,7 @@ int runHeadless(int argc, char** argv, const QStringList& arguments)
     const bool firstStart = robot.startUp();
     sayDataFolder(robot, folder);
     if (firstStart)
-        dialogs.message(Robot::kFirstStartMessage);
+        dialogs.message(ui::help::firstStart());
     robot.loadSettingsAtStart();
     service.ready();
     if (watcher.ended()) {
@@ -504,7 +512,7 @@ int runWindow(int argc, char** argv, const QStringList& arguments)
     });
     platform::EndWatcher watcher([&window, &robot] {
         guarded(&robot, [&window, &robot] {
-            app::limitLastCommands(robot);
+            app::limitLastCommands(robot.link());
             window.close();
             // The watcher ends every event loop right after: the last commands leave here.
             robot.finishClosing();

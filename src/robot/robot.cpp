@@ -8,6 +8,7 @@
 #include "text/clock.h"
 #include "text/cp1250.h"
 #include "text/timeformat.h"
+#include "text/version.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,8 +27,7 @@ QString withSeparator(const QString& folder)
 
 } // namespace
 
-Robot::Robot(const QString& programFolder, Clock& clock, Dialogs& dialogs,
-             QObject* parent)
+Robot::Robot(const QString& programFolder, Clock& clock, Dialogs& dialogs, QObject* parent)
     : QObject(parent), m_programFolder(withSeparator(programFolder)), m_clock(clock),
       m_dialogs(dialogs), m_console(clock, this), m_consoleLog(m_console),
       m_record(m_programFolder, clock,
@@ -53,7 +53,8 @@ Robot::Robot(const QString& programFolder, Clock& clock, Dialogs& dialogs,
     m_link.setLastCommands([this] { m_clientConfig.apply(); });
     m_rules.menu().setRoster(&m_roster);
     m_rules.context().setRecord(&m_record);
-    m_link.setDatagramHandler([this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
+    m_link.setDatagramHandler(
+        [this](const QByteArray& datagram) { m_intake.handleDatagram(datagram); });
     link::ReplyIntake::Hooks hooks;
     hooks.channelReply = [this](const QString& reply) { m_interpreter.runChannelCommand(reply); };
     hooks.rosterReplaced = [this] {
@@ -173,11 +174,10 @@ bool Robot::startUp()
     // file under a temporary name; the file itself holds its previous content.
     const QStringList leftovers =
         io::removeLeftovers(m_programFolder, settings::SettingsStore::writtenFiles()
-                                                       << scheduler::Scheduler::kStandardFile
-                                                       << exchange::kListFileName
-                                                       << record::ActRecord::kFileName) +
-        io::removeLeftovers(filePath(QStringLiteral("logs")),
-                                  {QStringLiteral("console (*).log")});
+                                                 << scheduler::Scheduler::kStandardFile
+                                                 << exchange::kListFileName
+                                                 << record::ActRecord::kFileName) +
+        io::removeLeftovers(filePath(QStringLiteral("logs")), {QStringLiteral("console (*).log")});
 
     int logsError = 0;
     const QString logs = filePath(QStringLiteral("logs"));
@@ -194,7 +194,7 @@ bool Robot::startUp()
                               QString::number(logsError));
     else
         m_console.consoleLine(QStringLiteral("vigilor sikeresen elindult"));
-    m_console.consoleLine(QStringLiteral("Program verzió: ") + kCaption);
+    m_console.consoleLine(QStringLiteral("Program verzió: ") + kProgramCaption);
     for (const QString& path : leftovers)
         m_console.consoleLine(QStringLiteral("Félbeszakadt mentés maradéka törölve: ") + path);
     guarded(this, [this] { m_scheduler.loadStandardFile(); });
@@ -249,6 +249,11 @@ void Robot::loadSettingsAtStart()
 void Robot::loadSettingsNow()
 {
     guarded(this, [this] { m_store.load(); });
+}
+
+void Robot::clearBanList()
+{
+    m_rules.clearBanList(filePath(settings::SettingsStore::kBansFile), this);
 }
 
 void Robot::resetSettings()

@@ -33,29 +33,16 @@ class Dialogs;
 
 // The engine assembled: owns the settings, the console and its log, the roster, the link and
 // the reply intake for the whole run, wires them together, and carries the start-up and
-// shutdown sequences and the application's one error handler. The window and the headless
-// front end both drive this object.
+// shutdown sequences and the application's one error handler. The accessors below are for
+// composing front ends (the main window builds its tabs from them, web::Engine::of the web
+// page's view) and for tests; each front-end part is given the few objects it works with and
+// never sees the robot.
 class Robot final : public QObject, public ErrorSink
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Robot)
 
 public:
-    static inline const QString kCaption = QStringLiteral("Vigilor CoD/UO/CoD2  1.8 release 1");
-    static inline const QString kFirstStartMessage =
-        QString(47, u' ') +
-        QStringLiteral(
-            "... _ _ _ ... ELSŐ INDÍTÁS ... _ _ _ ...\n\r\n\r"
-            "A program most betölti az alapbeállításokat.\n\r"
-            "Az alapbeállítások nem szabályok: változtasd meg őket józan ésszel! Például a nem "
-            "kirúgandó banlista-bejegyzések az IP figyelővel és a figyelmeztetővel együtt "
-            "elárasztják a chatet figyelmeztetésekkel.\n\r"
-            "A frissítési időköz legkisebb ajánlott értéke 40 másodperc, mert a parancs figyelő "
-            "háromszor olyan gyakran kérdez, mint a banlista figyelő, a szerverek pedig nem "
-            "bírnak sok parancsot rövid idő alatt; az 1 perc az optimális.\n\r"
-            "Sok rendbontótól gyorsan így szabadulhatsz meg: kapcsold ki a parancs figyelőt, "
-            "állíts rövidebb időközt, és kapcsold ki a chat üzeneteket.\n\r"
-            "Mielőtt hibát jelentenél, próbáld meg magad megoldani a problémát!");
     // The forced stop's exit status: 32768 (hexadecimal 8000) where an exit status carries it
     // (Windows). A POSIX parent sees only the low 8 bits, and 32768 would read as 0, a clean
     // end, to a shell or a service manager; there it is 1, the plain failure status, which no
@@ -67,28 +54,78 @@ public:
 #endif
 
     // programFolder ends with a separator; every data file is programFolder + a bare name.
-    Robot(const QString& programFolder, Clock& clock, Dialogs& dialogs,
-          QObject* parent = nullptr);
+    Robot(const QString& programFolder, Clock& clock, Dialogs& dialogs, QObject* parent = nullptr);
     ~Robot() override;
 
-    Settings& settings() { return m_settings; }
-    link::Console& console() { return m_console; }
-    link::ConsoleLog& consoleLog() { return m_consoleLog; }
+    Settings& settings()
+    {
+        return m_settings;
+    }
+    link::Console& console()
+    {
+        return m_console;
+    }
+    link::ConsoleLog& consoleLog()
+    {
+        return m_consoleLog;
+    }
     // The record of acts (acts.log): the window, the web page and the rules write to it.
-    record::ActRecord& record() { return m_record; }
-    link::Link& link() { return m_link; }
-    link::ReplyIntake& intake() { return m_intake; }
-    roster::Roster& roster() { return m_roster; }
-    roster::ServerInfo& serverInfo() { return m_serverInfo; }
-    channel::Broadcaster& broadcaster() { return m_broadcaster; }
-    channel::Interpreter& interpreter() { return m_interpreter; }
-    rules::Rules& rules() { return m_rules; }
-    link::ConsoleSearch& search() { return m_search; }
-    tools::WeaponSwitches& weapons() { return m_weapons; }
-    tools::ClientConfig& clientConfig() { return m_clientConfig; }
-    tools::Launcher& launcher() { return m_launcher; }
-    settings::SettingsStore& store() { return m_store; }
-    scheduler::Scheduler& scheduler() { return m_scheduler; }
+    record::ActRecord& record()
+    {
+        return m_record;
+    }
+    link::Link& link()
+    {
+        return m_link;
+    }
+    link::ReplyIntake& intake()
+    {
+        return m_intake;
+    }
+    roster::Roster& roster()
+    {
+        return m_roster;
+    }
+    roster::ServerInfo& serverInfo()
+    {
+        return m_serverInfo;
+    }
+    channel::Broadcaster& broadcaster()
+    {
+        return m_broadcaster;
+    }
+    channel::Interpreter& interpreter()
+    {
+        return m_interpreter;
+    }
+    rules::Rules& rules()
+    {
+        return m_rules;
+    }
+    link::ConsoleSearch& search()
+    {
+        return m_search;
+    }
+    tools::WeaponSwitches& weapons()
+    {
+        return m_weapons;
+    }
+    tools::ClientConfig& clientConfig()
+    {
+        return m_clientConfig;
+    }
+    tools::Launcher& launcher()
+    {
+        return m_launcher;
+    }
+    settings::SettingsStore& store()
+    {
+        return m_store;
+    }
+    scheduler::Scheduler& scheduler()
+    {
+        return m_scheduler;
+    }
     // What the scheduler's tasks do on this robot: said, sent and refused as its own.
     scheduler::Scheduler::Actions schedulerActions();
     // The ban-list exchange: what the public ban list window needs, and the timed import.
@@ -153,6 +190,8 @@ public:
     // must see that the program runs without his settings.
     void loadSettingsAtStart();
     void resetSettings();
+    // ">> Banlista törlése <<": the ban list emptied, its file written at once.
+    void clearBanList();
 
     // The application's error handler: the message goes to the console; list index errors
     // also reconnect and ask for a fresh roster.

@@ -1,7 +1,11 @@
 #include "ui/banstab.h"
 
-#include "robot/robot.h"
+#include "record/actrecord.h"
 #include "rules/banentry.h"
+#include "rules/banlist.h"
+#include "rules/learninglist.h"
+#include "rules/rostermenu.h"
+#include "settings/settings.h"
 #include "ui/guard.h"
 #include "ui/settingsbinding.h"
 #include "ui/singleline.h"
@@ -33,9 +37,9 @@ public:
     using GradeOf = std::function<int(int row)>;
     using SetGrade = std::function<void(int row, int grade)>;
 
-    GradedList(Robot& robot, const QString& listName, const QString& selectorName, GradeOf gradeOf,
-               SetGrade setGrade, QWidget* parent)
-        : QObject(parent), m_errors(&robot), m_list(new QListWidget(parent)),
+    GradedList(ErrorSink* errors, const QString& listName, const QString& selectorName,
+               GradeOf gradeOf, SetGrade setGrade, QWidget* parent)
+        : QObject(parent), m_errors(errors), m_list(new QListWidget(parent)),
           m_selector(new QComboBox(parent)), m_gradeOf(std::move(gradeOf)),
           m_setGrade(std::move(setGrade))
     {
@@ -43,11 +47,11 @@ public:
         m_list->viewport()->installEventFilter(this);
         m_selector->setObjectName(selectorName);
         m_selector->addItems(rules::gradeCaptions());
-        connect(m_list, &QListWidget::itemSelectionChanged, this, guard(&robot, [this] {
+        connect(m_list, &QListWidget::itemSelectionChanged, this, guard(errors, [this] {
                     if (!m_quiet)
                         m_selector->setCurrentIndex(m_gradeOf(selectedRow()));
                 }));
-        connect(m_selector, &QComboBox::activated, this, guard(&robot, [this](int grade) {
+        connect(m_selector, &QComboBox::activated, this, guard(errors, [this](int grade) {
                     if (const int row = selectedRow(); row >= 0)
                         m_setGrade(row, grade);
                 }));
@@ -123,26 +127,30 @@ private:
 
 namespace {
 
-QPushButton* button(Robot& robot, const QString& name, const QString& caption, QWidget* parent,
+QPushButton* button(ErrorSink* errors, const QString& name, const QString& caption, QWidget* parent,
                     std::function<void()> click)
 {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
     QObject::connect(button, &QPushButton::clicked, button,
-                     guard(&robot, [click = std::move(click)] { click(); }));
+                     guard(errors, [click = std::move(click)] { click(); }));
     return button;
 }
 
 } // namespace
 
-BansTab::BansTab(Robot& robot, QWidget* parent) : QWidget(parent), m_robot(robot)
+BansTab::BansTab(const SettingsBinding& bound, rules::BanList& banList,
+                 rules::LearningList& learning, rules::RosterMenu& menu, record::ActRecord& record,
+                 QWidget* parent)
+    : QWidget(parent), m_bound(bound), m_banList(banList), m_learningList(learning),
+      m_record(record)
 {
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(buildBanSide(), 1);
     layout->addWidget(buildLearningSide(), 1);
 
     // A ban from the player table's menu or from the game starts from a clean form.
-    connect(&robot.rules().menu(), &rules::RosterMenu::banFormReset, this, guard(&robot, [this] {
+    connect(&menu, &rules::RosterMenu::banFormReset, this, guard(m_bound.errors, [this] {
         m_bans->clearSelection();
         m_bans->selector()->setCurrentIndex(0);
         m_text->clear();
@@ -152,10 +160,10 @@ BansTab::BansTab(Robot& robot, QWidget* parent) : QWidget(parent), m_robot(robot
 QWidget* BansTab::buildBanSide()
 {
     auto* side = new QWidget(this);
-    Settings& settings = m_robot.settings();
-    rules::BanList& banList = m_robot.rules().banList();
+    Settings& settings = m_bound.settings;
+    rules::BanList& banList = m_banList;
     m_bans = new GradedList(
-        m_robot, u"banlistbox"_s, u"ComboBox1"_s,
+        m_bound.errors, u"banlistbox"_s, u"ComboBox1"_s,
         [&banList](int row) { return banList.gradeOf(row); },
         [this, &banList](int row, int grade) {
             const QString line = banList.entries().value(row);
@@ -167,18 +175,18 @@ QWidget* BansTab::buildBanSide()
         side);
     m_bans->show(settings.banList());
     connect(&settings, &Settings::banListChanged, this,
-            guard(&m_robot, [this, &settings] { m_bans->show(settings.banList()); }));
+            guard(m_bound.errors, [this, &settings] { m_bans->show(settings.banList()); }));
 
     m_text = new QLineEdit(side);
     m_text->setObjectName(u"Edit5"_s);
     keepOnOneLine(m_text);
     m_text->installEventFilter(this);
-    connect(m_text, &QLineEdit::returnPressed, this, guard(&m_robot, [this] { addClick(); }));
+    connect(m_text, &QLineEdit::returnPressed, this, guard(m_bound.errors, [this] { addClick(); }));
     auto* textLabel = new QLabel(u"Név vagy IP cím:"_s, side);
     textLabel->setObjectName(u"Edit5Label"_s);
     textLabel->setBuddy(m_text);
-    QPushButton* add = button(m_robot, u"Button3"_s, u"+"_s, side, [this] { addClick(); });
-    QPushButton* remove = button(m_robot, u"Button4"_s, u"-"_s, side, [this, &banList] {
+    QPushButton* add = button(m_bound.errors, u"Button3"_s, u"+"_s, side, [this] { addClick(); });
+    QPushButton* remove = button(m_bound.errors, u"Button4"_s, u"-"_s, side, [this, &banList] {
         const QString line = banList.entries().value(m_bans->selectedRow());
         banList.remove(m_bans->selectedRow());
         if (!line.isEmpty())
@@ -201,12 +209,13 @@ QWidget* BansTab::buildBanSide()
     QSpinBox* interval = numberField(u"SpinEdit1"_s, info.minimum, info.maximum, side);
     interval->setValue(settings.timeInterval());
     // Only the operator's changes go back: the model's own setting has run its reaction.
-    connect(interval, &QSpinBox::valueChanged, this, guard(&m_robot, [&settings](int seconds) {
+    connect(interval, &QSpinBox::valueChanged, this,
+            guard(m_bound.errors, [&settings](int seconds) {
                 if (seconds != settings.timeInterval())
                     settings.setTimeInterval(seconds);
             }));
     connect(&settings, &Settings::timeIntervalSet, interval,
-            guard(&m_robot, [interval](int seconds) { interval->setValue(seconds); }));
+            guard(m_bound.errors, [interval](int seconds) { interval->setValue(seconds); }));
     auto* label = new QLabel(QString::fromUtf16(info.caption), side);
     label->setBuddy(interval);
     auto* period = new QHBoxLayout;
@@ -216,7 +225,7 @@ QWidget* BansTab::buildBanSide()
 
     auto* column = new QVBoxLayout(side);
     column->setContentsMargins(0, 0, 0, 0);
-    column->addWidget(switchBox(m_robot, Key::TestBans, u"CheckBox11"_s, side));
+    column->addWidget(switchBox(m_bound, Key::TestBans, u"CheckBox11"_s, side));
     column->addWidget(m_bans->list(), 1);
     column->addWidget(m_bans->selector());
     column->addLayout(edit);
@@ -227,14 +236,14 @@ QWidget* BansTab::buildBanSide()
 QWidget* BansTab::buildLearningSide()
 {
     auto* side = new QWidget(this);
-    rules::LearningList& learning = m_robot.rules().learning();
+    rules::LearningList& learning = m_learningList;
     m_learning = new GradedList(
-        m_robot, u"learningbanlist"_s, u"ComboBox2"_s,
+        m_bound.errors, u"learningbanlist"_s, u"ComboBox2"_s,
         [&learning](int row) { return learning.gradeOf(row); },
         [&learning](int row, int grade) { learning.setGrade(row, grade); }, side);
     m_learning->show(learning.entries());
     connect(&learning, &rules::LearningList::changed, this,
-            guard(&m_robot, [this, &learning] { m_learning->show(learning.entries()); }));
+            guard(m_bound.errors, [this, &learning] { m_learning->show(learning.entries()); }));
 
     auto* listLabel = new QLabel(u"Megjegyzett IP címek:"_s, side);
     listLabel->setObjectName(u"learningbanlistLabel"_s);
@@ -246,7 +255,7 @@ QWidget* BansTab::buildLearningSide()
     column->addWidget(m_learning->list(), 1);
     column->addWidget(m_learning->selector());
     auto* remove = new QHBoxLayout;
-    remove->addWidget(button(m_robot, u"Button11"_s, u"Eltávolítás"_s, side,
+    remove->addWidget(button(m_bound.errors, u"Button11"_s, u"Eltávolítás"_s, side,
                              [this, &learning] { learning.remove(m_learning->selectedRow()); }));
     remove->addStretch();
     column->addLayout(remove);
@@ -257,7 +266,7 @@ QWidget* BansTab::buildLearningSide()
         {Key::RememberKilled, u"CheckBox20"_s},
     };
     for (const auto& [key, name] : switches)
-        column->addWidget(switchBox(m_robot, key, name, side));
+        column->addWidget(switchBox(m_bound, key, name, side));
     return side;
 }
 
@@ -266,7 +275,7 @@ void BansTab::addClick()
 {
     const QString text = m_text->text();
     const int grade = m_bans->selector()->currentIndex();
-    m_robot.rules().banList().add(text, grade);
+    m_banList.add(text, grade);
     m_text->clear();
     if (!text.isEmpty())
         recordBanAct(QStringLiteral("Banlista +"), text, rules::gradeCaptions().value(grade));
@@ -274,7 +283,7 @@ void BansTab::addClick()
 
 void BansTab::recordBanAct(const QString& what, const QString& entry, const QString& grade)
 {
-    m_robot.record().add({{}, record::kWindow, {}, what, {}, entry, {}, grade});
+    m_record.add({{}, record::kWindow, {}, what, {}, entry, {}, grade});
 }
 
 // The text field taking the focus ends the ban list's selection, so that a grade chosen for the
@@ -282,7 +291,7 @@ void BansTab::recordBanAct(const QString& what, const QString& entry, const QStr
 bool BansTab::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_text && event->type() == QEvent::FocusIn)
-        guarded(&m_robot, [this] { m_bans->clearSelection(); });
+        guarded(m_bound.errors, [this] { m_bans->clearSelection(); });
     return QWidget::eventFilter(watched, event);
 }
 

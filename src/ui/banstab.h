@@ -1,12 +1,19 @@
 #pragma once
 
+#include "ui/settingsbinding.h"
+
 #include <QWidget>
 
 class QLineEdit;
 
-namespace vigilor {
-class Robot;
+namespace vigilor::record {
+class ActRecord;
 }
+namespace vigilor::rules {
+class BanList;
+class LearningList;
+class RosterMenu;
+} // namespace vigilor::rules
 
 namespace vigilor::ui {
 
@@ -21,7 +28,8 @@ class BansTab final : public QWidget
     Q_DISABLE_COPY_MOVE(BansTab)
 
 public:
-    explicit BansTab(Robot& robot, QWidget* parent = nullptr);
+    BansTab(const SettingsBinding& bound, rules::BanList& banList, rules::LearningList& learning,
+            rules::RosterMenu& menu, record::ActRecord& record, QWidget* parent = nullptr);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -33,7 +41,10 @@ private:
     // A change of the ban list, written to the record of acts as the window's.
     void recordBanAct(const QString& what, const QString& entry, const QString& grade);
 
-    Robot& m_robot;
+    SettingsBinding m_bound;
+    rules::BanList& m_banList;
+    rules::LearningList& m_learningList;
+    record::ActRecord& m_record;
     GradedList* m_bans = nullptr;
     GradedList* m_learning = nullptr;
     QLineEdit* m_text = nullptr;

@@ -1,6 +1,7 @@
 #include "ui/clientconfigtab.h"
 
-#include "robot/robot.h"
+#include "settings/settings.h"
+#include "tools/clientconfig.h"
 #include "ui/guard.h"
 #include "ui/settingsbinding.h"
 
@@ -32,7 +33,9 @@ QLabel* redLabel(const QString& text, const QString& name, QWidget* parent)
 
 } // namespace
 
-ClientConfigTab::ClientConfigTab(Robot& robot, QWidget* parent) : QWidget(parent)
+ClientConfigTab::ClientConfigTab(const SettingsBinding& bound, tools::ClientConfig& config,
+                                 QWidget* parent)
+    : QWidget(parent)
 {
     auto* notice = new QLabel(kAddOnNotice, this);
     notice->setObjectName(u"CfgNotice"_s);
@@ -41,8 +44,8 @@ ClientConfigTab::ClientConfigTab(Robot& robot, QWidget* parent) : QWidget(parent
     auto* frame = new QGroupBox(u"Beállítás"_s, this);
     frame->setObjectName(u"CfgFrame"_s);
     auto* grid = new QGridLayout(frame);
-    grid->addWidget(switchBox(robot, Key::CfgEnable, u"cfg_enable"_s, frame), 0, 0, 1, 2);
-    QSpinBox* interval = numberBox(robot, Key::SeInterval, u"se_interval"_s, frame);
+    grid->addWidget(switchBox(bound, Key::CfgEnable, u"cfg_enable"_s, frame), 0, 0, 1, 2);
+    QSpinBox* interval = numberBox(bound, Key::SeInterval, u"se_interval"_s, frame);
     auto* intervalLabel = new QLabel(QString::fromUtf16(keyInfo(Key::SeInterval).caption), frame);
     intervalLabel->setObjectName(u"se_intervalLabel"_s);
     intervalLabel->setBuddy(interval);
@@ -51,8 +54,8 @@ ClientConfigTab::ClientConfigTab(Robot& robot, QWidget* parent) : QWidget(parent
     // Each value stands beside the box that forces it and is named after it.
     const auto addForced = [&](int row, Key box, const QString& boxName, Key number,
                                const QString& numberName) {
-        QCheckBox* check = switchBox(robot, box, boxName, frame);
-        QSpinBox* field = numberBox(robot, number, numberName, frame);
+        QCheckBox* check = switchBox(bound, box, boxName, frame);
+        QSpinBox* field = numberBox(bound, number, numberName, frame);
         field->setAccessibleName(check->text());
         grid->addWidget(check, row, 0);
         grid->addWidget(field, row, 1);
@@ -61,16 +64,15 @@ ClientConfigTab::ClientConfigTab(Robot& robot, QWidget* parent) : QWidget(parent
     addForced(3, Key::CkMaxpackets, u"ck_maxpackets"_s, Key::SeMaxpackets, u"se_maxpackets"_s);
     addForced(4, Key::CkSnaps, u"ck_snaps"_s, Key::SeSnaps, u"se_snaps"_s);
     addForced(5, Key::CkRate, u"ck_rate"_s, Key::SeRate, u"se_rate"_s);
-    QCheckBox* forceName = switchBox(robot, Key::CkName, u"ck_name"_s, frame);
-    QLineEdit* name = textField(robot, Key::EdName, u"ed_name"_s, frame);
+    QCheckBox* forceName = switchBox(bound, Key::CkName, u"ck_name"_s, frame);
+    QLineEdit* name = textField(bound, Key::EdName, u"ed_name"_s, frame);
     name->setAccessibleName(forceName->text());
     grid->addWidget(forceName, 6, 0, 1, 2);
     grid->addWidget(name, 7, 0, 1, 2);
 
     auto* apply = new QPushButton(u"Alkalmaz"_s, frame);
     apply->setObjectName(u"cfg_apply"_s);
-    connect(apply, &QPushButton::clicked, this,
-            guard(&robot, [&robot] { robot.clientConfig().apply(); }));
+    connect(apply, &QPushButton::clicked, this, guard(bound.errors, [&config] { config.apply(); }));
     grid->addWidget(apply, 8, 0, 1, 2);
     auto* arrows = new QHBoxLayout;
     arrows->addWidget(redLabel(u"--->"_s, u"ArrowRight"_s, frame));

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "ui/settingsbinding.h"
+
 #include <QWidget>
 
-namespace vigilor {
-class Robot;
+namespace vigilor::tools {
+class ClientConfig;
 }
 
 namespace vigilor::ui {
@@ -27,7 +29,8 @@ public:
                        "BEÁLLÍTHATSZ, A PROGRAM MEGCSINÁLJA, DE HA NEM JÓ, MAGADRA "
                        "VESS!!");
 
-    explicit ClientConfigTab(Robot& robot, QWidget* parent = nullptr);
+    ClientConfigTab(const SettingsBinding& bound, tools::ClientConfig& config,
+                    QWidget* parent = nullptr);
 };
 
 } // namespace vigilor::ui

@@ -1,7 +1,11 @@
 #include "ui/consoletab.h"
 
+#include "channel/broadcaster.h"
+#include "channel/interpreter.h"
+#include "link/console.h"
 #include "link/datagram.h"
-#include "robot/robot.h"
+#include "link/link.h"
+#include "record/actrecord.h"
 #include "text/clock.h"
 #include "ui/guard.h"
 #include "ui/linesview.h"
@@ -41,18 +45,20 @@ bool typesText(const QKeyEvent* key)
 
 } // namespace
 
-ConsoleTab::ConsoleTab(Robot& robot, QWidget* parent)
-    : QWidget(parent), m_robot(robot), m_console(new LinesView(&robot, this)),
+ConsoleTab::ConsoleTab(link::Console& console, link::Link& link, channel::Broadcaster& broadcaster,
+                       channel::Interpreter& interpreter, record::ActRecord& record,
+                       ErrorSink* errors, QWidget* parent)
+    : QWidget(parent), m_link(link), m_broadcaster(broadcaster), m_interpreter(interpreter),
+      m_record(record), m_errors(errors), m_console(new LinesView(errors, this)),
       m_queueView(new QListWidget(this)), m_commandBox(new QLineEdit(this)),
       m_chatBox(new QLineEdit(this)), m_queueTimer(new QTimer(this))
 {
-    link::Link& link = robot.link();
     const auto toolButton = [&](const QString& name, const QString& caption, auto action) {
         auto* button = new QToolButton(this);
         button->setObjectName(name);
         button->setText(caption);
         button->setAutoRaise(true);
-        connect(button, &QToolButton::clicked, this, guard(&robot, action));
+        connect(button, &QToolButton::clicked, this, guard(errors, action));
         m_linkControls << button;
         return button;
     };
@@ -93,34 +99,33 @@ ConsoleTab::ConsoleTab(Robot& robot, QWidget* parent)
     layout->addLayout(middle, 1);
     layout->addLayout(bottom);
 
-    connect(send, &QPushButton::clicked, this, guard(&robot, [this] { sendClick(); }));
-    connect(m_commandBox, &QLineEdit::returnPressed, this, guard(&robot, [this] { sendClick(); }));
-    connect(say, &QPushButton::clicked, this, guard(&robot, [this] { sayClick(); }));
+    connect(send, &QPushButton::clicked, this, guard(errors, [this] { sendClick(); }));
+    connect(m_commandBox, &QLineEdit::returnPressed, this, guard(errors, [this] { sendClick(); }));
+    connect(say, &QPushButton::clicked, this, guard(errors, [this] { sayClick(); }));
     connect(m_chatBox, &QLineEdit::returnPressed, say, &QPushButton::click);
     m_console->installEventFilter(this);
 
     // The view reads the console's own lines; it is only told that they changed.
-    link::Console& console = robot.console();
     m_console->setObjectName(u"console"_s);
     m_console->setAccessibleName(u"Konzol"_s);
     m_console->setLines(&console.content());
     connect(&console, &link::Console::linesAppended, m_console,
-            guard(&robot, [this] { m_console->linesAppended(); }));
+            guard(errors, [this] { m_console->linesAppended(); }));
     connect(&console, &link::Console::contentReset, m_console,
-            guard(&robot, [this] { m_console->linesReset(); }));
+            guard(errors, [this] { m_console->linesReset(); }));
 
     m_queueTimer->setObjectName(u"Timer6"_s);
     m_queueTimer->setInterval(kQueueViewMs);
-    connect(m_queueTimer, &QTimer::timeout, this, guard(&robot, [this] { queueViewTick(); }));
-    connect(&link, &link::Link::queueChanged, this, guard(&robot, [this] { refreshQueueView(); }));
+    connect(m_queueTimer, &QTimer::timeout, this, guard(errors, [this] { queueViewTick(); }));
+    connect(&link, &link::Link::queueChanged, this, guard(errors, [this] { refreshQueueView(); }));
     connect(&link, &link::Link::linkControlsUpdated, this,
-            guard(&robot, [this](bool connected) { updateLinkControls(connected); }));
+            guard(errors, [this](bool connected) { updateLinkControls(connected); }));
 }
 
 void ConsoleTab::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    guarded(&m_robot, [this] { tabSheet4Show(); });
+    guarded(m_errors, [this] { tabSheet4Show(); });
 }
 
 bool ConsoleTab::eventFilter(QObject* watched, QEvent* event)
@@ -128,7 +133,7 @@ bool ConsoleTab::eventFilter(QObject* watched, QEvent* event)
     if (watched == m_console && event->type() == QEvent::KeyPress && m_commandBox->isEnabled()) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (typesText(key)) {
-            guarded(&m_robot, [&] { passTypedText(key->text()); });
+            guarded(m_errors, [&] { passTypedText(key->text()); });
             return true;
         }
     }
@@ -141,14 +146,14 @@ void ConsoleTab::tabSheet4Show()
 {
     m_console->showLastLine();
     // A window shown for the first time still gets its final size from the window system.
-    QTimer::singleShot(0, this, guard(&m_robot, [this] { m_console->showLastLine(); }));
+    QTimer::singleShot(0, this, guard(m_errors, [this] { m_console->showLastLine(); }));
     refreshQueueView();
     m_queueTimer->start();
 }
 
 void ConsoleTab::refreshQueueView()
 {
-    const QStringList& queue = m_robot.link().queue();
+    const QStringList& queue = m_link.queue();
     if (queue == m_queueShown)
         return;
     m_queueView->clear();
@@ -166,20 +171,20 @@ void ConsoleTab::queueViewTick()
 
 void ConsoleTab::sendClick()
 {
-    link::Link& link = m_robot.link();
+    link::Link& link = m_link;
     if (!link.isConnected())
         return;
     const QString command = m_commandBox->text();
     link.sendFromCommandBox(command);
     m_commandBox->clear();
-    m_robot.record().add({{},
-                          record::kWindow,
-                          {},
-                          QStringLiteral("Küldés"),
-                          {},
-                          {},
-                          {},
-                          link::maskedCommand(command)});
+    m_record.add({{},
+                  record::kWindow,
+                  {},
+                  QStringLiteral("Küldés"),
+                  {},
+                  {},
+                  {},
+                  link::maskedCommand(command)});
 }
 
 void ConsoleTab::sendCommand(const QString& command)
@@ -194,8 +199,8 @@ void ConsoleTab::sayClick()
     const QString text = m_chatBox->text();
     if (text.isEmpty())
         return;
-    m_robot.broadcaster().sayPublic(text);
-    m_robot.record().add({{}, record::kWindow, {}, QStringLiteral("Mondd"), {}, {}, {}, text});
+    m_broadcaster.sayPublic(text);
+    m_record.add({{}, record::kWindow, {}, QStringLiteral("Mondd"), {}, {}, {}, text});
 }
 
 // The restart buttons act as if an administrator had typed the command in the game.
@@ -203,7 +208,7 @@ void ConsoleTab::runChannelCommand(const QString& command)
 {
     // The window shows what the command changed once the event loop runs again; the command
     // is done, nothing waits on it.
-    m_robot.interpreter().runChannelCommand(channel::Interpreter::madeUpAnswer(command));
+    m_interpreter.runChannelCommand(channel::Interpreter::madeUpAnswer(command));
 }
 
 // A key typed on the console starts a command: it goes to the end of the command box.

@@ -8,7 +8,18 @@ class QListWidget;
 class QTimer;
 
 namespace vigilor {
-class Robot;
+class ErrorSink;
+}
+namespace vigilor::channel {
+class Broadcaster;
+class Interpreter;
+} // namespace vigilor::channel
+namespace vigilor::link {
+class Console;
+class Link;
+} // namespace vigilor::link
+namespace vigilor::record {
+class ActRecord;
 }
 
 namespace vigilor::ui {
@@ -24,7 +35,11 @@ class ConsoleTab final : public QWidget
     Q_DISABLE_COPY_MOVE(ConsoleTab)
 
 public:
-    explicit ConsoleTab(Robot& robot, QWidget* parent = nullptr);
+    // The chat box speaks through the broadcaster; the restart buttons go to the interpreter as
+    // if typed in the game.
+    ConsoleTab(link::Console& console, link::Link& link, channel::Broadcaster& broadcaster,
+               channel::Interpreter& interpreter, record::ActRecord& record, ErrorSink* errors,
+               QWidget* parent = nullptr);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -41,7 +56,11 @@ private:
     void passTypedText(const QString& text);
     void updateLinkControls(bool connected);
 
-    Robot& m_robot;
+    link::Link& m_link;
+    channel::Broadcaster& m_broadcaster;
+    channel::Interpreter& m_interpreter;
+    record::ActRecord& m_record;
+    ErrorSink* m_errors;
     LinesView* m_console;
     QListWidget* m_queueView;
     QLineEdit* m_commandBox;

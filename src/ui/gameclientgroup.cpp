@@ -1,6 +1,6 @@
 #include "ui/gameclientgroup.h"
 
-#include "robot/robot.h"
+#include "settings/settings.h"
 #include "ui/guard.h"
 #include "ui/settingsbinding.h"
 
@@ -15,11 +15,11 @@ using namespace Qt::StringLiterals;
 
 namespace vigilor::ui {
 
-QGroupBox* gameClientGroup(Robot& robot, QWidget* parent)
+QGroupBox* gameClientGroup(const SettingsBinding& bound, QWidget* parent)
 {
     auto* box = new QGroupBox(u"Játékkliens"_s, parent);
     box->setObjectName(u"GameClientGroup"_s);
-    QLineEdit* path = textField(robot, Key::CoDexe, u"ed_CoDMP"_s, box);
+    QLineEdit* path = textField(bound, Key::CoDexe, u"ed_CoDMP"_s, box);
     auto* label = new QLabel(QString::fromUtf16(keyInfo(Key::CoDexe).caption), box);
     label->setObjectName(u"ed_CoDMPLabel"_s);
     label->setBuddy(path);
@@ -29,19 +29,20 @@ QGroupBox* gameClientGroup(Robot& robot, QWidget* parent)
     browse->setText(u"..."_s);
     browse->setToolTip(u"Tallózás"_s);
     QObject::connect(browse, &QToolButton::clicked, box,
-                     guard(&robot, [&robot, box] { browseGameClient(robot, box->window()); }));
+                     guard(bound.errors, [&settings = bound.settings, box] {
+                         browseGameClient(settings, box->window());
+                     }));
 
     auto* layout = new QGridLayout(box);
     layout->addWidget(label, 0, 0, 1, 2);
     layout->addWidget(path, 1, 0);
     layout->addWidget(browse, 1, 1);
-    layout->addWidget(switchBox(robot, Key::CkRcon, u"ck_rcon"_s, box), 2, 0, 1, 2);
+    layout->addWidget(switchBox(bound, Key::CkRcon, u"ck_rcon"_s, box), 2, 0, 1, 2);
     return box;
 }
 
-void browseGameClient(Robot& robot, QWidget* parent)
+void browseGameClient(Settings& settings, QWidget* parent)
 {
-    Settings& settings = robot.settings();
     QFileDialog dialog(parent, QString::fromUtf16(keyInfo(Key::CoDexe).caption));
     dialog.setObjectName(u"OpenDialog1"_s);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

@@ -1,9 +1,10 @@
 #include "ui/helptexts.h"
 
 #include "io/files.h"
-#include "robot/robot.h"
+#include "link/console.h"
 #include "settings/textfile.h"
 #include "text/errors.h"
+#include "text/version.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -46,10 +47,29 @@ const QString& rconCommands()
     return text;
 }
 
+const QString& firstStart()
+{
+    static const QString text =
+        QString(47, u' ') +
+        QStringLiteral(
+            "... _ _ _ ... ELSŐ INDÍTÁS ... _ _ _ ...\n\r\n\r"
+            "A program most betölti az alapbeállításokat.\n\r"
+            "Az alapbeállítások nem szabályok: változtasd meg őket józan ésszel! Például a nem "
+            "kirúgandó banlista-bejegyzések az IP figyelővel és a figyelmeztetővel együtt "
+            "elárasztják a chatet figyelmeztetésekkel.\n\r"
+            "A frissítési időköz legkisebb ajánlott értéke 40 másodperc, mert a parancs figyelő "
+            "háromszor olyan gyakran kérdez, mint a banlista figyelő, a szerverek pedig nem "
+            "bírnak sok parancsot rövid idő alatt; az 1 perc az optimális.\n\r"
+            "Sok rendbontótól gyorsan így szabadulhatsz meg: kapcsold ki a parancs figyelőt, "
+            "állíts rövidebb időközt, és kapcsold ki a chat üzeneteket.\n\r"
+            "Mielőtt hibát jelentenél, próbáld meg magad megoldani a problémát!");
+    return text;
+}
+
 const QString& about()
 {
     static const QString text =
-        u"Vigilor\n\r\n\r"_s + Robot::kCaption + u"\n\rVerzió: "_s +
+        u"Vigilor\n\r\n\r"_s + kProgramCaption + u"\n\rVerzió: "_s +
         QStringLiteral(VIGILOR_VERSION) +
         u"\n\r\n\r"
         "Adminisztrációs robot Call of Duty, United Offensive és Call of Duty 2 dedikált "
@@ -107,13 +127,13 @@ QString documentationCopyFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + u"/vigilor"_s;
 }
 
-void openDocumentation(Robot& robot, const QString& file)
+void openDocumentation(link::Console& console, const QString& file)
 {
     const QString shown = QDir::toNativeSeparators(file);
     if (!QFileInfo(file).isFile())
-        robot.console().consoleLine(u"A dokumentáció nem található: "_s + shown);
+        console.consoleLine(u"A dokumentáció nem található: "_s + shown);
     else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
-        robot.console().consoleLine(u"A dokumentáció nem nyitható meg: "_s + shown);
+        console.consoleLine(u"A dokumentáció nem nyitható meg: "_s + shown);
 }
 
 } // namespace vigilor::ui::help

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-namespace vigilor {
-class Robot;
+namespace vigilor::link {
+class Console;
 }
 
 namespace vigilor::ui::help {
@@ -12,6 +12,8 @@ namespace vigilor::ui::help {
 // Message box texts of the "[ S.O.S ]" menu; lines are broken with LF CR like the engine's.
 const QString& rconCommands(); // "[RCON parancsok]"
 const QString& about();        // "[Névjegy]"
+// The message of the first start, before the default settings are loaded.
+const QString& firstStart();
 
 // "[Weblap]" of the main menu and "Weblap" of the icon's menu: the program's documentation in the
 // desktop's viewer, wherever the program runs from. The first that exists of: the copy the build
@@ -27,6 +29,6 @@ QString documentationFileFor(const QString& programFolder,
 // The built-in copy written to folder/README.md (left as it is when it already holds it); empty
 // when it cannot be written.
 QString documentationCopy(const QString& folder);
-void openDocumentation(Robot& robot, const QString& file = documentationFile());
+void openDocumentation(link::Console& console, const QString& file = documentationFile());
 
 } // namespace vigilor::ui::help

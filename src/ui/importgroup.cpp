@@ -1,7 +1,7 @@
 #include "ui/importgroup.h"
 
 #include "exchange/importer.h"
-#include "robot/robot.h"
+#include "settings/settings.h"
 #include "ui/guard.h"
 #include "ui/settingsbinding.h"
 
@@ -20,9 +20,9 @@ namespace vigilor::ui {
 namespace {
 
 // `ImportAd`: a drop-down list to choose from, in the import list's order.
-QComboBox* importList(Robot& robot, QWidget* parent)
+QComboBox* importList(const SettingsBinding& bound, QWidget* parent)
 {
-    Settings& settings = robot.settings();
+    Settings& settings = bound.settings;
     auto* box = new QComboBox(parent);
     box->setObjectName(u"ImportAd"_s);
     box->setAccessibleName(u"Import lista"_s);
@@ -36,14 +36,14 @@ QComboBox* importList(Robot& robot, QWidget* parent)
         box->setCurrentIndex(settings.importSelection());
     };
     showList();
-    QObject::connect(&settings, &Settings::importListChanged, box, guard(&robot, showList));
+    QObject::connect(&settings, &Settings::importListChanged, box, guard(bound.errors, showList));
     QObject::connect(&settings, &Settings::importSelectionChanged, box,
-                     guard(&robot, [box](int row) {
+                     guard(bound.errors, [box](int row) {
                          const QSignalBlocker quiet(box);
                          box->setCurrentIndex(row);
                      }));
     QObject::connect(box, &QComboBox::currentIndexChanged, box,
-                     guard(&robot, [&settings, box](int row) {
+                     guard(bound.errors, [&settings, box](int row) {
                          settings.setImportSelection(row);
                          // A list with entries keeps one selected.
                          if (box->currentIndex() != settings.importSelection()) {
@@ -55,19 +55,19 @@ QComboBox* importList(Robot& robot, QWidget* parent)
 }
 
 // The import interval in minutes: 5 at every start, never stored.
-QSpinBox* intervalBox(Robot& robot, QWidget* parent)
+QSpinBox* intervalBox(const SettingsBinding& bound, QWidget* parent)
 {
-    Settings& settings = robot.settings();
+    Settings& settings = bound.settings;
     auto* field = new QSpinBox(parent);
     field->setObjectName(u"ImportInterval"_s);
     field->setAccessibleName(QString::fromUtf16(keyInfo(Key::TimedImport).caption));
     field->setRange(Settings::kImportIntervalMin, Settings::kImportIntervalMax);
     field->setValue(settings.importInterval());
-    QObject::connect(field, &QSpinBox::valueChanged, field, guard(&robot, [&settings](int minutes) {
-                         settings.setImportInterval(minutes);
-                     }));
+    QObject::connect(
+        field, &QSpinBox::valueChanged, field,
+        guard(bound.errors, [&settings](int minutes) { settings.setImportInterval(minutes); }));
     QObject::connect(&settings, &Settings::importIntervalChanged, field,
-                     guard(&robot, [field](int minutes) {
+                     guard(bound.errors, [field](int minutes) {
                          const QSignalBlocker quiet(field);
                          field->setValue(minutes);
                      }));
@@ -75,17 +75,17 @@ QSpinBox* intervalBox(Robot& robot, QWidget* parent)
 }
 
 // `ExpAd`: the upload address of the export; what is typed lasts until the program ends.
-QLineEdit* exportAddress(Robot& robot, QWidget* parent)
+QLineEdit* exportAddress(const SettingsBinding& bound, QWidget* parent)
 {
-    Settings& settings = robot.settings();
+    Settings& settings = bound.settings;
     auto* field = new QLineEdit(settings.uploadAddress(), parent);
     field->setObjectName(u"ExpAd"_s);
     field->setAccessibleName(QString::fromUtf16(keyInfo(Key::ExportAlso).caption));
     QObject::connect(
         field, &QLineEdit::textEdited, field,
-        guard(&robot, [&settings](const QString& text) { settings.setUploadAddress(text); }));
+        guard(bound.errors, [&settings](const QString& text) { settings.setUploadAddress(text); }));
     QObject::connect(&settings, &Settings::uploadAddressChanged, field,
-                     guard(&robot, [field](const QString& text) {
+                     guard(bound.errors, [field](const QString& text) {
                          if (field->text() != text)
                              field->setText(text);
                      }));
@@ -94,16 +94,15 @@ QLineEdit* exportAddress(Robot& robot, QWidget* parent)
 
 } // namespace
 
-QGroupBox* importGroup(Robot& robot, QWidget* parent)
+QGroupBox* importGroup(const SettingsBinding& bound, exchange::Importer& importer, QWidget* parent)
 {
     auto* box = new QGroupBox(u"Banlista import és export"_s, parent);
     box->setObjectName(u"ImportGroup"_s);
     auto* grid = new QGridLayout(box);
-    exchange::Importer& importer = robot.importer();
     const auto button = [&](const QString& caption, const QString& name, auto action) {
         auto* b = new QPushButton(caption, box);
         b->setObjectName(name);
-        QObject::connect(b, &QPushButton::clicked, box, guard(&robot, action));
+        QObject::connect(b, &QPushButton::clicked, box, guard(bound.errors, action));
         return b;
     };
     QPushButton* add = button(u"+"_s, u"ImpAdd"_s, [&importer] { importer.addAddress(); });
@@ -113,15 +112,15 @@ QGroupBox* importGroup(Robot& robot, QWidget* parent)
     for (QPushButton* b : {add, remove})
         b->setFixedWidth(b->sizeHint().height());
 
-    grid->addWidget(switchBox(robot, Key::TimedImport, u"TimedImport"_s, box), 0, 0, 1, 4);
-    grid->addWidget(intervalBox(robot, box), 1, 0);
+    grid->addWidget(switchBox(bound, Key::TimedImport, u"TimedImport"_s, box), 0, 0, 1, 4);
+    grid->addWidget(intervalBox(bound, box), 1, 0);
     grid->addWidget(button(u"Import most"_s, u"ImpNow"_s, [&importer] { importer.runNow(); }), 1, 1,
                     1, 3);
-    grid->addWidget(importList(robot, box), 2, 0, 1, 2);
+    grid->addWidget(importList(bound, box), 2, 0, 1, 2);
     grid->addWidget(add, 2, 2);
     grid->addWidget(remove, 2, 3);
-    grid->addWidget(switchBox(robot, Key::ExportAlso, u"ExportAlso"_s, box), 3, 0, 1, 4);
-    grid->addWidget(exportAddress(robot, box), 4, 0, 1, 4);
+    grid->addWidget(switchBox(bound, Key::ExportAlso, u"ExportAlso"_s, box), 3, 0, 1, 4);
+    grid->addWidget(exportAddress(bound, box), 4, 0, 1, 4);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(5, 1);
     return box;

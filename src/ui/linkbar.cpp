@@ -1,6 +1,8 @@
 #include "ui/linkbar.h"
 
-#include "robot/robot.h"
+#include "link/link.h"
+#include "settings/settings.h"
+#include "tools/launcher.h"
 #include "ui/guard.h"
 #include "ui/singleline.h"
 
@@ -22,14 +24,14 @@ using Setter = void (Settings::*)(const QString&);
 using Changed = void (Settings::*)(const QString&);
 
 // The settings model holds the value; the field shows it and writes back what is typed.
-void bind(QLineEdit* field, Robot& robot, Getter get, Setter set, Changed changed)
+void bind(QLineEdit* field, Settings& settings, ErrorSink* errors, Getter get, Setter set,
+          Changed changed)
 {
-    Settings& settings = robot.settings();
     field->setText((settings.*get)());
     QObject::connect(
         field, &QLineEdit::textChanged, field,
-        guard(&robot, [&settings, set](const QString& text) { (settings.*set)(text); }));
-    QObject::connect(&settings, changed, field, guard(&robot, [field](const QString& value) {
+        guard(errors, [&settings, set](const QString& text) { (settings.*set)(text); }));
+    QObject::connect(&settings, changed, field, guard(errors, [field](const QString& value) {
         if (field->text() != value)
             field->setText(value);
     }));
@@ -54,7 +56,9 @@ QIcon playIcon()
 
 } // namespace
 
-LinkBar::LinkBar(Robot& robot, QWidget* parent) : QWidget(parent)
+LinkBar::LinkBar(Settings& settings, link::Link& link, tools::Launcher& launcher, ErrorSink* errors,
+                 QWidget* parent)
+    : QWidget(parent)
 {
     setObjectName(u"TopBar"_s);
     auto* layout = new QHBoxLayout(this);
@@ -78,18 +82,18 @@ LinkBar::LinkBar(Robot& robot, QWidget* parent) : QWidget(parent)
     QLineEdit* port = addField(u"Label5"_s, u"Port:"_s, u"Edit3"_s, 50);
     QLineEdit* password = addField(u"Label2"_s, u"Jelszó:"_s, u"Edit2"_s, 90);
     password->setEchoMode(QLineEdit::Password);
-    bind(host, robot, &Settings::host, &Settings::setHost, &Settings::hostChanged);
-    bind(port, robot, &Settings::port, &Settings::setPort, &Settings::portChanged);
-    bind(password, robot, &Settings::password, &Settings::setPassword, &Settings::passwordChanged);
+    bind(host, settings, errors, &Settings::host, &Settings::setHost, &Settings::hostChanged);
+    bind(port, settings, errors, &Settings::port, &Settings::setPort, &Settings::portChanged);
+    bind(password, settings, errors, &Settings::password, &Settings::setPassword,
+         &Settings::passwordChanged);
 
     const auto addButton = [&](const QString& name, const QString& caption, auto action) {
         auto* button = new QPushButton(caption, this);
         button->setObjectName(name);
-        connect(button, &QPushButton::clicked, this, guard(&robot, action));
+        connect(button, &QPushButton::clicked, this, guard(errors, action));
         layout->addWidget(button);
         return button;
     };
-    link::Link& link = robot.link();
     QPushButton* connectButton =
         addButton(u"Button1"_s, u"Csatlakozás"_s, [&link] { link.connectAction(); });
     m_serverActions << addButton(u"ChRCON"_s, u"Jelszó váltás"_s,
@@ -108,25 +112,24 @@ LinkBar::LinkBar(Robot& robot, QWidget* parent) : QWidget(parent)
     play->setIconSize(QSize(20, 20));
     play->setToolButtonStyle(Qt::ToolButtonIconOnly);
     play->setAutoRaise(true);
-    connect(play, &QToolButton::clicked, this,
-            guard(&robot, [&robot] { robot.launcher().goPlay(); }));
+    connect(play, &QToolButton::clicked, this, guard(errors, [&launcher] { launcher.goPlay(); }));
     layout->addWidget(play);
 
     connect(&link, &link::Link::connectedChanged, this,
-            guard(&robot, [connectButton](bool connected) {
+            guard(errors, [connectButton](bool connected) {
                 connectButton->setText(connected ? u"Szétkapcsol"_s : u"Csatlakozás"_s);
             }));
     // While a connection is being made (its name looked up, its next try waiting) the button
     // gives it up; it says so to whoever points at it or reads it out.
     connect(&link, &link::Link::connectingChanged, this,
-            guard(&robot, [connectButton](bool connecting) {
+            guard(errors, [connectButton](bool connecting) {
                 const QString hint =
                     connecting ? u"Csatlakozás folyamatban: a gomb leállítja"_s : QString();
                 connectButton->setToolTip(hint);
                 connectButton->setAccessibleDescription(hint);
             }));
     connect(&link, &link::Link::linkControlsUpdated, this,
-            guard(&robot, [this](bool connected) { updateLinkControls(connected); }));
+            guard(errors, [this](bool connected) { updateLinkControls(connected); }));
 }
 
 void LinkBar::updateLinkControls(bool connected)

@@ -3,7 +3,14 @@
 #include <QWidget>
 
 namespace vigilor {
-class Robot;
+class ErrorSink;
+class Settings;
+} // namespace vigilor
+namespace vigilor::link {
+class Link;
+}
+namespace vigilor::tools {
+class Launcher;
 }
 
 namespace vigilor::ui {
@@ -17,7 +24,8 @@ class LinkBar final : public QWidget
     Q_DISABLE_COPY_MOVE(LinkBar)
 
 public:
-    explicit LinkBar(Robot& robot, QWidget* parent = nullptr);
+    LinkBar(Settings& settings, link::Link& link, tools::Launcher& launcher, ErrorSink* errors,
+            QWidget* parent = nullptr);
 
 private:
     void updateLinkControls(bool connected);

@@ -3,6 +3,7 @@
 #include "link/dialogs.h"
 #include "platform/taskbar.h"
 #include "robot/robot.h"
+#include "text/version.h"
 #include "ui/banstab.h"
 #include "ui/clientconfigtab.h"
 #include "ui/consoletab.h"
@@ -40,17 +41,19 @@ constexpr QSize kInitialSize(784, 495);
 } // namespace
 
 MainWindow::MainWindow(Robot& robot, QWidget* parent)
-    : QMainWindow(parent), m_robot(robot), m_tabs(new QTabWidget(this)),
-      m_tray(new TrayIcon(robot, this))
+    : QMainWindow(parent), m_robot(robot), m_link(robot.link()), m_roster(robot.roster()),
+      m_dialogs(robot.dialogs()), m_tabs(new QTabWidget(this)),
+      m_tray(new TrayIcon(robot.link(), robot.console(), robot.launcher(), &robot, this))
 {
     setObjectName(u"Form1"_s);
-    setWindowTitle(Robot::kCaption);
+    setWindowTitle(kProgramCaption);
     setWindowIcon(m_tray->icon());
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new LinkBar(robot, central));
+    layout->addWidget(
+        new LinkBar(robot.settings(), robot.link(), robot.launcher(), &robot, central));
     layout->addWidget(m_tabs, 1);
     setCentralWidget(central);
     buildTabs();
@@ -64,7 +67,7 @@ MainWindow::MainWindow(Robot& robot, QWidget* parent)
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kInitialSize,
                                         screen->availableGeometry()));
 
-    connect(&robot.link(), &link::Link::consoleTabRequested, this,
+    connect(&m_link, &link::Link::consoleTabRequested, this,
             guard(&robot, [this] { showTab(Tab::Console); }));
     connect(m_tray, &TrayIcon::openRequested, this, guard(&robot, [this] { showAndRestore(); }));
     connect(m_tray, &TrayIcon::exitRequested, this, guard(&robot, [this] { close(); }));
@@ -78,7 +81,7 @@ MainWindow::MainWindow(Robot& robot, QWidget* parent)
 
 MainWindow::~MainWindow()
 {
-    m_robot.roster().setWindowShowing(false);
+    m_roster.setWindowShowing(false);
 }
 
 void MainWindow::buildTabs()
@@ -88,13 +91,18 @@ void MainWindow::buildTabs()
         page->setObjectName(name);
         m_tabs->addTab(page, title);
     };
-    addTab(new SettingsTab(m_robot), u"TabSheet1"_s, u"Beállítások"_s);
-    addTab(new ClientConfigTab(m_robot), u"TabSheet7"_s, u"CFG eröltetés"_s);
-    addTab(new RosterTab(m_robot), u"TabSheet2"_s, u"Lista"_s);
-    addTab(new BansTab(m_robot), u"TabSheet3"_s, u"Banlista"_s);
-    addTab(new WeaponsTab(m_robot), u"TabSheet6"_s, u"Fegyverek"_s);
-    addTab(new ConsoleTab(m_robot), u"TabSheet4"_s, u"Konzol"_s);
-    addTab(new SearchTab(m_robot), u"TabSheet5"_s, u"Keresés"_s);
+    Robot& r = m_robot;
+    const SettingsBinding bound{r.settings(), &r};
+    rules::Rules& rules = r.rules();
+    addTab(new SettingsTab(bound, r.importer(), r.dialogs()), u"TabSheet1"_s, u"Beállítások"_s);
+    addTab(new ClientConfigTab(bound, r.clientConfig()), u"TabSheet7"_s, u"CFG eröltetés"_s);
+    addTab(new RosterTab(r.roster(), rules.menu(), r.record(), &r), u"TabSheet2"_s, u"Lista"_s);
+    addTab(new BansTab(bound, rules.banList(), rules.learning(), rules.menu(), r.record()),
+           u"TabSheet3"_s, u"Banlista"_s);
+    addTab(new WeaponsTab(r.weapons(), &r), u"TabSheet6"_s, u"Fegyverek"_s);
+    addTab(new ConsoleTab(r.console(), r.link(), r.broadcaster(), r.interpreter(), r.record(), &r),
+           u"TabSheet4"_s, u"Konzol"_s);
+    addTab(new SearchTab(r.search(), &r), u"TabSheet5"_s, u"Keresés"_s);
     showTab(Tab::ClientConfig);
 }
 
@@ -107,8 +115,9 @@ void MainWindow::buildRobotMenu()
     m_publicBanItem = new QAction(u"[Nyilvános banlista]"_s, this);
     m_publicBanItem->setObjectName(u"PublicBan"_s);
     menuBar()->insertAction(m_robotMenu->menuAction(), m_publicBanItem);
-    connect(m_publicBanItem, &QAction::triggered, this,
-            guard(&m_robot, [this] { PublicBanDialog::openFrom(m_robot, this); }));
+    connect(m_publicBanItem, &QAction::triggered, this, guard(&m_robot, [this] {
+                PublicBanDialog::openFrom(m_robot.exchangeServices(), m_dialogs, m_robot, this);
+            }));
     const auto addItem = [this](const QString& name, const QString& caption, auto work) {
         QAction* item = m_robotMenu->addAction(caption);
         item->setObjectName(name);
@@ -118,13 +127,9 @@ void MainWindow::buildRobotMenu()
     addItem(u"SaveSettingsnow1"_s, u">> Beállítások mentése <<"_s, [this] { m_robot.saveNow(); });
     addItem(u"LoadSettingsnow1"_s, u">> Beállítások betöltése <<"_s,
             [this] { m_robot.loadSettingsNow(); });
-    addItem(u"FRefresh"_s, u">> Lista frissítése MOST <<"_s,
-            [this] { m_robot.roster().refreshNow(); });
+    addItem(u"FRefresh"_s, u">> Lista frissítése MOST <<"_s, [this] { m_roster.refreshNow(); });
     addItem(u"DefaultSettings1"_s, u">> ALAPBEÁLLÍTÁSOK <<"_s, [this] { m_robot.resetSettings(); });
-    addItem(u"ClearBanList1"_s, u">> Banlista törlése <<"_s, [this] {
-        m_robot.rules().clearBanList(m_robot.filePath(settings::SettingsStore::kBansFile),
-                                     &m_robot);
-    });
+    addItem(u"ClearBanList1"_s, u">> Banlista törlése <<"_s, [this] { m_robot.clearBanList(); });
     addItem(u"KILLPROGRAM"_s, u">> [ ERŐSZAKOS LEÁLLÁS ] <<"_s, [] { Robot::forceStop(); });
     m_robotMenu->addSeparator();
 
@@ -133,7 +138,7 @@ void MainWindow::buildRobotMenu()
     auto* pacing = new QActionGroup(this);
     const auto addPacing = [&](const QString& name, const QString& caption, int interval) {
         QAction* item =
-            addItem(name, caption, [this, interval] { m_robot.link().setPacerInterval(interval); });
+            addItem(name, caption, [this, interval] { m_link.setPacerInterval(interval); });
         item->setCheckable(true);
         pacing->addAction(item);
         return item;
@@ -150,7 +155,7 @@ void MainWindow::buildMapRotationItem()
     const QList<QAction*> items = menuBar()->actions();
     menuBar()->insertAction(items.isEmpty() ? nullptr : items.constFirst(), item);
     connect(item, &QAction::triggered, this,
-            guard(&m_robot, [this] { MapRotationDialog::run(m_robot, this); }));
+            guard(&m_robot, [this] { MapRotationDialog::run(m_link, &m_robot, this); }));
 }
 
 // "[ S.O.S ]": each help item shows one text in a message box.
@@ -164,20 +169,22 @@ void MainWindow::buildHelpMenu()
         connect(item, &QAction::triggered, this, guard(&m_robot, work));
     };
     const auto show = [this](const QString& text) {
-        return [this, text] { m_robot.dialogs().message(text); };
+        return [this, text] { m_dialogs.message(text); };
     };
     addItem(u"ListenerHelp1"_s, u"[Parancs figyelő]"_s, show(channel::Interpreter::kHelpText));
     addItem(u"RconHelp1"_s, u"[RCON parancsok]"_s, show(help::rconCommands()));
     addItem(u"SearchTips1"_s, u"[Keresési tippek]"_s, show(link::ConsoleSearch::kTipsText));
     addItem(u"About1"_s, u"[Névjegy]"_s, show(help::about()));
-    addItem(u"WebPage1"_s, u"[Weblap]"_s, [this] { help::openDocumentation(m_robot); });
+    addItem(u"WebPage1"_s, u"[Weblap]"_s, [this] { help::openDocumentation(m_robot.console()); });
 }
 
 // "[Ütemező]" stands right before "[Nyilvános banlista]", or before "[ !! Vigilor !! ]" while
 // there is no public ban list item. The scheduler window is made here, hidden, for the whole run.
 void MainWindow::buildSchedulerItem()
 {
-    m_scheduler = new SchedulerWindow(m_robot, this);
+    Robot& r = m_robot;
+    m_scheduler = new SchedulerWindow(r.scheduler(), r.settings(), r.clock(), r.dialogs(),
+                                      r.programFolder(), &r, this);
     QAction* before = m_publicBanItem ? m_publicBanItem : m_robotMenu->menuAction();
     auto* item = new QAction(u"[Ütemező]"_s, menuBar());
     item->setObjectName(u"Scheduler1"_s);
@@ -193,7 +200,7 @@ void MainWindow::presentAtStart(bool inIconArea)
 
 void MainWindow::showFirstStartMessage()
 {
-    m_robot.dialogs().message(Robot::kFirstStartMessage);
+    m_dialogs.message(help::firstStart());
     showTab(Tab::Settings);
 }
 
@@ -222,14 +229,14 @@ void MainWindow::showEvent(QShowEvent* event)
     QMainWindow::showEvent(event);
     guarded(&m_robot, [this] {
         platform::hideTaskbarButton(winId());
-        m_robot.roster().setWindowShowing(isShowing(this));
+        m_roster.setWindowShowing(isShowing(this));
     });
 }
 
 void MainWindow::hideEvent(QHideEvent* event)
 {
     QMainWindow::hideEvent(event);
-    guarded(&m_robot, [this] { m_robot.roster().setWindowShowing(isShowing(this)); });
+    guarded(&m_robot, [this] { m_roster.setWindowShowing(isShowing(this)); });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -254,7 +261,7 @@ void MainWindow::changeEvent(QEvent* event)
     guarded(&m_robot, [this, event] {
         if (event->type() != QEvent::WindowStateChange)
             return;
-        m_robot.roster().setWindowShowing(isShowing(this));
+        m_roster.setWindowShowing(isShowing(this));
         if (isMinimized() && QSystemTrayIcon::isSystemTrayAvailable())
             QTimer::singleShot(0, this, &QWidget::hide);
     });

@@ -5,7 +5,14 @@
 class QTabWidget;
 
 namespace vigilor {
+class Dialogs;
 class Robot;
+} // namespace vigilor
+namespace vigilor::link {
+class Link;
+}
+namespace vigilor::roster {
+class Roster;
 }
 
 namespace vigilor::ui {
@@ -13,8 +20,10 @@ namespace vigilor::ui {
 class SchedulerWindow;
 class TrayIcon;
 
-// The main window: the top bar, the seven tabs, the main menu and the notification-area icon,
-// bound to the robot. Closing it is the program's normal end.
+// The main window: the top bar, the seven tabs, the main menu and the notification-area icon.
+// It builds each of them from the few engine objects it works with, and drives the robot's own
+// operations (save, load, reset, close) from the main menu. Closing it is the program's normal
+// end.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
@@ -64,6 +73,9 @@ private:
     void buildSchedulerItem();
 
     Robot& m_robot;
+    link::Link& m_link;
+    roster::Roster& m_roster;
+    Dialogs& m_dialogs;
     QTabWidget* m_tabs;
     QMenu* m_robotMenu = nullptr;
     QAction* m_publicBanItem = nullptr; // "[Ütemező]" goes before it

@@ -1,6 +1,6 @@
 #include "ui/maprotationdialog.h"
 
-#include "robot/robot.h"
+#include "link/link.h"
 #include "ui/guard.h"
 #include "ui/singleline.h"
 
@@ -45,10 +45,11 @@ QToolButton* arrow(Qt::ArrowType type, const QString& caption, const QString& na
 
 } // namespace
 
-MapRotationDialog::MapRotationDialog(Robot& robot, QWidget* parent)
+MapRotationDialog::MapRotationDialog(link::Link& link, ErrorSink* errors, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      m_robot(robot), m_send(button(u"mapRotation küldés"_s, u"SendRotation"_s, this)),
+      m_link(link), m_errors(errors),
+      m_send(button(u"mapRotation küldés"_s, u"SendRotation"_s, this)),
       m_start(button(u"Indítás most"_s, u"StartRotation"_s, this)), m_gameType(new QComboBox(this)),
       m_map(new QLineEdit(this)), m_list(new QListWidget(this)), m_output(new QPlainTextEdit(this))
 {
@@ -115,23 +116,22 @@ MapRotationDialog::MapRotationDialog(Robot& robot, QWidget* parent)
     layout->addWidget(m_output);
     resize(560, 360);
 
-    ErrorSink* sink = &robot;
+    ErrorSink* sink = errors;
     connect(addButton, &QPushButton::clicked, this, guard(sink, [this] { add(); }));
     connect(m_map, &QLineEdit::returnPressed, this, guard(sink, [this] { add(); }));
     connect(removeButton, &QPushButton::clicked, this, guard(sink, [this] { remove(); }));
     connect(up, &QToolButton::clicked, this, guard(sink, [this] { move(true); }));
     connect(down, &QToolButton::clicked, this, guard(sink, [this] { move(false); }));
-    connect(m_send, &QPushButton::clicked, this, guard(sink, [this] {
-                tools::MapRotation::send(m_output->toPlainText(), m_robot.link());
-            }));
+    connect(m_send, &QPushButton::clicked, this,
+            guard(sink, [this] { tools::MapRotation::send(m_output->toPlainText(), m_link); }));
     connect(m_start, &QPushButton::clicked, this,
-            guard(sink, [this] { tools::MapRotation::startNow(m_robot.link()); }));
+            guard(sink, [this] { tools::MapRotation::startNow(m_link); }));
     refresh(-1);
 }
 
-void MapRotationDialog::run(Robot& robot, QWidget* parent)
+void MapRotationDialog::run(link::Link& link, ErrorSink* errors, QWidget* parent)
 {
-    MapRotationDialog dialog(robot, parent);
+    MapRotationDialog dialog(link, errors, parent);
     dialog.exec();
 }
 
@@ -141,7 +141,7 @@ void MapRotationDialog::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    guarded(&m_robot, [this, event] { QDialog::keyPressEvent(event); });
+    guarded(m_errors, [this, event] { QDialog::keyPressEvent(event); });
 }
 
 void MapRotationDialog::add()

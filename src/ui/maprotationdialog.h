@@ -11,7 +11,10 @@ class QPlainTextEdit;
 class QPushButton;
 
 namespace vigilor {
-class Robot;
+class ErrorSink;
+}
+namespace vigilor::link {
+class Link;
 }
 
 namespace vigilor::ui {
@@ -25,10 +28,10 @@ class MapRotationDialog final : public QDialog
     Q_DISABLE_COPY_MOVE(MapRotationDialog)
 
 public:
-    explicit MapRotationDialog(Robot& robot, QWidget* parent = nullptr);
+    MapRotationDialog(link::Link& link, ErrorSink* errors, QWidget* parent = nullptr);
 
     // The menu item: the dialog, modal, until it is closed.
-    static void run(Robot& robot, QWidget* parent);
+    static void run(link::Link& link, ErrorSink* errors, QWidget* parent);
 
 protected:
     // Escape, which would close a dialog and discard the rotation with it, does nothing here:
@@ -42,7 +45,8 @@ private:
     // Shows the list with `selected` selected, rebuilds the output and sets the send buttons.
     void refresh(int selected);
 
-    Robot& m_robot;
+    link::Link& m_link;
+    ErrorSink* m_errors;
     tools::MapRotation m_rotation;
     QPushButton* m_send;
     QPushButton* m_start;

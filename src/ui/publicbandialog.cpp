@@ -1,8 +1,8 @@
 #include "ui/publicbandialog.h"
 
 #include "exchange/publicbanlist.h"
+#include "exchange/services.h"
 #include "link/dialogs.h"
-#include "robot/robot.h"
 #include "ui/guard.h"
 
 #include <QGridLayout>
@@ -22,10 +22,10 @@ namespace vigilor::ui {
 
 using exchange::PublicBanList;
 
-PublicBanDialog::PublicBanDialog(Robot& robot, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_robot(robot),
-      m_model(new PublicBanList(robot.exchangeServices(), this)),
-      m_ownLines(new QStringListModel(this)), m_publicLines(new QStringListModel(this))
+PublicBanDialog::PublicBanDialog(exchange::Services& services, ErrorSink& errors, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_errors(errors),
+      m_model(new PublicBanList(services, this)), m_ownLines(new QStringListModel(this)),
+      m_publicLines(new QStringListModel(this))
 {
     setObjectName(u"PublicBanForm"_s);
     setWindowTitle(PublicBanList::kTitle);
@@ -48,19 +48,19 @@ PublicBanDialog::PublicBanDialog(Robot& robot, QWidget* parent)
     resize(640, 440);
 
     PublicBanList& model = *m_model;
-    connect(m_ok, &QPushButton::clicked, this, guard(&robot, [this] { accept(); }));
-    connect(m_cancel, &QPushButton::clicked, this, guard(&robot, [this] { reject(); }));
+    connect(m_ok, &QPushButton::clicked, this, guard(&errors, [this] { accept(); }));
+    connect(m_cancel, &QPushButton::clicked, this, guard(&errors, [this] { reject(); }));
     connect(&model, &PublicBanList::captionChanged, this, &QWidget::setWindowTitle);
     connect(&model, &PublicBanList::enablingChanged, this,
-            guard(&robot, [this] { showEnabling(); }));
-    connect(&model, &PublicBanList::busyChanged, this, guard(&robot, [this] { showEnabling(); }));
+            guard(&errors, [this] { showEnabling(); }));
+    connect(&model, &PublicBanList::busyChanged, this, guard(&errors, [this] { showEnabling(); }));
     connect(&model, &PublicBanList::downloadAddressChanged, this,
-            guard(&robot, [this](const QString& text) {
+            guard(&errors, [this](const QString& text) {
                 if (m_downloadField->text() != text)
                     m_downloadField->setText(text);
             }));
     connect(&model, &PublicBanList::uploadAddressChanged, this,
-            guard(&robot, [this](const QString& text) {
+            guard(&errors, [this](const QString& text) {
                 if (m_uploadField->text() != text)
                     m_uploadField->setText(text);
             }));
@@ -103,12 +103,12 @@ QWidget* PublicBanDialog::addressGroup()
     // through the accessibility interface (dictation, on-screen keyboards).
     PublicBanList& model = *m_model;
     connect(m_downloadField, &QLineEdit::textChanged, this,
-            guard(&m_robot, [&model](const QString& text) { model.setDownloadAddress(text); }));
+            guard(&m_errors, [&model](const QString& text) { model.setDownloadAddress(text); }));
     connect(m_uploadField, &QLineEdit::textChanged, this,
-            guard(&m_robot, [&model](const QString& text) { model.setUploadAddress(text); }));
+            guard(&m_errors, [&model](const QString& text) { model.setUploadAddress(text); }));
     connect(m_download, &QPushButton::clicked, this,
-            guard(&m_robot, [&model] { model.download(); }));
-    connect(m_upload, &QPushButton::clicked, this, guard(&m_robot, [&model] { model.upload(); }));
+            guard(&m_errors, [&model] { model.download(); }));
+    connect(m_upload, &QPushButton::clicked, this, guard(&m_errors, [&model] { model.upload(); }));
     return box;
 }
 
@@ -142,7 +142,7 @@ QWidget* PublicBanDialog::listsRow()
         auto* button = new QPushButton(caption, row);
         button->setObjectName(name);
         button->setAutoDefault(false);
-        connect(button, &QPushButton::clicked, this, guard(&m_robot, action));
+        connect(button, &QPushButton::clicked, this, guard(&m_errors, action));
         middle->addWidget(button);
     };
     addButton(u"<<"_s, u"CopyAllToOwn"_s, [&model] { model.copyAllToOwn(); });
@@ -183,11 +183,11 @@ void PublicBanDialog::bindList(QListView* view, QStringListModel* lines, bool ow
         showRow(own ? model.ownRow() : model.publicRow());
     };
     connect(&model, own ? &PublicBanList::ownLinesChanged : &PublicBanList::publicLinesChanged,
-            this, guard(&m_robot, showLines));
+            this, guard(&m_errors, showLines));
     connect(&model, own ? &PublicBanList::ownRowChanged : &PublicBanList::publicRowChanged, this,
-            guard(&m_robot, showRow));
+            guard(&m_errors, showRow));
     connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            guard(&m_robot, [&model, own](const QModelIndex& current) {
+            guard(&m_errors, [&model, own](const QModelIndex& current) {
                 const int row = current.isValid() ? current.row() : -1;
                 if (own)
                     model.selectOwn(row);
@@ -202,7 +202,7 @@ bool PublicBanDialog::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_publicView && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
-        guarded(&m_robot, [this] { m_model->removePublicLine(); });
+        guarded(&m_errors, [this] { m_model->removePublicLine(); });
         return true;
     }
     return QDialog::eventFilter(watched, event);
@@ -238,20 +238,21 @@ void PublicBanDialog::closeWith(int result)
         m_model->storeAddresses();
     } catch (const FileError& e) {
         // The settings file could not be written: said on the console, the window closes.
-        m_robot.reportError(e);
+        m_errors.reportError(e);
     } catch (const std::exception& e) {
         // An upload address too long to be stored: the window stays until it is shortened.
-        m_robot.reportError(e);
+        m_errors.reportError(e);
         return;
     }
     done(result);
 }
 
-void PublicBanDialog::openFrom(Robot& robot, QWidget* parent)
+void PublicBanDialog::openFrom(exchange::Services& services, Dialogs& dialogs, ErrorSink& errors,
+                               QWidget* parent)
 {
-    PublicBanDialog dialog(robot, parent);
+    PublicBanDialog dialog(services, errors, parent);
     if (dialog.exec() == Accepted)
-        robot.dialogs().message(kUpdatedMessage);
+        dialogs.message(kUpdatedMessage);
 }
 
 } // namespace vigilor::ui

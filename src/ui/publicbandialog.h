@@ -8,10 +8,12 @@ class QPushButton;
 class QStringListModel;
 
 namespace vigilor {
-class Robot;
+class Dialogs;
+class ErrorSink;
 namespace exchange {
 class PublicBanList;
-}
+struct Services;
+} // namespace exchange
 } // namespace vigilor
 
 namespace vigilor::ui {
@@ -28,13 +30,14 @@ class PublicBanDialog final : public QDialog
 public:
     static inline const QString kUpdatedMessage = QStringLiteral("Banlista frissítve!");
 
-    explicit PublicBanDialog(Robot& robot, QWidget* parent = nullptr);
+    PublicBanDialog(exchange::Services& services, ErrorSink& errors, QWidget* parent = nullptr);
     ~PublicBanDialog() override;
 
     exchange::PublicBanList& model() const { return *m_model; }
 
     // "[Nyilvános banlista]": the window, modal; "Banlista frissítve!" after OK.
-    static void openFrom(Robot& robot, QWidget* parent);
+    static void openFrom(exchange::Services& services, Dialogs& dialogs, ErrorSink& errors,
+                         QWidget* parent);
 
 public slots:
     void accept() override; // OK
@@ -52,7 +55,7 @@ private:
     void showEnabling();
     void closeWith(int result);
 
-    Robot& m_robot;
+    ErrorSink& m_errors;
     exchange::PublicBanList* m_model;
     QLineEdit* m_downloadField = nullptr;
     QLineEdit* m_uploadField = nullptr;

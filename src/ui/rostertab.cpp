@@ -1,6 +1,7 @@
 #include "ui/rostertab.h"
 
-#include "robot/robot.h"
+#include "record/actrecord.h"
+#include "roster/roster.h"
 #include "ui/guard.h"
 #include "ui/mainwindow.h"
 
@@ -23,9 +24,10 @@ static_assert(kColumnWidths.size() == roster::Roster::kColumns);
 
 } // namespace
 
-RosterTab::RosterTab(Robot& robot, QWidget* parent)
-    : QWidget(parent), m_robot(robot), m_table(new QTableWidget(0, roster::Roster::kColumns, this)),
-      m_menu(new QMenu(this))
+RosterTab::RosterTab(roster::Roster& roster, rules::RosterMenu& menu, record::ActRecord& record,
+                     ErrorSink* errors, QWidget* parent)
+    : QWidget(parent), m_roster(roster), m_actions(menu), m_record(record), m_errors(errors),
+      m_table(new QTableWidget(0, roster::Roster::kColumns, this)), m_menu(new QMenu(this))
 {
     m_table->setObjectName(u"Table"_s);
     m_table->setHorizontalHeaderLabels(roster::Roster::headerRow());
@@ -54,27 +56,26 @@ RosterTab::RosterTab(Robot& robot, QWidget* parent)
             action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
             addAction(action); // F5 works wherever the focus is on this tab
         }
-        connect(action, &QAction::triggered, this, guard(&robot, [this, what = item.action] {
+        connect(action, &QAction::triggered, this, guard(errors, [this, what = item.action] {
                     const rules::TableRow row =
                         m_menuRow.value_or(rules::TableRow::fromCells(selectedCells()));
-                    if (m_robot.rules().menu().run(what, row) && rules::isRecordedAct(what))
-                        m_robot.record().add({{},
-                                              record::kWindow,
-                                              {},
-                                              rules::menuItem(what).caption,
-                                              row.slot,
-                                              row.name,
-                                              row.address,
-                                              {}});
+                    if (m_actions.run(what, row) && rules::isRecordedAct(what))
+                        m_record.add({{},
+                                      record::kWindow,
+                                      {},
+                                      rules::menuItem(what).caption,
+                                      row.slot,
+                                      row.name,
+                                      row.address,
+                                      {}});
                 }));
     }
-    connect(&robot.rules().menu(), &rules::RosterMenu::consoleTabRequested, this,
-            guard(&robot, [this] {
-                if (auto* main = qobject_cast<MainWindow*>(window()))
-                    main->showTab(MainWindow::Tab::Console);
-            }));
+    connect(&menu, &rules::RosterMenu::consoleTabRequested, this, guard(errors, [this] {
+        if (auto* main = qobject_cast<MainWindow*>(window()))
+            main->showTab(MainWindow::Tab::Console);
+    }));
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_table, &QWidget::customContextMenuRequested, this, guard(&robot, [this](QPoint at) {
+    connect(m_table, &QWidget::customContextMenuRequested, this, guard(errors, [this](QPoint at) {
                 if (const QModelIndex under = m_table->indexAt(at); under.isValid())
                     m_table->selectRow(under.row());
                 m_menuRow = rules::TableRow::fromCells(selectedCells());
@@ -82,12 +83,11 @@ RosterTab::RosterTab(Robot& robot, QWidget* parent)
             }));
     // A chosen item is triggered after the menu has hidden, so the player is let go only once
     // the events of the moment have run.
-    connect(m_menu, &QMenu::aboutToHide, this, guard(&robot, [this] {
-                QTimer::singleShot(0, this, guard(&m_robot, [this] { m_menuRow.reset(); }));
+    connect(m_menu, &QMenu::aboutToHide, this, guard(errors, [this] {
+                QTimer::singleShot(0, this, guard(m_errors, [this] { m_menuRow.reset(); }));
             }));
 
-    connect(&robot.roster(), &roster::Roster::rowsChanged, this,
-            guard(&robot, [this] { showRows(); }));
+    connect(&roster, &roster::Roster::rowsChanged, this, guard(errors, [this] { showRows(); }));
     showRows();
 }
 
@@ -107,7 +107,7 @@ QStringList RosterTab::selectedCells() const
 
 void RosterTab::showRows()
 {
-    const QList<QStringList>& rows = m_robot.roster().rows();
+    const QList<QStringList>& rows = m_roster.rows();
     m_table->setRowCount(int(rows.size()));
     for (int row = 0; row < m_table->rowCount(); ++row) {
         for (int column = 0; column < roster::Roster::kColumns; ++column) {

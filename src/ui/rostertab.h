@@ -11,7 +11,13 @@ class QMenu;
 class QTableWidget;
 
 namespace vigilor {
-class Robot;
+class ErrorSink;
+}
+namespace vigilor::record {
+class ActRecord;
+}
+namespace vigilor::roster {
+class Roster;
 }
 
 namespace vigilor::ui {
@@ -24,7 +30,8 @@ class RosterTab final : public QWidget
     Q_DISABLE_COPY_MOVE(RosterTab)
 
 public:
-    explicit RosterTab(Robot& robot, QWidget* parent = nullptr);
+    RosterTab(roster::Roster& roster, rules::RosterMenu& menu, record::ActRecord& record,
+              ErrorSink* errors, QWidget* parent = nullptr);
 
     QTableWidget* table() const { return m_table; }
     QMenu* listMenu() const { return m_menu; }
@@ -33,7 +40,10 @@ private:
     void showRows();
     QStringList selectedCells() const;
 
-    Robot& m_robot;
+    roster::Roster& m_roster;
+    rules::RosterMenu& m_actions;
+    record::ActRecord& m_record;
+    ErrorSink* m_errors;
     QTableWidget* m_table;
     QMenu* m_menu;
     // The player the menu was opened on: its items act on him, whatever the table shows by the

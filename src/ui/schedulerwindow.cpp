@@ -1,8 +1,8 @@
 #include "ui/schedulerwindow.h"
 
 #include "link/dialogs.h"
-#include "robot/robot.h"
 #include "scheduler/scheduler.h"
+#include "settings/settings.h"
 #include "text/clock.h"
 #include "ui/guard.h"
 #include "ui/taskeditor.h"
@@ -28,8 +28,12 @@ constexpr int kMinTaskColumn = 40;
 
 } // namespace
 
-SchedulerWindow::SchedulerWindow(Robot& robot, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_robot(robot), m_table(new QTableWidget(this))
+SchedulerWindow::SchedulerWindow(scheduler::Scheduler& tasks, const Settings& settings,
+                                 Clock& clock, Dialogs& dialogs, const QString& programFolder,
+                                 ErrorSink* errors, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_tasks(tasks), m_settings(settings), m_clock(clock),
+      m_dialogs(dialogs), m_programFolder(programFolder), m_errors(errors),
+      m_table(new QTableWidget(this))
 {
     setObjectName(u"Form2"_s);
     setWindowTitle(caption());
@@ -39,7 +43,7 @@ SchedulerWindow::SchedulerWindow(Robot& robot, QWidget* parent)
         auto* button = new QPushButton(text, this);
         button->setObjectName(name);
         button->setAutoDefault(false);
-        connect(button, &QPushButton::clicked, this, guard(&m_robot, work));
+        connect(button, &QPushButton::clicked, this, guard(m_errors, work));
         bar->addWidget(button);
     };
     addButton(u"NewButton"_s, u"Új"_s, [this] { newTask(); });
@@ -75,23 +79,22 @@ SchedulerWindow::SchedulerWindow(Robot& robot, QWidget* parent)
     layout->addWidget(m_table, 1);
     resize(kSchedulerSize);
 
-    scheduler::Scheduler& tasks = m_robot.scheduler();
     tasks.setBeep([] { QApplication::beep(); });
     connect(&tasks, &scheduler::Scheduler::tasksChanged, this,
-            guard(&m_robot, [this] { refresh(); }));
-    connect(&m_robot.settings(), &Settings::changed, this, guard(&m_robot, [this](Key key) {
+            guard(m_errors, [this] { refresh(); }));
+    connect(&m_settings, &Settings::changed, this, guard(m_errors, [this](Key key) {
         if (key == Key::Scheduler)
             setWindowTitle(caption());
     }));
     connect(m_table, &QTableWidget::cellDoubleClicked, this,
-            guard(&m_robot, [this](int row, int) { m_robot.scheduler().fire(row); }));
+            guard(m_errors, [this](int row, int) { m_tasks.fire(row); }));
     refresh();
 }
 
 QString SchedulerWindow::caption() const
 {
     QString text = u"Parancs ütemező"_s;
-    if (!m_robot.settings().flag(Key::Scheduler))
+    if (!m_settings.flag(Key::Scheduler))
         text += u" - [KIKAPCSOLVA]"_s;
     return text;
 }
@@ -106,7 +109,7 @@ void SchedulerWindow::present()
 
 void SchedulerWindow::refresh()
 {
-    const QList<scheduler::Task>& tasks = m_robot.scheduler().tasks();
+    const QList<scheduler::Task>& tasks = m_tasks.tasks();
     const int selected = selectedTask();
     m_table->setRowCount(int(tasks.size()));
     for (int row = 0; row < tasks.size(); ++row) {
@@ -143,14 +146,14 @@ int SchedulerWindow::selectedTask() const
 void SchedulerWindow::newTask()
 {
     scheduler::EditorValues values;
-    const QDateTime now = m_robot.clock().now();
+    const QDateTime now = m_clock.now();
     values.date = now.date();
     values.time = now.time();
-    TaskEditor editor(TaskEditor::Mode::Add, values, &m_robot, this);
+    TaskEditor editor(TaskEditor::Mode::Add, values, m_errors, this);
     editor.move(pos());
     if (editor.exec() != QDialog::Accepted)
         return;
-    scheduler::Scheduler& tasks = m_robot.scheduler();
+    scheduler::Scheduler& tasks = m_tasks;
     const int row = tasks.append(scheduler::taskFromEditor(editor.values(), tasks.lastFileError()));
     m_table->selectRow(row);
 }
@@ -160,16 +163,16 @@ void SchedulerWindow::editTask()
     const int row = selectedTask();
     if (row < 0)
         return;
-    scheduler::Scheduler& tasks = m_robot.scheduler();
+    scheduler::Scheduler& tasks = m_tasks;
     const scheduler::Task task = tasks.tasks().at(row);
     scheduler::EditorValues base;
-    const QDateTime now = m_robot.clock().now();
+    const QDateTime now = m_clock.now();
     base.date = now.date();
     base.time = now.time();
     const scheduler::EditorValues values = scheduler::editorFromTask(task, base);
     if (values.kindIndex < 0)
-        m_robot.dialogs().message(u"ProgramHIBA #"_s + QString::number(tasks.lastFileError()));
-    TaskEditor editor(TaskEditor::Mode::Change, values, &m_robot, this);
+        m_dialogs.message(u"ProgramHIBA #"_s + QString::number(tasks.lastFileError()));
+    TaskEditor editor(TaskEditor::Mode::Change, values, m_errors, this);
     editor.move(pos());
     if (editor.exec() != QDialog::Accepted)
         return;
@@ -180,14 +183,14 @@ void SchedulerWindow::deleteTask()
 {
     const int row = selectedTask();
     if (row >= 0)
-        m_robot.scheduler().remove(row);
+        m_tasks.remove(row);
 }
 
 QString SchedulerWindow::chooseFile(bool save)
 {
     QFileDialog dialog(this);
     dialog.setNameFilter(u"Schedules (*.sch)"_s);
-    dialog.setDirectory(m_robot.programFolder());
+    dialog.setDirectory(m_programFolder);
     if (save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
@@ -205,27 +208,27 @@ void SchedulerWindow::saveAs()
 {
     const QString path = chooseFile(true);
     if (!path.isEmpty())
-        m_robot.scheduler().saveFile(path);
+        m_tasks.saveFile(path);
 }
 
 void SchedulerWindow::loadFrom()
 {
     const QString path = chooseFile(false);
     if (!path.isEmpty())
-        m_robot.scheduler().loadFile(path);
+        m_tasks.loadFile(path);
 }
 
 void SchedulerWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     setWindowTitle(caption());
-    guarded(&m_robot, [this] { m_robot.scheduler().applySwitch(); });
+    guarded(m_errors, [this] { m_tasks.applySwitch(); });
 }
 
 // The window stays for the whole run: closing writes the task file and only hides it.
 void SchedulerWindow::closeEvent(QCloseEvent* event)
 {
-    guarded(&m_robot, [this] { m_robot.scheduler().windowClosed(); });
+    guarded(m_errors, [this] { m_tasks.windowClosed(); });
     event->ignore();
     hide();
 }
@@ -233,7 +236,7 @@ void SchedulerWindow::closeEvent(QCloseEvent* event)
 void SchedulerWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    guarded(&m_robot, [this] {
+    guarded(m_errors, [this] {
         for (int column = 0; column < 3; ++column)
             m_table->setColumnWidth(column, kFirstColumns[column]);
     });

@@ -1,11 +1,18 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
 class QTableWidget;
 
 namespace vigilor {
-class Robot;
+class Clock;
+class Dialogs;
+class ErrorSink;
+class Settings;
+} // namespace vigilor
+namespace vigilor::scheduler {
+class Scheduler;
 }
 
 namespace vigilor::ui {
@@ -21,7 +28,10 @@ class SchedulerWindow final : public QWidget
 public:
     static constexpr int kFirstColumns[3] = {120, 100, 150};
 
-    explicit SchedulerWindow(Robot& robot, QWidget* parent = nullptr);
+    // Save and load dialogs start in programFolder.
+    SchedulerWindow(scheduler::Scheduler& tasks, const Settings& settings, Clock& clock,
+                    Dialogs& dialogs, const QString& programFolder, ErrorSink* errors,
+                    QWidget* parent = nullptr);
 
     // The caption, with " - [KIKAPCSOLVA]" while the scheduler is off.
     QString caption() const;
@@ -45,7 +55,12 @@ private:
     int selectedTask() const; // -1 when no task row is selected
     QString chooseFile(bool save);
 
-    Robot& m_robot;
+    scheduler::Scheduler& m_tasks;
+    const Settings& m_settings;
+    Clock& m_clock;
+    Dialogs& m_dialogs;
+    QString m_programFolder;
+    ErrorSink* m_errors;
     QTableWidget* m_table;
 };
 

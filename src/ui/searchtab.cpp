@@ -1,6 +1,6 @@
 #include "ui/searchtab.h"
 
-#include "robot/robot.h"
+#include "link/search.h"
 #include "ui/guard.h"
 #include "ui/linesview.h"
 
@@ -27,10 +27,9 @@ void whiteOnTeal(QWidget* widget)
 
 } // namespace
 
-SearchTab::SearchTab(Robot& robot, QWidget* parent)
-    : QWidget(parent), m_errors(&robot), m_searchButton(new QPushButton(u"Keresés"_s, this))
+SearchTab::SearchTab(link::ConsoleSearch& search, ErrorSink* errors, QWidget* parent)
+    : QWidget(parent), m_errors(errors), m_searchButton(new QPushButton(u"Keresés"_s, this))
 {
-    link::ConsoleSearch& search = robot.search();
 
     auto* needle = new QLineEdit(search.needle(), this);
     needle->setObjectName(u"Edit7"_s);
@@ -39,9 +38,9 @@ SearchTab::SearchTab(Robot& robot, QWidget* parent)
     needle->setFont(bold);
     whiteOnTeal(needle);
     connect(needle, &QLineEdit::textChanged, this,
-            guard(&robot, [&search](const QString& text) { search.setNeedle(text); }));
+            guard(errors, [&search](const QString& text) { search.setNeedle(text); }));
     connect(&search, &link::ConsoleSearch::needleChanged, needle,
-            guard(&robot, [needle](const QString& text) {
+            guard(errors, [needle](const QString& text) {
                 if (needle->text() != text)
                     needle->setText(text);
             }));
@@ -52,7 +51,7 @@ SearchTab::SearchTab(Robot& robot, QWidget* parent)
         box->setObjectName(name);
         box->setChecked(on);
         connect(box, &QCheckBox::toggled, this,
-                guard(&robot, [&search, set](bool checked) { (search.*set)(checked); }));
+                guard(errors, [&search, set](bool checked) { (search.*set)(checked); }));
         return box;
     };
     QCheckBox* reverse = switchBox(u"CheckBox21"_s, u"Fordított keresés"_s, search.reverse(),
@@ -63,27 +62,27 @@ SearchTab::SearchTab(Robot& robot, QWidget* parent)
     QCheckBox* within = switchBox(u"CheckBox23"_s, u"Keresés az eredmények között"_s,
                                   search.withinResults(), &link::ConsoleSearch::setWithinResults);
     connect(&search, &link::ConsoleSearch::withinResultsChanged, within,
-            guard(&robot, [within](bool on) { within->setChecked(on); }));
+            guard(errors, [within](bool on) { within->setChecked(on); }));
 
     m_searchButton->setObjectName(u"SearchBtn"_s);
     m_searchButton->setDefault(true);
     connect(m_searchButton, &QPushButton::clicked, this,
-            guard(&robot, [&search] { search.run(); }));
+            guard(errors, [&search] { search.run(); }));
     // The search lets window events run; meanwhile only "Törlés" may end it.
     connect(&search, &link::ConsoleSearch::searchingChanged, m_searchButton,
-            guard(&robot, [this](bool searching) { m_searchButton->setEnabled(!searching); }));
+            guard(errors, [this](bool searching) { m_searchButton->setEnabled(!searching); }));
     auto* clear = new QPushButton(u"Törlés"_s, this);
     clear->setObjectName(u"Button7"_s);
     clear->setAutoDefault(true); // Enter on it clears rather than searches
-    connect(clear, &QPushButton::clicked, this, guard(&robot, [&search] { search.clear(); }));
+    connect(clear, &QPushButton::clicked, this, guard(errors, [&search] { search.clear(); }));
 
     // The result box shows the search's own result lines, from the first one.
-    auto* results = new LinesView(&robot, this);
+    auto* results = new LinesView(errors, this);
     results->setObjectName(u"Search"_s);
     results->setAccessibleName(u"Találatok"_s);
     results->setLines(&search.results());
     results->setCaret({});
-    connect(&search, &link::ConsoleSearch::resultsChanged, results, guard(&robot, [results] {
+    connect(&search, &link::ConsoleSearch::resultsChanged, results, guard(errors, [results] {
         results->linesReset();
         results->setCaret({});
     }));

@@ -6,8 +6,10 @@ class QPushButton;
 
 namespace vigilor {
 class ErrorSink;
-class Robot;
-} // namespace vigilor
+}
+namespace vigilor::link {
+class ConsoleSearch;
+}
 
 namespace vigilor::ui {
 
@@ -19,7 +21,7 @@ class SearchTab final : public QWidget
     Q_DISABLE_COPY_MOVE(SearchTab)
 
 public:
-    explicit SearchTab(Robot& robot, QWidget* parent = nullptr);
+    SearchTab(link::ConsoleSearch& search, ErrorSink* errors, QWidget* parent = nullptr);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

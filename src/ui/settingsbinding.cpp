@@ -1,6 +1,6 @@
 #include "ui/settingsbinding.h"
 
-#include "robot/robot.h"
+#include "settings/settings.h"
 #include "text/textutil.h"
 #include "ui/guard.h"
 #include "ui/singleline.h"
@@ -62,21 +62,21 @@ QSpinBox* numberField(const QString& name, int minimum, int maximum, QWidget* pa
     return field;
 }
 
-QCheckBox* switchBox(Robot& robot, Key key, const QString& name, QWidget* parent,
+QCheckBox* switchBox(const SettingsBinding& bound, Key key, const QString& name, QWidget* parent,
                      std::function<void(QCheckBox*, bool)> beforeSet)
 {
-    Settings& settings = robot.settings();
+    Settings& settings = bound.settings;
     auto* box = new QCheckBox(QString::fromUtf16(keyInfo(key).caption), parent);
     box->setObjectName(name);
     box->setChecked(settings.flag(key));
     QObject::connect(box, &QCheckBox::toggled, box,
-                     guard(&robot, [&settings, key, box, beforeSet](bool on) {
+                     guard(bound.errors, [&settings, key, box, beforeSet](bool on) {
                          if (beforeSet)
                              beforeSet(box, on);
                          settings.setFlag(key, on);
                      }));
     QObject::connect(&settings, &Settings::changed, box,
-                     guard(&robot, [&settings, key, box](Key changed) {
+                     guard(bound.errors, [&settings, key, box](Key changed) {
                          if (changed != key || box->isChecked() == settings.flag(key))
                              return;
                          const QSignalBlocker quiet(box);
@@ -85,17 +85,17 @@ QCheckBox* switchBox(Robot& robot, Key key, const QString& name, QWidget* parent
     return box;
 }
 
-QSpinBox* numberBox(Robot& robot, Key key, const QString& name, QWidget* parent)
+QSpinBox* numberBox(const SettingsBinding& bound, Key key, const QString& name, QWidget* parent)
 {
-    Settings& settings = robot.settings();
+    Settings& settings = bound.settings;
     const KeyInfo& info = keyInfo(key);
     QSpinBox* field = numberField(name, info.minimum, info.maximum, parent);
     field->setValue(settings.number(key));
     QObject::connect(
         field, &QSpinBox::valueChanged, field,
-        guard(&robot, [&settings, key](int value) { settings.setNumber(key, value); }));
+        guard(bound.errors, [&settings, key](int value) { settings.setNumber(key, value); }));
     QObject::connect(&settings, &Settings::changed, field,
-                     guard(&robot, [&settings, key, field](Key changed) {
+                     guard(bound.errors, [&settings, key, field](Key changed) {
                          if (changed != key || field->value() == settings.number(key))
                              return;
                          const QSignalBlocker quiet(field);
@@ -104,18 +104,18 @@ QSpinBox* numberBox(Robot& robot, Key key, const QString& name, QWidget* parent)
     return field;
 }
 
-QLineEdit* textField(Robot& robot, Key key, const QString& name, QWidget* parent)
+QLineEdit* textField(const SettingsBinding& bound, Key key, const QString& name, QWidget* parent)
 {
-    Settings& settings = robot.settings();
+    Settings& settings = bound.settings;
     auto* field = new QLineEdit(parent);
     field->setObjectName(name);
     keepOnOneLine(field);
     field->setText(settings.text(key));
-    QObject::connect(
-        field, &QLineEdit::textChanged, field,
-        guard(&robot, [&settings, key](const QString& text) { settings.setText(key, text); }));
+    QObject::connect(field, &QLineEdit::textChanged, field,
+                     guard(bound.errors,
+                           [&settings, key](const QString& text) { settings.setText(key, text); }));
     QObject::connect(&settings, &Settings::changed, field,
-                     guard(&robot, [&settings, key, field](Key changed) {
+                     guard(bound.errors, [&settings, key, field](Key changed) {
                          if (changed != key || field->text() == settings.text(key))
                              return;
                          const QSignalBlocker quiet(field);

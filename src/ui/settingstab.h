@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/settingsbinding.h"
+
 #include <QWidget>
 
 class QGridLayout;
@@ -7,7 +9,10 @@ class QGroupBox;
 class QPlainTextEdit;
 
 namespace vigilor {
-class Robot;
+class Dialogs;
+}
+namespace vigilor::exchange {
+class Importer;
 }
 
 namespace vigilor::ui {
@@ -21,7 +26,8 @@ class SettingsTab final : public QWidget
     Q_DISABLE_COPY_MOVE(SettingsTab)
 
 public:
-    explicit SettingsTab(Robot& robot, QWidget* parent = nullptr);
+    SettingsTab(const SettingsBinding& bound, exchange::Importer& importer, Dialogs& dialogs,
+                QWidget* parent = nullptr);
 
     QGridLayout* groups() const { return m_groups; }
 
@@ -33,7 +39,8 @@ private:
     QGroupBox* webGroup();
     QPlainTextEdit* messageMemo();
 
-    Robot& m_robot;
+    SettingsBinding m_bound;
+    Dialogs& m_dialogs;
     QGridLayout* m_groups;
 };
 

@@ -1,6 +1,7 @@
 #include "ui/trayicon.h"
 
-#include "robot/robot.h"
+#include "link/link.h"
+#include "tools/launcher.h"
 #include "ui/guard.h"
 #include "ui/helptexts.h"
 
@@ -32,7 +33,8 @@ QIcon drawnIcon()
 
 } // namespace
 
-TrayIcon::TrayIcon(Robot& robot, QWidget* window)
+TrayIcon::TrayIcon(link::Link& link, link::Console& console, tools::Launcher& launcher,
+                   ErrorSink* errors, QWidget* window)
     : QSystemTrayIcon(drawnIcon(), window), m_menu(std::make_unique<QMenu>())
 {
     setObjectName(u"TrayIcon1"_s);
@@ -49,22 +51,20 @@ TrayIcon::TrayIcon(Robot& robot, QWidget* window)
     exit->setObjectName(u"ExitApp"_s);
     setContextMenu(m_menu.get());
 
-    connect(open, &QAction::triggered, this, guard(&robot, [this] { emit openRequested(); }));
-    connect(play, &QAction::triggered, this,
-            guard(&robot, [&robot] { robot.launcher().goPlay(); }));
+    connect(open, &QAction::triggered, this, guard(errors, [this] { emit openRequested(); }));
+    connect(play, &QAction::triggered, this, guard(errors, [&launcher] { launcher.goPlay(); }));
     connect(website, &QAction::triggered, this,
-            guard(&robot, [&robot] { help::openDocumentation(robot); }));
-    connect(exit, &QAction::triggered, this, guard(&robot, [this] { emit exitRequested(); }));
+            guard(errors, [&console] { help::openDocumentation(console); }));
+    connect(exit, &QAction::triggered, this, guard(errors, [this] { emit exitRequested(); }));
     connect(this, &QSystemTrayIcon::activated, this,
-            guard(&robot, [this](QSystemTrayIcon::ActivationReason reason) {
+            guard(errors, [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::DoubleClick)
                     emit openRequested();
             }));
 
-    link::Link& link = robot.link();
     setToolTip(link.trayHint());
     connect(&link, &link::Link::trayHintChanged, this,
-            guard(&robot, [this](const QString& hint) { setToolTip(hint); }));
+            guard(errors, [this](const QString& hint) { setToolTip(hint); }));
 }
 
 TrayIcon::~TrayIcon() = default;

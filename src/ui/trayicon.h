@@ -7,7 +7,14 @@
 class QMenu;
 
 namespace vigilor {
-class Robot;
+class ErrorSink;
+}
+namespace vigilor::link {
+class Console;
+class Link;
+} // namespace vigilor::link
+namespace vigilor::tools {
+class Launcher;
 }
 
 namespace vigilor::ui {
@@ -21,7 +28,8 @@ class TrayIcon final : public QSystemTrayIcon
     Q_DISABLE_COPY_MOVE(TrayIcon)
 
 public:
-    TrayIcon(Robot& robot, QWidget* window);
+    TrayIcon(link::Link& link, link::Console& console, tools::Launcher& launcher, ErrorSink* errors,
+             QWidget* window);
     ~TrayIcon() override;
 
     QMenu* menu() const { return m_menu.get(); }

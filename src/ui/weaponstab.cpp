@@ -1,6 +1,6 @@
 #include "ui/weaponstab.h"
 
-#include "robot/robot.h"
+#include "tools/weapons.h"
 #include "ui/guard.h"
 
 #include <QCheckBox>
@@ -18,9 +18,9 @@ namespace vigilor::ui {
 using tools::WeaponSwitches;
 using Place = WeaponSwitches::Place;
 
-WeaponsTab::WeaponsTab(Robot& robot, QWidget* parent) : QWidget(parent)
+WeaponsTab::WeaponsTab(WeaponSwitches& weapons, ErrorSink* errors, QWidget* parent)
+    : QWidget(parent)
 {
-    WeaponSwitches& weapons = robot.weapons();
     // The nations' groups side by side; the left and middle columns below them; the right
     // column beside them all.
     auto* grid = new QGridLayout(this);
@@ -45,7 +45,7 @@ WeaponsTab::WeaponsTab(Robot& robot, QWidget* parent) : QWidget(parent)
         auto* button = new QPushButton(preset.caption, this);
         button->setObjectName(preset.name);
         connect(button, &QPushButton::clicked, this,
-                guard(&robot, [&weapons, which = preset.preset] { weapons.applyPreset(which); }));
+                guard(errors, [&weapons, which = preset.preset] { weapons.applyPreset(which); }));
         places[Place::RightColumn]->addWidget(button);
     }
     places[Place::RightColumn]->addSpacing(12);
@@ -57,17 +57,17 @@ WeaponsTab::WeaponsTab(Robot& robot, QWidget* parent) : QWidget(parent)
         box->setObjectName(table[i].name);
         box->setChecked(weapons.isChecked(i));
         connect(box, &QCheckBox::toggled, this,
-                guard(&robot, [&weapons, i](bool on) { weapons.setChecked(i, on); }));
+                guard(errors, [&weapons, i](bool on) { weapons.setChecked(i, on); }));
         places[table[i].place]->addWidget(box);
         boxes.append(box);
     }
     connect(&weapons, &WeaponSwitches::checkedChanged, this,
-            guard(&robot, [boxes](int index, bool on) {
+            guard(errors, [boxes](int index, bool on) {
                 const QSignalBlocker quiet(boxes[index]);
                 boxes[index]->setChecked(on);
             }));
     connect(&weapons, &WeaponSwitches::enabledChanged, this,
-            guard(&robot, [boxes](int index, bool enabled) { boxes[index]->setEnabled(enabled); }));
+            guard(errors, [boxes](int index, bool enabled) { boxes[index]->setEnabled(enabled); }));
     for (QVBoxLayout* place : std::as_const(places))
         place->addStretch();
 }

@@ -3,7 +3,10 @@
 #include <QWidget>
 
 namespace vigilor {
-class Robot;
+class ErrorSink;
+}
+namespace vigilor::tools {
+class WeaponSwitches;
 }
 
 namespace vigilor::ui {
@@ -16,7 +19,7 @@ class WeaponsTab final : public QWidget
     Q_DISABLE_COPY_MOVE(WeaponsTab)
 
 public:
-    explicit WeaponsTab(Robot& robot, QWidget* parent = nullptr);
+    WeaponsTab(tools::WeaponSwitches& weapons, ErrorSink* errors, QWidget* parent = nullptr);
 };
 
 } // namespace vigilor::ui

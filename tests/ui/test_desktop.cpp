@@ -1,6 +1,7 @@
 // The window as an operator meets it on a desktop: the application's set-up (title, Qt's
 // Hungarian dialog texts), an unreadable settings file at start, and the console tab's first
 // view; under the offscreen platform.
+#include "text/version.h"
 #include "ui/application.h"
 #include "ui/linesview.h"
 #include "ui/widgetdialogs.h"
@@ -107,9 +108,9 @@ void TestDesktop::applicationSetUp()
     QCoreApplication::setApplicationName(u"vigilor"_s);
 
     WindowFixture h(u"x"_s);
-    QCOMPARE(h.window.windowTitle(), Robot::kCaption);
+    QCOMPARE(h.window.windowTitle(), kProgramCaption);
     QVERIFY(h.showActive());
-    QCOMPARE(h.window.windowHandle()->title(), Robot::kCaption);
+    QCOMPARE(h.window.windowHandle()->title(), kProgramCaption);
 }
 
 void TestDesktop::dialogsReadHungarian()

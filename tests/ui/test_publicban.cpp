@@ -148,7 +148,7 @@ private slots:
         WindowFixture f(u"pw"_s);
         f.robot.settings().setBanList({u"1 carl"_s, u"0 Bob"_s});
         QVERIFY(f.showActive());
-        PublicBanDialog dialog(f.robot, &f.window);
+        PublicBanDialog dialog(f.robot.exchangeServices(), f.robot, &f.window);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         QCOMPARE(dialog.windowTitle(), u"Nyilvános banlista"_s);
@@ -183,7 +183,7 @@ private slots:
         WindowFixture f(u"pw"_s);
         f.robot.settings().setBanList({u"0 Bob"_s, u"1 carl"_s});
         QVERIFY(f.showActive());
-        PublicBanDialog dialog(f.robot, &f.window);
+        PublicBanDialog dialog(f.robot.exchangeServices(), f.robot, &f.window);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         auto* link = byCaption<QLineEdit>(&dialog, u"Banlista Link:"_s);
@@ -230,7 +230,7 @@ private slots:
     {
         WindowFixture f(u"pw"_s);
         QVERIFY(f.showActive());
-        PublicBanDialog dialog(f.robot, &f.window);
+        PublicBanDialog dialog(f.robot.exchangeServices(), f.robot, &f.window);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         auto* link = byCaption<QLineEdit>(&dialog, u"Banlista Link:"_s);
@@ -273,7 +273,7 @@ private slots:
         WindowFixture f(u"pw"_s);
         f.robot.settings().setBanList({u"0 Bob"_s, u"1 Carl"_s, u"2 Dave"_s});
         QVERIFY(f.showActive());
-        PublicBanDialog dialog(f.robot, &f.window);
+        PublicBanDialog dialog(f.robot.exchangeServices(), f.robot, &f.window);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         QListView* own = byName(&dialog, u"Saját lista"_s);
@@ -333,7 +333,7 @@ private slots:
             Close
         };
         for (Way way : {Way::Button, Way::Escape, Way::Close}) {
-            PublicBanDialog dialog(f.robot, &f.window);
+            PublicBanDialog dialog(f.robot.exchangeServices(), f.robot, &f.window);
             dialog.show();
             QVERIFY(QTest::qWaitForWindowActive(&dialog));
             auto* link = byCaption<QLineEdit>(&dialog, u"Banlista Link:"_s);
@@ -373,7 +373,7 @@ private slots:
         WindowFixture f(u"pw"_s);
         f.robot.settings().setBanList({u"0 Bob"_s});
         QVERIFY(f.showActive());
-        PublicBanDialog dialog(f.robot, &f.window);
+        PublicBanDialog dialog(f.robot.exchangeServices(), f.robot, &f.window);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         auto* link = byCaption<QLineEdit>(&dialog, u"Banlista Link:"_s);

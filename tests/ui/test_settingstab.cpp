@@ -1,6 +1,7 @@
 // The "Beállítások" tab, the settings and help menu items, and the console's chat box and restart
 // buttons, driven through the real main window under the offscreen platform, with the practice
 // server on 127.0.0.1 for the link.
+#include "text/version.h"
 #include "ui/helptexts.h"
 #include "ui/settingstab.h"
 #include "windowfixture.h"
@@ -541,7 +542,7 @@ void TestSettingsTab::helpMenuShowsItsTexts()
 
     const QStringList about = lines(shown[3]);
     QCOMPARE(about.constFirst(), u"Vigilor"_s);
-    QVERIFY(about.contains(Robot::kCaption));
+    QVERIFY(about.contains(kProgramCaption));
     QVERIFY(shown[3].contains(QStringLiteral(VIGILOR_VERSION)));
 }
 
@@ -577,13 +578,13 @@ void TestSettingsTab::websiteOpensTheDocumentation()
     const QString copy = ui::help::documentationCopy(copies);
     QCOMPARE(copy, copies + u"/README.md"_s);
     QCOMPARE(readBytes(copy), readBytes(QStringLiteral(VIGILOR_SOURCE_README)));
-    ui::help::openDocumentation(h.robot, ui::help::documentationFileFor(h.path(u"nowhere"_s)));
+    ui::help::openDocumentation(h.robot.console(), ui::help::documentationFileFor(h.path(u"nowhere"_s)));
     QCOMPARE(opened.urls.size(), 3);
     QVERIFY(QFileInfo(opened.urls.constLast().toLocalFile()).isFile());
 
     // A missing file is said on the console, and nothing is opened.
     const QString missing = h.path(u"docs/README.md"_s);
-    ui::help::openDocumentation(h.robot, missing);
+    ui::help::openDocumentation(h.robot.console(), missing);
     QCOMPARE(opened.urls.size(), 3);
     QVERIFY(h.robot.console().lines().constLast().endsWith(u" >> A dokumentáció nem található: "_s +
                                                            QDir::toNativeSeparators(missing)));

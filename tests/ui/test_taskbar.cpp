@@ -1,6 +1,7 @@
 // The main window keeps its button off the taskbar, on a real X server (Xvfb), read from outside
 // with xprop the way a taskbar reads it: from its creation on, and again after each showing, as
 // the window manager forgets the state of a hidden window.
+#include "text/version.h"
 #include "windowfixture.h"
 
 #include <QMenu>
@@ -17,8 +18,7 @@ namespace {
 QString xprop(const QWidget& window, const QStringList& arguments)
 {
     QProcess process;
-    process.start(u"xprop"_s,
-                  QStringList{u"-id"_s, QString::number(window.winId())} + arguments);
+    process.start(u"xprop"_s, QStringList{u"-id"_s, QString::number(window.winId())} + arguments);
     if (!process.waitForFinished(10000))
         return u"xprop did not finish"_s;
     return QString::fromLocal8Bit(process.readAllStandardOutput());
@@ -45,7 +45,7 @@ private slots:
         f.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f.window));
         QVERIFY(skipsTaskbar(f.window));
-        QVERIFY(xprop(f.window, {u"WM_NAME"_s}).contains(Robot::kCaption));
+        QVERIFY(xprop(f.window, {u"WM_NAME"_s}).contains(kProgramCaption));
 
         // Hidden (to the icon), the window manager drops the window's state; "Megnyitás" shows
         // it again without a taskbar button.

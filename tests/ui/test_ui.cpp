@@ -1,6 +1,8 @@
 // The main window on a whole Robot, driven through its widgets under the offscreen platform,
 // with the practice server on 127.0.0.1 for the link.
 #include "support/fakenames.h"
+#include "text/version.h"
+#include "ui/helptexts.h"
 #include "ui/linesview.h"
 #include "ui/widgetdialogs.h"
 #include "windowfixture.h"
@@ -163,7 +165,7 @@ private slots:
 void TestUi::windowAtStart()
 {
     Harness h;
-    QCOMPARE(h.window.windowTitle(), Robot::kCaption);
+    QCOMPARE(h.window.windowTitle(), kProgramCaption);
     QCOMPARE(h.window.size(), QSize(784, 495));
 
     QStringList titles;
@@ -178,12 +180,12 @@ void TestUi::windowAtStart()
     QCOMPARE(h.currentTab(), u"CFG eröltetés"_s);
     QVERIFY(h.dialogs.messages().isEmpty());
     h.window.showFirstStartMessage();
-    QCOMPARE(h.dialogs.messages(), QStringList{Robot::kFirstStartMessage});
+    QCOMPARE(h.dialogs.messages(), QStringList{ui::help::firstStart()});
     QCOMPARE(h.currentTab(), u"Beállítások"_s);
 
     // The start lines reached the view, built before them.
     QCOMPARE(h.consoleView()->text(), h.robot.console().lines().join(u'\n'));
-    QVERIFY(h.consoleView()->text().endsWith(u"Program verzió: "_s + Robot::kCaption));
+    QVERIFY(h.consoleView()->text().endsWith(u"Program verzió: "_s + kProgramCaption));
 
     QMenu* menu = h.window.menuBar()->findChild<QMenu*>(u"VigilorMenu"_s);
     QVERIFY(menu);
