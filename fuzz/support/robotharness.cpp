@@ -455,7 +455,7 @@ RobotHarness::Picture RobotHarness::picture()
     p.settings = currentSettings();
     p.queue = r.link().queue();
     p.connected = r.link().isConnected();
-    p.pacerInterval = r.link().pacerInterval();
+    p.pacerInterval = r.link().pacer().period();
     p.trayHint = r.link().trayHint();
     p.assembly = r.intake().assemblyBuffer();
     p.replyComplete = r.intake().replyComplete();

@@ -39,22 +39,12 @@ constexpr qint64 kMaxDatagramSize = 65536; // more than any UDP payload
 Link::Link(Settings& settings, Console& console, Clock& clock, Dialogs& dialogs, ErrorSink* errors,
            QObject* parent)
     : QObject(parent), m_settings(settings), m_console(console), m_clock(clock), m_dialogs(dialogs),
-      m_errors(errors), m_pacer(this), m_rosterPoll(this), m_retry(this), m_flushWake(this)
+      m_errors(errors), m_pacer([this] { pacerTick(); }, errors, this),
+      // Until the settings give the check interval, the roster poll runs every 30 s.
+      m_rosterPoll(Settings::kTimeIntervalMin * 1000, errors, this), m_retry(this),
+      m_flushWake(this)
 {
-    // A repeating timer would follow a late tick (a loaded machine, a stopped process) with one
-    // on its old schedule, a few milliseconds later, and the server drops a packet that comes
-    // that soon. So each tick arms the next, a whole period after it.
-    m_pacer.setObjectName(QStringLiteral("rctimer"));
-    m_pacer.setSingleShot(true);
-    m_pacer.setTimerType(Qt::PreciseTimer);
-    m_pacer.setInterval(kStartPacerMs);
-    connect(&m_pacer, &QTimer::timeout, this,
-            [this] { guarded(m_errors, [this] { onPacerTimeout(); }); });
-
-    // Until the settings give the check interval, the roster poll runs every 30 s.
-    m_rosterPoll.setObjectName(QStringLiteral("Timer1"));
-    m_rosterPoll.setInterval(Settings::kTimeIntervalMin * 1000);
-    connect(&m_rosterPoll, &QTimer::timeout, this, [this] {
+    connect(&m_rosterPoll, &RosterPoll::due, this, [this] {
         guarded(m_errors, [this] {
             if (m_connected)
                 enqueueCommand(QStringLiteral("status"));
@@ -148,34 +138,6 @@ void Link::checkSilence()
         Qt::QueuedConnection);
 }
 
-void Link::onPacerTimeout()
-{
-    if (!m_connected)
-        return;
-    if (m_pacerHolds > 0) {
-        m_tickDue = true;
-        return;
-    }
-    // Early after a send made outside the timer (the password change): wait out the rest.
-    if (const int rest = msUntilNextSend(); rest > 0) {
-        m_pacer.start(rest);
-        return;
-    }
-    // The next tick is armed whatever this one throws.
-    const auto armNext = qScopeGuard([this] {
-        if (m_connected && !m_pacer.isActive())
-            m_pacer.start(m_pacerPeriod);
-    });
-    pacerTick();
-}
-
-int Link::msUntilNextSend() const
-{
-    if (!m_lastSend.isValid())
-        return 0;
-    return static_cast<int>(qMax<qint64>(0, m_pacerPeriod - m_lastSend.elapsed()));
-}
-
 void Link::pacerTick()
 {
     if (m_queue.isEmpty() || !m_connected || !m_socket)
@@ -193,7 +155,7 @@ void Link::pacerTick()
                                  : m_socket->errorString();
         throw SocketError(QStringLiteral("Socket Error: ") + text);
     }
-    m_lastSend.start();
+    m_pacer.sent();
     // The head may have been taken meanwhile only by another tick, never by this one.
     if (!m_queue.isEmpty() && m_queue.front() == head)
         m_queue.removeFirst();
@@ -208,37 +170,13 @@ void Link::pacerTick()
     }
 }
 
-void Link::releasePacer(bool sendDueTick)
-{
-    if (m_pacerHolds == 0 || --m_pacerHolds > 0 || !std::exchange(m_tickDue, false))
-        return;
-    if (sendDueTick)
-        guarded(m_errors, [this] { onPacerTimeout(); });
-    else if (m_connected && !m_pacer.isActive())
-        m_pacer.start(m_pacerPeriod);
-}
-
-void Link::setPacerInterval(int milliseconds)
-{
-    m_pacerPeriod = milliseconds;
-    // A running pacer restarts from now with the new period, which is never closer to the
-    // last send than the period either.
-    if (m_pacer.isActive())
-        m_pacer.start(m_pacerPeriod);
-    else
-        m_pacer.setInterval(m_pacerPeriod);
-}
-
 void Link::updateLinkControls()
 {
     if (m_connected) {
-        if (!m_pacer.isActive())
-            m_pacer.start(m_pacerPeriod);
-        if (!m_rosterPoll.isActive())
-            m_rosterPoll.start();
+        m_pacer.arm();
+        m_rosterPoll.start();
     } else {
-        m_pacer.stop();
-        m_tickDue = false;
+        m_pacer.reset();
         m_rosterPoll.stop();
     }
     emit linkControlsUpdated(m_connected);
@@ -341,6 +279,7 @@ void Link::becomeConnected()
     setConnecting(false);
     m_failures = 0;
     m_connected = true;
+    m_pacer.setOpen(true);
     const quint64 session = ++m_session;
     m_stateSince = m_clock.now();
     emit connectedChanged(true);
@@ -493,7 +432,7 @@ bool Link::flushLastCommands()
     bool waiting = false;
     guarded(m_errors, [&] {
         while (!m_queue.isEmpty() && m_connected && m_socket) {
-            const qint64 due = msUntilNextSend();
+            const qint64 due = m_pacer.msUntilNextSend();
             if (due > remaining())
                 break;
             if (due <= 0) {
@@ -550,6 +489,7 @@ void Link::closeLink()
 void Link::sessionClosed()
 {
     m_connected = false;
+    m_pacer.setOpen(false);
     m_stateSince = m_clock.now();
     emit connectedChanged(false);
     m_console.consoleLine(QStringLiteral("Lecsatlakozva"));
@@ -637,14 +577,12 @@ void Link::sendPasswordNow(const QString& command)
     // (and the server's flood window) since the last send has passed, with the pacer stopped
     // so that nothing else leaves first.
     m_pacer.stop();
-    int rest = msUntilNextSend();
-    if (m_lastSend.isValid())
-        rest = qMax(rest, static_cast<int>(kServerFloodWindowMs + 20 - m_lastSend.elapsed()));
+    const int rest = qMax(m_pacer.msUntilNextSend(), m_pacer.msUntilGap(kServerFloodWindowMs + 20));
     if (rest > 0)
         m_clock.wait(rest);
     const auto resumePacer = qScopeGuard([this] {
-        if (m_connected && !m_pacer.isActive())
-            m_pacer.start(m_pacerPeriod);
+        if (m_connected)
+            m_pacer.arm();
     });
     pacerTick();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/pacer.h"
+#include "link/rosterpoll.h"
 #include "text/errors.h"
 
 #include <QDateTime>
@@ -44,16 +46,18 @@ template <typename Work> void handleSilently(Work&& work)
 class Console;
 class NameLookup;
 
-// The link to the one watched server: the UDP socket, the command queue and its pacer
-// (`rctimer`), the roster poll (`Timer1`), the connected flag, the silence check and the
-// top bar's actions. Only the pacer writes to the socket.
+// The link to the one watched server: the UDP socket, the command queue, the connected flag,
+// the silence check and the top bar's actions. Two parts of its own keep its time: the Pacer
+// (`rctimer`), whose ticks send the queue's head and which is open exactly while the link is
+// connected, and the RosterPoll (`Timer1`), whose polls queue `status` while connected. Only
+// pacerTick writes to the socket.
 class Link final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Link)
 
 public:
-    static constexpr int kStartPacerMs = 600;
+    static constexpr int kStartPacerMs = Pacer::kStartPeriodMs;
     // The server drops any rcon packet that arrives this soon after the last one it accepted.
     static constexpr int kServerFloodWindowMs = 500;
     // The longest the disconnect spends sending its last commands before the socket closes.
@@ -89,23 +93,21 @@ public:
     // One tick of the pacer: sends the queue's head. Throws SocketError when the send fails
     // (the head then stays queued).
     void pacerTick();
-    // The pacer's period: two sends are never closer than this on the monotonic clock, also
-    // after a tick that came late.
-    void setPacerInterval(int milliseconds);
-    int pacerInterval() const { return m_pacerPeriod; }
-    // The single-shot timer behind the pacer; each tick arms the next.
-    QTimer& pacer() { return m_pacer; }
-    // The rules' timed steps hold the pacer while the event loop runs, as a wait that blocked
-    // it did: a tick that comes due meanwhile sends nothing. The last release sends that tick
-    // at once (sendDueTick), so what leaves, in which order and when, is what the blocking wait
-    // gave; or drops it, when the checks are stopped. The disconnect's last commands and the
-    // password change send all the same.
-    void holdPacer() { ++m_pacerHolds; }
-    void releasePacer(bool sendDueTick = true);
-    bool pacerHeld() const { return m_pacerHolds > 0; }
-    QTimer& rosterPoll() { return m_rosterPoll; }
-    // The single-shot timer of the next try after a failed connect.
-    QTimer& retryTimer() { return m_retry; }
+    // The pace of the sends. The rules' timed steps hold it while the event loop runs, as a wait
+    // that blocked it did: a tick that comes due meanwhile sends nothing, and the last release
+    // sends that tick at once, so what leaves, in which order and when, is what the blocking
+    // wait gave; or drops it, when the checks are stopped. The disconnect's last commands and
+    // the password change send all the same. Stopped, it sends nothing until armed again.
+    Pacer& pacer() { return m_pacer; }
+    const Pacer& pacer() const { return m_pacer; }
+    // The menu's pace: two sends are never closer than this on the monotonic clock, also after
+    // a tick that came late.
+    void setPacerInterval(int milliseconds) { m_pacer.setPeriod(milliseconds); }
+    const RosterPoll& rosterPoll() const { return m_rosterPoll; }
+    // The next try after a failed connect is waiting, and the pause it waits (the last one
+    // armed, once it is over).
+    bool retryPending() const { return m_retry.isActive(); }
+    int retryPauseMs() const { return m_retry.interval(); }
 
     // "Csatlakozás" / "Szétkapcsol". Connects (a host name is looked up first, off the event
     // loop), disconnects, or gives up a connection that is still being made. A connect that
@@ -173,9 +175,6 @@ private:
         QString password;
     };
 
-    void onPacerTimeout();
-    // Milliseconds until the pacer's period has passed since the last send.
-    int msUntilNextSend() const;
     void updateLinkControls();
     void checkSilence();
     // One try at the connection: the port checked, the host looked up when it is a name (the
@@ -214,13 +213,10 @@ private:
     ErrorSink* m_errors;
 
     QStringList m_queue;
-    QTimer m_pacer;
-    int m_pacerPeriod = kStartPacerMs;
-    int m_pacerHolds = 0;
-    bool m_tickDue = false; // a tick came due while the pacer was held
+    Pacer m_pacer; // open exactly while m_connected
     // Password changes whose command is still queued: the password is taken once it was sent.
     QList<PendingPassword> m_pendingPasswords;
-    QTimer m_rosterPoll;
+    RosterPoll m_rosterPoll;
     bool m_connected = false;
     quint64 m_session = 0; // counts the connections made; a greeting belongs to one
     QDateTime m_stateSince;
@@ -231,7 +227,6 @@ private:
     QPointer<QUdpSocket> m_socket;
     QHostAddress m_peerAddress;
     quint16 m_peerPort = 0;
-    QElapsedTimer m_lastSend;
     quint64 m_sentCount = 0;
     QString m_trayHint = QStringLiteral("vigilor");
     std::function<void(const QByteArray&)> m_datagramHandler;

@@ -63,7 +63,7 @@ void Context::recordPunishment(const QString& rule, const QString& what, const Q
 bool Context::startPause(int milliseconds, std::coroutine_handle<> step)
 {
     if (!m_holdingPacer) {
-        m_link.holdPacer();
+        m_link.pacer().hold();
         m_holdingPacer = true;
     }
     if (!m_clock.arm(m_stepTimer, milliseconds))
@@ -89,7 +89,7 @@ void Context::resumeStep()
 void Context::endPause()
 {
     if (std::exchange(m_holdingPacer, false))
-        m_link.releasePacer();
+        m_link.pacer().release();
 }
 
 void Context::stopPause()
@@ -97,7 +97,7 @@ void Context::stopPause()
     m_stepTimer.stop();
     m_paused = {};
     if (std::exchange(m_holdingPacer, false))
-        m_link.releasePacer(false);
+        m_link.pacer().release(false);
 }
 
 bool Context::intact(quint64 session) const

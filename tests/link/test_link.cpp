@@ -87,6 +87,14 @@ struct NamedHarness : Harness
     }
 };
 
+// The next try after a failed connect comes due now, as if its pause were over.
+bool retryNow(link::Link& link)
+{
+    auto* retry = link.findChild<QTimer*>(u"ReconnectTimer"_s);
+    return retry && retry->isActive() &&
+           QMetaObject::invokeMethod(retry, "timeout", Qt::DirectConnection);
+}
+
 const char* const kNeedsNames = "needs the test's name server preloaded (ctest does that)";
 
 } // namespace
@@ -137,11 +145,11 @@ private slots:
     void pacerSendsOnePerTickAndEchoes()
     {
         Harness h;
-        QCOMPARE(h.robot.link().pacerInterval(), 600);
+        QCOMPARE(h.robot.link().pacer().period(), 600);
         h.robot.link().connectAction();
         settle(h.robot.link());
-        QVERIFY(h.robot.link().pacer().isActive());
-        QVERIFY(h.robot.link().rosterPoll().isActive());
+        QVERIFY(h.robot.link().pacer().isArmed());
+        QVERIFY(h.robot.link().rosterPoll().isRunning());
         h.robot.link().enqueueCommand(u"serverinfo"_s);
         h.robot.link().enqueueCommand(u"vigilor"_s);
         h.robot.link().enqueueCommand(u"Vigilor"_s);
@@ -170,9 +178,11 @@ private slots:
         h.robot.link().setPacerInterval(2100);
         h.robot.link().connectAction();
         settle(h.robot.link());
-        QCOMPARE(h.robot.link().pacer().interval(), 2100);
+        QCOMPARE(h.robot.link().pacer().period(), 2100);
+        QVERIFY(h.robot.link().pacer().isArmed());
         h.robot.link().setPacerInterval(700);
-        QCOMPARE(h.robot.link().pacer().interval(), 700);
+        QCOMPARE(h.robot.link().pacer().period(), 700);
+        QVERIFY(h.robot.link().pacer().isArmed());
     }
 
     void connectAndDisconnectLines()
@@ -200,8 +210,8 @@ private slots:
         settle(h.robot.link());
         QVERIFY(!h.robot.link().isConnected());
         QVERIFY(h.robot.link().queue().isEmpty());
-        QVERIFY(!h.robot.link().pacer().isActive());
-        QVERIFY(!h.robot.link().rosterPoll().isActive());
+        QVERIFY(!h.robot.link().pacer().isArmed());
+        QVERIFY(!h.robot.link().rosterPoll().isRunning());
         const qsizetype n = h.lines().size();
         QCOMPARE(h.stampless(h.lines()[n - 2]), u"Lecsatlakozás szerverről: "_s + where);
         QCOMPARE(h.stampless(h.lines()[n - 1]), u"Lecsatlakozva"_s);
@@ -229,7 +239,7 @@ private slots:
         settle(h.robot.link());
         QVERIFY(!h.robot.link().isConnected());
         QVERIFY(!h.robot.link().isConnecting());
-        QVERIFY(!h.robot.link().retryTimer().isActive());
+        QVERIFY(!h.robot.link().retryPending());
         QCOMPARE(h.stampless(h.lastLine()),
                  u"Nem sikerült csatlakozni a szerverhez: 127.0.0.1:notaport (érvénytelen port: "
                  "notaport)."_s);
@@ -256,8 +266,8 @@ private slots:
         QVERIFY(link.isConnecting());
         QVERIFY(!link.isConnected());
         QTRY_COMPARE(link.failedAttempts(), 1);
-        QVERIFY(link.retryTimer().isActive());
-        QCOMPARE(link.retryTimer().interval(), 5000);
+        QVERIFY(link.retryPending());
+        QCOMPARE(link.retryPauseMs(), 5000);
         QCOMPARE(failureLines().size(), 1);
         QVERIFY2(h.stampless(h.lastLine())
                      .startsWith(u"Nem sikerült csatlakozni a szerverhez: "_s + where +
@@ -268,9 +278,9 @@ private slots:
 
         const int pauses[] = {10000, 20000, 40000, 60000, 60000, 60000, 60000, 60000, 60000, 60000};
         for (int failures = 2; failures <= 11; ++failures) {
-            QVERIFY(QMetaObject::invokeMethod(&link.retryTimer(), "timeout", Qt::DirectConnection));
+            QVERIFY(retryNow(link));
             QTRY_COMPARE(link.failedAttempts(), failures);
-            QCOMPARE(link.retryTimer().interval(), pauses[failures - 2]);
+            QCOMPARE(link.retryPauseMs(), pauses[failures - 2]);
             QVERIFY(link.isConnecting());
             QCOMPARE(failureLines().size(), failures < 10 ? 1 : 2);
         }
@@ -282,14 +292,14 @@ private slots:
 
         QVERIFY(h.names.write("later.teszt 127.0.0.1\n"));
         QSignalSpy controls(&link, &link::Link::linkControlsUpdated);
-        QVERIFY(QMetaObject::invokeMethod(&link.retryTimer(), "timeout", Qt::DirectConnection));
+        QVERIFY(retryNow(link));
         QTRY_VERIFY(link.isConnected());
         QVERIFY(!link.isConnecting());
-        QVERIFY(!link.retryTimer().isActive());
+        QVERIFY(!link.retryPending());
         QCOMPARE(link.failedAttempts(), 0);
         QCOMPARE(h.stampless(h.lastLine()), u"Csatlakozás szerverhez: "_s + where);
         QCOMPARE(controls.count(), 1);
-        QVERIFY(link.pacer().isActive());
+        QVERIFY(link.pacer().isArmed());
         link.enqueueCommand(u"status"_s);
         QVERIFY(h.waitForCommands(1));
     }
@@ -322,16 +332,16 @@ private slots:
                  u"Csatlakozás leállítva: slow.teszt:"_s + QString::number(h.server.port()));
         QTest::qWait(2000); // the resolver answers meanwhile: nobody takes the answer
         QVERIFY(!link.isConnected());
-        QVERIFY(!link.retryTimer().isActive());
+        QVERIFY(!link.retryPending());
 
         h.robot.settings().setHost(u"never.teszt"_s);
         link.connectAction();
         settle(link);
-        QTRY_VERIFY(link.retryTimer().isActive());
+        QTRY_VERIFY(link.retryPending());
         link.connectAction();
         settle(link);
         QVERIFY(!link.isConnecting());
-        QVERIFY(!link.retryTimer().isActive());
+        QVERIFY(!link.retryPending());
         QVERIFY(h.stampless(h.lastLine()).startsWith(u"Csatlakozás leállítva: never.teszt:"_s));
         // Pressed again, the button connects anew: a fresh series of tries.
         link.connectAction();
@@ -340,7 +350,7 @@ private slots:
         QTRY_COMPARE(link.failedAttempts(), 1);
         // A field emptied meanwhile ends the tries at the next one.
         h.robot.settings().setPassword(QString());
-        QVERIFY(QMetaObject::invokeMethod(&link.retryTimer(), "timeout", Qt::DirectConnection));
+        QVERIFY(retryNow(link));
         QVERIFY(!link.isConnecting());
         QVERIFY(h.server.receivedCommands().isEmpty());
     }
@@ -377,7 +387,7 @@ private slots:
         QVERIFY(after[3].startsWith(u"Nem sikerült csatlakozni a szerverhez: srv.teszt:"_s));
 
         QVERIFY(h.names.write("srv.teszt 127.0.0.1\n"));
-        QVERIFY(QMetaObject::invokeMethod(&link.retryTimer(), "timeout", Qt::DirectConnection));
+        QVERIFY(retryNow(link));
         QTRY_VERIFY(link.isConnected());
         QVERIFY(h.lastLine().contains(u"Csatlakozás szerverhez: srv.teszt:"_s));
     }
@@ -438,7 +448,7 @@ private slots:
         QCOMPARE(h.server.password(), u"fresh"_s);
         QCOMPARE(h.robot.link().queue().size(), 3);
         QVERIFY(!h.lines().join(u'\n').contains(u"fresh"_s));
-        h.robot.link().pacer().start();
+        h.robot.link().pacer().arm();
         QVERIFY(h.waitForCommands(5, 5000));
         QCOMPARE(h.server.badPasswordCount(), 0);
     }
@@ -469,7 +479,7 @@ private slots:
         // The server is back: the pacer sends it, and from then on the new password goes out.
         QVERIFY(h.server.restart());
         h.robot.link().enqueueCommand(u"serverinfo"_s);
-        h.robot.link().pacer().start();
+        h.robot.link().pacer().arm();
         QVERIFY(h.waitForCommands(2));
         QCOMPARE(h.server.receivedCommands(),
                  (QStringList{u"set rconpassword \"fresh\""_s, u"serverinfo"_s}));

@@ -157,7 +157,7 @@ private slots:
         QVERIFY(!link.isConnected());
         link.enqueueCommand(u"status"_s);
         QTRY_VERIFY(link.isConnected());
-        QTRY_VERIFY(link.pacer().isActive()); // the greeting's step ran
+        QTRY_VERIFY(link.pacer().isArmed()); // the greeting's step ran
         QCOMPARE(c.said().filter(u"megszakadt"_s).size(), 1);
         QVERIFY(link.queue().isEmpty());
     }
@@ -177,7 +177,7 @@ private slots:
         QTRY_VERIFY(!link.isConnected());
         QTRY_VERIFY(!link.isDisconnecting());
         QCoreApplication::processEvents();
-        QVERIFY(!link.pacer().isActive());
+        QVERIFY(!link.pacer().isArmed());
         QVERIFY(link.queue().isEmpty());
         const QStringList lines = f.robot.console().lines().mid(mark);
         QVERIFY(lines.back().endsWith(u"Lecsatlakozva"_s));

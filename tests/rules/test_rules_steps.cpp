@@ -277,7 +277,7 @@ private slots:
         QVERIFY(at(u"hello during the wait"_s) > at(u"PingCheck"_s));
         QVERIFY(at(u"PingCheck"_s) > at(u"DEBUG:  4 will be kicked"_s));
         QCOMPARE(l.robot->rules().learning().entries(), QStringList{u"0 10.0.0.4"_s});
-        QVERIFY(!l.robot->link().pacerHeld());
+        QVERIFY(!l.robot->link().pacer().isHeld());
     }
 
     // A channel command that arrives during the wait is carried out after the check, so what
@@ -371,7 +371,7 @@ private slots:
         QTest::qWait(1500);
         QVERIFY(!l.commands().mid(before).contains(u"clientkick 4"_s));
         QVERIFY(!l.robot->rules().checking());
-        QVERIFY(!l.robot->link().pacerHeld());
+        QVERIFY(!l.robot->link().pacer().isHeld());
         QVERIFY(l.robot->link().isConnected());
         QVERIFY(l.robot->rules().learning().entries().isEmpty());
     }
@@ -424,7 +424,10 @@ private slots:
         closed.robot->link().enqueueCommand(u"status"_s);
         destroyed.robot->link().enqueueCommand(u"status"_s);
         QVERIFY(QTest::qWaitFor(
-            [&] { return closed.robot->link().pacerHeld() && destroyed.robot->link().pacerHeld(); },
+            [&] {
+                return closed.robot->link().pacer().isHeld() &&
+                       destroyed.robot->link().pacer().isHeld();
+            },
             5000));
         closed.robot->close();
         QVERIFY(!closed.robot->rules().checking());

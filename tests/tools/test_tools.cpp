@@ -438,7 +438,7 @@ private slots:
             u"say ^1vigilor^2> ^7első sor"_s,
             u"say ^1vigilor^2> ^7második sor"_s};
         QCOMPARE(h.link().queue(), expected);
-        h.link().pacer().start();
+        h.link().pacer().arm();
         QTRY_COMPARE_WITH_TIMEOUT(h.server.receivedCommands(), expected, 5000);
         for (const testserver::RconServer::Datagram& d : h.server.datagrams())
             QVERIFY2(!d.data.contains('\n') && !d.data.contains('\r'), d.data.constData());
@@ -567,7 +567,7 @@ private slots:
             u"set sv_mapRotationCurrent \"gametype tdm map mp_dawnville\" "_s, u"map_rotate"_s,
             u"map_restart"_s};
         QCOMPARE(h.link().queue(), expected);
-        h.link().pacer().start();
+        h.link().pacer().arm();
         QTRY_COMPARE_WITH_TIMEOUT(h.server.receivedCommands(), expected, 5000);
         QCOMPARE(h.server.variable(u"sv_mapRotation"_s),
                  u"gametype tdm map mp_dawnville gametype ctf map mp_rhine"_s);

@@ -691,7 +691,7 @@ void TestSettingsTab::restartButtonsRunTheChannelCommand()
 
     // Released, the pacer delivers the warning to the server in that order.
     h.server.clearLog();
-    h.robot.link().pacer().start();
+    h.robot.link().pacer().arm();
     QTRY_VERIFY_WITH_TIMEOUT(h.server.receivedCommands().size() >= int(before) + 3, 20000);
     QCOMPARE(h.server.receivedCommands().mid(before, 3), warning);
 }

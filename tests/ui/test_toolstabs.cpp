@@ -206,7 +206,7 @@ private slots:
         const QStringList expected = h.queue();
         h.server.setFloodGuardMs(0);
         h.robot.link().setPacerInterval(20);
-        h.robot.link().pacer().start();
+        h.robot.link().pacer().arm();
         QTRY_COMPARE_WITH_TIMEOUT(h.server.receivedCommands(), expected, 10000);
     }
 
@@ -443,7 +443,7 @@ private slots:
         h.server.setFloodGuardMs(0);
         h.robot.link().setPacerInterval(20);
         const QStringList expected = h.queue();
-        h.robot.link().pacer().start();
+        h.robot.link().pacer().arm();
         QTRY_COMPARE_WITH_TIMEOUT(h.server.receivedCommands(), expected, 5000);
         QCOMPARE(h.server.actions(), QStringList{u"map_rotate"_s});
         QCOMPARE(h.server.variable(u"sv_mapRotationCurrent"_s), u"gametype tdm map mp_carentan"_s);

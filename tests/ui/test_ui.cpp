@@ -482,14 +482,14 @@ void TestUi::pacingItemsSetThePacer()
     QAction* slow = h.action(u"N2100ms1"_s);
     QVERIFY(fast->isChecked());
     QVERIFY(!slow->isChecked());
-    QCOMPARE(h.robot.link().pacerInterval(), link::Link::kStartPacerMs);
+    QCOMPARE(h.robot.link().pacer().period(), link::Link::kStartPacerMs);
 
     slow->trigger();
-    QCOMPARE(h.robot.link().pacerInterval(), 2100);
+    QCOMPARE(h.robot.link().pacer().period(), 2100);
     QVERIFY(slow->isChecked());
     QVERIFY(!fast->isChecked());
     fast->trigger();
-    QCOMPARE(h.robot.link().pacerInterval(), 700);
+    QCOMPARE(h.robot.link().pacer().period(), 700);
     QVERIFY(fast->isChecked());
     QVERIFY(!slow->isChecked());
 }
