@@ -86,13 +86,7 @@ void Console::appendText(const QString& text)
 
 void Console::appendLines(const QStringList& lines)
 {
-    if (lines.isEmpty())
-        return;
-    const qsizetype first = m_lines.size();
-    for (const QString& line : lines)
-        m_lines.append(line);
-    m_packer.schedule();
-    emit linesAppended(first);
+    appendLines(lines, {});
 }
 
 void Console::appendLines(const QStringList& lines, const QStringList& coloured)
@@ -149,8 +143,7 @@ constexpr qsizetype kReadBytes = 1 << 20;
 
 // Writes lines [from, end), each followed by CR LF, through `write` (true when all of a piece
 // was written); returns the bytes written, or -1 when some were refused.
-template <typename Write>
-qint64 writePieces(Write&& write, const Lines& lines, qsizetype from)
+template <typename Write> qint64 writePieces(Write&& write, const Lines& lines, qsizetype from)
 {
     // One buffer of the size the lines need, up to a piece and one line, kept for every piece.
     qint64 needed = 0;

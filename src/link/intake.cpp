@@ -97,13 +97,15 @@ ReplyIntake::Outcome ReplyIntake::handle(const QByteArray& datagram)
             m_colouredStatus.join(colouredReply(datagram));
         if (const Outcome joined = joinStatus(text); joined != Outcome::Handled)
             return joined;
-    } else if (m_keepColours && datagram.contains('^')) {
-        const QStringList lines = Console::linesOf(text);
-        m_console.appendLines(lines, withColours(lines, colouredLines(colouredReply(datagram))));
-        if (m_hooks.consoleReply)
-            m_hooks.consoleReply(datagram);
     } else {
-        m_console.appendText(text);
+        // The lines with their colours beside them, only while a front end draws colours.
+        if (m_keepColours && datagram.contains('^')) {
+            const QStringList lines = Console::linesOf(text);
+            m_console.appendLines(lines,
+                                  withColours(lines, colouredLines(colouredReply(datagram))));
+        } else {
+            m_console.appendText(text);
+        }
         if (m_hooks.consoleReply)
             m_hooks.consoleReply(datagram);
     }
