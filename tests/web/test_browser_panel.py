@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """The web page as an operator's panel, in headless Chromium against the built program on the
 practice server (demo players whose scores move): the header with the server's name in its
-colours, the map, the game type and the size, kept true across a change of map; colour codes
-drawn and shown raw; the player table sorted by a column, filtered as one types, and updated in
-place so that a focused row keeps its focus; "Kirúgás" asking first and sending its reason; the
-ban list filtered, sorted and paged past 200 entries; nothing wider than the page at 390 px and
-at a desktop width; the dark look under prefers-color-scheme: dark, with table text not bold.
+colours, the map, the game type and the size, kept true across a change of map, and the next
+scheduled task; colour codes drawn and shown raw; the player table sorted by a column, filtered
+as one types, and updated in place so that a focused row keeps its focus; "Kirúgás" asking first
+and sending its reason; the ban list filtered, sorted and paged past 200 entries; nothing wider
+than the page at 390 px and at a desktop width; the dark look under prefers-color-scheme: dark,
+with table text not bold.
 """
 import os
 import re
@@ -27,6 +28,16 @@ def overflow(driver):
         "return document.documentElement.scrollWidth - document.documentElement.clientWidth;")
 
 
+def task_record(date, time_of_day, kind, option):
+    """One record of a task file: four fields, each a length byte and its room in code page 1250
+    (17, 8, 25 and 255 bytes)."""
+    record = b""
+    for text, room in ((date, 17), (time_of_day, 8), (kind, 25), (option, 255)):
+        raw = text.encode("cp1250")
+        record += bytes([len(raw)]) + raw.ljust(room, b"\0")
+    return record
+
+
 def luminance(driver, script):
     rgb = driver.execute_script(script)
     values = [int(v) for v in re.findall(r"\d+", rgb)[:3]]
@@ -36,7 +47,11 @@ def luminance(driver, script):
 def run(args, work):
     environment = private_environment(work)
     game_port = free_port(socket.SOCK_DGRAM)
-    data = data_folder(work, game_port, PASSWORD)
+    # The scheduler on, with one task far ahead that carries the rcon password.
+    data = data_folder(work, game_port, PASSWORD, b"[Service]\r\nScheduler=1\r\n")
+    with open(os.path.join(data, "Scheduling.ini"), "wb") as f:
+        f.write(task_record("2099.01.01.", "12:00:00", "Parancs végrehajtás",
+                            "rcon_password " + PASSWORD))
     processes = []
     try:
         received = start_practice(args, environment, processes, game_port, PASSWORD, "--demo",
@@ -77,8 +92,9 @@ def run(args, work):
         check(re.match(r"^\(\d{4}\.\d\d\.\d\d\. \d+:\d\d:\d\d óta\)$",
                        driver.find_element(By.ID, "link-since").text),
               "... and since when the link is up")
-        check(driver.find_element(By.ID, "next-task").text == "nincs",
-              "... and that no scheduled task lies ahead")
+        check(driver.find_element(By.ID, "next-task").text ==
+              "2099.01.01. 12:00:00 – Parancs végrehajtás: rcon_password ********",
+              "... and the next scheduled task, its password kept out")
         driver.find_element(By.CSS_SELECTOR, "label[for=raw-colours]").click()
         check(driver.find_element(By.ID, "server-name").text == HOSTNAME,
               "\"Színkódok nyersen\" shows the codes as they are")
