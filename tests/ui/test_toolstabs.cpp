@@ -14,9 +14,11 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -526,20 +528,25 @@ private slots:
 
         // The dialog starts at the current file, with the one filter; a confirmed file replaces
         // the path (a ".com" too, though GoPlay will not start it).
-        QVERIFY(whileModal<QFileDialog>([browse] { QTest::mouseClick(browse, Qt::LeftButton); },
-                                        [&](QFileDialog* dialog) {
-                                            QCOMPARE(dialog->nameFilters(),
-                                                     QStringList{
-                                                         u"Végrehajthatók (*.exe *.dll *.com)"_s});
-                                            QCOMPARE(dialog->selectedFiles(), QStringList{first});
-                                            // Typed into the name box as a person would:
-                                            // selectFile() leaves a focused box as it is.
-                                            auto* name =
-                                                dialog->findChild<QLineEdit*>(u"fileNameEdit"_s);
-                                            QVERIFY(name);
-                                            name->setText(QFileInfo(second).fileName());
-                                            static_cast<QDialog*>(dialog)->accept();
-                                        }));
+        QVERIFY(whileModal<QFileDialog>(
+            [browse] { QTest::mouseClick(browse, Qt::LeftButton); },
+            [&](QFileDialog* dialog) {
+                QCOMPARE(dialog->nameFilters(),
+                         QStringList{u"Végrehajthatók (*.exe *.dll *.com)"_s});
+                QCOMPARE(dialog->selectedFiles(), QStringList{first});
+                // The file's row chosen, as a person would click it: what selectFile() and the
+                // name box do depends on which widget has the focus.
+                auto* view = dialog->findChild<QListView*>(u"listView"_s);
+                QVERIFY(view);
+                auto* files = qobject_cast<QFileSystemModel*>(view->model());
+                QVERIFY(files);
+                const QModelIndex row = files->index(second);
+                QVERIFY(row.isValid());
+                view->selectionModel()->select(row, QItemSelectionModel::ClearAndSelect |
+                                                        QItemSelectionModel::Rows);
+                QCOMPARE(dialog->selectedFiles(), QStringList{second});
+                static_cast<QDialog*>(dialog)->accept();
+            }));
         // The path as the system writes it (with backslashes on Windows).
         const QString chosen = QDir::toNativeSeparators(second);
         QCOMPARE(path->text(), chosen);
