@@ -170,6 +170,19 @@ def data_folder(work, game_port, password, extra_settings=b""):
     return data
 
 
+def make_web_key(args, data, environment, *options):
+    """`vigilor --data-dir DATA --web-user OPTIONS...`: its status, standard output and error."""
+    done = subprocess.run([args.vigilor, "--data-dir", data, "--web-user"] + list(options),
+                          capture_output=True, env=environment, timeout=30)
+    return done.returncode, done.stdout.decode(), done.stderr.decode()
+
+
+def key_of(output):
+    """The personal key a --web-user run printed, or None."""
+    found = re.search(r"^([0-9a-f]{64})$", output, re.M)
+    return found.group(1) if found else None
+
+
 def players_file(work, players):
     """The practice server's player list: lines of slot;score;ping;name;address;rate."""
     path = os.path.join(work, "players.txt")

@@ -3,9 +3,9 @@
 practice server, through a small reverse proxy on 127.0.0.1 that the robot trusts.
 
 Covers: a ban entry holding the rcon password's text shown as it is and removed from the page;
-a command that sets the rcon password shown with a fixed mark; the right key let in while
-another client, forwarded by the proxy, waits after its wrong keys, and those wrong keys said on
-the console once; a page reached under a foreign name (DNS rebinding) refused with 421. The proxy
+a command that sets the rcon password shown with a fixed mark; the right key, the shared one
+and an operator's personal one, let in while another client, forwarded by the proxy, waits after
+its wrong keys, and those wrong keys said on the console once; a page reached under a foreign name (DNS rebinding) refused with 421. The proxy
 asks the robot to close each connection after its answer, and relies on it: a second request on
 the same connection would reach the robot without the proxy's headers.
 """
@@ -22,8 +22,8 @@ from selenium.webdriver.support.ui import WebDriverWait
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 
-from browserlib import (check, data_folder, free_port, http_request, main, players_file,
-                        private_environment, start_practice, start_robot, stop_all)
+from browserlib import (check, data_folder, free_port, http_request, key_of, main, make_web_key,
+                        players_file, private_environment, start_practice, start_robot, stop_all)
 
 PASSWORD = "demo"
 PLAYERS = "3;12;48;Kovacs;10.0.0.3:28960;25000\n"
@@ -127,6 +127,11 @@ def run(args, work):
     with open(os.path.join(data, "bans.txt"), "wb") as f:
         f.write(b"0 demolition crew\r\n0 Alma\r\n")
 
+    # An operator's personal key, made before the robot runs.
+    status, out, _ = make_web_key(args, data, environment, "Gabi", "--web-role", "admin")
+    personal_key = key_of(out)
+    check(status == 0 and personal_key, "a personal key for Gabi")
+
     processes = []
     proxy = None
     try:
@@ -169,6 +174,13 @@ def run(args, work):
               "the console names the operator's own address")
         wait.until(lambda d: d.find_element(By.ID, "link-state").text == "Csatlakozva")
         check(True, "the live feed comes through the proxy")
+        # The personal key gets in through the proxy too while the stranger waits, and the
+        # console names its operator beside the forwarded address.
+        status, _ = http_request(proxy_port, "POST", "/login", "key=" + personal_key,
+                                 {"Content-Type": "application/x-www-form-urlencoded"})
+        check(status == 303, "a personal key gets in while the stranger waits (%d)" % status)
+        check(console.wait_for(r">> Web \(Gabi, 203\.0\.113\.5\): belépés"),
+              "the console names the operator by his key, with his forwarded address")
         wrong = re.findall(r">> Web \(198\.51\.100\.66\): .*hibás hozzáférési kulcs", console.text())
         check(len(wrong) == 1, "the stranger's wrong keys are one console line so far (%d)"
               % len(wrong))

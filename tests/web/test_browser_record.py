@@ -15,29 +15,18 @@ import re
 import signal
 import socket
 import stat
-import subprocess
 import sys
 import time
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-from browserlib import (browser, check, data_folder, free_port, http_request, main, players_file,
-                        private_environment, start_practice, start_robot, stop_all)
+from browserlib import (browser, check, data_folder, free_port, http_request, key_of, main,
+                        make_web_key, players_file, private_environment, start_practice,
+                        start_robot, stop_all)
 
 PASSWORD = "naploteszt"
 PLAYERS = "3;12;48;Kovacs;10.0.0.3:28960;25000\n5;4;60;Nagy;10.0.0.5:28960;25000\n"
-
-
-def make_key(args, data, environment, *options):
-    done = subprocess.run([args.vigilor, "--data-dir", data, "--web-user"] + list(options),
-                          capture_output=True, env=environment, timeout=30)
-    return done.returncode, done.stdout.decode(), done.stderr.decode()
-
-
-def key_of(output):
-    found = re.search(r"^([0-9a-f]{64})$", output, re.M)
-    return found.group(1) if found else None
 
 
 def login(driver, wait, base, key):
@@ -77,10 +66,10 @@ def run(args, work):
     data = data_folder(work, game_port, PASSWORD)
 
     # Personal keys, made before the robot runs.
-    status, out, _ = make_key(args, data, environment, "Teri", "--web-role", "admin")
+    status, out, _ = make_web_key(args, data, environment, "Teri", "--web-role", "admin")
     admin_key = key_of(out)
     check(status == 0 and admin_key, "--web-user Teri --web-role admin prints a key")
-    status, out, _ = make_key(args, data, environment, "Vili")
+    status, out, _ = make_web_key(args, data, environment, "Vili")
     viewer_key = key_of(out)
     check(status == 0 and viewer_key and "figyelő" in out, "without --web-role the key is a viewer's")
     users = os.path.join(data, "web-users")
@@ -88,9 +77,9 @@ def run(args, work):
     stored = open(users, "rb").read()
     check(admin_key.encode() not in stored and viewer_key.encode() not in stored,
           "web-users keeps no key, only hashes")
-    status, _, err = make_key(args, data, environment, "Rossz", "--web-role", "főnök")
+    status, _, err = make_web_key(args, data, environment, "Rossz", "--web-role", "főnök")
     check(status == 2 and "--web-role" in err, "an unknown role is refused")
-    status, _, _ = make_key(args, data, environment, "a,b")
+    status, _, _ = make_web_key(args, data, environment, "a,b")
     check(status == 2, "a name that would blur the console line is refused")
 
     processes = []
@@ -193,11 +182,11 @@ def run(args, work):
 
         # Keys made and revoked while the robot runs count at once; the page's act controls stay
         # for the admin.
-        status, out, _ = make_key(args, data, environment, "Vili", "--remove")
+        status, out, _ = make_web_key(args, data, environment, "Vili", "--remove")
         check(status == 0, "--web-user Vili --remove runs beside the robot")
         status, _ = post(driver, "/api/say", {"text": "x"})
         check(status == 401, "the revoked viewer's session ends at once: %d" % status)
-        status, out, _ = make_key(args, data, environment, "Uj", "--web-role", "admin")
+        status, out, _ = make_web_key(args, data, environment, "Uj", "--web-role", "admin")
         late_key = key_of(out)
         status, _ = http_request(port, "POST", "/login", "key=" + late_key,
                                  {"Content-Type": "application/x-www-form-urlencoded"})
