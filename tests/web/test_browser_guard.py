@@ -5,9 +5,10 @@ practice server, through a small reverse proxy on 127.0.0.1 that the robot trust
 Covers: a ban entry holding the rcon password's text shown as it is and removed from the page;
 a command that sets the rcon password shown with a fixed mark; the right key, the shared one
 and an operator's personal one, let in while another client, forwarded by the proxy, waits after
-its wrong keys, and those wrong keys said on the console once; a page reached under a foreign name (DNS rebinding) refused with 421. The proxy
-asks the robot to close each connection after its answer, and relies on it: a second request on
-the same connection would reach the robot without the proxy's headers.
+its wrong keys, and those wrong keys said on the console once; a page reached under a foreign
+name (DNS rebinding) refused with 421. The proxy asks the robot to close each connection after
+its answer, and relies on it: a second request on the same connection would reach the robot
+without the proxy's headers.
 """
 
 import os
